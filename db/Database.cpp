@@ -1,0 +1,144 @@
+#include "db/Database.h"
+
+#include "db/Errors.h"
+#include "db/Query.h"
+#include "db/Transaction.h"
+#include "platform/AnsiCodec.h"
+
+#include <algorithm>
+
+namespace {
+
+struct DpbName {
+    const char *name;
+    char code;
+};
+
+const DpbName kDpbNames[] = {
+    {"user_name", isc_dpb_user_name}, {"password", isc_dpb_password}, {"lc_ctype", isc_dpb_lc_ctype},
+    {"sql_role_name", isc_dpb_sql_role_name}, {"config", isc_dpb_config},
+};
+
+} // namespace
+
+Database::Database() : m_client(&FbClient::instance()) {}
+
+Database::~Database()
+{
+    try {
+        close();
+    } catch (...) {
+        // A destructor has nobody to report to; the handle is gone with the process anyway.
+    }
+    for (Query *q : m_queries)
+        q->m_db = nullptr;
+    for (Transaction *t : m_transactions)
+        t->m_db = nullptr;
+}
+
+void Database::setDatabaseName(const QString &name)
+{
+    if (name == m_name)
+        return;
+    if (connected())
+        throw LayerError(Msg::DbIsOpen);
+    m_name = name;
+}
+
+void Database::setSqlDialect(int dialect)
+{
+    if (dialect < 1 || dialect > 3)
+        throw LayerError(Msg::SqlDialectInvalid);
+    m_sqlDialect = dialect;
+}
+
+QByteArray Database::buildParameterBlock(const QStringList &lines)
+{
+    QByteArray dpb;
+    dpb.append(char(isc_dpb_version1));
+    for (const QString &line : lines) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        QString name = (eq < 0 ? line : line.left(eq)).trimmed().toLower();
+        if (name.startsWith(QLatin1String("isc_dpb_")))
+            name.remove(0, 8);
+        const QByteArray value = AnsiCodec::encode(eq < 0 ? QString() : line.mid(eq + 1));
+        const auto it = std::find_if(std::begin(kDpbNames), std::end(kDpbNames),
+                                     [&](const DpbName &n) { return name == QLatin1String(n.name); });
+        if (it == std::end(kDpbNames))
+            throw LayerError(Msg::DpbUnknown);
+        dpb.append(it->code);
+        dpb.append(char(std::min<qsizetype>(value.size(), 255)));
+        dpb.append(value.left(255));
+    }
+    return dpb;
+}
+
+void Database::open()
+{
+    if (connected())
+        return;
+    if (m_name.isEmpty())
+        throw LayerError(Msg::DatabaseNameMissing);
+    const QByteArray dpb = buildParameterBlock(params);
+    const QByteArray name = AnsiCodec::encode(m_name);
+    ISC_STATUS_ARRAY status;
+    isc_db_handle h = 0;
+    m_client->attach_database(status, short(name.size()), name.constData(), &h, short(dpb.size()),
+                              dpb.constData());
+    m_client->check(status);
+    m_handle = h;
+    try {
+        const int dialect = readDialect();
+        if (dialect < m_sqlDialect)
+            m_sqlDialect = dialect;
+    } catch (...) {
+        ISC_STATUS_ARRAY ignored;
+        m_client->detach_database(ignored, &m_handle);
+        m_handle = 0;
+        throw;
+    }
+}
+
+int Database::readDialect()
+{
+    const char item = isc_info_db_sql_dialect;
+    char reply[64] = {};
+    ISC_STATUS_ARRAY status;
+    m_client->database_info(status, &m_handle, 1, &item, sizeof reply, reply);
+    m_client->check(status);
+    // 3e <u16 len> <value> 01; a reply without the item means dialect 1.
+    if (static_cast<unsigned char>(reply[0]) != isc_info_db_sql_dialect)
+        return 1;
+    const int len = int(m_client->vax_integer(reply + 1, 2));
+    if (len < 1 || len > 4)
+        return 1;
+    return int(m_client->vax_integer(reply + 3, short(len)));
+}
+
+void Database::close()
+{
+    if (!connected())
+        return;
+    for (Query *q : m_queries)
+        q->release();
+    for (Transaction *t : m_transactions)
+        if (t->active())
+            t->endByDefault();
+    ISC_STATUS_ARRAY status;
+    m_client->detach_database(status, &m_handle);
+    if (m_client->failed(status)) {
+        m_handle = 0; // the server has dropped us or will; a later open starts clean
+        m_client->check(status);
+    }
+    m_handle = 0;
+}
+
+void Database::unregisterQuery(Query *q)
+{
+    m_queries.erase(std::remove(m_queries.begin(), m_queries.end(), q), m_queries.end());
+}
+
+void Database::unregisterTransaction(Transaction *t)
+{
+    m_transactions.erase(std::remove(m_transactions.begin(), m_transactions.end(), t), m_transactions.end());
+}

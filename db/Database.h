@@ -1,0 +1,60 @@
+#pragma once
+
+#include "db/FbClient.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class Query;
+class Transaction;
+
+// The connection. Attaches on open (or when a statement needs it), detaches on close, which first
+// closes every statement and commits every active transaction.
+class Database {
+public:
+    Database();
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    const QString &databaseName() const { return m_name; }
+    // The same name does nothing; a different one while connected fails.
+    void setDatabaseName(const QString &name);
+
+    // Lines "name=value": user_name, password, config (per-attachment configuration), lc_ctype, sql_role_name.
+    QStringList params;
+    bool loginPrompt = false;
+    Transaction *defaultTransaction = nullptr;
+
+    // 3 unless lowered at attach to the database's own dialect.
+    int sqlDialect() const { return m_sqlDialect; }
+    void setSqlDialect(int dialect);
+
+    void open();
+    void close();
+    bool connected() const { return m_handle != 0; }
+
+    isc_db_handle *handle() { return &m_handle; }
+    FbClient &client() { return *m_client; }
+
+    // The parameter block the connection sends; a plain function of the lines.
+    static QByteArray buildParameterBlock(const QStringList &lines);
+
+private:
+    friend class Query;
+    friend class Transaction;
+    void registerQuery(Query *q) { m_queries.push_back(q); }
+    void unregisterQuery(Query *q);
+    void registerTransaction(Transaction *t) { m_transactions.push_back(t); }
+    void unregisterTransaction(Transaction *t);
+    int readDialect();
+
+    FbClient *m_client;
+    QString m_name;
+    int m_sqlDialect = 3;
+    isc_db_handle m_handle = 0;
+    std::vector<Query *> m_queries;
+    std::vector<Transaction *> m_transactions;
+};

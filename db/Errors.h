@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+// The one exception family of the system. what() is the text the error box shows.
+class QkError : public std::exception {
+public:
+    explicit QkError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    const char *what() const noexcept override { return m_utf8.constData(); }
+    const QString &message() const { return m_message; }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// A nonzero status from the client library: the SQL code, the engine's first error code and the
+// status vector's texts joined by CR LF (the SQL code is not part of the message).
+class EngineError : public QkError {
+public:
+    EngineError(QString message, long sqlCode, long engineCode)
+        : QkError(std::move(message)), m_sqlCode(sqlCode), m_engineCode(engineCode)
+    {
+    }
+    long sqlCode() const { return m_sqlCode; }
+    long engineCode() const { return m_engineCode; }
+
+private:
+    long m_sqlCode;
+    long m_engineCode;
+};
+
+// The database and service layer's own fixed messages.
+class LayerError : public QkError {
+public:
+    using QkError::QkError;
+};
+
+class LibraryMissingError : public QkError {
+public:
+    using QkError::QkError;
+};
+
+// A file that could not be created, written or renamed.
+class FileError : public QkError {
+public:
+    using QkError::QkError;
+};
+
+namespace Msg {
+inline const char *const DatabaseNameMissing = "Database name is missing";
+inline const char *const DbNotOpen = "Cannot perform operation -- DB is not open";
+inline const char *const DbIsOpen = "Cannot perform operation -- DB is currently open";
+inline const char *const TransactionNotActive = "Transaction is not active";
+inline const char *const TransactionActive = "Transaction is active";
+inline const char *const DatasetOpen = "Dataset open";
+inline const char *const EmptySql = "Empty SQL Statement";
+inline const char *const DatabaseNotAssigned = "Database not assigned";
+inline const char *const TransactionNotAssigned = "Transaction not assigned";
+inline const char *const SqlDialectInvalid = "SQL Dialect Invalid";
+inline const char *const FieldNotFound = "Field '%1' not found";
+inline const char *const ParameterNotFound = "Parameter '%1' not found";
+inline const char *const LibraryMissing =
+    "InterBase library %1 not found in the path. Please install InterBase to use this functionality";
+inline const char *const NotValidInteger = "''%1'' is not a valid integer value";
+inline const char *const NotValidFloat = "''%1'' is not a valid floating point value";
+
+inline const char *const ServerNameMissing = "Server Name Missing";
+inline const char *const ServiceNotAttached = "Cannot perform operation -- service is not attached";
+inline const char *const StartParamsMissing = "start Parameters missing or incorrect";
+inline const char *const QueryParamsMissing = "Query Parameters missing or incorrect";
+inline const char *const UnexpectedOutput = "Unexpected Output buffer value";
+inline const char *const SpbNotSupported = "SPB Constant Not supported";
+inline const char *const SpbUnknown = "SPB Constant Unknown";
+inline const char *const DpbUnknown = "DPB Constant Unknown";
+inline const char *const GenericStartNotApplicable =
+    "Generic ServiceStart not applicable: Use Specific Procedures to set configuration params";
+} // namespace Msg

@@ -1,0 +1,86 @@
+#include "db/FbClient.h"
+
+#include "db/Errors.h"
+#include "platform/AnsiCodec.h"
+
+#include <QStringList>
+
+#include <dlfcn.h>
+
+QString FbClient::defaultLibraryName()
+{
+    return QStringLiteral("libfbclient.so.2");
+}
+
+FbClient &FbClient::instance()
+{
+    // Never unloaded: the library stays until the program ends.
+    static FbClient *client = load(defaultLibraryName()).release();
+    return *client;
+}
+
+std::unique_ptr<FbClient> FbClient::load(const QString &libraryName)
+{
+    const QString missing = QString::fromLatin1(Msg::LibraryMissing).arg(libraryName);
+    void *handle = dlopen(libraryName.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        throw LibraryMissingError(missing);
+
+    std::unique_ptr<FbClient> c(new FbClient);
+    c->m_handle = handle;
+    bool complete = true;
+    auto bind = [&](auto &fn, const char *name, bool required = true) {
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle, name));
+        if (!fn && required)
+            complete = false;
+    };
+    bind(c->attach_database, "isc_attach_database");
+    bind(c->detach_database, "isc_detach_database");
+    bind(c->database_info, "isc_database_info");
+    bind(c->start_multiple, "isc_start_multiple");
+    bind(c->commit_transaction, "isc_commit_transaction");
+    bind(c->rollback_transaction, "isc_rollback_transaction");
+    bind(c->dsql_alloc_statement2, "isc_dsql_alloc_statement2");
+    bind(c->dsql_prepare, "isc_dsql_prepare");
+    bind(c->dsql_describe, "isc_dsql_describe");
+    bind(c->dsql_describe_bind, "isc_dsql_describe_bind");
+    bind(c->dsql_execute, "isc_dsql_execute");
+    bind(c->dsql_execute2, "isc_dsql_execute2");
+    bind(c->dsql_fetch, "isc_dsql_fetch");
+    bind(c->dsql_free_statement, "isc_dsql_free_statement");
+    bind(c->sqlcode, "isc_sqlcode");
+    bind(c->interprete, "isc_interprete");
+    bind(c->vax_integer, "isc_vax_integer");
+    bind(c->service_attach, "isc_service_attach");
+    bind(c->service_detach, "isc_service_detach");
+    bind(c->service_start, "isc_service_start");
+    bind(c->service_query, "isc_service_query");
+    bind(c->dsql_execute_immediate, "isc_dsql_execute_immediate", false);
+    if (!complete)
+        throw LibraryMissingError(missing); // the destructor closes the handle
+    return c;
+}
+
+FbClient::~FbClient()
+{
+    if (m_handle)
+        dlclose(m_handle);
+}
+
+void FbClient::check(const ISC_STATUS *status) const
+{
+    if (!failed(status))
+        return;
+    const long sql = sqlcode(status);
+    const long engine = status[1];
+    QStringList parts;
+    // isc_interprete writes at most 1024 bytes per message; give it room to spare.
+    char buffer[2048];
+    ISC_STATUS *cursor = const_cast<ISC_STATUS *>(status);
+    while (interprete(buffer, &cursor) > 0)
+        parts << AnsiCodec::decode(buffer, qstrnlen(buffer, sizeof buffer));
+    QString message = parts.join(QStringLiteral("\r\n"));
+    if (message.endsWith(QLatin1Char('.')))
+        message.chop(1);
+    throw EngineError(message, sql, engine);
+}

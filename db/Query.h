@@ -1,0 +1,158 @@
+#pragma once
+
+#include "db/FbClient.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+class Database;
+class Query;
+class Transaction;
+
+// One column of a query's current row. With no current row (empty result) every value is null.
+class Field {
+public:
+    QString name() const;
+    bool isNull() const;
+    // NULL gives the empty text; CHAR values come back padded, as the database returns them.
+    QString asString() const;
+    qint64 asInteger() const;
+    double asFloat() const;
+    // NULL gives the date-time 0 (30 December 1899).
+    QDateTime asDateTime() const;
+
+private:
+    friend class Query;
+    Field(const Query *q, int column) : m_query(q), m_column(column) {}
+    const char *cell() const;
+    const Query *m_query;
+    int m_column;
+};
+
+// A named parameter (":NAME" in the text); every marker of that name takes the value.
+class Param {
+public:
+    void setAsString(const QString &v);
+    void setAsInteger(qint64 v);
+    void setAsFloat(double v);
+    void setAsDateTime(const QDateTime &v);
+    void clear(); // NULL
+
+private:
+    friend class Query;
+    Param(Query *q, int index) : m_query(q), m_index(index) {}
+    Query *m_query;
+    int m_index;
+};
+
+// A statement object on the connection and its transaction: prepared once per text per transaction,
+// opened (select) or executed (everything else), its rows fetched on demand and cached.
+class Query {
+public:
+    explicit Query(QString objectName, Database *db = nullptr, Transaction *tr = nullptr);
+    ~Query();
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    const QString &objectName() const { return m_objectName; }
+    Database *database() const { return m_db; }
+    void setDatabase(Database *db);
+    Transaction *transaction = nullptr;
+
+    // The statement text as lines, joined with line breaks. Any change closes the object and
+    // discards its preparation.
+    const QStringList &sql() const { return m_sql; }
+    void clearSql();
+    void addLine(const QString &line);
+    void setSql(const QString &text);
+
+    void open();
+    void close();
+    bool isOpen() const { return m_open; }
+    void execute();
+
+    void first();
+    void next();
+    bool eof() const { return m_eof; }
+
+    Field fieldByName(const QString &name) const;
+    int fieldCount() const { return int(m_columns.size()); }
+    Field field(int index) const { return Field(this, index); }
+
+    // Keys joined by ";"; moves to the first matching row. Text keys ignore trailing blanks,
+    // and letter case too when caseInsensitive.
+    bool locate(const QString &keyFields, const QVariantList &values, bool caseInsensitive);
+
+    Param paramByName(const QString &name);
+    int paramCount() const { return int(m_params.size()); }
+
+    // Closes the result and frees the prepared statement (end of transaction, connection close).
+    void release();
+
+    // The text the server receives: markers replaced by '?', their names in order.
+    static QString parseParams(const QString &sql, QStringList *markerNames);
+
+    struct ColumnInfo {
+        QString name;
+        short type = 0; // without the nullable bit
+        short scale = 0;
+        short subtype = 0;
+        short length = 0;
+        int offset = 0;
+        int nullOffset = 0;
+    };
+    struct ParamValue {
+        enum class Kind { Null, Text, Integer, Float, DateTime } kind = Kind::Null;
+        QString text;
+        qint64 integer = 0;
+        double real = 0;
+        QDateTime dateTime;
+    };
+
+private:
+    friend class Field;
+    friend class Database;
+    friend class Transaction;
+    friend class Param;
+    struct SqldaDeleter {
+        void operator()(XSQLDA *p) const { std::free(p); }
+    };
+    using Sqlda = std::unique_ptr<XSQLDA, SqldaDeleter>;
+
+    [[noreturn]] void fail(const char *message, const QString &arg) const;
+    Transaction *activeTransaction();
+    void prepare();
+    Sqlda describe(bool bind);
+    void execInput(std::vector<QByteArray> &storage, Sqlda &in);
+    bool fetchRow();
+    const char *currentRow() const;
+    QString fullText() const;
+
+    QString m_objectName;
+    Database *m_db = nullptr;
+    QStringList m_sql;
+
+    isc_stmt_handle m_stmt = 0;
+    bool m_prepared = false;
+    Sqlda m_out;
+    std::vector<ColumnInfo> m_columns;
+    std::vector<ColumnInfo> m_inputs;
+    QByteArray m_rowBuffer;
+    int m_rowSize = 0;
+
+    QStringList m_params;          // distinct names, first occurrence order
+    std::vector<int> m_markers;    // per '?', the index into m_params
+    std::vector<ParamValue> m_values;
+
+    bool m_open = false;
+    bool m_cursorOpen = false;
+    bool m_allFetched = false;
+    bool m_eof = true;
+    qsizetype m_current = -1;
+    std::vector<QByteArray> m_rows;
+};

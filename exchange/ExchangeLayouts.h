@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+// The fixed-width records of the seven exchange files, field by field. The writer, the external
+// table declarations and the tests all read these tables; the line end (CR LF) follows the last field.
+namespace ExchangeLayouts {
+
+enum class Rule {
+    Text,         // the column's text as the database returns it
+    TextTrimmed,  // blanks removed at both ends
+    Number,       // floating value, shortest general form
+    Integer,      // integer value
+    Amount,       // floating value rounded to cents, '.' as separator
+    Date,         // yyyy-MM-dd
+    Constant,     // a fixed text
+    EntryNumber,  // the document number + 100000
+    OpeningDate,  // mm-dd-yy from the date's text; 31 December of this year when empty
+};
+
+struct Field {
+    const char *name;   // the field's (and the external table column's) name
+    int width;
+    const char *column; // source column; the constant's text for Rule::Constant
+    Rule rule;
+};
+
+struct Layout {
+    const char *name;
+    std::vector<Field> fields;
+    // With the two line-end bytes.
+    int recordLength() const;
+};
+
+const Layout &documents();
+const Layout &entries();
+const Layout &settlements();
+const Layout &openingBalance();
+const Layout &accountPlan();
+const Layout &packages();
+const Layout &transfers();
+
+// "CREATE TABLE name EXTERNAL FILE 'path' (F1 CHAR(w1), ..., EOL CHAR(2))" over the layout.
+QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout);
+
+} // namespace ExchangeLayouts

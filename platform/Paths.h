@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Where the operating system puts things: the path separator, the executable's folder and the
+// place that stands in for the root of drive C:.
+namespace Paths {
+
+// "\" on Windows, "/" elsewhere.
+QString separator();
+// The folder of the running executable, ending with the separator.
+QString executableFolder();
+// The root of drive C: for the exchange files: "C:\" on Windows; elsewhere the database folder,
+// which already holds the database, its backup file and the exchange files.
+QString driveRoot(const QString &databaseFolder);
+// Text placed inside an SQL string literal: single quotes doubled.
+QString sqlLiteral(const QString &text);
+
+} // namespace Paths

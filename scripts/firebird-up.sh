@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Starts the Firebird 3 server on localhost:3050 without systemd, as user firebird. Idempotent.
+set -euo pipefail
+
+pidfile=/run/firebird3.0/fbserver.pid
+server=/usr/sbin/firebird
+password=${QK_SYSDBA_PASSWORD:-quillstep}
+
+running() {
+    [ -f "$pidfile" ] || return 1
+    local pid state
+    pid=$(cat "$pidfile" 2>/dev/null) || return 1
+    [ -r "/proc/$pid/stat" ] || return 1
+    state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
+    [ "$state" != "Z" ]
+}
+
+if running; then
+    exit 0
+fi
+
+mkdir -p /run/firebird3.0 /tmp/firebird /var/log/firebird
+chown firebird:firebird /run/firebird3.0 /tmp/firebird /var/log/firebird
+# Lock files left by an embedded engine run as root would keep the server out.
+find /tmp/firebird -mindepth 1 ! -user firebird -exec chown firebird:firebird {} + 2>/dev/null || true
+
+# The SYSDBA password is set once, with the server stopped, in the security database.
+marker=/var/lib/firebird/3.0/.qk-sysdba-set
+if [ ! -f "$marker" ]; then
+    echo "create or alter user SYSDBA password '$password' using plugin Srp; commit;" |
+        runuser -u firebird -- isql-fb -q -bail -user SYSDBA security.db >/dev/null
+    touch "$marker"
+fi
+
+start-stop-daemon --start --background --make-pidfile --pidfile "$pidfile" \
+    --chuid firebird:firebird --exec "$server"
+
+for _ in $(seq 1 100); do
+    if (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; then
+        exit 0
+    fi
+    sleep 0.1
+done
+echo "firebird-up: the server did not open port 3050" >&2
+exit 1

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the run command need (Debian 12, as root). Idempotent.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config git
+    libgtest-dev libgmock-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
+    firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
+    arj xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    # The server package asks for the SYSDBA password at install; answer it up front.
+    echo "firebird3.0-server shared/firebird/sysdba_password/first_install password quillstep" | debconf-set-selections
+    echo "firebird3.0-server shared/firebird/sysdba_password/new_password password quillstep" | debconf-set-selections
+    apt-get -o DPkg::Lock::Timeout=600 update -q
+    apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# External tables are read from the database folder and the exchange folders; the default refuses every read.
+conf=/etc/firebird/3.0/firebird.conf
+if ! grep -qE '^[[:space:]]*ExternalFileAccess[[:space:]]*=[[:space:]]*Full' "$conf"; then
+    sed -i -E '/^[[:space:]]*ExternalFileAccess[[:space:]]*=/d' "$conf"
+    echo 'ExternalFileAccess = Full' >> "$conf"
+fi

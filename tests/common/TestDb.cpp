@@ -1,0 +1,110 @@
+#include "common/TestDb.h"
+
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/Transaction.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+std::vector<std::unique_ptr<QTemporaryDir>> &folders()
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> f;
+    return f;
+}
+
+} // namespace
+
+QString TestDb::server()
+{
+    const QByteArray s = qgetenv("QK_TEST_SERVER");
+    return s.isEmpty() ? QStringLiteral("localhost") : QString::fromLocal8Bit(s);
+}
+
+QString TestDb::newFolder()
+{
+    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/qktest-XXXXXX"));
+    if (!dir->isValid())
+        throw std::runtime_error("cannot create a test folder");
+    // The server runs as its own user: it must be able to write here.
+    QFile(dir->path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                      QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+    const QString path = dir->path() + QLatin1Char('/');
+    folders().push_back(std::move(dir));
+    return path;
+}
+
+SampleData::Scale TestDb::Spec::smallScale()
+{
+    SampleData::Scale s;
+    s.documentsPerMonth = 6;
+    s.entriesPerDocument = 3;
+    s.accounts = 12;
+    s.packages = 2;
+    s.transfersPerPackage = 3;
+    return s;
+}
+
+QString TestDb::createDatabase(const Spec &spec)
+{
+    const QString folder = newFolder();
+    QDir(folder).mkpath(QStringLiteral("paczki"));
+    QFile(folder + QStringLiteral("paczki")).setPermissions(QFile(folder).permissions());
+    SampleDb::Options o;
+    o.databaseFile = folder + QStringLiteral("bazaqk.adb");
+    o.server = server();
+    o.dialect = spec.dialect;
+    o.variant = spec.variant;
+    o.exchangeFolder = folder;
+    o.packageFolder = folder;
+    o.scale = spec.scale;
+    SampleDb::create(o);
+    return folder;
+}
+
+QStringList TestDb::connectionParams()
+{
+    return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quillstep"),
+            QStringLiteral("config=Providers=Remote,Loopback")};
+}
+
+void TestDb::connect(Database &db, const QString &folder)
+{
+    db.setDatabaseName(folder + QStringLiteral("bazaqk.adb"));
+    db.params = connectionParams();
+    db.open();
+}
+
+QString TestDb::scalar(const QString &folder, const QString &sql)
+{
+    Database db;
+    Transaction tr(&db);
+    db.defaultTransaction = &tr;
+    connect(db, folder);
+    Query q(QStringLiteral("Scalar"), &db);
+    q.setSql(sql);
+    q.open();
+    const QString v = q.field(0).asString();
+    q.close();
+    tr.commit();
+    db.close();
+    return v;
+}
+
+void TestDb::cleanUp()
+{
+    folders().clear();
+}
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}

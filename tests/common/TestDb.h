@@ -1,0 +1,42 @@
+#pragma once
+
+#include "sampledb/SampleDb.h"
+
+#include <QString>
+
+#include <iosfwd>
+
+class Database;
+
+// Sample databases for the tests, created on the real server the test script started.
+namespace TestDb {
+
+// "localhost" unless QK_TEST_SERVER says otherwise.
+QString server();
+// A fresh folder the server may read and write, ending with "/".
+QString newFolder();
+
+// A new sample database bazaqk.adb in a new folder (exchange files and paczki there too); returns
+// the folder. Each call creates it anew, so the external tables lie over that folder.
+struct Spec {
+    SampleSchema::Variant variant = SampleSchema::Variant::Current;
+    int dialect = 3;
+    SampleData::Scale scale = smallScale();
+    static SampleData::Scale smallScale();
+};
+QString createDatabase(const Spec &spec = {});
+
+// Opens a connection on the server to the database in folder, with the administrator's credentials,
+// routed as the program routes a plain path to the local server.
+void connect(Database &db, const QString &folder);
+QStringList connectionParams();
+
+// A one-value query on its own connection, committed at once.
+QString scalar(const QString &folder, const QString &sql);
+
+// Removes the test folders (called at the end of the run).
+void cleanUp();
+
+} // namespace TestDb
+
+void PrintTo(const QString &s, std::ostream *os);
