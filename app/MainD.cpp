@@ -1,0 +1,184 @@
+#include "app/MainD.h"
+
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+
+#include <QFileInfo>
+
+namespace {
+const QString kSection = QStringLiteral("Ogolne");
+}
+
+QString ConnectionSettings::exchangeRoot() const
+{
+    return Paths::driveRoot(DatabaseFolder);
+}
+
+TMainDm::TMainDm(const QString &settingsFolder)
+    : EmployeeTran(&EmployeeDb), IBQuery1(QStringLiteral("IBQuery1"), &EmployeeDb, &EmployeeTran),
+      IBQuery2(QStringLiteral("IBQuery2"), &EmployeeDb, &EmployeeTran),
+      IBQuery3(QStringLiteral("IBQuery3"), &EmployeeDb, &EmployeeTran),
+      IBQuery4(QStringLiteral("IBQuery4"), &EmployeeDb, &EmployeeTran),
+      IBQuery5(QStringLiteral("IBQuery5"), &EmployeeDb, &EmployeeTran),
+      IBQuery6(QStringLiteral("IBQuery6"), &EmployeeDb, &EmployeeTran),
+      IBQuery7(QStringLiteral("IBQuery7"), &EmployeeDb, &EmployeeTran),
+      IBQuery8(QStringLiteral("IBQuery8"), &EmployeeDb, &EmployeeTran), IBDatabaseInfo1(&EmployeeDb),
+      IBConfigService(QStringLiteral("IBConfigService")), IBBackup(QStringLiteral("IBBackup")),
+      IBRestore(QStringLiteral("IBRestore")), IBValidate(QStringLiteral("IBValidate")), IBStat(QStringLiteral("IBStat")),
+      IBLog(QStringLiteral("IBLog")), IBSecurity(QStringLiteral("IBSecurity")),
+      IBProperties(QStringLiteral("IBProperties")), m_settingsFolder(settingsFolder)
+{
+    EmployeeDb.params = {QStringLiteral("user_name=") + kAdminUser, QStringLiteral("password=") + kAdminPassword};
+    EmployeeDb.loginPrompt = false;
+    EmployeeDb.defaultTransaction = &EmployeeTran;
+    IBQuery2.setSql(QStringLiteral("select ILE from FJ_BAZA where LP=1"));
+    // The counter reset and the unlock of the document journals, as the connection reset runs them.
+    for (const char *l : {"update FJ_BAZA", "set", "  ILE = 0", "where", " LP =1"})
+        IBQuery3.addLine(QString::fromLatin1(l));
+    for (const char *l : {"UPDATE FJ_DKSI", "SET", "BLOK='N' ", "where", "TYPR  <>  ''"})
+        IBQuery4.addLine(QString::fromLatin1(l));
+    IBBackup.verbose = true;
+    IBBackup.options = 0;
+    IBBackup.blockingFactor = 0;
+    IBRestore.verbose = true;
+    IBRestore.options = Spb::ResReplace | Spb::ResCreate;
+    IBRestore.pageSize = 0;
+    IBRestore.pageBuffers = 0;
+    IBSecurity.securityAction = SecurityService::Action::AddUser;
+}
+
+TMainDm::~TMainDm()
+{
+    shutDown();
+}
+
+void TMainDm::shutDown()
+{
+    try {
+        EmployeeDb.close();
+    } catch (...) {
+        // The program ends either way; the server rolls back what it could not commit.
+    }
+    for (Service *s : std::initializer_list<Service *>{&IBConfigService, &IBBackup, &IBRestore, &IBValidate, &IBStat,
+                                                        &IBLog, &IBSecurity, &IBProperties}) {
+        try {
+            s->detach();
+        } catch (...) {
+        }
+    }
+}
+
+Service::Protocol TMainDm::protocolFromLetter(const QString &letter)
+{
+    const QString l = letter.toUpper();
+    if (l == QLatin1String("L"))
+        return Service::Protocol::Local;
+    if (l == QLatin1String("S"))
+        return Service::Protocol::SPX;
+    if (l == QLatin1String("N"))
+        return Service::Protocol::NamedPipe;
+    return Service::Protocol::TCP;
+}
+
+bool TMainDm::hasServerPrefix(const QString &name)
+{
+    if (name.startsWith(QLatin1String("\\\\")))
+        return true;
+    const qsizetype colon = name.indexOf(QLatin1Char(':'));
+    if (colon <= 1) // none, or a drive letter
+        return false;
+    const QString head = name.left(colon);
+    return !head.contains(QLatin1Char('/')) && !head.contains(QLatin1Char('\\'));
+}
+
+QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName)
+{
+    QStringList p{QStringLiteral("user_name=") + kAdminUser, QStringLiteral("password=") + kAdminPassword};
+    // A plain path goes to the embedded engine for L, to the local server otherwise; the services
+    // reach the same place through their address.
+    if (!hasServerPrefix(databaseName))
+        p << (protocolFromLetter(protocolLetter) == Service::Protocol::Local
+                  ? QStringLiteral("config=Providers=Engine12")
+                  : QStringLiteral("config=Providers=Remote,Loopback"));
+    return p;
+}
+
+void TMainDm::ReadSettings()
+{
+    const QString file = settingsFile();
+    if (!QFileInfo::exists(file)) {
+        for (const char *key : {"sciezka", "serwer", "protokol", "cien"})
+            IniFile::writeString(file, kSection, QString::fromLatin1(key), QString());
+    }
+    Settings.DatabasePath = IniFile::readString(file, kSection, QStringLiteral("sciezka"));
+    Settings.ServerSetting = IniFile::readString(file, kSection, QStringLiteral("serwer"));
+    Settings.ProtocolLetter = IniFile::readString(file, kSection, QStringLiteral("protokol"));
+    Settings.ShadowPath = IniFile::readString(file, kSection, QStringLiteral("cien"));
+}
+
+void TMainDm::PrepareService(Service &service)
+{
+    service.detach();
+    service.serverName = Settings.ServiceServerName;
+    service.protocol = Settings.ServiceProtocol;
+    service.loginPrompt = false;
+    service.setParams({QStringLiteral("user_name=sysdba"), QStringLiteral("password=") + kAdminPassword});
+}
+
+void TMainDm::DataModuleCreate()
+{
+    ReadSettings();
+    Settings.DatabaseFileName = QStringLiteral("bazaqk.adb");
+    Settings.DatabaseFolder = Settings.DatabasePath + Paths::separator();
+    Settings.ServiceServerName = QStringLiteral("localhost");
+    Settings.ServiceProtocol = protocolFromLetter(Settings.ProtocolLetter);
+    const QString db = Settings.fullDatabaseName();
+
+    PrepareService(IBConfigService);
+    IBConfigService.databaseName = db;
+    PrepareService(IBBackup);
+    IBBackup.verbose = true;
+    IBBackup.databaseName = db;
+    IBBackup.backupFiles = {Settings.backupFileName()};
+    PrepareService(IBRestore);
+    IBRestore.verbose = true;
+    IBRestore.databaseNames = {db};
+    IBRestore.backupFiles = {Settings.backupFileName()};
+    PrepareService(IBValidate);
+    IBValidate.databaseName = db;
+    IBValidate.validateDb = true;
+    IBValidate.validateFull = true;
+    PrepareService(IBStat);
+    IBStat.databaseName = db;
+    IBStat.options = Spb::StsDataPages | Spb::StsIdxPages;
+    PrepareService(IBLog);
+    PrepareService(IBSecurity);
+    PrepareService(IBProperties);
+
+    IBQuery2.database()->setDatabaseName(db);
+    EmployeeDb.params = connectionParams(Settings.ProtocolLetter, db);
+    IBQuery2.open(); // attaches and starts the transaction; the first activation ends it
+}
+
+void TMainDm::writeKey(const QString &key, const QString &value)
+{
+    IniFile::writeString(settingsFile(), kSection, key, value);
+}
+
+void TMainDm::WriteSettings(const QString &path, const QString &server, const QString &protocol, const QString &shadow)
+{
+    writeKey(QStringLiteral("sciezka"), path);
+    writeKey(QStringLiteral("serwer"), server);
+    writeKey(QStringLiteral("protokol"), protocol);
+    writeKey(QStringLiteral("cien"), shadow);
+}
+
+void TMainDm::WriteD1(const QString &value)
+{
+    writeKey(QStringLiteral("d1"), value);
+}
+
+void TMainDm::WriteD2(const QString &value)
+{
+    writeKey(QStringLiteral("d2"), value);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "db/Database.h"
+#include "db/DatabaseInfo.h"
+#include "db/Query.h"
+#include "db/Services.h"
+#include "db/Transaction.h"
+
+#include <QString>
+
+// Read once at start-up and fixed for the whole run.
+struct ConnectionSettings {
+    QString DatabasePath;     // "sciezka"
+    QString ServerSetting;    // "serwer": shown and saved only
+    QString ProtocolLetter;   // "protokol"
+    QString ShadowPath;       // "cien"
+    QString DatabaseFolder;   // DatabasePath + separator, always appended
+    QString DatabaseFileName; // "bazaqk.adb"
+    QString ServiceServerName;
+    Service::Protocol ServiceProtocol = Service::Protocol::TCP;
+
+    QString fullDatabaseName() const { return DatabaseFolder + DatabaseFileName; }
+    QString backupFileName() const { return DatabaseFolder + QStringLiteral("bazaqk.abk"); }
+    // The root of the exchange files (drive C: on Windows).
+    QString exchangeRoot() const;
+};
+
+// The data module: the one connection, its transaction, the statement objects and the services,
+// configured from setup.ini. Operations receive it by reference; nothing else creates connections.
+class TMainDm {
+public:
+    static inline const QString kAdminUser = QStringLiteral("SYSDBA");
+    static inline const QString kAdminPassword = QStringLiteral("quillstep");
+
+    // settingsFolder holds setup.ini (the executable's folder, ending with the separator).
+    // Throws LibraryMissingError when the client library cannot be loaded.
+    explicit TMainDm(const QString &settingsFolder);
+    ~TMainDm();
+    TMainDm(const TMainDm &) = delete;
+    TMainDm &operator=(const TMainDm &) = delete;
+
+    ConnectionSettings Settings;
+
+    Database EmployeeDb;
+    Transaction EmployeeTran;
+    Query IBQuery1, IBQuery2, IBQuery3, IBQuery4, IBQuery5, IBQuery6, IBQuery7, IBQuery8;
+    DatabaseInfo IBDatabaseInfo1;
+    ConfigService IBConfigService;
+    BackupService IBBackup;
+    RestoreService IBRestore;
+    ValidationService IBValidate;
+    StatisticsService IBStat;
+    LogService IBLog;
+    SecurityService IBSecurity;
+    PropertiesService IBProperties;
+
+    QString settingsFile() const { return m_settingsFolder + QStringLiteral("setup.ini"); }
+    const QString &settingsFolder() const { return m_settingsFolder; }
+
+    void ReadSettings();
+    // The start-up set-up; a failure leaves the remaining steps undone and propagates.
+    void DataModuleCreate();
+    void PrepareService(Service &service);
+    void WriteSettings(const QString &path, const QString &server, const QString &protocol, const QString &shadow);
+    void WriteD1(const QString &value);
+    void WriteD2(const QString &value);
+
+    // Closes the connection (committing) and detaches every service; never throws.
+    void shutDown();
+
+    static Service::Protocol protocolFromLetter(const QString &letter);
+    // The connection's parameter lines: credentials and, for a plain path, its routing.
+    static QStringList connectionParams(const QString &protocolLetter, const QString &databaseName);
+    static bool hasServerPrefix(const QString &databaseName);
+
+private:
+    void writeKey(const QString &key, const QString &value);
+    QString m_settingsFolder;
+};

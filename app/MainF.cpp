@@ -1,0 +1,627 @@
+#include "app/MainF.h"
+
+#include "app/MainFormLayout.h"
+#include "db/Errors.h"
+#include "exchange/Formatters.h"
+#include "platform/Clock.h"
+#include "platform/Convert.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor kInfoBackground(255, 255, 225);
+const QColor kYellow(255, 255, 0);
+
+QMessageBox::StandardButton defaultDisplay(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                           const QString &text, QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+void setBackground(QWidget *w, QPalette::ColorRole role, const QColor &color)
+{
+    QPalette p = w->palette();
+    p.setColor(role, color);
+    w->setPalette(p);
+    w->setAutoFillBackground(role == QPalette::Window);
+}
+
+} // namespace
+
+TMainForm::BoxDisplay TMainForm::boxDisplay = defaultDisplay;
+
+QMessageBox::StandardButton TMainForm::showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                                 QMessageBox::StandardButtons buttons)
+{
+    // A lone CR breaks the line in the system's messages.
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return boxDisplay(parent, icon, QCoreApplication::applicationName(), shown, buttons);
+}
+
+TMainForm::TMainForm(TMainDm &dm, QWidget *parent) : QWidget(parent), m_dm(dm)
+{
+    // The designed face first; where it is missing, a narrow sans keeps captions inside their controls.
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    f.setPixelSize(14);
+    f.setStyleHint(QFont::SansSerif);
+    setFont(f);
+    resize(548, 453);
+    buildControls();
+    bindHandlers();
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    if (m_busy)
+        endBusy();
+}
+
+template <typename T> T *TMainForm::control(const char16_t *name) const
+{
+    return findChild<T *>(QString::fromUtf16(name));
+}
+
+void TMainForm::buildControls()
+{
+    using MainFormLayout::Kind;
+    namespace Flag = MainFormLayout::Flag;
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(PageControl1);
+    for (const auto &t : MainFormLayout::tabs()) {
+        auto *page = new QWidget;
+        page->setObjectName(QLatin1String(t.name));
+        PageControl1->addTab(page, QString::fromUtf16(t.caption));
+    }
+    for (const auto &c : MainFormLayout::controls()) {
+        QWidget *parent = QLatin1String(c.parent).isEmpty()
+                              ? PageControl1->findChild<QWidget *>(QLatin1String(c.tab))
+                              : PageControl1->findChild<QWidget *>(QLatin1String(c.parent));
+        const QString text = QString::fromUtf16(c.text);
+        QWidget *w = nullptr;
+        switch (c.kind) {
+        case Kind::Label: {
+            auto *l = new QLabel(text, parent);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            w = l;
+            break;
+        }
+        case Kind::Button:
+            w = new QPushButton(text, parent);
+            break;
+        case Kind::Edit: {
+            auto *e = new QLineEdit(text, parent);
+            if (c.flags & Flag::ReadOnly)
+                e->setReadOnly(true);
+            if (c.flags & Flag::InfoBg)
+                setBackground(e, QPalette::Base, kInfoBackground);
+            if (c.flags & Flag::YellowBg)
+                setBackground(e, QPalette::Base, kYellow);
+            w = e;
+            break;
+        }
+        case Kind::Memo: {
+            auto *m = new QPlainTextEdit(parent);
+            m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            m->setReadOnly(true);
+            w = m;
+            break;
+        }
+        case Kind::CheckBox: {
+            auto *cb = new QCheckBox(text, parent);
+            if (c.flags & Flag::InfoBg)
+                setBackground(cb, QPalette::Window, kInfoBackground);
+            w = cb;
+            break;
+        }
+        case Kind::RadioGroup: {
+            QStringList items;
+            for (const char16_t *i : c.items)
+                items << QString::fromUtf16(i);
+            w = new TRadioGroup(text, items, c.columns, parent);
+            break;
+        }
+        case Kind::GroupBox:
+            w = new QGroupBox(text, parent);
+            break;
+        case Kind::ListBox:
+            w = new QListWidget(parent);
+            break;
+        case Kind::Panel: {
+            auto *p = new QFrame(parent);
+            p->setFrameShape(QFrame::Panel);
+            p->setFrameShadow(QFrame::Raised);
+            w = p;
+            break;
+        }
+        case Kind::UpDown: {
+            auto *u = new TUpDown(parent);
+            u->setAssociate(PageControl1->findChild<QLineEdit *>(QLatin1String(c.associate)));
+            u->setRange(1, 12);
+            u->setPosition(1);
+            w = u;
+            break;
+        }
+        case Kind::ProgressBar: {
+            auto *p = new QProgressBar(parent);
+            p->setRange(0, 100);
+            p->setValue(0);
+            p->setTextVisible(false);
+            w = p;
+            break;
+        }
+        }
+        w->setObjectName(QLatin1String(c.name));
+        w->setGeometry(c.place);
+        if (c.hint && *c.hint)
+            w->setToolTip(QString::fromUtf16(c.hint));
+        if (c.pixelSize != 14 || (c.flags & Flag::Bold)) {
+            QFont f = w->font();
+            f.setPixelSize(c.pixelSize);
+            f.setBold(c.flags & Flag::Bold);
+            w->setFont(f);
+        }
+        if (c.kind == Kind::Label) // labels size themselves to their text, from the designed width up
+            w->resize(std::max(c.place.width(), w->sizeHint().width()), c.place.height());
+        if (c.flags & Flag::Disabled)
+            w->setEnabled(false);
+        if (c.flags & Flag::Hidden)
+            w->setVisible(false);
+    }
+
+    ConfigTab = control<QWidget>(u"ConfigTab");
+    BackupTab = control<QWidget>(u"BackupTab");
+    StatsTab = control<QWidget>(u"StatsTab");
+    SecurityTab = control<QWidget>(u"SecurityTab");
+    PropertiesTab = control<QWidget>(u"PropertiesTab");
+    TabSheet1 = control<QWidget>(u"TabSheet1");
+    TabSheet2 = control<QWidget>(u"TabSheet2");
+    TabSheet5 = control<QWidget>(u"TabSheet5");
+    TabSheet3 = control<QWidget>(u"TabSheet3");
+    TabSheet4 = control<QWidget>(u"TabSheet4");
+    Label8 = control<QLabel>(u"Label8");
+    Label23 = control<QLabel>(u"Label23");
+    Label24 = control<QLabel>(u"Label24");
+    ShutdownBtn = control<QPushButton>(u"ShutdownBtn");
+    StartBtn = control<QPushButton>(u"StartBtn");
+    OpenDbBtn = control<QPushButton>(u"OpenDbBtn");
+    CloseDbBtn = control<QPushButton>(u"CloseDbBtn");
+    AsynchRg = control<TRadioGroup>(u"AsynchRg");
+    ReadOnlyRg = control<TRadioGroup>(u"ReadOnlyRg");
+    ReserveSpaceRg = control<TRadioGroup>(u"ReserveSpaceRg");
+    SqlDialectRg = control<TRadioGroup>(u"SqlDialectRg");
+    PageBufBtn = control<QPushButton>(u"PageBufBtn");
+    SweepBtn = control<QPushButton>(u"SweepBtn");
+    PageBufEdit = control<QLineEdit>(u"PageBufEdit");
+    SweepEdit = control<QLineEdit>(u"SweepEdit");
+    Edit1 = control<QLineEdit>(u"Edit1");
+    Edit2 = control<QLineEdit>(u"Edit2");
+    Edit3 = control<QLineEdit>(u"Edit3");
+    Label25 = control<QLabel>(u"Label25");
+    Label26 = control<QLabel>(u"Label26");
+    Label46 = control<QLabel>(u"Label46");
+    Label47 = control<QLabel>(u"Label47");
+    BackupBtn = control<QPushButton>(u"BackupBtn");
+    BuMemo = control<QPlainTextEdit>(u"BuMemo");
+    RestoreBtn = control<QPushButton>(u"RestoreBtn");
+    ValidateBtn = control<QPushButton>(u"ValidateBtn");
+    Button4 = control<QPushButton>(u"Button4");
+    GroupBox2 = control<QGroupBox>(u"GroupBox2");
+    Label50 = control<QLabel>(u"Label50");
+    Button13 = control<QPushButton>(u"Button13");
+    Button14 = control<QPushButton>(u"Button14");
+    Edit9 = control<QLineEdit>(u"Edit9");
+    StatsBtn = control<QPushButton>(u"StatsBtn");
+    StatsMemo = control<QPlainTextEdit>(u"StatsMemo");
+    LogBtn = control<QPushButton>(u"LogBtn");
+    Label1 = control<QLabel>(u"Label1");
+    Label2 = control<QLabel>(u"Label2");
+    Label3 = control<QLabel>(u"Label3");
+    Label4 = control<QLabel>(u"Label4");
+    Label5 = control<QLabel>(u"Label5");
+    Label6 = control<QLabel>(u"Label6");
+    Label7 = control<QLabel>(u"Label7");
+    Label9 = control<QLabel>(u"Label9");
+    Label10 = control<QLabel>(u"Label10");
+    AddUserBtn = control<QPushButton>(u"AddUserBtn");
+    FindUserBtn = control<QPushButton>(u"FindUserBtn");
+    ModifyUserBtn = control<QPushButton>(u"ModifyUserBtn");
+    DeleteUserBtn = control<QPushButton>(u"DeleteUserBtn");
+    UserNameEdit = control<QLineEdit>(u"UserNameEdit");
+    FirstNameEdit = control<QLineEdit>(u"FirstNameEdit");
+    MiddleNameEdit = control<QLineEdit>(u"MiddleNameEdit");
+    LastNameEdit = control<QLineEdit>(u"LastNameEdit");
+    PasswordEdit = control<QLineEdit>(u"PasswordEdit");
+    UserIdEdit = control<QLineEdit>(u"UserIdEdit");
+    GroupIdEdit = control<QLineEdit>(u"GroupIdEdit");
+    CheckBox1 = control<QCheckBox>(u"CheckBox1");
+    CheckBox2 = control<QCheckBox>(u"CheckBox2");
+    CheckBox3 = control<QCheckBox>(u"CheckBox3");
+    CheckBox4 = control<QCheckBox>(u"CheckBox4");
+    CheckBox5 = control<QCheckBox>(u"CheckBox5");
+    CheckBox6 = control<QCheckBox>(u"CheckBox6");
+    CheckBox7 = control<QCheckBox>(u"CheckBox7");
+    CheckBox8 = control<QCheckBox>(u"CheckBox8");
+    CheckBox21 = control<QCheckBox>(u"CheckBox21");
+    ListBox1 = control<QListWidget>(u"ListBox1");
+    PropertiesBtn = control<QPushButton>(u"PropertiesBtn");
+    PropMemo = control<QPlainTextEdit>(u"PropMemo");
+    Label11 = control<QLabel>(u"Label11");
+    Label12 = control<QLabel>(u"Label12");
+    Label13 = control<QLabel>(u"Label13");
+    Label14 = control<QLabel>(u"Label14");
+    Label15 = control<QLabel>(u"Label15");
+    Label16 = control<QLabel>(u"Label16");
+    Label17 = control<QLabel>(u"Label17");
+    Label18 = control<QLabel>(u"Label18");
+    Label19 = control<QLabel>(u"Label19");
+    Label20 = control<QLabel>(u"Label20");
+    Label21 = control<QLabel>(u"Label21");
+    Label22 = control<QLabel>(u"Label22");
+    Label27 = control<QLabel>(u"Label27");
+    Label28 = control<QLabel>(u"Label28");
+    Label29 = control<QLabel>(u"Label29");
+    Label30 = control<QLabel>(u"Label30");
+    Label31 = control<QLabel>(u"Label31");
+    CheckBox9 = control<QCheckBox>(u"CheckBox9");
+    CheckBox10 = control<QCheckBox>(u"CheckBox10");
+    Button2 = control<QPushButton>(u"Button2");
+    CheckBox11 = control<QCheckBox>(u"CheckBox11");
+    CheckBox12 = control<QCheckBox>(u"CheckBox12");
+    CheckBox13 = control<QCheckBox>(u"CheckBox13");
+    CheckBox14 = control<QCheckBox>(u"CheckBox14");
+    CheckBox15 = control<QCheckBox>(u"CheckBox15");
+    CheckBox16 = control<QCheckBox>(u"CheckBox16");
+    CheckBox17 = control<QCheckBox>(u"CheckBox17");
+    CheckBox18 = control<QCheckBox>(u"CheckBox18");
+    CheckBox19 = control<QCheckBox>(u"CheckBox19");
+    CheckBox20 = control<QCheckBox>(u"CheckBox20");
+    Button3 = control<QPushButton>(u"Button3");
+    CheckBox22 = control<QCheckBox>(u"CheckBox22");
+    CheckBox23 = control<QCheckBox>(u"CheckBox23");
+    Button1 = control<QPushButton>(u"Button1");
+    Edit4 = control<QLineEdit>(u"Edit4");
+    Panel1 = control<QFrame>(u"Panel1");
+    Label32 = control<QLabel>(u"Label32");
+    Label33 = control<QLabel>(u"Label33");
+    Label36 = control<QLabel>(u"Label36");
+    Label38 = control<QLabel>(u"Label38");
+    Label39 = control<QLabel>(u"Label39");
+    Label43 = control<QLabel>(u"Label43");
+    Button5 = control<QPushButton>(u"Button5");
+    Edit5 = control<QLineEdit>(u"Edit5");
+    UpDown1 = control<TUpDown>(u"UpDown1");
+    Edit7 = control<QLineEdit>(u"Edit7");
+    ProgressBar1 = control<QProgressBar>(u"ProgressBar1");
+    Panel2 = control<QFrame>(u"Panel2");
+    Label34 = control<QLabel>(u"Label34");
+    Label35 = control<QLabel>(u"Label35");
+    Label37 = control<QLabel>(u"Label37");
+    Label40 = control<QLabel>(u"Label40");
+    Label41 = control<QLabel>(u"Label41");
+    Label42 = control<QLabel>(u"Label42");
+    Button6 = control<QPushButton>(u"Button6");
+    Button7 = control<QPushButton>(u"Button7");
+    Edit6 = control<QLineEdit>(u"Edit6");
+    UpDown2 = control<TUpDown>(u"UpDown2");
+    Edit8 = control<QLineEdit>(u"Edit8");
+    ProgressBar2 = control<QProgressBar>(u"ProgressBar2");
+    CheckBox24 = control<QCheckBox>(u"CheckBox24");
+    Panel3 = control<QFrame>(u"Panel3");
+    Label59 = control<QLabel>(u"Label59");
+    Button18 = control<QPushButton>(u"Button18");
+    ProgressBar3 = control<QProgressBar>(u"ProgressBar3");
+    Memo1 = control<QPlainTextEdit>(u"Memo1");
+    Button8 = control<QPushButton>(u"Button8");
+    Label44 = control<QLabel>(u"Label44");
+    Label45 = control<QLabel>(u"Label45");
+    Label48 = control<QLabel>(u"Label48");
+    Label49 = control<QLabel>(u"Label49");
+    Label51 = control<QLabel>(u"Label51");
+    Label52 = control<QLabel>(u"Label52");
+    Label53 = control<QLabel>(u"Label53");
+    Label54 = control<QLabel>(u"Label54");
+    Button9 = control<QPushButton>(u"Button9");
+    Button10 = control<QPushButton>(u"Button10");
+    Button11 = control<QPushButton>(u"Button11");
+    Button12 = control<QPushButton>(u"Button12");
+    Button15 = control<QPushButton>(u"Button15");
+    Button16 = control<QPushButton>(u"Button16");
+    Button17 = control<QPushButton>(u"Button17");
+    Button19 = control<QPushButton>(u"Button19");
+}
+
+void TMainForm::bindHandlers()
+{
+    const std::pair<QPushButton *, void (TMainForm::*)()> clicks[] = {
+        {ShutdownBtn, &TMainForm::ShutdownBtnClick},   {StartBtn, &TMainForm::StartBtnClick},
+        {OpenDbBtn, &TMainForm::OpenDbBtnClick},       {CloseDbBtn, &TMainForm::CloseDbBtnClick},
+        {PageBufBtn, &TMainForm::PageBufBtnClick},     {SweepBtn, &TMainForm::SweepBtnClick},
+        {BackupBtn, &TMainForm::BackupBtnClick},       {RestoreBtn, &TMainForm::RestoreBtnClick},
+        {ValidateBtn, &TMainForm::ValidateBtnClick},   {Button4, &TMainForm::Button4Click},
+        {Button13, &TMainForm::Button13Click},         {Button14, &TMainForm::Button14Click},
+        {StatsBtn, &TMainForm::StatsBtnClick},         {LogBtn, &TMainForm::LogBtnClick},
+        {AddUserBtn, &TMainForm::AddUserBtnClick},     {FindUserBtn, &TMainForm::FindUserBtnClick},
+        {ModifyUserBtn, &TMainForm::ModifyUserBtnClick}, {DeleteUserBtn, &TMainForm::DeleteUserBtnClick},
+        {PropertiesBtn, &TMainForm::PropertiesBtnClick}, {Button2, &TMainForm::Button2Click},
+        {Button3, &TMainForm::Button3Click},           {Button1, &TMainForm::Button1Click},
+        {Button5, &TMainForm::Button5Click},           {Button6, &TMainForm::Button6Click},
+        {Button7, &TMainForm::Button7Click},           {Button18, &TMainForm::Button18Click},
+        {Button8, &TMainForm::Button8Click},           {Button9, &TMainForm::Button9Click},
+        {Button10, &TMainForm::Button10Click},         {Button11, &TMainForm::Button11Click},
+        {Button12, &TMainForm::Button12Click},         {Button15, &TMainForm::Button15Click},
+        {Button16, &TMainForm::Button16Click},         {Button17, &TMainForm::Button17Click},
+        {Button19, &TMainForm::Button19Click},
+    };
+    for (const auto &[button, handler] : clicks)
+        connect(button, &QPushButton::clicked, this, handler);
+    connect(AsynchRg, &TRadioGroup::clicked, this, &TMainForm::AsynchRgClick);
+    connect(ReadOnlyRg, &TRadioGroup::clicked, this, &TMainForm::ReadOnlyRgClick);
+    connect(ReserveSpaceRg, &TRadioGroup::clicked, this, &TMainForm::ReserveSpaceRgClick);
+    connect(SqlDialectRg, &TRadioGroup::clicked, this, &TMainForm::SqlDialectRgClick);
+    connect(Edit5, &QLineEdit::textChanged, this, &TMainForm::Edit5Change);
+    connect(Edit6, &QLineEdit::textChanged, this, &TMainForm::Edit6Change);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (PageControl1->currentWidget() == TabSheet2)
+            TabSheet2Show();
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatcher, boxes and activation
+
+void TMainForm::showError(const QString &text)
+{
+    showModal(this, QMessageBox::Critical, text);
+    afterBox();
+}
+
+void TMainForm::guarded(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const QkError &e) {
+        showError(e.message());
+    } catch (const std::exception &e) {
+        showError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TMainForm::afterBox()
+{
+    // An error raised by the activation itself is not followed by another activation: it would fail
+    // again and show the same box for ever (a closed connection, an unreachable server).
+    if (m_activationDepth == 0)
+        FormActivate();
+}
+
+void TMainForm::message(Box kind, const QString &text)
+{
+    const QMessageBox::Icon icon = kind == Box::Error     ? QMessageBox::Critical
+                                   : kind == Box::Warning ? QMessageBox::Warning
+                                                          : QMessageBox::Information;
+    showModal(this, icon, text);
+    afterBox();
+}
+
+bool TMainForm::confirm(const QString &text)
+{
+    const bool yes = showModal(this, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    afterBox();
+    return yes;
+}
+
+void TMainForm::setLabel(const QString &label, const QString &text, const QColor &color)
+{
+    auto *l = findChild<QLabel *>(label);
+    if (!l)
+        return;
+    l->setText(text);
+    if (color.isValid()) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, color);
+        l->setPalette(p);
+    }
+    // Labels grow with their text, as the designed ones do.
+    l->resize(std::max(l->width(), l->sizeHint().width()), l->height());
+}
+
+void TMainForm::setProgress(const QString &bar, int value)
+{
+    if (auto *p = findChild<QProgressBar *>(bar))
+        p->setValue(value);
+}
+
+void TMainForm::clearMemo(const QString &memo)
+{
+    if (auto *m = findChild<QPlainTextEdit *>(memo))
+        m->clear();
+}
+
+void TMainForm::appendLine(const QString &memo, const QString &line)
+{
+    if (auto *m = findChild<QPlainTextEdit *>(memo))
+        m->appendPlainText(line);
+}
+
+void TMainForm::beginBusy()
+{
+    if (!m_busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_busy = true;
+}
+
+void TMainForm::endBusy()
+{
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+    m_busy = false;
+}
+
+void TMainForm::processEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TMainForm::FormCreate()
+{
+    setWindowTitle(QStringLiteral("InterBase Administracja v.7.00   ") + m_dm.Settings.fullDatabaseName());
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return; // the window system's later activations are not ours: the boxes re-activate explicitly
+    m_shown = true;
+    if (QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    QTimer::singleShot(0, this, &TMainForm::FormActivate);
+}
+
+void TMainForm::FormActivate()
+{
+    ++m_activationDepth;
+    guarded([this] {
+        PageControl1->setFocus();
+        PageControl1->setCurrentWidget(BackupTab);
+        const ConnectionSettings &s = m_dm.Settings;
+        Edit1->setText(s.DatabasePath);
+        Edit2->setText(s.ServerSetting);
+        Edit3->setText(s.ProtocolLetter);
+        Edit4->setText(s.ShadowPath);
+        TabSheet2Show();
+
+        Transaction &tr = m_dm.EmployeeTran;
+        if (!tr.active())
+            tr.start();
+        QString flag;
+        try {
+            Query &q = m_dm.IBQuery8;
+            q.close();
+            q.clearSql();
+            q.addLine(QStringLiteral("select * from FJ_BAZA where LP =1"));
+            q.open();
+            flag = q.fieldByName(QStringLiteral("Bila")).asString().left(1);
+            Label10->setText(q.fieldByName(QStringLiteral("ile")).asString());
+            Label26->setText(q.fieldByName(QStringLiteral("ile")).asString());
+            q.close();
+            if (tr.active())
+                tr.commit();
+        } catch (...) {
+            if (tr.active())
+                tr.rollback();
+            throw;
+        }
+        if (flag == QLatin1String("T"))
+            setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Qt::red);
+        else
+            setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Qt::black);
+    });
+    --m_activationDepth;
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    try {
+        m_dm.WriteSettings(Edit1->text(), Edit2->text(), Edit3->text(), Edit4->text());
+        event->accept();
+    } catch (const std::exception &e) {
+        event->ignore(); // the window stays open
+        showError(QString::fromUtf8(e.what()));
+    }
+}
+
+void TMainForm::TabSheet2Show()
+{
+    const QDate today = Clock::now().date();
+    Edit5->setText(QString::number(today.month()));
+    Edit6->setText(QString::number(today.month()));
+    Edit7->setText(QString::number(today.year()));
+    Edit8->setText(QString::number(today.year()));
+}
+
+void TMainForm::Edit5Change()
+{
+    guarded([this] { Label33->setText(MonthName(StrToInt(Edit5->text()))); });
+}
+
+void TMainForm::Edit6Change()
+{
+    guarded([this] { Label35->setText(MonthName(StrToInt(Edit6->text()))); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void TMainForm::OpenDbBtnClick()
+{
+    guarded([this] { m_dm.EmployeeDb.open(); });
+}
+
+void TMainForm::CloseDbBtnClick()
+{
+    guarded([this] { m_dm.EmployeeDb.close(); });
+}
+
+// The operations below are filled in by their areas; until then a click does nothing.
+void TMainForm::ShutdownBtnClick() {}
+void TMainForm::StartBtnClick() {}
+void TMainForm::AsynchRgClick() {}
+void TMainForm::ReadOnlyRgClick() {}
+void TMainForm::ReserveSpaceRgClick() {}
+void TMainForm::SqlDialectRgClick() {}
+void TMainForm::PageBufBtnClick() {}
+void TMainForm::SweepBtnClick() {}
+void TMainForm::BackupBtnClick() {}
+void TMainForm::RestoreBtnClick() {}
+void TMainForm::ValidateBtnClick() {}
+void TMainForm::Button4Click() {}
+void TMainForm::Button13Click() {}
+void TMainForm::Button14Click() {}
+void TMainForm::StatsBtnClick() {}
+void TMainForm::LogBtnClick() {}
+void TMainForm::AddUserBtnClick() {}
+void TMainForm::FindUserBtnClick() {}
+void TMainForm::ModifyUserBtnClick() {}
+void TMainForm::DeleteUserBtnClick() {}
+void TMainForm::PropertiesBtnClick() {}
+void TMainForm::Button2Click() {}
+void TMainForm::Button3Click() {}
+void TMainForm::Button1Click() {}
+void TMainForm::Button5Click() {}
+void TMainForm::Button6Click() {}
+void TMainForm::Button7Click() {}
+void TMainForm::Button18Click() {}
+void TMainForm::Button8Click() {}
+void TMainForm::Button9Click() {}
+void TMainForm::Button10Click() {}
+void TMainForm::Button11Click() {}
+void TMainForm::Button12Click() {}
+void TMainForm::Button15Click() {}
+void TMainForm::Button16Click() {}
+void TMainForm::Button17Click() {}
+void TMainForm::Button19Click() {}

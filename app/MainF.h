@@ -1,0 +1,275 @@
+#pragma once
+
+#include "app/FormWidgets.h"
+#include "app/MainD.h"
+#include "app/Operator.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+// The one window: ten tabs of named controls over the data module. Handlers stay a line or two and
+// run through one dispatcher that shows any error in a box and lets the program go on.
+class TMainForm : public QWidget, public Operator {
+    Q_OBJECT
+public:
+    explicit TMainForm(TMainDm &dm, QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // How a modal box is put on screen; tests swap in a scripted answer. Returns the button pressed.
+    using BoxDisplay = std::function<QMessageBox::StandardButton(QWidget *parent, QMessageBox::Icon icon,
+                                                                 const QString &title, const QString &text,
+                                                                 QMessageBox::StandardButtons buttons)>;
+    static BoxDisplay boxDisplay;
+    static QMessageBox::StandardButton showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+    TMainDm &dm() { return m_dm; }
+
+    // Runs f; an error it raises is shown in the error box and the program goes on.
+    void guarded(const std::function<void()> &f);
+
+    // Operator.
+    void message(Box kind, const QString &text) override;
+    bool confirm(const QString &text) override;
+    void setLabel(const QString &label, const QString &text, const QColor &color = QColor()) override;
+    void setProgress(const QString &bar, int value) override;
+    void clearMemo(const QString &memo) override;
+    void appendLine(const QString &memo, const QString &line) override;
+    void beginBusy() override;
+    void endBusy() override;
+    void processEvents() override;
+
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *ConfigTab = nullptr, *BackupTab = nullptr, *StatsTab = nullptr, *SecurityTab = nullptr,
+            *PropertiesTab = nullptr, *TabSheet1 = nullptr, *TabSheet2 = nullptr, *TabSheet5 = nullptr,
+            *TabSheet3 = nullptr, *TabSheet4 = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *Label23 = nullptr;
+    QLabel *Label24 = nullptr;
+    QPushButton *ShutdownBtn = nullptr;
+    QPushButton *StartBtn = nullptr;
+    QPushButton *OpenDbBtn = nullptr;
+    QPushButton *CloseDbBtn = nullptr;
+    TRadioGroup *AsynchRg = nullptr;
+    TRadioGroup *ReadOnlyRg = nullptr;
+    TRadioGroup *ReserveSpaceRg = nullptr;
+    TRadioGroup *SqlDialectRg = nullptr;
+    QPushButton *PageBufBtn = nullptr;
+    QPushButton *SweepBtn = nullptr;
+    QLineEdit *PageBufEdit = nullptr;
+    QLineEdit *SweepEdit = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QLineEdit *Edit2 = nullptr;
+    QLineEdit *Edit3 = nullptr;
+    QLabel *Label25 = nullptr;
+    QLabel *Label26 = nullptr;
+    QLabel *Label46 = nullptr;
+    QLabel *Label47 = nullptr;
+    QPushButton *BackupBtn = nullptr;
+    QPlainTextEdit *BuMemo = nullptr;
+    QPushButton *RestoreBtn = nullptr;
+    QPushButton *ValidateBtn = nullptr;
+    QPushButton *Button4 = nullptr;
+    QGroupBox *GroupBox2 = nullptr;
+    QLabel *Label50 = nullptr;
+    QPushButton *Button13 = nullptr;
+    QPushButton *Button14 = nullptr;
+    QLineEdit *Edit9 = nullptr;
+    QPushButton *StatsBtn = nullptr;
+    QPlainTextEdit *StatsMemo = nullptr;
+    QPushButton *LogBtn = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label9 = nullptr;
+    QLabel *Label10 = nullptr;
+    QPushButton *AddUserBtn = nullptr;
+    QPushButton *FindUserBtn = nullptr;
+    QPushButton *ModifyUserBtn = nullptr;
+    QPushButton *DeleteUserBtn = nullptr;
+    QLineEdit *UserNameEdit = nullptr;
+    QLineEdit *FirstNameEdit = nullptr;
+    QLineEdit *MiddleNameEdit = nullptr;
+    QLineEdit *LastNameEdit = nullptr;
+    QLineEdit *PasswordEdit = nullptr;
+    QLineEdit *UserIdEdit = nullptr;
+    QLineEdit *GroupIdEdit = nullptr;
+    QCheckBox *CheckBox1 = nullptr;
+    QCheckBox *CheckBox2 = nullptr;
+    QCheckBox *CheckBox3 = nullptr;
+    QCheckBox *CheckBox4 = nullptr;
+    QCheckBox *CheckBox5 = nullptr;
+    QCheckBox *CheckBox6 = nullptr;
+    QCheckBox *CheckBox7 = nullptr;
+    QCheckBox *CheckBox8 = nullptr;
+    QCheckBox *CheckBox21 = nullptr;
+    QListWidget *ListBox1 = nullptr;
+    QPushButton *PropertiesBtn = nullptr;
+    QPlainTextEdit *PropMemo = nullptr;
+    QLabel *Label11 = nullptr;
+    QLabel *Label12 = nullptr;
+    QLabel *Label13 = nullptr;
+    QLabel *Label14 = nullptr;
+    QLabel *Label15 = nullptr;
+    QLabel *Label16 = nullptr;
+    QLabel *Label17 = nullptr;
+    QLabel *Label18 = nullptr;
+    QLabel *Label19 = nullptr;
+    QLabel *Label20 = nullptr;
+    QLabel *Label21 = nullptr;
+    QLabel *Label22 = nullptr;
+    QLabel *Label27 = nullptr;
+    QLabel *Label28 = nullptr;
+    QLabel *Label29 = nullptr;
+    QLabel *Label30 = nullptr;
+    QLabel *Label31 = nullptr;
+    QCheckBox *CheckBox9 = nullptr;
+    QCheckBox *CheckBox10 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QCheckBox *CheckBox11 = nullptr;
+    QCheckBox *CheckBox12 = nullptr;
+    QCheckBox *CheckBox13 = nullptr;
+    QCheckBox *CheckBox14 = nullptr;
+    QCheckBox *CheckBox15 = nullptr;
+    QCheckBox *CheckBox16 = nullptr;
+    QCheckBox *CheckBox17 = nullptr;
+    QCheckBox *CheckBox18 = nullptr;
+    QCheckBox *CheckBox19 = nullptr;
+    QCheckBox *CheckBox20 = nullptr;
+    QPushButton *Button3 = nullptr;
+    QCheckBox *CheckBox22 = nullptr;
+    QCheckBox *CheckBox23 = nullptr;
+    QPushButton *Button1 = nullptr;
+    QLineEdit *Edit4 = nullptr;
+    QFrame *Panel1 = nullptr;
+    QLabel *Label32 = nullptr;
+    QLabel *Label33 = nullptr;
+    QLabel *Label36 = nullptr;
+    QLabel *Label38 = nullptr;
+    QLabel *Label39 = nullptr;
+    QLabel *Label43 = nullptr;
+    QPushButton *Button5 = nullptr;
+    QLineEdit *Edit5 = nullptr;
+    TUpDown *UpDown1 = nullptr;
+    QLineEdit *Edit7 = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QFrame *Panel2 = nullptr;
+    QLabel *Label34 = nullptr;
+    QLabel *Label35 = nullptr;
+    QLabel *Label37 = nullptr;
+    QLabel *Label40 = nullptr;
+    QLabel *Label41 = nullptr;
+    QLabel *Label42 = nullptr;
+    QPushButton *Button6 = nullptr;
+    QPushButton *Button7 = nullptr;
+    QLineEdit *Edit6 = nullptr;
+    TUpDown *UpDown2 = nullptr;
+    QLineEdit *Edit8 = nullptr;
+    QProgressBar *ProgressBar2 = nullptr;
+    QCheckBox *CheckBox24 = nullptr;
+    QFrame *Panel3 = nullptr;
+    QLabel *Label59 = nullptr;
+    QPushButton *Button18 = nullptr;
+    QProgressBar *ProgressBar3 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    QPushButton *Button8 = nullptr;
+    QLabel *Label44 = nullptr;
+    QLabel *Label45 = nullptr;
+    QLabel *Label48 = nullptr;
+    QLabel *Label49 = nullptr;
+    QLabel *Label51 = nullptr;
+    QLabel *Label52 = nullptr;
+    QLabel *Label53 = nullptr;
+    QLabel *Label54 = nullptr;
+    QPushButton *Button9 = nullptr;
+    QPushButton *Button10 = nullptr;
+    QPushButton *Button11 = nullptr;
+    QPushButton *Button12 = nullptr;
+    QPushButton *Button15 = nullptr;
+    QPushButton *Button16 = nullptr;
+    QPushButton *Button17 = nullptr;
+    QPushButton *Button19 = nullptr;
+
+public slots:
+    void FormCreate();
+    void FormActivate();
+    void BeginBusy() { beginBusy(); }
+    void EndBusy() { endBusy(); }
+
+    void ShutdownBtnClick();
+    void StartBtnClick();
+    void OpenDbBtnClick();
+    void CloseDbBtnClick();
+    void AsynchRgClick();
+    void ReadOnlyRgClick();
+    void ReserveSpaceRgClick();
+    void SqlDialectRgClick();
+    void PageBufBtnClick();
+    void SweepBtnClick();
+    void BackupBtnClick();
+    void RestoreBtnClick();
+    void ValidateBtnClick();
+    void Button4Click();
+    void Button13Click();
+    void Button14Click();
+    void StatsBtnClick();
+    void LogBtnClick();
+    void AddUserBtnClick();
+    void FindUserBtnClick();
+    void ModifyUserBtnClick();
+    void DeleteUserBtnClick();
+    void PropertiesBtnClick();
+    void Button2Click();
+    void Button3Click();
+    void Button1Click();
+    void TabSheet2Show();
+    void Edit5Change();
+    void Edit6Change();
+    void Button5Click();
+    void Button6Click();
+    void Button7Click();
+    void Button18Click();
+    void Button8Click();
+    void Button9Click();
+    void Button10Click();
+    void Button11Click();
+    void Button12Click();
+    void Button15Click();
+    void Button16Click();
+    void Button17Click();
+    void Button19Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    template <typename T> T *control(const char16_t *name) const;
+    void buildControls();
+    void bindHandlers();
+    // Every box of the program closes into a fresh activation.
+    void afterBox();
+    void showError(const QString &text);
+
+    TMainDm &m_dm;
+    bool m_shown = false;
+    bool m_busy = false;
+    int m_activationDepth = 0;
+};

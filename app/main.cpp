@@ -1,0 +1,85 @@
+// qkadmin: the administration window over the QK accounting database.
+#include "app/MainD.h"
+#include "app/MainF.h"
+#include "db/Errors.h"
+#include "platform/Paths.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTabWidget>
+#include <QTranslator>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Writes one PNG per tab into dir, boxes going to standard error instead of the screen.
+int takeScreenshots(TMainForm &form, const QString &dir)
+{
+    QDir().mkpath(dir);
+    QCoreApplication::processEvents();
+    form.FormActivate();
+    int failures = 0;
+    for (int i = 0; i < form.PageControl1->count(); ++i) {
+        form.PageControl1->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        const QString file = QStringLiteral("%1/%2-%3.png").arg(dir).arg(i + 1, 2, 10, QLatin1Char('0'))
+                                 .arg(form.PageControl1->widget(i)->objectName());
+        if (!form.grab().save(file))
+            ++failures;
+        else
+            std::printf("%s\n", qPrintable(file));
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qkadmin"));
+    QTranslator qtPolish;
+    if (qtPolish.load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtPolish);
+
+    QString screenshotDir;
+    const QStringList args = app.arguments();
+    const qsizetype at = args.indexOf(QStringLiteral("--screenshots"));
+    if (at >= 0) {
+        screenshotDir = at + 1 < args.size() ? args[at + 1] : QStringLiteral("screenshots");
+        TMainForm::boxDisplay = [](QWidget *, QMessageBox::Icon, const QString &, const QString &text,
+                                   QMessageBox::StandardButtons) {
+            std::fprintf(stderr, "qkadmin: %s\n", qPrintable(text));
+            return QMessageBox::Ok;
+        };
+    }
+
+    std::unique_ptr<TMainDm> dm;
+    try {
+        dm = std::make_unique<TMainDm>(Paths::executableFolder());
+    } catch (const LibraryMissingError &e) {
+        TMainForm::showModal(nullptr, QMessageBox::Critical, e.message());
+        return 1;
+    }
+    try {
+        dm->DataModuleCreate();
+    } catch (const std::exception &e) {
+        // Start-up goes on: the window comes up and every activation tries the connection again.
+        TMainForm::showModal(nullptr, QMessageBox::Critical, QString::fromUtf8(e.what()));
+    }
+
+    int rc = 0;
+    {
+        TMainForm form(*dm);
+        form.show();
+        rc = screenshotDir.isEmpty() ? app.exec() : takeScreenshots(form, screenshotDir);
+    }
+    // Every attachment ends before the client library's own exit handler runs.
+    dm.reset();
+    return rc;
+}

@@ -1,0 +1,191 @@
+#include "platform/IniFile.h"
+
+#include "db/Errors.h"
+#include "platform/AnsiCodec.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+struct Line {
+    QByteArray text; // without its end
+    QByteArray end;  // "\r\n", "\n", "\r" or empty for a last line without one
+};
+
+std::vector<Line> readLines(const QString &file)
+{
+    std::vector<Line> lines;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return lines;
+    const QByteArray all = f.readAll();
+    qsizetype start = 0;
+    const qsizetype n = all.size();
+    while (start < n) {
+        qsizetype i = start;
+        while (i < n && all[i] != '\n' && all[i] != '\r')
+            ++i;
+        Line l{all.mid(start, i - start), {}};
+        if (i < n) {
+            if (all[i] == '\r' && i + 1 < n && all[i + 1] == '\n')
+                l.end = "\r\n";
+            else
+                l.end = QByteArray(1, all[i]);
+        }
+        start = i + l.end.size();
+        lines.push_back(std::move(l));
+    }
+    return lines;
+}
+
+QString decoded(const QByteArray &b)
+{
+    return AnsiCodec::decode(b);
+}
+
+// "[name]" gives the name, trimmed.
+std::optional<QString> sectionOf(const QByteArray &text)
+{
+    const QString t = decoded(text).trimmed();
+    if (t.size() < 2 || !t.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    const qsizetype close = t.indexOf(QLatin1Char(']'));
+    if (close < 0)
+        return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
+}
+
+bool isComment(const QString &t)
+{
+    return t.startsWith(QLatin1Char(';'));
+}
+
+// Key and value of a "key=value" line; nullopt for anything else.
+std::optional<std::pair<QString, QString>> entryOf(const QByteArray &text)
+{
+    const QString t = decoded(text);
+    const QString trimmed = t.trimmed();
+    if (trimmed.isEmpty() || isComment(trimmed) || trimmed.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    const qsizetype eq = t.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return std::nullopt;
+    return std::make_pair(t.left(eq).trimmed(), t.mid(eq + 1).trimmed());
+}
+
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString IniFile::readString(const QString &file, const QString &section, const QString &key, const QString &def)
+{
+    bool inSection = false;
+    for (const Line &l : readLines(file)) {
+        if (const auto s = sectionOf(l.text)) {
+            inSection = sameName(*s, section);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (const auto e = entryOf(l.text); e && sameName(e->first, key))
+            return e->second;
+    }
+    return def;
+}
+
+QStringList IniFile::sectionNames(const QString &file)
+{
+    QStringList names;
+    for (const Line &l : readLines(file))
+        if (const auto s = sectionOf(l.text))
+            names << *s;
+    return names;
+}
+
+QStringList IniFile::sectionLines(const QString &file, const QString &section)
+{
+    QStringList out;
+    bool inSection = false;
+    for (const Line &l : readLines(file)) {
+        if (const auto s = sectionOf(l.text)) {
+            inSection = sameName(*s, section);
+            continue;
+        }
+        if (inSection && entryOf(l.text))
+            out << decoded(l.text).trimmed();
+    }
+    return out;
+}
+
+void IniFile::writeString(const QString &file, const QString &section, const QString &key, const QString &value)
+{
+    std::vector<Line> lines = readLines(file);
+    const QByteArray entry = AnsiCodec::encode(key + QLatin1Char('=') + value);
+    const QByteArray crlf("\r\n");
+
+    // Find the section, and in it the key or the place after its last entry.
+    qsizetype sectionLine = -1;
+    qsizetype keyLine = -1;
+    qsizetype lastEntry = -1;
+    bool inSection = false;
+    for (qsizetype i = 0; i < qsizetype(lines.size()); ++i) {
+        if (const auto s = sectionOf(lines[size_t(i)].text)) {
+            if (inSection)
+                break; // the section ended
+            inSection = sameName(*s, section);
+            if (inSection) {
+                sectionLine = i;
+                lastEntry = i;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (const auto e = entryOf(lines[size_t(i)].text)) {
+            lastEntry = i;
+            if (sameName(e->first, key)) {
+                keyLine = i;
+                break;
+            }
+        } else if (!decoded(lines[size_t(i)].text).trimmed().isEmpty()) {
+            lastEntry = i; // a comment belongs to the section's body
+        }
+    }
+
+    auto insertAt = [&](qsizetype pos, Line l) {
+        if (pos > 0 && lines[size_t(pos - 1)].end.isEmpty())
+            lines[size_t(pos - 1)].end = crlf; // a last line without its end gets one
+        lines.insert(lines.begin() + pos, std::move(l));
+    };
+    if (keyLine >= 0) {
+        const auto e = entryOf(lines[size_t(keyLine)].text);
+        lines[size_t(keyLine)].text = AnsiCodec::encode(e->first + QLatin1Char('=') + value);
+        if (lines[size_t(keyLine)].end.isEmpty())
+            lines[size_t(keyLine)].end = crlf;
+    } else if (sectionLine >= 0) {
+        insertAt(lastEntry + 1, Line{entry, crlf});
+    } else {
+        qsizetype pos = qsizetype(lines.size());
+        if (pos > 0 && !decoded(lines.back().text).trimmed().isEmpty()) {
+            insertAt(pos, Line{QByteArray(), crlf});
+            ++pos;
+        }
+        insertAt(pos, Line{AnsiCodec::encode(QLatin1Char('[') + section + QLatin1Char(']')), crlf});
+        insertAt(pos + 1, Line{entry, crlf});
+    }
+
+    QByteArray out;
+    for (const Line &l : lines)
+        out += l.text + l.end;
+    QSaveFile f(file);
+    f.setDirectWriteFallback(true);
+    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
+        throw FileError(QStringLiteral("Unable to write to %1").arg(file));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Windows profile files ("setup.ini", "jn.ini") with the semantics the system relies on: sections and
+// keys match without regard to letter case; values are plain text (no quotes, no escapes); lines not
+// written stay byte for byte, in their order; new lines end with CR LF; the file is in the 8-bit code
+// page. Each call opens the file, reads or writes it, and releases it before returning.
+namespace IniFile {
+
+// The value, blanks trimmed at both ends; def when the file, section or key is missing.
+QString readString(const QString &file, const QString &section, const QString &key, const QString &def = QString());
+// Creates the file, section or key as needed. Throws FileError "Unable to write to <file>".
+void writeString(const QString &file, const QString &section, const QString &key, const QString &value);
+// Section names in file order.
+QStringList sectionNames(const QString &file);
+// The "key=value" lines of one section in file order (comments and blank lines left out).
+QStringList sectionLines(const QString &file, const QString &section);
+
+} // namespace IniFile

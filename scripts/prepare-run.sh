@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Shared by run.sh and screenshot.sh: set-up, build, the embedded sample database and setup.ini.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then
+    bash scripts/setup.sh
+fi
+build=${QK_BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target qkadmin qksampledb
+
+data=${QK_DATA_DIR:-$PWD/data}
+exe_dir=$(cd "$build" && pwd)
+mkdir -p "$exe_dir/paczki"
+if [ ! -f "$data/bazaqk.adb" ]; then
+    mkdir -p "$data"
+    # Embedded (no server): the window opens it with protocol letter L.
+    "$build/tools/qksampledb" --packages-folder "$exe_dir" "$data" >/dev/null
+    echo "sample database: $data/bazaqk.adb"
+fi
+if [ ! -f "$exe_dir/setup.ini" ]; then
+    printf '[Ogolne]\r\nsciezka=%s\r\nserwer=\r\nprotokol=L\r\ncien=%s\r\n' "$data" "$data" >"$exe_dir/setup.ini"
+fi
