@@ -87,8 +87,9 @@ bool TMainDm::hasServerPrefix(const QString &name)
     const qsizetype colon = name.indexOf(QLatin1Char(':'));
     if (colon <= 1) // none, or a drive letter
         return false;
+    // "host:path" or "host/port:path"; an absolute path never starts a server name.
     const QString head = name.left(colon);
-    return !head.contains(QLatin1Char('/')) && !head.contains(QLatin1Char('\\'));
+    return !head.startsWith(QLatin1Char('/')) && !head.contains(QLatin1Char('\\'));
 }
 
 QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName)

@@ -1,6 +1,12 @@
 #include "common/TestDb.h"
 
+#ifdef QK_TEST_WIDGETS
+#include <QApplication>
+using TestApplication = QApplication;
+#else
 #include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -8,10 +14,12 @@
 
 int main(int argc, char **argv)
 {
+    // The window tests need no display.
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
+    TestApplication app(argc, argv);
+    TestApplication::setApplicationName(QStringLiteral("qkadmin"));
     const int rc = RUN_ALL_TESTS();
     TestDb::cleanUp();
     return rc;

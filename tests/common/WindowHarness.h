@@ -1,0 +1,68 @@
+#pragma once
+
+// For the tests that drive the window: scripted message boxes and a data module over a test database.
+#include "app/MainD.h"
+#include "app/MainF.h"
+#include "common/TestDb.h"
+#include "platform/IniFile.h"
+
+#include <QFile>
+#include <QList>
+
+#include <memory>
+
+// Records every box the window shows and answers it (Ok, or the next scripted answer).
+struct RecordedBoxes {
+    struct Box {
+        QMessageBox::Icon icon;
+        QString text;
+    };
+    QList<Box> boxes;
+    QList<QMessageBox::StandardButton> answers;
+    std::function<void(const Box &)> onShow;
+
+    RecordedBoxes()
+    {
+        TMainForm::boxDisplay = [this](QWidget *, QMessageBox::Icon icon, const QString &, const QString &text,
+                                       QMessageBox::StandardButtons buttons) {
+            boxes.append({icon, text});
+            if (onShow)
+                onShow(boxes.last());
+            if (!answers.isEmpty())
+                return answers.takeFirst();
+            return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+        };
+    }
+    ~RecordedBoxes()
+    {
+        TMainForm::boxDisplay = [](QWidget *, QMessageBox::Icon, const QString &, const QString &,
+                                   QMessageBox::StandardButtons) { return QMessageBox::Ok; };
+    }
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const Box &b : boxes)
+            t << b.text;
+        return t;
+    }
+};
+
+// A settings folder with setup.ini naming the database folder, and the data module over it.
+struct TestModule {
+    QString settingsFolder = TestDb::newFolder();
+    std::unique_ptr<TMainDm> dm;
+
+    explicit TestModule(const QString &databaseFolder, const QString &protocol = QStringLiteral("T"))
+    {
+        QString path = databaseFolder;
+        if (path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+        const QString ini = settingsFolder + QStringLiteral("setup.ini");
+        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("sciezka"), path);
+        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("serwer"), QStringLiteral("ksiegowosc"));
+        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("protokol"), protocol);
+        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("cien"), databaseFolder + QStringLiteral("cien"));
+        dm = std::make_unique<TMainDm>(settingsFolder);
+        dm->DataModuleCreate();
+    }
+};
