@@ -1,6 +1,7 @@
 #include "app/MainF.h"
 
 #include "app/MainFormLayout.h"
+#include "backup/BackupOps.h"
 #include "db/Errors.h"
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -46,6 +48,14 @@ void setBackground(QWidget *w, QPalette::ColorRole role, const QColor &color)
 } // namespace
 
 TMainForm::BoxDisplay TMainForm::boxDisplay = defaultDisplay;
+
+TMainForm::FileDialogDisplay TMainForm::fileDialogDisplay = [](QWidget *parent, const QString &filter,
+                                                               const QString &folder) {
+    QFileDialog dialog(parent, QString(), folder, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile); // the file must exist
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
+                                                                                  : QString();
+};
 
 QMessageBox::StandardButton TMainForm::showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
                                                  QMessageBox::StandardButtons buttons)
@@ -434,15 +444,15 @@ bool TMainForm::confirm(const QString &text)
     return yes;
 }
 
-void TMainForm::setLabel(const QString &label, const QString &text, const QColor &color)
+void TMainForm::setLabel(const QString &label, const QString &text, Tone tone)
 {
     auto *l = findChild<QLabel *>(label);
     if (!l)
         return;
     l->setText(text);
-    if (color.isValid()) {
+    if (tone != Tone::Keep) {
         QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, color);
+        p.setColor(QPalette::WindowText, tone == Tone::Red ? QColor(Qt::red) : QColor(Qt::black));
         l->setPalette(p);
     }
     // Labels grow with their text, as the designed ones do.
@@ -484,6 +494,12 @@ void TMainForm::endBusy()
 void TMainForm::processEvents()
 {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TMainForm::endProgram()
+{
+    close(); // the close handler saves the settings
+    QCoreApplication::exit(0);
 }
 
 void TMainForm::FormCreate()
@@ -537,9 +553,9 @@ void TMainForm::FormActivate()
             throw;
         }
         if (flag == QLatin1String("T"))
-            setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Qt::red);
+            setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Tone::Red);
         else
-            setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Qt::black);
+            setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Tone::Black);
     });
     --m_activationDepth;
 }
@@ -587,6 +603,44 @@ void TMainForm::CloseDbBtnClick()
     guarded([this] { m_dm.EmployeeDb.close(); });
 }
 
+void TMainForm::BackupBtnClick()
+{
+    guarded([this] { BackupOps::backupDatabase(m_dm, *this); });
+}
+
+void TMainForm::RestoreBtnClick()
+{
+    guarded([this] { BackupOps::restoreDatabase(m_dm, *this); });
+}
+
+void TMainForm::ValidateBtnClick()
+{
+    guarded([this] { BackupOps::validateDatabase(m_dm, *this); });
+}
+
+void TMainForm::Button4Click()
+{
+    guarded([this] { BackupOps::resetConnections(m_dm, *this); });
+}
+
+void TMainForm::Button13Click()
+{
+    guarded([this] { BackupOps::startDearchiving(m_dm, *this, Edit9->text()); });
+}
+
+void TMainForm::Button14Click()
+{
+    guarded([this] {
+        // Debian's arj names archives in lower case: the filter takes both spellings.
+        const QString chosen = fileDialogDisplay(this, QStringLiteral("Archiwum (*.arj *.ARJ)"),
+                                                 m_dm.Settings.DatabasePath.trimmed());
+        if (!chosen.isEmpty())
+            m_chosenArchive = chosen;
+        Edit9->setText(m_chosenArchive);
+        afterBox();
+    });
+}
+
 // The operations below are filled in by their areas; until then a click does nothing.
 void TMainForm::ShutdownBtnClick() {}
 void TMainForm::StartBtnClick() {}
@@ -596,12 +650,6 @@ void TMainForm::ReserveSpaceRgClick() {}
 void TMainForm::SqlDialectRgClick() {}
 void TMainForm::PageBufBtnClick() {}
 void TMainForm::SweepBtnClick() {}
-void TMainForm::BackupBtnClick() {}
-void TMainForm::RestoreBtnClick() {}
-void TMainForm::ValidateBtnClick() {}
-void TMainForm::Button4Click() {}
-void TMainForm::Button13Click() {}
-void TMainForm::Button14Click() {}
 void TMainForm::StatsBtnClick() {}
 void TMainForm::LogBtnClick() {}
 void TMainForm::AddUserBtnClick() {}

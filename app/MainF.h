@@ -44,13 +44,19 @@ public:
     // Operator.
     void message(Box kind, const QString &text) override;
     bool confirm(const QString &text) override;
-    void setLabel(const QString &label, const QString &text, const QColor &color = QColor()) override;
+    void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) override;
     void setProgress(const QString &bar, int value) override;
     void clearMemo(const QString &memo) override;
     void appendLine(const QString &memo, const QString &line) override;
     void beginBusy() override;
     void endBusy() override;
     void processEvents() override;
+    void endProgram() override;
+
+    // How the archive chooser is put on screen: (filter, initial folder) -> the chosen file, or an
+    // empty text on cancel. Tests swap in a scripted answer.
+    using FileDialogDisplay = std::function<QString(QWidget *parent, const QString &filter, const QString &folder)>;
+    static FileDialogDisplay fileDialogDisplay;
 
     QTabWidget *PageControl1 = nullptr;
     QWidget *ConfigTab = nullptr, *BackupTab = nullptr, *StatsTab = nullptr, *SecurityTab = nullptr,
@@ -272,4 +278,5 @@ private:
     bool m_shown = false;
     bool m_busy = false;
     int m_activationDepth = 0;
+    QString m_chosenArchive; // the open dialog's file name: kept after a cancel
 };

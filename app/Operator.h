@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QString>
 
 // What an operation may say to the operator: message boxes, labels, progress bars, memo lines and
@@ -9,6 +8,8 @@
 class Operator {
 public:
     enum class Box { Information, Warning, Error };
+    // A label's text colour; Keep leaves the current one.
+    enum class Tone { Keep, Red, Black };
 
     virtual ~Operator() = default;
 
@@ -16,8 +17,7 @@ public:
     virtual void message(Box kind, const QString &text) = 0;
     // A yes/no question; true for yes.
     virtual bool confirm(const QString &text) = 0;
-    // An invalid colour keeps the label's current one.
-    virtual void setLabel(const QString &label, const QString &text, const QColor &color = QColor()) = 0;
+    virtual void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) = 0;
     virtual void setProgress(const QString &bar, int value) = 0;
     virtual void clearMemo(const QString &memo) = 0;
     virtual void appendLine(const QString &memo, const QString &line) = 0;
@@ -26,4 +26,6 @@ public:
     virtual void endBusy() = 0;
     // Lets what was just set show (window repaint) before a long step.
     virtual void processEvents() = 0;
+    // Ends the program after an operation that requires it (a restore); the window saves its settings first.
+    virtual void endProgram() = 0;
 };

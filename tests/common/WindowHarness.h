@@ -35,6 +35,7 @@ struct RecordedBoxes {
     }
     ~RecordedBoxes()
     {
+        // Never a real modal box in a test: it would wait for a click nobody makes.
         TMainForm::boxDisplay = [](QWidget *, QMessageBox::Icon, const QString &, const QString &,
                                    QMessageBox::StandardButtons) { return QMessageBox::Ok; };
     }

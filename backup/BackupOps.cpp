@@ -1,0 +1,195 @@
+#include "backup/BackupOps.h"
+
+#include "app/MainD.h"
+#include "app/Operator.h"
+#include "platform/Archiver.h"
+#include "platform/Clock.h"
+
+
+namespace BackupOps {
+
+namespace {
+
+const QString kBuMemo = QStringLiteral("BuMemo");
+
+// Detaches the service and restores the cursor however the block ends.
+struct ServiceRun {
+    Service &service;
+    Operator &op;
+    ~ServiceRun()
+    {
+        try {
+            service.detach();
+        } catch (...) {
+        }
+        op.endBusy();
+    }
+};
+
+// Copies the action's output into the memo line by line, the closing empty line included.
+void copyOutput(Service &service, Operator &op)
+{
+    while (!service.eof()) {
+        op.appendLine(kBuMemo, service.nextLine());
+        op.processEvents(); // the memo shows the progress of a long run
+    }
+}
+
+void statementStep(Query &q, const QString &sql)
+{
+    q.close();
+    q.clearSql();
+    q.addLine(sql);
+    q.execute();
+}
+
+} // namespace
+
+void servicePreCheck(TMainDm &dm)
+{
+    PropertiesService &p = dm.IBProperties;
+    try {
+        p.attach();
+        dm.EmployeeDb.open();
+        p.fetchDatabaseInfo();
+    } catch (...) {
+        try {
+            p.detach();
+        } catch (...) {
+        }
+        throw;
+    }
+    p.detach();
+}
+
+void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
+{
+    Transaction &tr = dm.EmployeeTran;
+    try {
+        if (!tr.active())
+            tr.start();
+        Query &q = dm.IBQuery8;
+        q.close();
+        q.clearSql();
+        q.addLine(QStringLiteral("update FJ_BAZA set Bila = '%1' where LP =1").arg(flag));
+        q.execute();
+        q.close();
+        if (tr.active())
+            tr.commit();
+    } catch (...) {
+        if (tr.active())
+            tr.rollback();
+        throw;
+    }
+    if (flag == QLatin1Char('T'))
+        op.setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Operator::Tone::Red);
+    else
+        op.setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Operator::Tone::Black);
+    op.processEvents();
+}
+
+void backupDatabase(TMainDm &dm, Operator &op)
+{
+    servicePreCheck(dm);
+    lockFlagUpdate(dm, op, QLatin1Char('T'));
+    op.clearMemo(kBuMemo);
+    op.beginBusy();
+    {
+        ServiceRun run{dm.IBBackup, op};
+        dm.IBBackup.attach();
+        dm.IBBackup.serviceStart();
+        copyOutput(dm.IBBackup, op);
+        op.message(Operator::Box::Information, QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ..."));
+    }
+    lockFlagUpdate(dm, op, QLatin1Char('N'));
+}
+
+void restoreDatabase(TMainDm &dm, Operator &op)
+{
+    servicePreCheck(dm);
+    lockFlagUpdate(dm, op, QLatin1Char('T'));
+    dm.EmployeeDb.close(); // the restore replaces the very file the connection is attached to
+    op.clearMemo(kBuMemo);
+    op.beginBusy();
+    try {
+        ServiceRun run{dm.IBRestore, op};
+        dm.IBRestore.attach();
+        dm.IBRestore.serviceStart();
+        copyOutput(dm.IBRestore, op);
+    } catch (...) {
+        try {
+            dm.EmployeeDb.open();
+        } catch (...) {
+            // The restore's own error is the one to show; the next activation reports the connection.
+        }
+        throw;
+    }
+    // Open again before the message, so that the activation after it reads the restored database.
+    dm.EmployeeDb.open();
+    op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
+    lockFlagUpdate(dm, op, QLatin1Char('N'));
+
+    const QString stamp = archiveStamp(Clock::now());
+    Archiver::launch(QStringLiteral("a ") + stamp + QStringLiteral(" bazaqk.abk"), dm.Settings.DatabasePath);
+    op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") +
+                                               Archiver::archiveFileName(stamp) + QStringLiteral("\r\r") +
+                                               QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    op.endProgram();
+}
+
+void validateDatabase(TMainDm &dm, Operator &op)
+{
+    servicePreCheck(dm);
+    dm.EmployeeDb.close(); // left closed
+    ValidationService &v = dm.IBValidate;
+    ServiceRun run{v, op};
+    v.attach();
+    op.beginBusy();
+    v.serviceStart();
+    v.waitWhileRunning(10);
+    op.message(Operator::Box::Information, QStringLiteral("Sprawdzenie Bazy nie wykazuje błędów"));
+}
+
+void resetConnections(TMainDm &dm, Operator &op)
+{
+    const QString name = dm.Settings.fullDatabaseName();
+    dm.EmployeeDb.setDatabaseName(name);
+    Query &q3 = dm.IBQuery3;
+    q3.close();
+    q3.clearSql();
+    for (const char *l : {"update FJ_BAZA", "set", "  ILE = 0", "where", " LP =1"})
+        q3.addLine(QString::fromLatin1(l));
+    q3.execute();
+    dm.IBQuery2.close();
+    dm.IBQuery2.open();
+    dm.EmployeeDb.setDatabaseName(name);
+    dm.IBQuery4.close();
+    dm.IBQuery4.execute();
+    for (const char *sql : {"update FJ_BAZA set ftech = 'N' where LP =1", "delete from FJ_FLOP",
+                            "SET GENERATOR NUM_OPER TO 0", "DELETE FROM KOMUN_R"}) {
+        dm.EmployeeDb.setDatabaseName(name);
+        statementStep(q3, QString::fromLatin1(sql));
+    }
+    const QString ile = dm.IBQuery2.fieldByName(QStringLiteral("ile")).asString();
+    op.setLabel(QStringLiteral("Label10"), ile);
+    op.setLabel(QStringLiteral("Label26"), ile);
+    lockFlagUpdate(dm, op, QLatin1Char('N'));
+}
+
+void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
+{
+    const QString name = archiveName.trimmed();
+    if (name.isEmpty()) {
+        op.message(Operator::Box::Warning,
+                   QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
+        return;
+    }
+    Archiver::launch(QStringLiteral("e -y ") + name, dm.Settings.DatabasePath);
+}
+
+QString archiveStamp(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyMMddHH"));
+}
+
+} // namespace BackupOps

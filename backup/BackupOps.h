@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+class Operator;
+class TMainDm;
+
+// Backup and recovery on the data module: backup and restore under the database lock flag, archive
+// copies, validation, the connection reset and de-archiving.
+namespace BackupOps {
+
+// Attaches the server-properties service, opens the connection if closed and asks for the server's
+// database information; the answer is not used, a failure ends the operation before any change.
+void servicePreCheck(TMainDm &dm);
+// Sets Bila in the control row to 'T' or 'N' and commits at once; rolled back on failure.
+void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag);
+
+void backupDatabase(TMainDm &dm, Operator &op);
+// Ends the program (through the operator) after a restore that reached its end.
+void restoreDatabase(TMainDm &dm, Operator &op);
+void validateDatabase(TMainDm &dm, Operator &op);
+void resetConnections(TMainDm &dm, Operator &op);
+void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName);
+
+// YYMMDDHH: the date, and the hour of the 24-hour clock.
+QString archiveStamp(const QDateTime &when);
+
+} // namespace BackupOps

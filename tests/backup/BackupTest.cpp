@@ -1,0 +1,314 @@
+// Backup, restore, validation, connection reset and de-archiving against the real server.
+#include "app/MainD.h"
+#include "backup/BackupOps.h"
+#include "common/RecordingOperator.h"
+#include "common/TestDb.h"
+#include "db/Errors.h"
+#include "platform/Archiver.h"
+#include "platform/Clock.h"
+#include "platform/IniFile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+// A data module over a fresh sample database, as start-up leaves it after the first activation.
+struct Module {
+    QString folder;
+    QString settings = TestDb::newFolder();
+    std::unique_ptr<TMainDm> dm;
+    explicit Module(const QString &dbFolder = TestDb::createDatabase()) : folder(dbFolder)
+    {
+        const QString ini = settings + QStringLiteral("setup.ini");
+        IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
+        IniFile::writeString(ini, "Ogolne", "protokol", "T");
+        dm = std::make_unique<TMainDm>(settings);
+        dm->DataModuleCreate();
+        dm->EmployeeTran.commit();
+    }
+    QString value(const QString &sql) const { return TestDb::scalar(folder, sql).trimmed(); }
+    void exec(const QString &sql) const
+    {
+        Database db;
+        Transaction tr(&db);
+        db.defaultTransaction = &tr;
+        TestDb::connect(db, folder);
+        Query q(QStringLiteral("q"), &db);
+        q.setSql(sql);
+        q.execute();
+        tr.commit();
+        db.close();
+    }
+};
+
+struct RecordedLaunches {
+    QList<Archiver::Launch> launches;
+    RecordedLaunches()
+    {
+        Archiver::setLauncher([this](const Archiver::Launch &l) {
+            launches.append(l);
+            return true;
+        });
+    }
+    ~RecordedLaunches() { Archiver::setLauncher({}); }
+};
+
+bool waitForFile(const QString &path, int ms = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (QFileInfo(path).exists() && QFileInfo(path).size() > 0)
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(ArchiveStamp, DateAndTwentyFourHourClock)
+{
+    EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2022, 4, 9), QTime(9, 5))), QStringLiteral("22040909"));
+    EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2031, 12, 31), QTime(23, 59, 59))), QStringLiteral("31123123"));
+    EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2000, 1, 1), QTime(0, 0))), QStringLiteral("00010100"));
+    const Archiver::Launch a = Archiver::command("a 22040909 bazaqk.abk", "/dane/qk");
+    EXPECT_EQ(a.program, QStringLiteral("arj"));
+    EXPECT_EQ(a.arguments, QStringList({"a", "22040909", "bazaqk.abk"}));
+    EXPECT_EQ(a.workingDirectory, QStringLiteral("/dane/qk"));
+    EXPECT_EQ(Archiver::archiveFileName("22040909"), QStringLiteral("22040909.arj"));
+}
+
+TEST(Backup, WritesTheFileUnderTheLockFlag)
+{
+    Module m;
+    RecordingOperator op;
+    QStringList flagsDuringRun;
+    op.onLine = [&](const QString &, const QString &) {
+        if (flagsDuringRun.isEmpty()) // read from a second connection while the service runs
+            flagsDuringRun << m.value("select Bila from FJ_BAZA where LP = 1");
+    };
+    QString flagAtMessage;
+    op.onMessage = [&](const RecordingOperator::Message &) { flagAtMessage = m.value("select Bila from FJ_BAZA where LP = 1"); };
+    BackupOps::backupDatabase(*m.dm, op);
+
+    EXPECT_EQ(flagsDuringRun, QStringList({"T"}));
+    EXPECT_EQ(flagAtMessage, QStringLiteral("T"));
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+    EXPECT_EQ(op.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
+    const QStringList memo = op.memos.value("BuMemo");
+    ASSERT_GE(memo.size(), 3);
+    EXPECT_EQ(memo.last(), QString());
+    EXPECT_TRUE(memo[memo.size() - 2].startsWith(QStringLiteral("gbak:closing file, committing, and finishing")));
+    EXPECT_EQ(op.labels.value("Label47"), QStringLiteral("NIE"));
+    EXPECT_EQ(op.labelTones.value("Label47"), Operator::Tone::Black);
+    EXPECT_EQ(op.events, QStringList({"busy", "message", "idle"}));
+    EXPECT_FALSE(m.dm->IBBackup.active());
+    EXPECT_TRUE(m.dm->EmployeeDb.connected());
+    const QFileInfo first(m.folder + "bazaqk.abk");
+    ASSERT_TRUE(first.exists());
+
+    // A second backup overwrites the file.
+    m.exec("insert into FJ_TYPD (DOKTYP, NAZWA) values ('ZZ', 'Nowy typ z długą nazwą dokumentu')");
+    QFile::remove(m.folder + "marker");
+    RecordingOperator op2;
+    BackupOps::backupDatabase(*m.dm, op2);
+    EXPECT_EQ(op2.memos.value("BuMemo").last(), QString());
+    EXPECT_TRUE(QFileInfo(m.folder + "bazaqk.abk").lastModified() >= first.lastModified());
+}
+
+TEST(Backup, UnreachableDatabaseChangesNothing)
+{
+    Module m;
+    m.dm->EmployeeDb.close();
+    m.dm->Settings.DatabaseFolder = m.folder + "brak/";
+    m.dm->EmployeeDb.setDatabaseName(m.folder + "brak/bazaqk.adb");
+    RecordingOperator op;
+    op.memos["BuMemo"] = QStringList{"earlier output"};
+    EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), EngineError);
+    EXPECT_TRUE(op.labels.isEmpty());
+    EXPECT_EQ(op.memos.value("BuMemo"), QStringList({"earlier output"}));
+    EXPECT_FALSE(m.dm->IBProperties.active());
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+
+    Module u;
+    u.dm->IBProperties.serverName = QStringLiteral("127.0.0.2"); // nobody listens there
+    RecordingOperator op3;
+    EXPECT_THROW(BackupOps::backupDatabase(*u.dm, op3), EngineError);
+    EXPECT_TRUE(op3.labels.isEmpty());
+    EXPECT_EQ(u.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+}
+
+TEST(Backup, FailingServiceLeavesTheFlagSet)
+{
+    Module m;
+    m.dm->IBBackup.backupFiles = {m.folder + "brak/bazaqk.abk"};
+    RecordingOperator op;
+    EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), EngineError);
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("T"));
+    EXPECT_EQ(op.labels.value("Label47"), QStringLiteral("TAK"));
+    EXPECT_EQ(op.labelTones.value("Label47"), Operator::Tone::Red);
+    EXPECT_TRUE(op.messages.isEmpty());
+    EXPECT_FALSE(op.busy);
+    EXPECT_FALSE(m.dm->IBBackup.active());
+}
+
+TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
+{
+    Module m;
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    m.exec("update FJ_BAZA set FIRMA = 'Zmieniona po kopii' where LP = 1");
+    m.exec("delete from FJ_ZAP3");
+    const QString zap3 = TestDb::scalar(m.folder, "select count(*) from FJ_DOK3");
+
+    RecordedLaunches launches;
+    Clock::setOverride(QDateTime(QDate(2022, 4, 9), QTime(9, 5)));
+    RecordingOperator r;
+    BackupOps::restoreDatabase(*m.dm, r);
+    Clock::setOverride(QDateTime());
+
+    EXPECT_NE(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("Zmieniona po kopii"));
+    EXPECT_NE(m.value("select count(*) from FJ_ZAP3"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select count(*) from FJ_DOK3"), zap3.trimmed());
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N")); // the backup held 'T'
+    EXPECT_EQ(r.memos.value("BuMemo").last(), QString());
+    EXPECT_TRUE(r.memos.value("BuMemo").join('\n').contains(QStringLiteral("gbak:")));
+    ASSERT_EQ(launches.launches.size(), 1);
+    EXPECT_EQ(launches.launches[0].program, QStringLiteral("arj"));
+    EXPECT_EQ(launches.launches[0].arguments, QStringList({"a", "22040909", "bazaqk.abk"}));
+    EXPECT_EQ(launches.launches[0].workingDirectory, m.folder.left(m.folder.size() - 1));
+    EXPECT_EQ(r.texts(), QStringList({"Odtwarzanie Bazy zakończono pomyślnie ...",
+                                      "Powstał dodatkowy plik kopii o nazwie 22040909.arj\r\rUwaga .... nastąpi teraz "
+                                      "automatyczne wyjście z programu ...."}));
+    EXPECT_EQ(r.endCalls, 1);
+    EXPECT_EQ(r.events.last(), QStringLiteral("end"));
+    EXPECT_TRUE(m.dm->EmployeeDb.connected());
+}
+
+TEST(Restore, FailingServiceKeepsTheProgramRunning)
+{
+    Module m;
+    RecordedLaunches launches;
+    RecordingOperator r;
+    // No backup file yet: the restore service fails.
+    EXPECT_THROW(BackupOps::restoreDatabase(*m.dm, r), EngineError);
+    EXPECT_EQ(r.endCalls, 0);
+    EXPECT_TRUE(launches.launches.isEmpty());
+    EXPECT_TRUE(r.messages.isEmpty());
+    EXPECT_EQ(r.labels.value("Label47"), QStringLiteral("TAK"));
+    EXPECT_TRUE(m.dm->EmployeeDb.connected()); // opened again
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("T"));
+}
+
+TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
+{
+    Module m;
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    const QByteArray backup = [&] {
+        QFile f(m.folder + "bazaqk.abk");
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    ASSERT_FALSE(backup.isEmpty());
+    Clock::setOverride(QDateTime(QDate(2022, 4, 9), QTime(9, 5)));
+    RecordingOperator r;
+    BackupOps::restoreDatabase(*m.dm, r);
+    Clock::setOverride(QDateTime());
+    const QString archive = m.folder + "22040909.arj";
+    ASSERT_TRUE(waitForFile(archive)) << "arj made no archive";
+    QThread::msleep(300); // arj finishes writing
+
+    QFile::remove(m.folder + "bazaqk.abk");
+    RecordingOperator d;
+    BackupOps::startDearchiving(*m.dm, d, QStringLiteral("  ") + archive + QStringLiteral(" "));
+    ASSERT_TRUE(waitForFile(m.folder + "bazaqk.abk"));
+    QThread::msleep(300);
+    QFile f(m.folder + "bazaqk.abk");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), backup);
+    EXPECT_TRUE(d.messages.isEmpty());
+}
+
+TEST(Dearchiving, EmptyNameIsRefusedWithAWarning)
+{
+    Module m;
+    RecordedLaunches launches;
+    RecordingOperator op;
+    BackupOps::startDearchiving(*m.dm, op, QStringLiteral("   "));
+    ASSERT_EQ(op.messages.size(), 1);
+    EXPECT_EQ(op.messages[0].kind, Operator::Box::Warning);
+    EXPECT_EQ(op.messages[0].text, QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
+    EXPECT_TRUE(launches.launches.isEmpty());
+    BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22 04.arj"));
+    ASSERT_EQ(launches.launches.size(), 1);
+    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-y", "/arch/22", "04.arj"})); // no quoting
+}
+
+TEST(Validation, ShowsItsMessageAndLeavesTheConnectionClosed)
+{
+    Module m;
+    RecordingOperator op;
+    BackupOps::validateDatabase(*m.dm, op);
+    EXPECT_EQ(op.texts(), QStringList({"Sprawdzenie Bazy nie wykazuje błędów"}));
+    EXPECT_FALSE(m.dm->EmployeeDb.connected());
+    EXPECT_FALSE(m.dm->IBValidate.active());
+    EXPECT_FALSE(op.busy);
+    EXPECT_TRUE(op.labels.isEmpty());
+
+    // Another attachment keeps the server from validating: the error, no message.
+    Database other;
+    TestDb::connect(other, m.folder);
+    RecordingOperator op2;
+    EXPECT_THROW(BackupOps::validateDatabase(*m.dm, op2), EngineError);
+    EXPECT_TRUE(op2.messages.isEmpty());
+    EXPECT_FALSE(op2.busy);
+    other.close();
+}
+
+TEST(ConnectionReset, ClearsTheWorkstationState)
+{
+    Module m;
+    m.exec("update FJ_BAZA set ILE = 5, ftech = 'T', Bila = 'T' where LP = 1");
+    m.exec("SET GENERATOR NUM_OPER TO 7");
+    RecordingOperator op;
+    BackupOps::resetConnections(*m.dm, op);
+    EXPECT_EQ(m.value("select ILE || ftech || Bila from FJ_BAZA where LP = 1"), QStringLiteral("0NN"));
+    EXPECT_EQ(m.value("select count(*) from FJ_DKSI where TYPR <> '' and BLOK <> 'N'"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select count(*) from FJ_DKSI where TYPR = '' and BLOK = 'T'"), QStringLiteral("2"));
+    EXPECT_EQ(m.value("select count(*) from FJ_FLOP"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select count(*) from KOMUN_R"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select gen_id(NUM_OPER, 0) from RDB$DATABASE"), QStringLiteral("0"));
+    EXPECT_EQ(op.labels.value("Label10"), QStringLiteral("0"));
+    EXPECT_EQ(op.labels.value("Label26"), QStringLiteral("0"));
+    EXPECT_EQ(op.labels.value("Label47"), QStringLiteral("NIE"));
+    EXPECT_FALSE(m.dm->EmployeeTran.active());
+
+    // Already empty tables: it still succeeds.
+    RecordingOperator again;
+    BackupOps::resetConnections(*m.dm, again);
+    EXPECT_EQ(again.labels.value("Label26"), QStringLiteral("0"));
+}
+
+TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted)
+{
+    TestDb::Spec spec;
+    spec.variant = SampleSchema::Variant::Old;
+    Module m(TestDb::createDatabase(spec));
+    m.exec("update FJ_BAZA set ILE = 5 where LP = 1");
+    RecordingOperator op;
+    EXPECT_THROW(BackupOps::resetConnections(*m.dm, op), EngineError);
+    EXPECT_TRUE(m.dm->EmployeeTran.active()); // the statements already run wait in the open transaction
+    EXPECT_TRUE(op.labels.isEmpty());
+    m.dm->EmployeeTran.rollback();
+    EXPECT_EQ(m.value("select ILE from FJ_BAZA where LP = 1"), QStringLiteral("5"));
+}
