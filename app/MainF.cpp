@@ -1,6 +1,7 @@
 #include "app/MainF.h"
 
 #include "app/MainFormLayout.h"
+#include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
 #include "exchange/Formatters.h"
@@ -641,22 +642,71 @@ void TMainForm::Button14Click()
     });
 }
 
+void TMainForm::ShutdownBtnClick()
+{
+    guarded([this] { AdminOps::shutdownDatabase(m_dm, *this); });
+}
+
+void TMainForm::StartBtnClick()
+{
+    guarded([this] { AdminOps::bringDatabaseOnline(m_dm, *this); });
+}
+
+void TMainForm::AsynchRgClick()
+{
+    guarded([this] { AdminOps::setWriteMode(m_dm, *this, AsynchRg->itemIndex()); });
+}
+
+void TMainForm::ReadOnlyRgClick()
+{
+    guarded([this] { AdminOps::setAccessMode(m_dm, *this, ReadOnlyRg->itemIndex()); });
+}
+
+void TMainForm::ReserveSpaceRgClick()
+{
+    guarded([this] { AdminOps::setReserveSpace(m_dm, *this, ReserveSpaceRg->itemIndex()); });
+}
+
+void TMainForm::SqlDialectRgClick()
+{
+    guarded([this] { AdminOps::setSqlDialect(m_dm, *this, SqlDialectRg->itemIndex()); });
+}
+
+void TMainForm::PageBufBtnClick()
+{
+    guarded([this] { AdminOps::setPageBuffers(m_dm, *this, PageBufEdit->text()); });
+}
+
+void TMainForm::SweepBtnClick()
+{
+    guarded([this] { AdminOps::setSweepInterval(m_dm, *this, SweepEdit->text()); });
+}
+
+void TMainForm::StatsBtnClick()
+{
+    guarded([this] { AdminOps::statistics(m_dm, *this); });
+}
+
+void TMainForm::LogBtnClick()
+{
+    guarded([this] { AdminOps::serverLog(m_dm, *this); });
+}
+
+void TMainForm::PropertiesBtnClick()
+{
+    guarded([this] { AdminOps::serverProperties(m_dm, *this); });
+}
+
+void TMainForm::Button8Click()
+{
+    guarded([this] { AdminOps::activeUsers(m_dm, *this); });
+}
+
 // The operations below are filled in by their areas; until then a click does nothing.
-void TMainForm::ShutdownBtnClick() {}
-void TMainForm::StartBtnClick() {}
-void TMainForm::AsynchRgClick() {}
-void TMainForm::ReadOnlyRgClick() {}
-void TMainForm::ReserveSpaceRgClick() {}
-void TMainForm::SqlDialectRgClick() {}
-void TMainForm::PageBufBtnClick() {}
-void TMainForm::SweepBtnClick() {}
-void TMainForm::StatsBtnClick() {}
-void TMainForm::LogBtnClick() {}
 void TMainForm::AddUserBtnClick() {}
 void TMainForm::FindUserBtnClick() {}
 void TMainForm::ModifyUserBtnClick() {}
 void TMainForm::DeleteUserBtnClick() {}
-void TMainForm::PropertiesBtnClick() {}
 void TMainForm::Button2Click() {}
 void TMainForm::Button3Click() {}
 void TMainForm::Button1Click() {}
@@ -664,7 +714,6 @@ void TMainForm::Button5Click() {}
 void TMainForm::Button6Click() {}
 void TMainForm::Button7Click() {}
 void TMainForm::Button18Click() {}
-void TMainForm::Button8Click() {}
 void TMainForm::Button9Click() {}
 void TMainForm::Button10Click() {}
 void TMainForm::Button11Click() {}

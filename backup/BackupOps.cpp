@@ -2,6 +2,7 @@
 
 #include "app/MainD.h"
 #include "app/Operator.h"
+#include "app/ServiceRun.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"
 
@@ -11,29 +12,6 @@ namespace BackupOps {
 namespace {
 
 const QString kBuMemo = QStringLiteral("BuMemo");
-
-// Detaches the service and restores the cursor however the block ends.
-struct ServiceRun {
-    Service &service;
-    Operator &op;
-    ~ServiceRun()
-    {
-        try {
-            service.detach();
-        } catch (...) {
-        }
-        op.endBusy();
-    }
-};
-
-// Copies the action's output into the memo line by line, the closing empty line included.
-void copyOutput(Service &service, Operator &op)
-{
-    while (!service.eof()) {
-        op.appendLine(kBuMemo, service.nextLine());
-        op.processEvents(); // the memo shows the progress of a long run
-    }
-}
 
 void statementStep(Query &q, const QString &sql)
 {
@@ -95,10 +73,10 @@ void backupDatabase(TMainDm &dm, Operator &op)
     op.clearMemo(kBuMemo);
     op.beginBusy();
     {
-        ServiceRun run{dm.IBBackup, op};
+        ServiceRun run(dm.IBBackup, op);
         dm.IBBackup.attach();
         dm.IBBackup.serviceStart();
-        copyOutput(dm.IBBackup, op);
+        copyOutput(dm.IBBackup, op, kBuMemo);
         op.message(Operator::Box::Information, QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ..."));
     }
     lockFlagUpdate(dm, op, QLatin1Char('N'));
@@ -112,10 +90,10 @@ void restoreDatabase(TMainDm &dm, Operator &op)
     op.clearMemo(kBuMemo);
     op.beginBusy();
     try {
-        ServiceRun run{dm.IBRestore, op};
+        ServiceRun run(dm.IBRestore, op);
         dm.IBRestore.attach();
         dm.IBRestore.serviceStart();
-        copyOutput(dm.IBRestore, op);
+        copyOutput(dm.IBRestore, op, kBuMemo);
     } catch (...) {
         try {
             dm.EmployeeDb.open();
@@ -142,7 +120,7 @@ void validateDatabase(TMainDm &dm, Operator &op)
     servicePreCheck(dm);
     dm.EmployeeDb.close(); // left closed
     ValidationService &v = dm.IBValidate;
-    ServiceRun run{v, op};
+    ServiceRun run(v, op);
     v.attach();
     op.beginBusy();
     v.serviceStart();

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/Operator.h"
+#include "db/Service.h"
+
+// The clean-up every service operation ends with, however it ends: detach the service, then the
+// normal cursor.
+class ServiceRun {
+public:
+    ServiceRun(Service &service, Operator &op) : m_service(service), m_op(op) {}
+    ~ServiceRun()
+    {
+        try {
+            m_service.detach();
+        } catch (...) {
+            // The operation's own error, if any, is the one the operator sees.
+        }
+        m_op.endBusy();
+    }
+    ServiceRun(const ServiceRun &) = delete;
+    ServiceRun &operator=(const ServiceRun &) = delete;
+
+private:
+    Service &m_service;
+    Operator &m_op;
+};
+
+// Hands every line of the action's output to the memo as it arrives, the closing empty line included,
+// letting the memo repaint after each.
+inline void copyOutput(Service &service, Operator &op, const QString &memo)
+{
+    while (!service.eof()) {
+        op.appendLine(memo, service.nextLine());
+        op.processEvents();
+    }
+}
