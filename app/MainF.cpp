@@ -3,6 +3,7 @@
 #include "app/MainFormLayout.h"
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
+#include "users/UserAccounts.h"
 #include "db/Errors.h"
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
@@ -702,11 +703,66 @@ void TMainForm::Button8Click()
     guarded([this] { AdminOps::activeUsers(m_dm, *this); });
 }
 
+UserAccounts::UserForm TMainForm::userForm() const
+{
+    UserAccounts::UserForm f;
+    f.userName = UserNameEdit->text();
+    f.firstName = FirstNameEdit->text();
+    f.lastName = LastNameEdit->text();
+    f.password = PasswordEdit->text();
+    f.userId = UserIdEdit->text();
+    f.groupId = GroupIdEdit->text();
+    f.rightsGate = CheckBox1->isChecked();
+    f.all = CheckBox21->isChecked();
+    f.remove = CheckBox6->isChecked();
+    f.insert = CheckBox5->isChecked();
+    f.update = CheckBox4->isChecked();
+    f.select = CheckBox3->isChecked();
+    return f;
+}
+
+QString TMainForm::historyFile() const
+{
+    return m_dm.settingsFolder() + QStringLiteral("jn.ini"); // beside the executable, as setup.ini
+}
+
+void TMainForm::AddUserBtnClick()
+{
+    guarded([this] { UserAccounts::addUser(m_dm, *this, userForm(), historyFile()); });
+}
+
+void TMainForm::ModifyUserBtnClick()
+{
+    guarded([this] { UserAccounts::modifyUser(m_dm, *this, userForm(), historyFile()); });
+}
+
+void TMainForm::FindUserBtnClick()
+{
+    guarded([this] {
+        const auto found = UserAccounts::findUser(m_dm, *this, UserNameEdit->text());
+        if (!found)
+            return;
+        FirstNameEdit->setText(found->firstName);
+        MiddleNameEdit->setText(found->middleName);
+        LastNameEdit->setText(found->lastName);
+        UserIdEdit->setText(QString::number(found->userId));
+        GroupIdEdit->setText(QString::number(found->groupId));
+        PasswordEdit->clear();
+    });
+}
+
+void TMainForm::DeleteUserBtnClick()
+{
+    guarded([this] {
+        UserAccounts::deleteUser(m_dm, *this, UserNameEdit->text());
+        for (QLineEdit *e : {UserNameEdit, FirstNameEdit, MiddleNameEdit, LastNameEdit, PasswordEdit})
+            e->clear();
+        UserIdEdit->setText(QStringLiteral("0"));
+        GroupIdEdit->setText(QStringLiteral("0"));
+    });
+}
+
 // The operations below are filled in by their areas; until then a click does nothing.
-void TMainForm::AddUserBtnClick() {}
-void TMainForm::FindUserBtnClick() {}
-void TMainForm::ModifyUserBtnClick() {}
-void TMainForm::DeleteUserBtnClick() {}
 void TMainForm::Button2Click() {}
 void TMainForm::Button3Click() {}
 void TMainForm::Button1Click() {}

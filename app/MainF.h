@@ -3,6 +3,7 @@
 #include "app/FormWidgets.h"
 #include "app/MainD.h"
 #include "app/Operator.h"
+#include "users/UserAccounts.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -273,6 +274,8 @@ private:
     // Every box of the program closes into a fresh activation.
     void afterBox();
     void showError(const QString &text);
+    UserAccounts::UserForm userForm() const;
+    QString historyFile() const;
 
     TMainDm &m_dm;
     bool m_shown = false;

@@ -4,6 +4,7 @@
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "platform/AnsiCodec.h"
+#include "platform/ClientText.h"
 
 #include <algorithm>
 
@@ -61,7 +62,7 @@ QByteArray Database::buildParameterBlock(const QStringList &lines)
         QString name = (eq < 0 ? line : line.left(eq)).trimmed().toLower();
         if (name.startsWith(QLatin1String("isc_dpb_")))
             name.remove(0, 8);
-        const QByteArray value = AnsiCodec::encode(eq < 0 ? QString() : line.mid(eq + 1));
+        const QByteArray value = ClientText::encode(eq < 0 ? QString() : line.mid(eq + 1));
         const auto it = std::find_if(std::begin(kDpbNames), std::end(kDpbNames),
                                      [&](const DpbName &n) { return name == QLatin1String(n.name); });
         if (it == std::end(kDpbNames))
@@ -69,6 +70,10 @@ QByteArray Database::buildParameterBlock(const QStringList &lines)
         dpb.append(it->code);
         dpb.append(char(std::min<qsizetype>(value.size(), 255)));
         dpb.append(value.left(255));
+    }
+    if (ClientText::markedUtf8()) {
+        dpb.append(char(isc_dpb_utf8_filename)); // the file name and the texts above are UTF-8
+        dpb.append(char(0));
     }
     return dpb;
 }
@@ -80,7 +85,7 @@ void Database::open()
     if (m_name.isEmpty())
         throw LayerError(Msg::DatabaseNameMissing);
     const QByteArray dpb = buildParameterBlock(params);
-    const QByteArray name = AnsiCodec::encode(m_name);
+    const QByteArray name = ClientText::encode(m_name);
     ISC_STATUS_ARRAY status;
     isc_db_handle h = 0;
     m_client->attach_database(status, short(name.size()), name.constData(), &h, short(dpb.size()),

@@ -3,7 +3,7 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/ReplyReader.h"
-#include "platform/AnsiCodec.h"
+#include "platform/ClientText.h"
 
 QStringList DatabaseInfo::userNames()
 {
@@ -31,7 +31,7 @@ QStringList DatabaseInfo::parseUserNames(const QByteArray &reply)
         const int len = r.u16();
         ReplyReader entry = r.sub(len);
         const int n = entry.byte();
-        names << AnsiCodec::decode(entry.bytes(n));
+        names << ClientText::decode(entry.bytes(n));
     }
     return names;
 }

@@ -1,7 +1,7 @@
 #include "db/Service.h"
 
 #include "db/Errors.h"
-#include "platform/AnsiCodec.h"
+#include "platform/ClientText.h"
 
 #include <QThread>
 
@@ -49,7 +49,7 @@ void Service::attach()
         throw LayerError(Msg::ServerNameMissing);
     if (m_attachBlock.isEmpty())
         m_attachBlock = Spb::attachBlock(m_params);
-    const QByteArray addr = AnsiCodec::encode(address(serverName, protocol));
+    const QByteArray addr = ClientText::encode(address(serverName, protocol));
     ISC_STATUS_ARRAY status;
     isc_svc_handle h = 0;
     m_client->service_attach(status, static_cast<unsigned short>(addr.size()), addr.constData(), &h,

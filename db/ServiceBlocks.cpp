@@ -2,7 +2,7 @@
 
 #include "db/Errors.h"
 #include "db/ReplyReader.h"
-#include "platform/AnsiCodec.h"
+#include "platform/ClientText.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ Builder &Builder::text(unsigned char code, const QString &value)
 {
     if (value.isEmpty())
         return *this;
-    const QByteArray bytes = AnsiCodec::encode(value).left(0xFFFF);
+    const QByteArray bytes = ClientText::encode(value).left(0xFFFF);
     m_bytes.append(char(code));
     m_bytes.append(char(bytes.size() & 0xFF));
     m_bytes.append(char((bytes.size() >> 8) & 0xFF));
@@ -66,10 +66,14 @@ QByteArray attachBlock(const QStringList &lines)
             throw LayerError(Msg::SpbUnknown);
         if (it->code == 0)
             throw LayerError(Msg::SpbNotSupported);
-        const QByteArray value = AnsiCodec::encode(eq < 0 ? QString() : line.mid(eq + 1)).left(255);
+        const QByteArray value = ClientText::encode(eq < 0 ? QString() : line.mid(eq + 1)).left(255);
         spb.append(char(it->code));
         spb.append(char(value.size()));
         spb.append(value);
+    }
+    if (ClientText::markedUtf8()) {
+        spb.append(char(Utf8Filename)); // every text of this session's blocks is UTF-8
+        spb.append(char(0));
     }
     return spb;
 }
@@ -230,7 +234,7 @@ std::optional<QString> parseLine(const QByteArray &reply)
     r.expectByte(InfoEnd);
     if (line.isEmpty())
         return std::nullopt;
-    QString text = AnsiCodec::decode(line);
+    QString text = ClientText::decode(line);
     // The server turns the line's own line feed into one trailing blank.
     if (text.endsWith(QLatin1Char(' ')))
         text.chop(1);
@@ -258,7 +262,7 @@ ServerDbInfo parseServerDbInfo(const QByteArray &reply)
             info.databases = r.i32();
             break;
         case DbName:
-            info.names << AnsiCodec::decode(r.text16());
+            info.names << ClientText::decode(r.text16());
             break;
         case InfoFlagEnd:
             return info;
@@ -286,16 +290,16 @@ ServerConfig parseServerConfig(const QByteArray &reply)
             }
             break;
         case InfoGetEnv:
-            cfg.baseFolder = AnsiCodec::decode(r.text16());
+            cfg.baseFolder = ClientText::decode(r.text16());
             break;
         case InfoGetEnvLock:
-            cfg.lockFolder = AnsiCodec::decode(r.text16());
+            cfg.lockFolder = ClientText::decode(r.text16());
             break;
         case InfoGetEnvMsg:
-            cfg.messageFolder = AnsiCodec::decode(r.text16());
+            cfg.messageFolder = ClientText::decode(r.text16());
             break;
         case InfoUserDbPath:
-            cfg.securityDatabase = AnsiCodec::decode(r.text16());
+            cfg.securityDatabase = ClientText::decode(r.text16());
             break;
         default:
             ReplyReader::fail();
@@ -316,10 +320,10 @@ ServerVersion parseServerVersion(const QByteArray &reply)
             v.serviceVersion = r.i32();
             break;
         case InfoServerVersion:
-            v.serverVersion = AnsiCodec::decode(r.text16());
+            v.serverVersion = ClientText::decode(r.text16());
             break;
         case InfoImplementation:
-            v.implementation = AnsiCodec::decode(r.text16());
+            v.implementation = ClientText::decode(r.text16());
             break;
         default:
             ReplyReader::fail();
@@ -345,16 +349,16 @@ QList<UserRecord> parseUsers(const QByteArray &reply)
             return users;
         case SecUserName:
             users.append(UserRecord{});
-            users.last().userName = AnsiCodec::decode(r.text16());
+            users.last().userName = ClientText::decode(r.text16());
             break;
         case SecFirstName:
-            current().firstName = AnsiCodec::decode(r.text16());
+            current().firstName = ClientText::decode(r.text16());
             break;
         case SecMiddleName:
-            current().middleName = AnsiCodec::decode(r.text16());
+            current().middleName = ClientText::decode(r.text16());
             break;
         case SecLastName:
-            current().lastName = AnsiCodec::decode(r.text16());
+            current().lastName = ClientText::decode(r.text16());
             break;
         case SecUserId:
             current().userId = r.i32();

@@ -36,6 +36,7 @@ enum : unsigned char {
     SysUserName = 19,
     SysUserNameEnc = 31,
     PasswordEnc = 30,
+    Utf8Filename = 118,
 
     BkpFile = 5,
     SecUserId = 5,

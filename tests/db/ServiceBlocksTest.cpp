@@ -79,16 +79,17 @@ TEST(StartBlocks, OutputActions)
     }
 }
 
-TEST(StartBlocks, TextsTravelInTheCodePageWithTwoByteLengths)
+TEST(StartBlocks, TextsAreUtf8WithTwoByteLengths)
 {
-    // 300 bytes of Polish letters: one byte each, length low byte first.
-    const QString name = QString(300, QChar(0x0142)); // ł
+    // The blocks carry the UTF-8 mark here: 150 Polish letters are 300 bytes, length low byte first.
+    const QString name = QString(150, QChar(0x0142)); // ł
     const QByteArray b = Spb::statisticsRequest(name, 1);
     ASSERT_EQ(b.size(), 1 + 3 + 300 + 5);
     EXPECT_EQ(quint8(b[1]), 106);
     EXPECT_EQ(quint8(b[2]), 300 & 0xFF);
     EXPECT_EQ(quint8(b[3]), 300 >> 8);
-    EXPECT_EQ(quint8(b[4]), 0xB3);
+    EXPECT_EQ(quint8(b[4]), 0xC5);
+    EXPECT_EQ(quint8(b[5]), 0x82);
 }
 
 TEST(StartBlocks, UserRequests)
@@ -123,9 +124,10 @@ TEST(StartBlocks, UserRequests)
 
 TEST(AttachBlocks, ServiceAndConnection)
 {
+    // The last item marks the session's texts as UTF-8.
     EXPECT_EQ(Spb::attachBlock({QStringLiteral("user_name=sysdba"), QStringLiteral("password=quillstep")}),
-              bytes({2, 2, 28, 6}) + "sysdba" + bytes({29, 9}) + "quillstep");
-    EXPECT_EQ(Spb::attachBlock({QStringLiteral("ISC_SPB_USER_NAME=x")}), bytes({2, 2, 28, 1}) + "x");
+              bytes({2, 2, 28, 6}) + "sysdba" + bytes({29, 9}) + "quillstep" + bytes({118, 0}));
+    EXPECT_EQ(Spb::attachBlock({QStringLiteral("ISC_SPB_USER_NAME=x")}), bytes({2, 2, 28, 1}) + "x" + bytes({118, 0}));
     try {
         Spb::attachBlock({QStringLiteral("dbname=x")});
         ADD_FAILURE();
@@ -140,7 +142,8 @@ TEST(AttachBlocks, ServiceAndConnection)
     }
     EXPECT_EQ(Database::buildParameterBlock({QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quillstep"),
                                              QStringLiteral("config=Providers=Engine12")}),
-              bytes({1, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "quillstep" + bytes({87, 18}) + "Providers=Engine12");
+              bytes({1, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "quillstep" + bytes({87, 18}) + "Providers=Engine12" +
+                  bytes({77, 0}));
 }
 
 TEST(Replies, Lines)
@@ -148,7 +151,7 @@ TEST(Replies, Lines)
     EXPECT_EQ(Spb::parseLine(bytes({62, 6, 0}) + "gbak: " + bytes({1})), std::optional<QString>(QStringLiteral("gbak:")));
     EXPECT_EQ(Spb::parseLine(bytes({62, 1, 0, 32, 1})), std::optional<QString>(QString()));
     EXPECT_EQ(Spb::parseLine(bytes({62, 0, 0, 1})), std::nullopt);
-    EXPECT_EQ(Spb::parseLine(bytes({62, 2, 0, 0xB3, 0xB9, 1})), std::optional<QString>(QStringLiteral("łą")));
+    EXPECT_EQ(Spb::parseLine(bytes({62, 4, 0, 0xC5, 0x82, 0xC4, 0x85, 1})), std::optional<QString>(QStringLiteral("łą")));
     expectUnexpected([] { Spb::parseLine(bytes({67, 0, 0, 1})); });
     expectUnexpected([] { Spb::parseLine(bytes({62, 5, 0, 'a', 'b', 1})); });   // length past the buffer
     expectUnexpected([] { Spb::parseLine(bytes({62, 2, 0, 'a', 'b', 2})); });   // truncated, not ended

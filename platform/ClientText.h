@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Texts of the client library's parameter blocks (file names, user names, passwords, names) and of the
+// service manager's replies. The client library takes them in the operating system's code page and
+// converts them itself: on Windows that is the ANSI code page; elsewhere the process's locale decides,
+// and a Windows-1250 byte would be refused. There they travel as UTF-8, marked so in each block,
+// whatever the locale. Statement texts and column values are not these: they stay in the 8-bit code
+// page of the accounting data (AnsiCodec).
+namespace ClientText {
+
+// True where the blocks carry the UTF-8 mark (isc_dpb_utf8_filename, isc_spb_utf8_filename).
+bool markedUtf8();
+QByteArray encode(const QString &text);
+QString decode(const QByteArray &bytes);
+
+} // namespace ClientText
