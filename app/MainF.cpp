@@ -3,6 +3,7 @@
 #include "app/MainFormLayout.h"
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
+#include "exchange/ExchangeOps.h"
 #include "users/UserAccounts.h"
 #include "db/Errors.h"
 #include "exchange/Formatters.h"
@@ -762,14 +763,30 @@ void TMainForm::DeleteUserBtnClick()
     });
 }
 
+void TMainForm::Button5Click()
+{
+    guarded([this] { ExchangeOps::exportMonth(m_dm, *this, UpDown1->position(), Edit7->text()); });
+}
+
+void TMainForm::Button6Click()
+{
+    guarded([this] { ExchangeOps::importMonth(m_dm, *this, UpDown2->position(), CheckBox24->isChecked()); });
+}
+
+void TMainForm::Button7Click()
+{
+    guarded([this] { ExchangeOps::checkInput(m_dm, *this, UpDown2->position()); });
+}
+
+void TMainForm::Button18Click()
+{
+    guarded([this] { ExchangeOps::exportTransfers(m_dm, *this, m_dm.settingsFolder()); });
+}
+
 // The operations below are filled in by their areas; until then a click does nothing.
 void TMainForm::Button2Click() {}
 void TMainForm::Button3Click() {}
 void TMainForm::Button1Click() {}
-void TMainForm::Button5Click() {}
-void TMainForm::Button6Click() {}
-void TMainForm::Button7Click() {}
-void TMainForm::Button18Click() {}
 void TMainForm::Button9Click() {}
 void TMainForm::Button10Click() {}
 void TMainForm::Button11Click() {}

@@ -138,7 +138,7 @@ void Query::fail(const char *message, const QString &arg) const
 
 void Query::clearSql()
 {
-    release();
+    close(); // the preparation is dropped at the next prepare if the text ends up different
     m_sql.clear();
     m_params.clear();
     m_markers.clear();
@@ -147,7 +147,7 @@ void Query::clearSql()
 
 void Query::addLine(const QString &line)
 {
-    release();
+    close();
     m_sql.append(line);
     QStringList names;
     parseParams(fullText(), &names);
@@ -244,15 +244,19 @@ Param Query::paramByName(const QString &name)
     fail(Msg::ParameterNotFound, name);
 }
 
-Field Query::fieldByName(const QString &name) const
+int Query::fieldIndex(const QString &name) const
 {
     // A closed object has no fields until it is opened again.
-    if (!m_open)
-        fail(Msg::FieldNotFound, name);
-    for (size_t i = 0; i < m_columns.size(); ++i)
-        if (m_columns[i].name.compare(name, Qt::CaseInsensitive) == 0)
-            return Field(this, int(i));
+    if (m_open)
+        for (size_t i = 0; i < m_columns.size(); ++i)
+            if (m_columns[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return int(i);
     fail(Msg::FieldNotFound, name);
+}
+
+Field Query::fieldByName(const QString &name) const
+{
+    return Field(this, fieldIndex(name));
 }
 
 Transaction *Query::activeTransaction()
@@ -290,7 +294,9 @@ Query::Sqlda Query::describe(bool bind)
 
 void Query::prepare()
 {
-    if (m_prepared)
+    const QString text = fullText();
+    // Prepared once per text: the same text set again reuses the preparation.
+    if (m_prepared && text == m_preparedText)
         return;
     FbClient &fb = m_db->client();
     Transaction *tr = transaction ? transaction : m_db->defaultTransaction;
@@ -299,8 +305,9 @@ void Query::prepare()
         fb.dsql_alloc_statement2(status, m_db->handle(), &m_stmt);
         fb.check(status);
     }
-    const QByteArray text = AnsiCodec::encode(parseParams(fullText(), nullptr));
-    fb.dsql_prepare(status, tr->handle(), &m_stmt, static_cast<unsigned short>(text.size()), text.constData(),
+    m_prepared = false;
+    const QByteArray bytes = AnsiCodec::encode(parseParams(text, nullptr));
+    fb.dsql_prepare(status, tr->handle(), &m_stmt, static_cast<unsigned short>(bytes.size()), bytes.constData(),
                     static_cast<unsigned short>(m_db->sqlDialect()), nullptr);
     fb.check(status);
 
@@ -345,6 +352,7 @@ void Query::prepare()
         m_inputs.push_back(c);
     }
     m_prepared = true;
+    m_preparedText = text;
 }
 
 void Query::execInput(std::vector<QByteArray> &storage, Sqlda &in)
@@ -518,6 +526,7 @@ void Query::release()
     }
     m_stmt = 0;
     m_prepared = false;
+    m_preparedText.clear();
     m_out.reset();
     m_columns.clear();
     m_inputs.clear();

@@ -64,8 +64,8 @@ public:
     void setDatabase(Database *db);
     Transaction *transaction = nullptr;
 
-    // The statement text as lines, joined with line breaks. Any change closes the object and
-    // discards its preparation.
+    // The statement text as lines, joined with line breaks. Any change closes the object; a
+    // different text discards its preparation.
     const QStringList &sql() const { return m_sql; }
     void clearSql();
     void addLine(const QString &line);
@@ -81,6 +81,8 @@ public:
     bool eof() const { return m_eof; }
 
     Field fieldByName(const QString &name) const;
+    // The column's position; fails as fieldByName does.
+    int fieldIndex(const QString &name) const;
     int fieldCount() const { return int(m_columns.size()); }
     Field field(int index) const { return Field(this, index); }
 
@@ -139,6 +141,7 @@ private:
 
     isc_stmt_handle m_stmt = 0;
     bool m_prepared = false;
+    QString m_preparedText;
     Sqlda m_out;
     std::vector<ColumnInfo> m_columns;
     std::vector<ColumnInfo> m_inputs;

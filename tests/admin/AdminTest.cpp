@@ -3,6 +3,7 @@
 #include "app/MainD.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
+#include "common/TestModule.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 
@@ -14,24 +15,13 @@
 
 namespace {
 
-struct Module {
-    QString folder;
-    QString settings = TestDb::newFolder();
-    std::unique_ptr<TMainDm> dm;
-    explicit Module(const QString &dbFolder = TestDb::createDatabase()) : folder(dbFolder)
-    {
-        const QString ini = settings + QStringLiteral("setup.ini");
-        IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
-        IniFile::writeString(ini, "Ogolne", "protokol", "T");
-        dm = std::make_unique<TMainDm>(settings);
-        dm->DataModuleCreate();
-        dm->EmployeeTran.commit();
-    }
+struct Module : TestModule {
+    Module() { started(); }
     // Read on a fresh attachment, after the module's own is closed: the header as the server sees it.
     QString mon(const QString &column)
     {
         dm->EmployeeDb.close();
-        return TestDb::scalar(folder, QStringLiteral("select %1 from MON$DATABASE").arg(column)).trimmed();
+        return value(QStringLiteral("select %1 from MON$DATABASE").arg(column));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "backup/BackupOps.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
+#include "common/TestModule.h"
 #include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"
@@ -20,33 +21,9 @@
 
 namespace {
 
-// A data module over a fresh sample database, as start-up leaves it after the first activation.
-struct Module {
-    QString folder;
-    QString settings = TestDb::newFolder();
-    std::unique_ptr<TMainDm> dm;
-    explicit Module(const QString &dbFolder = TestDb::createDatabase()) : folder(dbFolder)
-    {
-        const QString ini = settings + QStringLiteral("setup.ini");
-        IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
-        IniFile::writeString(ini, "Ogolne", "protokol", "T");
-        dm = std::make_unique<TMainDm>(settings);
-        dm->DataModuleCreate();
-        dm->EmployeeTran.commit();
-    }
-    QString value(const QString &sql) const { return TestDb::scalar(folder, sql).trimmed(); }
-    void exec(const QString &sql) const
-    {
-        Database db;
-        Transaction tr(&db);
-        db.defaultTransaction = &tr;
-        TestDb::connect(db, folder);
-        Query q(QStringLiteral("q"), &db);
-        q.setSql(sql);
-        q.execute();
-        tr.commit();
-        db.close();
-    }
+// A data module over a fresh sample database, after its first activation.
+struct Module : TestModule {
+    explicit Module(const QString &dbFolder = TestDb::createDatabase()) : TestModule(dbFolder) { started(); }
 };
 
 struct RecordedLaunches {

@@ -99,6 +99,19 @@ QString TestDb::scalar(const QString &folder, const QString &sql)
     return v;
 }
 
+void TestDb::exec(const QString &folder, const QString &sql)
+{
+    Database db;
+    Transaction tr(&db);
+    db.defaultTransaction = &tr;
+    connect(db, folder);
+    Query q(QStringLiteral("Exec"), &db);
+    q.setSql(sql);
+    q.execute();
+    tr.commit();
+    db.close();
+}
+
 void TestDb::cleanUp()
 {
     folders().clear();

@@ -31,8 +31,9 @@ QString createDatabase(const Spec &spec = {});
 void connect(Database &db, const QString &folder);
 QStringList connectionParams();
 
-// A one-value query on its own connection, committed at once.
+// A one-value query, or one statement, on a connection of its own, committed at once.
 QString scalar(const QString &folder, const QString &sql);
+void exec(const QString &folder, const QString &sql);
 
 // Removes the test folders (called at the end of the run).
 void cleanUp();

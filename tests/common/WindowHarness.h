@@ -4,6 +4,7 @@
 #include "app/MainD.h"
 #include "app/MainF.h"
 #include "common/TestDb.h"
+#include "common/TestModule.h"
 #include "platform/IniFile.h"
 
 #include <QFile>
@@ -45,25 +46,5 @@ struct RecordedBoxes {
         for (const Box &b : boxes)
             t << b.text;
         return t;
-    }
-};
-
-// A settings folder with setup.ini naming the database folder, and the data module over it.
-struct TestModule {
-    QString settingsFolder = TestDb::newFolder();
-    std::unique_ptr<TMainDm> dm;
-
-    explicit TestModule(const QString &databaseFolder, const QString &protocol = QStringLiteral("T"))
-    {
-        QString path = databaseFolder;
-        if (path.endsWith(QLatin1Char('/')))
-            path.chop(1);
-        const QString ini = settingsFolder + QStringLiteral("setup.ini");
-        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("sciezka"), path);
-        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("serwer"), QStringLiteral("ksiegowosc"));
-        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("protokol"), protocol);
-        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("cien"), databaseFolder + QStringLiteral("cien"));
-        dm = std::make_unique<TMainDm>(settingsFolder);
-        dm->DataModuleCreate();
     }
 };

@@ -1,0 +1,395 @@
+#include "exchange/ExchangeOps.h"
+
+#include "app/MainD.h"
+#include "app/Operator.h"
+#include "exchange/ExchangeLayouts.h"
+#include "exchange/ExchangeWriter.h"
+#include "exchange/Formatters.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+
+#include <QFileInfo>
+#include <QHash>
+
+#include <cmath>
+
+namespace ExchangeOps {
+
+namespace {
+
+const QString kCr = QStringLiteral("\r");
+
+void openOn(Query &q, const QString &sql)
+{
+    q.close();
+    q.clearSql();
+    q.addLine(sql);
+    q.open();
+}
+
+void executeOn(Query &q, const QString &sql)
+{
+    q.close();
+    q.clearSql();
+    q.addLine(sql);
+}
+
+// Writes one exchange file from a select, with its status label and activity bar.
+void writeFile(Operator &op, Query &q, const QString &status, const QString &bar, const QString &path,
+               const QString &sql, const ExchangeLayouts::Layout &layout)
+{
+    op.setLabel(status, QStringLiteral("tworzenie pliku ") + path);
+    op.processEvents();
+    openOn(q, sql);
+    ExchangeWriter writer(path, layout, Clock::now().date());
+    op.setProgress(bar, 0);
+    int counter = 0;
+    writer.writeAll(q, [&] {
+        counter = nextActivity(counter);
+        op.setProgress(bar, counter);
+    });
+    q.close();
+    op.setProgress(bar, 100);
+}
+
+// The document key of a row: TYPREJ and KONTOW without regard to letter case (and trailing blanks),
+// NUMDOK and NUMPOZ as numbers.
+struct DocKey {
+    QString typrej, kontow;
+    qint64 numdok = 0, numpoz = 0;
+    bool operator==(const DocKey &o) const
+    {
+        return numdok == o.numdok && numpoz == o.numpoz && typrej == o.typrej && kontow == o.kontow;
+    }
+};
+
+size_t qHash(const DocKey &k, size_t seed = 0)
+{
+    return qHashMulti(seed, k.typrej, k.kontow, k.numdok, k.numpoz);
+}
+
+QString keyText(const QString &s)
+{
+    qsizetype n = s.size();
+    while (n > 0 && s[n - 1] == QLatin1Char(' '))
+        --n;
+    return s.left(n).toUpper();
+}
+
+struct KeyColumns {
+    int typrej, kontow, numdok, numpoz;
+    explicit KeyColumns(const Query &q)
+        : typrej(q.fieldIndex(QStringLiteral("TYPREJ"))), kontow(q.fieldIndex(QStringLiteral("KONTOW"))),
+          numdok(q.fieldIndex(QStringLiteral("NUMDOK"))), numpoz(q.fieldIndex(QStringLiteral("NUMPOZ")))
+    {
+    }
+    DocKey of(const Query &q) const
+    {
+        return {keyText(q.field(typrej).asString()), keyText(q.field(kontow).asString()),
+                std::llround(q.field(numdok).asFloat()), std::llround(q.field(numpoz).asFloat())};
+    }
+};
+
+// A document of the month as found by its key: its record number and its key texts as stored.
+struct FoundDocument {
+    double numewi = 0;
+    QString typrej, kontow;
+};
+
+// The month's documents by key, the first in key order winning.
+QHash<DocKey, FoundDocument> documentNumbers(Query &q, const QString &table)
+{
+    openOn(q, QStringLiteral("select * from ") + table + QStringLiteral(" order by TYPREJ,KONTOW,NUMDOK,NUMPOZ"));
+    QHash<DocKey, FoundDocument> numbers;
+    const KeyColumns key(q);
+    const int numewi = q.fieldIndex(QStringLiteral("NUMEWI"));
+    for (; !q.eof(); q.next()) {
+        const DocKey k = key.of(q);
+        if (!numbers.contains(k))
+            numbers.insert(k, {q.field(numewi).asFloat(), q.field(key.typrej).asString(), q.field(key.kontow).asString()});
+    }
+    return numbers;
+}
+
+class Activity {
+public:
+    Activity(Operator &op, QString bar) : m_op(op), m_bar(std::move(bar)) { m_op.setProgress(m_bar, 0); }
+    void step()
+    {
+        m_counter = nextActivity(m_counter);
+        m_op.setProgress(m_bar, m_counter);
+    }
+    ~Activity() { m_op.setProgress(m_bar, 100); }
+
+private:
+    Operator &m_op;
+    QString m_bar;
+    int m_counter = 0;
+};
+
+void setKeyParams(Query &target, const Query &source, const KeyColumns &key)
+{
+    target.paramByName(QStringLiteral("TYPREJ")).setAsString(source.field(key.typrej).asString());
+    target.paramByName(QStringLiteral("KONTOW")).setAsString(source.field(key.kontow).asString());
+    target.paramByName(QStringLiteral("NUMDOK")).setAsFloat(source.field(key.numdok).asFloat());
+    target.paramByName(QStringLiteral("NUMPOZ")).setAsFloat(source.field(key.numpoz).asFloat());
+}
+
+void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
+{
+    const QString n = QString::number(m);
+    const QString D = QStringLiteral("FJ_DOK") + n;
+    const QString Z = QStringLiteral("FJ_ZAP") + n;
+    const QString status = QStringLiteral("Label42");
+    const QString bar = QStringLiteral("ProgressBar2");
+    Query &q6 = dm.IBQuery6;
+    Query &q7 = dm.IBQuery7;
+    Query &q8 = dm.IBQuery8;
+    auto stage = [&](const char *text) {
+        op.setLabel(status, QString::fromUtf8(text));
+        op.processEvents();
+    };
+    auto exec = [&](Query &q, const QString &sql) {
+        executeOn(q, sql);
+        q.execute();
+    };
+
+    stage("wczytanie do IMPORT_D");
+    exec(q6, QStringLiteral("DELETE FROM IMPORT_D"));
+    exec(q6, QStringLiteral("INSERT INTO IMPORT_D SELECT TYPREJ  ,KONTOW  ,CAST(NUMDOK AS DECIMAL(6,0)), "
+                            "CAST(NUMPOZ AS DECIMAL(6,0)), CAST(DATDOK AS DECIMAL(2,0)), DOKTYP, DOKNUM, "
+                            "CAST(DOKDAT AS DATE), K_KOD, K_IDN, K_NAZ, K_AD1, K_AD2, CAST(TERDNI AS DECIMAL(5,0)), "
+                            "CAST(TERDAT AS DATE), OPIS1, OPIS2, CAST(NUMEWI AS DECIMAL(6,0)), KTO, "
+                            "CAST(NUMEWI2 AS DECIMAL(6,0)) FROM TA_EXD") + n);
+    stage("wczytanie do IMPORT_Z");
+    exec(q6, QStringLiteral("DELETE FROM IMPORT_Z"));
+    exec(q6, QStringLiteral("INSERT INTO IMPORT_Z SELECT CAST(NUMEWI AS DECIMAL(6,0)), CAST(NUMPOZ AS DECIMAL(4,0)), "
+                            "STRONA, KONTO , CAST(KWOTA AS DECIMAL(13,2)), CAST(KWORO AS DECIMAL(13,2)), "
+                            "CAST(NUMEWI2 AS DECIMAL(6,0)) FROM TA_EXZ") + n);
+
+    const QString stagedDocs = QStringLiteral("SELECT * FROM IMPORT_D order by NUMEWI2");
+    const QString keyCondition =
+        QStringLiteral(" (TYPREJ = :TYPREJ) AND (KONTOW = :KONTOW) AND (NUMDOK = :NUMDOK) AND (NUMPOZ = :NUMPOZ)");
+
+    stage("kasowanie starych dokumentów i zapisów");
+    {
+        const QHash<DocKey, FoundDocument> existing = documentNumbers(q7, D);
+        openOn(q6, stagedDocs);
+        const KeyColumns key(q6);
+        Activity activity(op, bar);
+        for (; !q6.eof(); q6.next()) {
+            const auto found = existing.constFind(key.of(q6));
+            if (found != existing.constEnd()) {
+                executeOn(q8, QStringLiteral("delete from ") + Z + QStringLiteral(" where  (NUMEWI = :NUMEWI)"));
+                q8.paramByName(QStringLiteral("NUMEWI")).setAsFloat(found->numewi);
+                q8.execute();
+                // The document found goes, also when its key differs from the file's in letter case only.
+                executeOn(q8, QStringLiteral("delete from ") + D + QStringLiteral("  where ") + keyCondition);
+                setKeyParams(q8, q6, key);
+                q8.paramByName(QStringLiteral("TYPREJ")).setAsString(found->typrej);
+                q8.paramByName(QStringLiteral("KONTOW")).setAsString(found->kontow);
+                q8.execute();
+            }
+            activity.step();
+        }
+    }
+    if (clearMonth) {
+        exec(q8, QStringLiteral("DELETE FROM ") + D);
+        exec(q8, QStringLiteral("DELETE FROM ") + Z);
+    }
+
+    stage("wczytanie z IMPORT_D do Dokum");
+    {
+        openOn(q6, stagedDocs);
+        const QString insert =
+            QStringLiteral("insert into ") + D +
+            QStringLiteral(" (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, K_IDN, K_NAZ, "
+                           "K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) values ") +
+            QStringLiteral("(:TYPREJ,:KONTOW,:NUMDOK,:NUMPOZ,:DATDOK,:DOKTYP,:DOKNUM,:DOKDAT,:K_KOD,:K_IDN,:K_NAZ,"
+                           ":K_AD1,:K_AD2,:TERDNI,:TERDAT,:OPIS1,:OPIS2, :KTO)");
+        static const char *const texts[] = {"TYPREJ", "KONTOW", "DOKTYP", "DOKNUM", "K_KOD", "K_IDN",
+                                            "K_NAZ",  "K_AD1",  "K_AD2",  "OPIS1",  "OPIS2", "KTO"};
+        std::vector<std::pair<QString, int>> textColumns;
+        for (const char *t : texts)
+            textColumns.emplace_back(QString::fromLatin1(t), q6.fieldIndex(QString::fromLatin1(t)));
+        const int numdok = q6.fieldIndex(QStringLiteral("NUMDOK")), numpoz = q6.fieldIndex(QStringLiteral("NUMPOZ"));
+        const int datdok = q6.fieldIndex(QStringLiteral("DATDOK")), terdni = q6.fieldIndex(QStringLiteral("TERDNI"));
+        const int dokdat = q6.fieldIndex(QStringLiteral("DOKDAT")), terdat = q6.fieldIndex(QStringLiteral("TERDAT"));
+        Activity activity(op, bar);
+        for (; !q6.eof(); q6.next()) {
+            executeOn(q7, insert);
+            for (const auto &[name, column] : textColumns)
+                q7.paramByName(name).setAsString(q6.field(column).asString());
+            q7.paramByName(QStringLiteral("NUMDOK")).setAsFloat(q6.field(numdok).asFloat());
+            q7.paramByName(QStringLiteral("NUMPOZ")).setAsFloat(q6.field(numpoz).asFloat());
+            q7.paramByName(QStringLiteral("DATDOK")).setAsInteger(q6.field(datdok).asInteger());
+            q7.paramByName(QStringLiteral("DOKDAT")).setAsDateTime(q6.field(dokdat).asDateTime());
+            q7.paramByName(QStringLiteral("TERDNI")).setAsInteger(q6.field(terdni).asInteger());
+            q7.paramByName(QStringLiteral("TERDAT")).setAsDateTime(q6.field(terdat).asDateTime());
+            q7.execute();
+            activity.step();
+        }
+    }
+
+    stage("wczytanie numewi z Dokum do IMPORT_D");
+    {
+        const QHash<DocKey, FoundDocument> numbers = documentNumbers(q7, D);
+        openOn(q6, stagedDocs);
+        const KeyColumns key(q6);
+        const QString update = QStringLiteral("update IMPORT_D set   NUMEWI = :NUMEWI  where") + keyCondition;
+        Activity activity(op, bar);
+        for (; !q6.eof(); q6.next()) {
+            const auto found = numbers.constFind(key.of(q6));
+            if (found != numbers.constEnd()) {
+                executeOn(q8, update);
+                q8.paramByName(QStringLiteral("NUMEWI")).setAsFloat(found->numewi);
+                setKeyParams(q8, q6, key);
+                q8.execute();
+            }
+            activity.step();
+        }
+    }
+
+    stage("zmiana numewi w IMPORT_Z");
+    {
+        openOn(q6, stagedDocs);
+        const int numewi = q6.fieldIndex(QStringLiteral("NUMEWI")), numewi2 = q6.fieldIndex(QStringLiteral("NUMEWI2"));
+        Activity activity(op, bar);
+        for (; !q6.eof(); q6.next()) {
+            executeOn(q8, QStringLiteral("update IMPORT_Z set   NUMEWI = :NUMEWI1  where (NUMEWI2 = :NUMEWI2)"));
+            q8.paramByName(QStringLiteral("NUMEWI1")).setAsFloat(q6.field(numewi).asFloat());
+            q8.paramByName(QStringLiteral("NUMEWI2")).setAsFloat(q6.field(numewi2).asFloat());
+            q8.execute();
+            activity.step();
+        }
+    }
+
+    stage("wczytanie z IMPORT_Z do Zapi");
+    {
+        openOn(q6, QStringLiteral("SELECT * FROM IMPORT_Z order by NUMEWI,NUMPOZ,STRONA"));
+        const QString insert = QStringLiteral("insert into ") + Z +
+                               QStringLiteral(" (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values ") +
+                               QStringLiteral("(:NUMEWI,:NUMPOZ,:STRONA,:KONTO,:KWOTA,:KWORO)");
+        const int numewi = q6.fieldIndex(QStringLiteral("NUMEWI")), numpoz = q6.fieldIndex(QStringLiteral("NUMPOZ"));
+        const int strona = q6.fieldIndex(QStringLiteral("STRONA")), konto = q6.fieldIndex(QStringLiteral("KONTO"));
+        const int kwota = q6.fieldIndex(QStringLiteral("KWOTA")), kworo = q6.fieldIndex(QStringLiteral("KWORO"));
+        Activity activity(op, bar);
+        for (; !q6.eof(); q6.next()) {
+            executeOn(q7, insert);
+            q7.paramByName(QStringLiteral("NUMEWI")).setAsFloat(q6.field(numewi).asFloat());
+            q7.paramByName(QStringLiteral("NUMPOZ")).setAsInteger(q6.field(numpoz).asInteger());
+            q7.paramByName(QStringLiteral("STRONA")).setAsString(q6.field(strona).asString());
+            q7.paramByName(QStringLiteral("KONTO")).setAsString(q6.field(konto).asString());
+            q7.paramByName(QStringLiteral("KWOTA")).setAsFloat(q6.field(kwota).asFloat());
+            q7.paramByName(QStringLiteral("KWORO")).setAsFloat(q6.field(kworo).asFloat());
+            q7.execute();
+            activity.step();
+        }
+    }
+    q6.close();
+    q7.close();
+}
+
+} // namespace
+
+QString documentsFile(const QString &root, int month)
+{
+    return root + QStringLiteral("EX") + MonthDigits(month) + QStringLiteral("D.TXT");
+}
+
+QString entriesFile(const QString &root, int month)
+{
+    return root + QStringLiteral("EX") + MonthDigits(month) + QStringLiteral("Z.TXT");
+}
+
+QStringList monthlyFiles(const QString &root, int month)
+{
+    return {documentsFile(root, month), entriesFile(root, month), root + QStringLiteral("ROZR.TXT"),
+            root + QStringLiteral("BO.TXT"), root + QStringLiteral("ZPLK.TXT")};
+}
+
+void exportMonth(TMainDm &dm, Operator &op, int month, const QString &yearText)
+{
+    namespace L = ExchangeLayouts;
+    const QString n = QString::number(month);
+    const QStringList files = monthlyFiles(dm.Settings.exchangeRoot(), month);
+    const QString statements[] = {
+        QStringLiteral("select * from FJ_DOK") + n + QStringLiteral(" order by NUMEWI"),
+        QStringLiteral("select * from FJ_ZAP") + n + QStringLiteral(" order by NUMEWI,NUMPOZ,STRONA"),
+        QStringLiteral("select * from FJ_ROZR order by KONTO"),
+        QStringLiteral("select * from FJ_BIL order by NUMZAP"),
+        QStringLiteral("select * from FJ_ZPLK order by KONTO"),
+    };
+    const L::Layout *layouts[] = {&L::documents(), &L::entries(), &L::settlements(), &L::openingBalance(),
+                                  &L::accountPlan()};
+    for (int i = 0; i < 5; ++i)
+        writeFile(op, dm.IBQuery6, QStringLiteral("Label43"), QStringLiteral("ProgressBar1"), files[i], statements[i],
+                  *layouts[i]);
+    op.setLabel(QStringLiteral("Label43"), QString());
+    op.processEvents();
+    op.message(Operator::Box::Information,
+               QStringLiteral("Export Danych za  [") + MonthName(month).trimmed() + QLatin1Char(' ') + yearText.trimmed() +
+                   QStringLiteral("]  zakończony pomyślnie ....") + kCr +
+                   QStringLiteral("wyeksportowane pliki znajdują się w katalogu :") + kCr + kCr + files.join(kCr));
+}
+
+void importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
+{
+    const QString root = dm.Settings.exchangeRoot();
+    if (!QFileInfo::exists(documentsFile(root, month))) {
+        op.message(Operator::Box::Information,
+                   QStringLiteral("UWAGA ... brak pliku z danymi o Dokumentach :") + kCr + kCr + documentsFile(root, month));
+        return;
+    }
+    if (!QFileInfo::exists(entriesFile(root, month))) {
+        op.message(Operator::Box::Information,
+                   QStringLiteral("UWAGA ... brak pliku z danymi o Dekretach :") + kCr + kCr + entriesFile(root, month));
+        return;
+    }
+    Transaction &tr = dm.EmployeeTran;
+    try {
+        runImport(dm, op, month, clearMonth);
+    } catch (...) {
+        // A month whose documents were deleted and never re-inserted must not be committed later.
+        if (tr.active())
+            tr.rollback();
+        throw;
+    }
+    op.setLabel(QStringLiteral("Label42"), QString());
+    op.message(Operator::Box::Information, QStringLiteral("Import danych zakończony pomyślnie ..."));
+}
+
+void checkInput(TMainDm &dm, Operator &op, int month)
+{
+    // The month is taken once: the activation after the first box resets the month edit.
+    const QString root = dm.Settings.exchangeRoot();
+    const QString d = documentsFile(root, month);
+    const QString z = entriesFile(root, month);
+    op.message(Operator::Box::Information,
+               (QFileInfo::exists(d) ? QStringLiteral("Pliku z danymi o Dokumentach jest OK")
+                                     : QStringLiteral("UWAGA ... brak pliku z danymi o Dokumentach :")) +
+                   kCr + kCr + d);
+    op.message(Operator::Box::Information,
+               (QFileInfo::exists(z) ? QStringLiteral("Pliku z danymi o Dekretach jest OK")
+                                     : QStringLiteral("UWAGA ... brak pliku z danymi o Dekretach :")) +
+                   kCr + kCr + z);
+}
+
+void exportTransfers(TMainDm &dm, Operator &op, const QString &folder)
+{
+    const QString sep = Paths::separator();
+    const QString packages = folder + QStringLiteral("paczki") + sep + QStringLiteral("PACZKA.TXT");
+    const QString transfers = folder + QStringLiteral("paczki") + sep + QStringLiteral("PACZKAP.TXT");
+    writeFile(op, dm.IBQuery6, QStringLiteral("Label59"), QStringLiteral("ProgressBar3"), packages,
+              QStringLiteral("select * from PACZKA order by KOD"), ExchangeLayouts::packages());
+    writeFile(op, dm.IBQuery6, QStringLiteral("Label59"), QStringLiteral("ProgressBar3"), transfers,
+              QStringLiteral("select * from PRZELEWY order by KODP,KODPP"), ExchangeLayouts::transfers());
+    op.setLabel(QStringLiteral("Label59"), QString());
+    op.processEvents();
+    op.message(Operator::Box::Information,
+               QStringLiteral("Export Danych o Przelewach zakończony pomyślnie ....") + kCr +
+                   QStringLiteral("wyeksportowane pliki znajdują się w katalogu :") + kCr + kCr + packages + kCr +
+                   transfers);
+}
+
+} // namespace ExchangeOps
