@@ -5,6 +5,7 @@
 #include "backup/BackupOps.h"
 #include "exchange/ExchangeOps.h"
 #include "users/UserAccounts.h"
+#include "yearend/YearEndOps.h"
 #include "db/Errors.h"
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
@@ -783,15 +784,64 @@ void TMainForm::Button18Click()
     guarded([this] { ExchangeOps::exportTransfers(m_dm, *this, m_dm.settingsFolder()); });
 }
 
-// The operations below are filled in by their areas; until then a click does nothing.
-void TMainForm::Button2Click() {}
-void TMainForm::Button3Click() {}
-void TMainForm::Button1Click() {}
-void TMainForm::Button9Click() {}
-void TMainForm::Button10Click() {}
-void TMainForm::Button11Click() {}
-void TMainForm::Button12Click() {}
-void TMainForm::Button15Click() {}
-void TMainForm::Button16Click() {}
-void TMainForm::Button17Click() {}
-void TMainForm::Button19Click() {}
+void TMainForm::Button2Click()
+{
+    guarded([this] {
+        std::array<bool, YearEndOps::kCategoryCount> checked{};
+        const auto &categories = YearEndOps::categories();
+        for (size_t i = 0; i < categories.size(); ++i)
+            checked[i] = findChild<QCheckBox *>(QLatin1String(categories[i].checkBox))->isChecked();
+        YearEndOps::deleteCategories(m_dm, *this, checked);
+    });
+}
+
+void TMainForm::Button1Click()
+{
+    guarded([this] { YearEndOps::createShadow(m_dm, *this, Edit4->text()); });
+}
+
+void TMainForm::Button3Click()
+{
+    guarded([this] { YearEndOps::buildOpeningBalance(m_dm, *this); });
+}
+
+void TMainForm::Button19Click()
+{
+    guarded([this] { YearEndOps::declarePackageTables(m_dm, *this, m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button9Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button9"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button10Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button10"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button11Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button11"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button12Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button12"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button15Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button15"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button16Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button16"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button17Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button17"), m_dm.settingsFolder()); });
+}
+
