@@ -14,7 +14,7 @@ QString ConnectionSettings::exchangeRoot() const
     return Paths::driveRoot(DatabaseFolder);
 }
 
-TMainDm::TMainDm(const QString &settingsFolder)
+TMainDm::TMainDm(const QString &settingsFolder, const QString &settingsFile)
     : EmployeeTran(&EmployeeDb), IBQuery1(QStringLiteral("IBQuery1"), &EmployeeDb, &EmployeeTran),
       IBQuery2(QStringLiteral("IBQuery2"), &EmployeeDb, &EmployeeTran),
       IBQuery3(QStringLiteral("IBQuery3"), &EmployeeDb, &EmployeeTran),
@@ -26,7 +26,7 @@ TMainDm::TMainDm(const QString &settingsFolder)
       IBConfigService(QStringLiteral("IBConfigService")), IBBackup(QStringLiteral("IBBackup")),
       IBRestore(QStringLiteral("IBRestore")), IBValidate(QStringLiteral("IBValidate")), IBStat(QStringLiteral("IBStat")),
       IBLog(QStringLiteral("IBLog")), IBSecurity(QStringLiteral("IBSecurity")),
-      IBProperties(QStringLiteral("IBProperties")), m_settingsFolder(settingsFolder)
+      IBProperties(QStringLiteral("IBProperties")), m_settingsFolder(settingsFolder), m_settingsFile(settingsFile)
 {
     EmployeeDb.params = {QStringLiteral("user_name=") + kAdminUser, QStringLiteral("password=") + kAdminPassword};
     EmployeeDb.loginPrompt = false;

@@ -32,9 +32,10 @@ public:
     static inline const QString kAdminUser = QStringLiteral("SYSDBA");
     static inline const QString kAdminPassword = QStringLiteral("quillstep");
 
-    // settingsFolder holds setup.ini (the executable's folder, ending with the separator).
+    // settingsFolder holds setup.ini, jn.ini and paczki (the executable's folder, ending with the
+    // separator); settingsFile names another settings file instead of its setup.ini.
     // Throws LibraryMissingError when the client library cannot be loaded.
-    explicit TMainDm(const QString &settingsFolder);
+    explicit TMainDm(const QString &settingsFolder, const QString &settingsFile = QString());
     ~TMainDm();
     TMainDm(const TMainDm &) = delete;
     TMainDm &operator=(const TMainDm &) = delete;
@@ -54,7 +55,10 @@ public:
     SecurityService IBSecurity;
     PropertiesService IBProperties;
 
-    QString settingsFile() const { return m_settingsFolder + QStringLiteral("setup.ini"); }
+    QString settingsFile() const
+    {
+        return m_settingsFile.isEmpty() ? m_settingsFolder + QStringLiteral("setup.ini") : m_settingsFile;
+    }
     const QString &settingsFolder() const { return m_settingsFolder; }
 
     void ReadSettings();
@@ -76,4 +80,5 @@ public:
 private:
     void writeKey(const QString &key, const QString &value);
     QString m_settingsFolder;
+    QString m_settingsFile;
 };

@@ -3,6 +3,7 @@
 #include "app/MainD.h"
 #include "app/Operator.h"
 #include "app/ServiceRun.h"
+#include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"
 
@@ -163,6 +164,15 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
         return;
     }
     Archiver::launch(QStringLiteral("e -y ") + name, dm.Settings.DatabasePath);
+}
+
+void archiveBackup(TMainDm &dm, Operator &op)
+{
+    const QString stamp = archiveStamp(Clock::now());
+    const int rc = Archiver::run(QStringLiteral("a ") + stamp + QStringLiteral(" bazaqk.abk"), dm.Settings.DatabasePath);
+    if (rc != 0)
+        throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
+    op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp));
 }
 
 QString archiveStamp(const QDateTime &when)

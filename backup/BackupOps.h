@@ -23,6 +23,10 @@ void validateDatabase(TMainDm &dm, Operator &op);
 void resetConnections(TMainDm &dm, Operator &op);
 void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName);
 
+// Files the backup file into the archive copy of this hour and waits for the archiver (unattended
+// runs must know); throws when the archiver fails.
+void archiveBackup(TMainDm &dm, Operator &op);
+
 // YYMMDDHH: the date, and the hour of the 24-hour clock.
 QString archiveStamp(const QDateTime &when);
 

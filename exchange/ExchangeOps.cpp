@@ -333,18 +333,18 @@ void exportMonth(TMainDm &dm, Operator &op, int month, const QString &yearText)
                    QStringLiteral("wyeksportowane pliki znajdują się w katalogu :") + kCr + kCr + files.join(kCr));
 }
 
-void importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
+bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
 {
     const QString root = dm.Settings.exchangeRoot();
     if (!QFileInfo::exists(documentsFile(root, month))) {
         op.message(Operator::Box::Information,
                    QStringLiteral("UWAGA ... brak pliku z danymi o Dokumentach :") + kCr + kCr + documentsFile(root, month));
-        return;
+        return false;
     }
     if (!QFileInfo::exists(entriesFile(root, month))) {
         op.message(Operator::Box::Information,
                    QStringLiteral("UWAGA ... brak pliku z danymi o Dekretach :") + kCr + kCr + entriesFile(root, month));
-        return;
+        return false;
     }
     Transaction &tr = dm.EmployeeTran;
     try {
@@ -357,9 +357,10 @@ void importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
     }
     op.setLabel(QStringLiteral("Label42"), QString());
     op.message(Operator::Box::Information, QStringLiteral("Import danych zakończony pomyślnie ..."));
+    return true;
 }
 
-void checkInput(TMainDm &dm, Operator &op, int month)
+bool checkInput(TMainDm &dm, Operator &op, int month)
 {
     // The month is taken once: the activation after the first box resets the month edit.
     const QString root = dm.Settings.exchangeRoot();
@@ -373,6 +374,7 @@ void checkInput(TMainDm &dm, Operator &op, int month)
                (QFileInfo::exists(z) ? QStringLiteral("Pliku z danymi o Dekretach jest OK")
                                      : QStringLiteral("UWAGA ... brak pliku z danymi o Dekretach :")) +
                    kCr + kCr + z);
+    return QFileInfo::exists(d) && QFileInfo::exists(z);
 }
 
 void exportTransfers(TMainDm &dm, Operator &op, const QString &folder)

@@ -18,8 +18,10 @@ QString entriesFile(const QString &root, int month);
 // yearText: the year edit, used only in the final message.
 void exportMonth(TMainDm &dm, Operator &op, int month, const QString &yearText);
 // clearMonth: "Zerowanie Danych QK". On any failure the shared transaction is rolled back.
-void importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth);
-void checkInput(TMainDm &dm, Operator &op, int month);
+// False when a file was missing and nothing was imported.
+bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth);
+// True when both files are present.
+bool checkInput(TMainDm &dm, Operator &op, int month);
 // Into folder + "paczki" (folder: the executable's, ending with the separator).
 void exportTransfers(TMainDm &dm, Operator &op, const QString &folder);
 

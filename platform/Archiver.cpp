@@ -40,6 +40,19 @@ bool Archiver::launch(const QString &parameters, const QString &workingDirectory
     return launcher()(command(parameters, workingDirectory));
 }
 
+int Archiver::run(const QString &parameters, const QString &workingDirectory)
+{
+    const Launch l = command(parameters, workingDirectory);
+    QProcess p;
+    p.setWorkingDirectory(l.workingDirectory);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(l.program, l.arguments);
+    if (!p.waitForStarted() || !p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return p.exitCode();
+}
+
 void Archiver::setLauncher(std::function<bool(const Launch &)> l)
 {
     launcher() = l ? std::move(l) : startDetached;

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/Operator.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+
+#include <cstdio>
+
+// The operator on a terminal: messages and service output to standard output as they arrive, status
+// lines too, and a count of rows done while a long loop runs (only when the output is a terminal).
+class TerminalOperator : public Operator {
+public:
+    TerminalOperator(std::FILE *out, std::FILE *err, bool assumeYes);
+
+    void message(Box kind, const QString &text) override;
+    bool confirm(const QString &text) override;
+    void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) override;
+    void setProgress(const QString &bar, int value) override;
+    void clearMemo(const QString &) override {}
+    void appendLine(const QString &memo, const QString &line) override;
+    void beginBusy() override {}
+    void endBusy() override {}
+    void processEvents() override {}
+    void endProgram() override {}
+
+    // An error, as the error box would show it.
+    void error(const QString &text);
+
+private:
+    void endProgressLine();
+    static QString lines(const QString &text);
+
+    std::FILE *m_out;
+    std::FILE *m_err;
+    bool m_assumeYes;
+    bool m_tty;
+    QString m_status;
+    qint64 m_rows = 0;
+    bool m_progressShown = false;
+    QElapsedTimer m_lastDraw;
+};
