@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs the exchange benchmark against the local server: bench/run.sh [SIZES...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQK_BUILD_BENCH=ON -DQK_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench -j2 --target qkbench_exchange
+started=0
+if ! (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; then
+    bash scripts/firebird-up.sh
+    started=1
+fi
+trap '[ "$started" -eq 1 ] && bash scripts/firebird-down.sh; true' EXIT
+build-bench/bench/qkbench_exchange "$@"
