@@ -3,6 +3,8 @@
 #include "db/Errors.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
+
+#include <iberror.h>
 #include "platform/AnsiCodec.h"
 #include "platform/ClientText.h"
 
@@ -135,6 +137,43 @@ void Database::close()
         m_handle = 0; // the server has dropped us or will; a later open starts clean
         m_client->check(status);
     }
+    m_handle = 0;
+}
+
+bool Database::isConnectionLost(long code)
+{
+    switch (code) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_conn_lost:
+    case isc_lost_db_connection:
+    case isc_att_shutdown:
+    case isc_shutdown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Database::check(const ISC_STATUS *status)
+{
+    if (m_client->failed(status) && connected() && isConnectionLost(status[1]))
+        connectionLost();
+    m_client->check(status);
+}
+
+void Database::connectionLost()
+{
+    ISC_STATUS_ARRAY ignored;
+    for (Query *q : m_queries)
+        q->release();
+    for (Transaction *t : m_transactions)
+        if (t->active()) {
+            m_client->rollback_transaction(ignored, t->handle()); // frees the client's side
+            t->m_handle = 0;
+        }
+    m_client->detach_database(ignored, &m_handle);
     m_handle = 0;
 }
 

@@ -42,6 +42,12 @@ public:
     // The parameter block the connection sends; a plain function of the lines.
     static QByteArray buildParameterBlock(const QStringList &lines);
 
+    // Raises the engine error of a failed call. When it says the connection is gone (the server
+    // stopped, the network broke), the connection first forgets its handles, so that the next open
+    // attaches anew instead of failing for ever on a dead attachment.
+    void check(const ISC_STATUS *status);
+    static bool isConnectionLost(long engineCode);
+
 private:
     friend class Query;
     friend class Transaction;
@@ -50,6 +56,7 @@ private:
     void registerTransaction(Transaction *t) { m_transactions.push_back(t); }
     void unregisterTransaction(Transaction *t);
     int readDialect();
+    void connectionLost();
 
     FbClient *m_client;
     QString m_name;

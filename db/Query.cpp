@@ -285,7 +285,7 @@ Query::Sqlda Query::describe(bool bind)
             fb.dsql_describe_bind(status, &m_stmt, SQLDA_VERSION1, da.get());
         else
             fb.dsql_describe(status, &m_stmt, SQLDA_VERSION1, da.get());
-        fb.check(status);
+        m_db->check(status);
         if (da->sqld <= da->sqln)
             return da;
         count = da->sqld;
@@ -303,13 +303,13 @@ void Query::prepare()
     ISC_STATUS_ARRAY status;
     if (!m_stmt) {
         fb.dsql_alloc_statement2(status, m_db->handle(), &m_stmt);
-        fb.check(status);
+        m_db->check(status);
     }
     m_prepared = false;
     const QByteArray bytes = AnsiCodec::encode(parseParams(text, nullptr));
     fb.dsql_prepare(status, tr->handle(), &m_stmt, static_cast<unsigned short>(bytes.size()), bytes.constData(),
                     static_cast<unsigned short>(m_db->sqlDialect()), nullptr);
-    fb.check(status);
+    m_db->check(status);
 
     m_out = describe(false);
     m_columns.clear();
@@ -394,7 +394,7 @@ void Query::execute()
     FbClient &fb = m_db->client();
     ISC_STATUS_ARRAY status;
     fb.dsql_execute(status, tr->handle(), &m_stmt, SQLDA_VERSION1, in.get());
-    fb.check(status);
+    m_db->check(status);
     if (m_out && m_out->sqld > 0) {
         // A select run through execute leaves a cursor behind; nobody reads it.
         ISC_STATUS_ARRAY ignored;
@@ -416,7 +416,7 @@ void Query::open()
     FbClient &fb = m_db->client();
     ISC_STATUS_ARRAY status;
     fb.dsql_execute(status, tr->handle(), &m_stmt, SQLDA_VERSION1, in.get());
-    fb.check(status);
+    m_db->check(status);
     m_open = true;
     m_cursorOpen = m_out && m_out->sqld > 0;
     m_allFetched = !m_cursorOpen;
@@ -437,7 +437,7 @@ bool Query::fetchRow()
         m_allFetched = true;
         return false;
     }
-    fb.check(status);
+    m_db->check(status);
     if (m_rows.size() == m_rows.capacity())
         m_rows.reserve(m_rows.capacity() + kRowCacheStep);
     m_rows.emplace_back(m_rowBuffer.constData(), m_rowSize);

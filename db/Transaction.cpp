@@ -48,7 +48,7 @@ void Transaction::start()
     ISC_STATUS_ARRAY status;
     isc_tr_handle h = 0;
     m_db->client().start_multiple(status, &h, 1, &teb);
-    m_db->client().check(status);
+    m_db->check(status);
     m_handle = h;
 }
 
@@ -80,6 +80,6 @@ void Transaction::end(bool commit)
         m_db->client().commit_transaction(status, &m_handle);
     else
         m_db->client().rollback_transaction(status, &m_handle);
-    m_db->client().check(status); // a failed commit leaves the transaction active
+    m_db->check(status); // a failed commit leaves the transaction active
     m_handle = 0;
 }

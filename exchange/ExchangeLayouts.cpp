@@ -1,6 +1,9 @@
 #include "exchange/ExchangeLayouts.h"
 
+#include "db/Errors.h"
 #include "platform/Paths.h"
+
+#include <QFile>
 
 namespace ExchangeLayouts {
 
@@ -111,6 +114,26 @@ const Layout &transfers()
                            {"KWOTA", 9, "kwota", R::Amount},         {"OPIS", 100, "opis", R::Text},
                            {"dataPP", 10, "datapp", R::Date}}};
     return l;
+}
+
+void checkRecords(const QString &path, const Layout &layout)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, f.errorString()));
+    const qint64 length = layout.recordLength();
+    QByteArray record;
+    for (qint64 n = 1;; ++n) {
+        record = f.read(length);
+        if (record.isEmpty())
+            return;
+        if (record.size() < length || !record.endsWith("\r\n") || record.left(length - 2).contains('\n'))
+            throw QkError(QStringLiteral("Błąd!!!  ...  Plik %1 jest uszkodzony: rekord %2 nie ma %3 znaków "
+                                         "zakończonych znakami CR LF ...")
+                              .arg(path)
+                              .arg(n)
+                              .arg(length));
+    }
 }
 
 QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout)

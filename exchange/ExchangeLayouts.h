@@ -42,6 +42,11 @@ const Layout &accountPlan();
 const Layout &packages();
 const Layout &transfers();
 
+// Checks that a file is made of whole records of the layout, each ending with CR LF: the server's
+// external tables read fixed lengths and would shift or drop a short or LF-ended record silently.
+// Throws QkError naming the file and the first bad record.
+void checkRecords(const QString &path, const Layout &layout);
+
 // "CREATE TABLE name EXTERNAL FILE 'path' (F1 CHAR(w1), ..., EOL CHAR(2))" over the layout.
 QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout);
 

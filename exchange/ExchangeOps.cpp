@@ -346,6 +346,9 @@ bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
                    QStringLiteral("UWAGA ... brak pliku z danymi o Dekretach :") + kCr + kCr + entriesFile(root, month));
         return false;
     }
+    // A damaged file is refused before anything changes.
+    ExchangeLayouts::checkRecords(documentsFile(root, month), ExchangeLayouts::documents());
+    ExchangeLayouts::checkRecords(entriesFile(root, month), ExchangeLayouts::entries());
     Transaction &tr = dm.EmployeeTran;
     try {
         runImport(dm, op, month, clearMonth);

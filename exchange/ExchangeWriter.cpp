@@ -29,7 +29,18 @@ namespace {
     throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, reason));
 }
 
+ExchangeWriter::FileFactory &fileFactory()
+{
+    static ExchangeWriter::FileFactory f;
+    return f;
+}
+
 } // namespace
+
+void ExchangeWriter::setFileFactory(FileFactory factory)
+{
+    fileFactory() = std::move(factory);
+}
 
 ExchangeWriter::ExchangeWriter(const QString &path, const ExchangeLayouts::Layout &layout, const QDate &today)
     : m_path(path), m_layout(layout), m_today(today)
@@ -97,7 +108,8 @@ int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow
         columns.push_back(query.fieldIndex(QString::fromLatin1(f.column)));
     }
 
-    QSaveFile file(m_path);
+    std::unique_ptr<QSaveFile> owned = fileFactory() ? fileFactory()(m_path) : std::make_unique<QSaveFile>(m_path);
+    QSaveFile &file = *owned;
     if (!file.open(QIODevice::WriteOnly))
         ioError(m_path, file.errorString());
     QByteArray buffer;

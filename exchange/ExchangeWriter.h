@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class QSaveFile;
 class Query;
 
 // Writes the rows of an open query as the records of one exchange file: each field formatted by its
@@ -25,6 +27,10 @@ public:
     // The text of one field for the query's current row, fitted to the width.
     static QString formatField(const Query &query, int column, const ExchangeLayouts::Field &field, const QDate &today,
                                const QString &path);
+
+    // Tests put in a file that fails like a full disk; an empty function restores the real one.
+    using FileFactory = std::function<std::unique_ptr<QSaveFile>(const QString &path)>;
+    static void setFileFactory(FileFactory factory);
 
 private:
     QString m_path;

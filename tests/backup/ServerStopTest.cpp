@@ -1,0 +1,58 @@
+// The server stops in the middle of a backup: nothing is lost, the operator is told, and the window
+// goes on working once the server is back. Runs alone: it stops the server every other test uses.
+#include "common/WindowHarness.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void server(const char *script)
+{
+    const QString path = QString::fromLocal8Bit(qgetenv("QK_SCRIPTS")) + QLatin1Char('/') + QLatin1String(script);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("bash"), {path}), 0) << script;
+}
+
+} // namespace
+
+TEST(ServerStop, InTheMiddleOfABackup)
+{
+    const QString folder = TestDb::createDatabase();
+    RecordedBoxes boxes;
+    TestModule module(folder);
+    TMainForm w(*module.dm);
+    w.FormActivate();
+
+    // The first output line arrives: the server goes away under the running backup.
+    bool stopped = false;
+    module.dm->IBBackup.verbose = true;
+    QObject::connect(w.BuMemo, &QPlainTextEdit::textChanged, [&] {
+        if (!stopped) {
+            stopped = true;
+            server("firebird-down.sh");
+        }
+    });
+    w.BackupBtnClick();
+    ASSERT_TRUE(stopped);
+    server("firebird-up.sh");
+
+    ASSERT_FALSE(boxes.boxes.isEmpty());
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical); // the error reached the error box
+    EXPECT_FALSE(boxes.texts().contains(QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ...")));
+    EXPECT_EQ(w.Label47->text(), QStringLiteral("TAK"));
+    EXPECT_EQ(TestDb::scalar(folder, "select Bila from FJ_BAZA where LP = 1").trimmed(), QStringLiteral("T"));
+    EXPECT_FALSE(module.dm->IBBackup.active());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // Back: a new backup attaches anew and clears the flag.
+    boxes.boxes.clear();
+    w.BackupBtnClick();
+    EXPECT_TRUE(boxes.texts().contains(QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ...")));
+    EXPECT_EQ(w.Label47->text(), QStringLiteral("NIE"));
+    EXPECT_EQ(TestDb::scalar(folder, "select Bila from FJ_BAZA where LP = 1").trimmed(), QStringLiteral("N"));
+    module.dm->shutDown();
+}
