@@ -2,6 +2,7 @@
 
 #include "db/Errors.h"
 #include "db/Query.h"
+#include "db/ReplyReader.h"
 #include "db/Transaction.h"
 
 #include <iberror.h>
@@ -113,13 +114,28 @@ int Database::readDialect()
     ISC_STATUS_ARRAY status;
     m_client->database_info(status, &m_handle, 1, &item, sizeof reply, reply);
     m_client->check(status);
+    return parseDialect(QByteArray(reply, sizeof reply));
+}
+
+int Database::parseDialect(const QByteArray &reply)
+{
     // 3e <u16 len> <value> 01; a reply without the item means dialect 1.
-    if (static_cast<unsigned char>(reply[0]) != isc_info_db_sql_dialect)
+    try {
+        ReplyReader r(reply.constData(), int(reply.size()));
+        if (r.atEnd() || r.peekByte() != isc_info_db_sql_dialect)
+            return 1;
+        r.byte();
+        const int len = r.u16();
+        if (len < 1 || len > 4)
+            return 1;
+        const QByteArray v = r.bytes(len);
+        int dialect = 0;
+        for (int i = len - 1; i >= 0; --i)
+            dialect = (dialect << 8) | static_cast<unsigned char>(v[i]);
+        return dialect >= 1 && dialect <= 3 ? dialect : 1;
+    } catch (const LayerError &) {
         return 1;
-    const int len = int(m_client->vax_integer(reply + 1, 2));
-    if (len < 1 || len > 4)
-        return 1;
-    return int(m_client->vax_integer(reply + 3, short(len)));
+    }
 }
 
 void Database::close()

@@ -47,6 +47,8 @@ public:
     // attaches anew instead of failing for ever on a dead attachment.
     void check(const ISC_STATUS *status);
     static bool isConnectionLost(long engineCode);
+    // The database's SQL dialect from the isc_info_db_sql_dialect reply; 1 when the item is missing.
+    static int parseDialect(const QByteArray &reply);
 
 private:
     friend class Query;

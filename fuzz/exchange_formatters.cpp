@@ -1,0 +1,55 @@
+// The exchange formatters and the record check of import files.
+#include "db/Errors.h"
+#include "exchange/ExchangeLayouts.h"
+#include "exchange/Formatters.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    double x = 0;
+    int n = 0;
+    if (size >= sizeof x)
+        std::memcpy(&x, data, sizeof x);
+    if (size >= sizeof x + sizeof n)
+        std::memcpy(&n, data + sizeof x, sizeof n);
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+
+    if (std::isfinite(x) && std::fabs(x) < 1e13) {
+        const double r = RoundCents(x);
+        if (!std::isfinite(r) || std::fabs(r - x) > 0.0051)
+            std::abort();
+    }
+    const QString name = MonthName(n);
+    if (name.isEmpty())
+        std::abort();
+    if (n >= 0 && n < 100 && MonthDigits(n).size() != 2)
+        std::abort();
+    const int width = int(size % 300);
+    if (FitField(text, width).size() != width)
+        std::abort();
+    const QString dotted = DotDecimal(text);
+    if (dotted.contains(QLatin1Char(',')) || dotted.contains(QLatin1Char(' ')))
+        std::abort();
+
+    static QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/EX01Z.TXT");
+    {
+        QFile f(file);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(reinterpret_cast<const char *>(data), qint64(size));
+    }
+    try {
+        ExchangeLayouts::checkRecords(file, ExchangeLayouts::entries());
+        if (size % 70 != 0)
+            std::abort(); // accepted a file that is not whole records
+    } catch (const QkError &) {
+    }
+    return 0;
+}
