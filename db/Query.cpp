@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr qsizetype kRowCacheStep = 1000;
-
 bool isIdentChar(QChar c)
 {
     return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$');
@@ -420,7 +418,7 @@ void Query::open()
     m_open = true;
     m_cursorOpen = m_out && m_out->sqld > 0;
     m_allFetched = !m_cursorOpen;
-    m_rows.clear();
+    m_rows.reset(m_rowSize);
     m_current = -1;
     m_eof = true;
     first();
@@ -438,9 +436,7 @@ bool Query::fetchRow()
         return false;
     }
     m_db->check(status);
-    if (m_rows.size() == m_rows.capacity())
-        m_rows.reserve(m_rows.capacity() + kRowCacheStep);
-    m_rows.emplace_back(m_rowBuffer.constData(), m_rowSize);
+    m_rows.append(m_rowBuffer.constData());
     return true;
 }
 
@@ -472,7 +468,7 @@ const char *Query::currentRow() const
 {
     if (!m_open || m_current < 0 || m_current >= qsizetype(m_rows.size()))
         return nullptr;
-    return m_rows[size_t(m_current)].constData();
+    return m_rows.at(m_current);
 }
 
 bool Query::locate(const QString &keyFields, const QVariantList &values, bool caseInsensitive)
@@ -486,7 +482,7 @@ bool Query::locate(const QString &keyFields, const QVariantList &values, bool ca
     for (qsizetype r = 0;; ++r) {
         if (r >= qsizetype(m_rows.size()) && !fetchRow())
             return false;
-        const char *row = m_rows[size_t(r)].constData();
+        const char *row = m_rows.at(r);
         bool match = true;
         for (size_t k = 0; k < cols.size() && match; ++k) {
             const ColumnInfo &c = m_columns[size_t(cols[k])];
@@ -512,7 +508,7 @@ void Query::close()
     m_allFetched = false;
     m_eof = true;
     m_current = -1;
-    std::vector<QByteArray>().swap(m_rows);
+    m_rows.reset(0);
 }
 
 void Query::release()

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -157,5 +158,31 @@ private:
     bool m_allFetched = false;
     bool m_eof = true;
     qsizetype m_current = -1;
-    std::vector<QByteArray> m_rows;
+    // Fetched rows, kept in blocks of 1000: the cache grows a block at a time and never moves a row.
+    class RowCache {
+    public:
+        static constexpr qsizetype kStep = 1000;
+        void reset(int rowSize)
+        {
+            m_rowSize = rowSize;
+            m_count = 0;
+            std::vector<QByteArray>().swap(m_blocks);
+        }
+        qsizetype size() const { return m_count; }
+        bool empty() const { return m_count == 0; }
+        void append(const char *row)
+        {
+            if (m_count % kStep == 0)
+                m_blocks.emplace_back(qsizetype(m_rowSize) * kStep, Qt::Uninitialized);
+            std::memcpy(m_blocks.back().data() + (m_count % kStep) * m_rowSize, row, size_t(m_rowSize));
+            ++m_count;
+        }
+        const char *at(qsizetype i) const { return m_blocks[size_t(i / kStep)].constData() + (i % kStep) * m_rowSize; }
+
+    private:
+        int m_rowSize = 0;
+        qsizetype m_count = 0;
+        std::vector<QByteArray> m_blocks;
+    };
+    RowCache m_rows;
 };
