@@ -104,16 +104,7 @@ void serverProperties(TMainDm &dm, Operator &op)
     op.clearMemo(memo);
     PropertiesService &p = dm.IBProperties;
     p.attach();
-    struct Detach {
-        PropertiesService &p;
-        ~Detach()
-        {
-            try {
-                p.detach();
-            } catch (...) {
-            }
-        }
-    } detach{p};
+    DetachOnExit detach(p);
 
     dm.EmployeeDb.open(); // the system's own attachment is counted
     const Spb::ServerDbInfo info = p.fetchDatabaseInfo();

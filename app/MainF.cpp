@@ -535,31 +535,18 @@ void TMainForm::FormActivate()
         Edit4->setText(s.ShadowPath);
         TabSheet2Show();
 
-        Transaction &tr = m_dm.EmployeeTran;
-        if (!tr.active())
-            tr.start();
+        // A failure rolls back and leaves Label47 as it was.
         QString flag;
-        try {
+        m_dm.EmployeeTran.guarded([&] {
             Query &q = m_dm.IBQuery8;
-            q.close();
-            q.clearSql();
-            q.addLine(QStringLiteral("select * from FJ_BAZA where LP =1"));
+            q.setSql(QStringLiteral("select * from FJ_BAZA where LP =1"));
             q.open();
             flag = q.fieldByName(QStringLiteral("Bila")).asString().left(1);
             Label10->setText(q.fieldByName(QStringLiteral("ile")).asString());
             Label26->setText(q.fieldByName(QStringLiteral("ile")).asString());
             q.close();
-            if (tr.active())
-                tr.commit();
-        } catch (...) {
-            if (tr.active())
-                tr.rollback();
-            throw;
-        }
-        if (flag == QLatin1String("T"))
-            setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Tone::Red);
-        else
-            setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Tone::Black);
+        });
+        BackupOps::showLockFlag(*this, flag == QLatin1String("T"));
     });
     --m_activationDepth;
 }

@@ -25,6 +25,24 @@ private:
     Operator &m_op;
 };
 
+// Detaches the service however the block ends (no cursor to restore).
+class DetachOnExit {
+public:
+    explicit DetachOnExit(Service &service) : m_service(service) {}
+    ~DetachOnExit()
+    {
+        try {
+            m_service.detach();
+        } catch (...) {
+        }
+    }
+    DetachOnExit(const DetachOnExit &) = delete;
+    DetachOnExit &operator=(const DetachOnExit &) = delete;
+
+private:
+    Service &m_service;
+};
+
 // Hands every line of the action's output to the memo as it arrives, the closing empty line included,
 // letting the memo repaint after each.
 inline void copyOutput(Service &service, Operator &op, const QString &memo)

@@ -14,14 +14,6 @@ namespace {
 
 const QString kBuMemo = QStringLiteral("BuMemo");
 
-void statementStep(Query &q, const QString &sql)
-{
-    q.close();
-    q.clearSql();
-    q.addLine(sql);
-    q.execute();
-}
-
 } // namespace
 
 void servicePreCheck(TMainDm &dm)
@@ -41,29 +33,23 @@ void servicePreCheck(TMainDm &dm)
     p.detach();
 }
 
-void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
+void showLockFlag(Operator &op, bool locked)
 {
-    Transaction &tr = dm.EmployeeTran;
-    try {
-        if (!tr.active())
-            tr.start();
-        Query &q = dm.IBQuery8;
-        q.close();
-        q.clearSql();
-        q.addLine(QStringLiteral("update FJ_BAZA set Bila = '%1' where LP =1").arg(flag));
-        q.execute();
-        q.close();
-        if (tr.active())
-            tr.commit();
-    } catch (...) {
-        if (tr.active())
-            tr.rollback();
-        throw;
-    }
-    if (flag == QLatin1Char('T'))
+    if (locked)
         op.setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Operator::Tone::Red);
     else
         op.setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Operator::Tone::Black);
+}
+
+void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
+{
+    dm.EmployeeTran.guarded([&] {
+        Query &q = dm.IBQuery8;
+        q.setSql(QStringLiteral("update FJ_BAZA set Bila = '%1' where LP =1").arg(flag));
+        q.execute();
+        q.close();
+    });
+    showLockFlag(op, flag == QLatin1Char('T'));
     op.processEvents();
 }
 
@@ -147,7 +133,8 @@ void resetConnections(TMainDm &dm, Operator &op)
     for (const char *sql : {"update FJ_BAZA set ftech = 'N' where LP =1", "delete from FJ_FLOP",
                             "SET GENERATOR NUM_OPER TO 0", "DELETE FROM KOMUN_R"}) {
         dm.EmployeeDb.setDatabaseName(name);
-        statementStep(q3, QString::fromLatin1(sql));
+        q3.setSql(QString::fromLatin1(sql));
+        q3.execute();
     }
     const QString ile = dm.IBQuery2.fieldByName(QStringLiteral("ile")).asString();
     op.setLabel(QStringLiteral("Label10"), ile);

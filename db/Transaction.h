@@ -28,6 +28,23 @@ public:
 
     isc_tr_handle *handle() { return &m_handle; }
 
+    // The guarded pattern: start if not active, run f, commit if active; on any failure roll back if
+    // active and pass the error on.
+    template <typename F> void guarded(F &&f)
+    {
+        try {
+            if (!active())
+                start();
+            f();
+            if (active())
+                commit();
+        } catch (...) {
+            if (active())
+                rollback();
+            throw;
+        }
+    }
+
 private:
     friend class Database;
     void closeStatements();

@@ -21,17 +21,8 @@ const QString kCr = QStringLiteral("\r");
 
 void openOn(Query &q, const QString &sql)
 {
-    q.close();
-    q.clearSql();
-    q.addLine(sql);
+    q.setSql(sql);
     q.open();
-}
-
-void executeOn(Query &q, const QString &sql)
-{
-    q.close();
-    q.clearSql();
-    q.addLine(sql);
 }
 
 // Writes one exchange file from a select, with its status label and activity bar.
@@ -150,7 +141,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         op.processEvents();
     };
     auto exec = [&](Query &q, const QString &sql) {
-        executeOn(q, sql);
+        q.setSql(sql);
         q.execute();
     };
 
@@ -180,11 +171,11 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         for (; !q6.eof(); q6.next()) {
             const auto found = existing.constFind(key.of(q6));
             if (found != existing.constEnd()) {
-                executeOn(q8, QStringLiteral("delete from ") + Z + QStringLiteral(" where  (NUMEWI = :NUMEWI)"));
+                q8.setSql(QStringLiteral("delete from ") + Z + QStringLiteral(" where  (NUMEWI = :NUMEWI)"));
                 q8.paramByName(QStringLiteral("NUMEWI")).setAsFloat(found->numewi);
                 q8.execute();
                 // The document found goes, also when its key differs from the file's in letter case only.
-                executeOn(q8, QStringLiteral("delete from ") + D + QStringLiteral("  where ") + keyCondition);
+                q8.setSql(QStringLiteral("delete from ") + D + QStringLiteral("  where ") + keyCondition);
                 setKeyParams(q8, q6, key);
                 q8.paramByName(QStringLiteral("TYPREJ")).setAsString(found->typrej);
                 q8.paramByName(QStringLiteral("KONTOW")).setAsString(found->kontow);
@@ -217,7 +208,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         const int dokdat = q6.fieldIndex(QStringLiteral("DOKDAT")), terdat = q6.fieldIndex(QStringLiteral("TERDAT"));
         Activity activity(op, bar);
         for (; !q6.eof(); q6.next()) {
-            executeOn(q7, insert);
+            q7.setSql(insert);
             for (const auto &[name, column] : textColumns)
                 q7.paramByName(name).setAsString(q6.field(column).asString());
             q7.paramByName(QStringLiteral("NUMDOK")).setAsFloat(q6.field(numdok).asFloat());
@@ -241,7 +232,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         for (; !q6.eof(); q6.next()) {
             const auto found = numbers.constFind(key.of(q6));
             if (found != numbers.constEnd()) {
-                executeOn(q8, update);
+                q8.setSql(update);
                 q8.paramByName(QStringLiteral("NUMEWI")).setAsFloat(found->numewi);
                 setKeyParams(q8, q6, key);
                 q8.execute();
@@ -256,7 +247,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         const int numewi = q6.fieldIndex(QStringLiteral("NUMEWI")), numewi2 = q6.fieldIndex(QStringLiteral("NUMEWI2"));
         Activity activity(op, bar);
         for (; !q6.eof(); q6.next()) {
-            executeOn(q8, QStringLiteral("update IMPORT_Z set   NUMEWI = :NUMEWI1  where (NUMEWI2 = :NUMEWI2)"));
+            q8.setSql(QStringLiteral("update IMPORT_Z set   NUMEWI = :NUMEWI1  where (NUMEWI2 = :NUMEWI2)"));
             q8.paramByName(QStringLiteral("NUMEWI1")).setAsFloat(q6.field(numewi).asFloat());
             q8.paramByName(QStringLiteral("NUMEWI2")).setAsFloat(q6.field(numewi2).asFloat());
             q8.execute();
@@ -275,7 +266,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         const int kwota = q6.fieldIndex(QStringLiteral("KWOTA")), kworo = q6.fieldIndex(QStringLiteral("KWORO"));
         Activity activity(op, bar);
         for (; !q6.eof(); q6.next()) {
-            executeOn(q7, insert);
+            q7.setSql(insert);
             q7.paramByName(QStringLiteral("NUMEWI")).setAsFloat(q6.field(numewi).asFloat());
             q7.paramByName(QStringLiteral("NUMPOZ")).setAsInteger(q6.field(numpoz).asInteger());
             q7.paramByName(QStringLiteral("STRONA")).setAsString(q6.field(strona).asString());

@@ -2,6 +2,7 @@
 
 #include "app/MainD.h"
 #include "app/Operator.h"
+#include "app/ServiceRun.h"
 #include "platform/Clock.h"
 #include "platform/Convert.h"
 #include "users/PasswordHistory.h"
@@ -12,17 +13,6 @@
 namespace UserAccounts {
 
 namespace {
-
-struct Detach {
-    Service &s;
-    ~Detach()
-    {
-        try {
-            s.detach();
-        } catch (...) {
-        }
-    }
-};
 
 enum class Change { Add, Modify };
 
@@ -38,7 +28,7 @@ void addOrModify(TMainDm &dm, Operator &op, const UserForm &form, const QString 
     SecurityService &s = dm.IBSecurity;
     AssignUserParams(s, form, Clock::now().date());
     s.attach();
-    Detach detach{s};
+    DetachOnExit detach(s);
     if (!CheckPasswordRules(TrimPassword(form.password), form.userName, form.firstName, form.lastName, op))
         return;
     CheckPasswordHistory(historyFile, form.userName, form.password, op);
@@ -154,7 +144,7 @@ std::optional<FoundUser> findUser(TMainDm &dm, Operator &op, const QString &user
     }
     SecurityService &s = dm.IBSecurity;
     s.attach();
-    Detach detach{s};
+    DetachOnExit detach(s);
     const QList<Spb::UserRecord> users = s.displayUser(userName);
     if (users.isEmpty()) {
         op.message(Operator::Box::Information, QStringLiteral("User not found."));
@@ -169,7 +159,7 @@ void deleteUser(TMainDm &dm, Operator &, const QString &userName)
     SecurityService &s = dm.IBSecurity;
     s.setUserName(userName);
     s.attach();
-    Detach detach{s};
+    DetachOnExit detach(s);
     s.deleteUser();
 }
 

@@ -9,12 +9,10 @@ namespace YearEndOps {
 
 namespace {
 
-// Close the query, clear its text, add one statement, execute it.
+// The statement step: close the query, clear its text, add one statement, execute it.
 void statementStep(Query &q, const QString &sql)
 {
-    q.close();
-    q.clearSql();
-    q.addLine(sql);
+    q.setSql(sql);
     q.execute();
 }
 

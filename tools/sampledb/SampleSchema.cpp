@@ -2,6 +2,7 @@
 
 #include "exchange/ExchangeLayouts.h"
 #include "platform/Paths.h"
+#include "users/UserAccounts.h"
 #include "yearend/UpgradeStatements.h"
 
 namespace SampleSchema {
@@ -25,22 +26,13 @@ QString documentColumns()
 
 QStringList tableNames(Variant variant)
 {
-    QStringList t{"FJ_BAZA", "FJ_ZPLK", "FJ_STRU", "FJ_ZPUK", "FJ_ROZR", "FJ_REJV", "FJ_BWYD", "FJ_BDOC", "FJ_TYPD",
-                  "FJ_BIL",  "FJ_DKSI", "FJ_OBR"};
-    for (int m = 1; m <= 12; ++m)
-        t << QStringLiteral("FJ_DOK%1").arg(m);
-    for (int m = 1; m <= 12; ++m)
-        t << QStringLiteral("FJ_ZAP%1").arg(m);
-    t << QStringList{"FJ_VAT7", "FJ_BILAN", "FJ_BILA2", "FJ_BILA3"};
-    for (int i = 1; i <= 6; ++i)
-        t << QStringLiteral("FJ_STA%1").arg(i);
-    t << QStringList{"FJ_FLOP", "IMPORT_D", "IMPORT_Z"};
-    for (int m = 1; m <= 12; ++m)
-        t << QStringLiteral("TA_EXD%1").arg(m) << QStringLiteral("TA_EXZ%1").arg(m);
-    t << QStringList{"TA_BZBO", "TA_ROZR", "TA_BO"};
-    if (variant == Variant::Current)
-        t << QStringList{"IMPORT_R", "KOMUN_R", "TA_ZPLK", "IMPORT_P", "PACZKA",
-                         "PRZELEWY", "IMPORT_PA", "IMPORT_PP", "TA_PACZ", "TA_PACZP"};
+    // Every table the rights cover exists here, but the later versions' in the old variant.
+    static const QStringList later{"IMPORT_R", "KOMUN_R", "TA_ZPLK", "IMPORT_P", "PACZKA",
+                                   "PRZELEWY", "IMPORT_PA", "IMPORT_PP", "TA_PACZ", "TA_PACZP"};
+    QStringList t{"FJ_BAZA", "TA_BZBO"};
+    for (const QString &table : UserAccounts::rightsTables())
+        if (variant == Variant::Current || !later.contains(table))
+            t << table;
     return t;
 }
 
