@@ -36,13 +36,15 @@ void TRadioGroup::resizeEvent(QResizeEvent *event)
 void TRadioGroup::layoutItems()
 {
     // Items fill the columns left to right, rows top to bottom, inside the frame below the caption.
-    const int top = 18, left = 8, bottom = 6;
+    const QRect inside = contentsRect().adjusted(8, 0, -8, 0);
     const int rows = int((m_items.size() + m_columns - 1) / m_columns);
-    const int colWidth = (width() - 2 * left) / m_columns;
-    const int rowHeight = rows > 0 ? std::max(18, (height() - top - bottom) / rows) : 0;
+    const int colWidth = inside.width() / m_columns;
+    const int rowHeight = rows > 0 ? std::max(18, inside.height() / rows) : 0;
     for (int i = 0; i < m_items.size(); ++i) {
+        const int h = std::min(rowHeight, 22);
         QAbstractButton *b = m_group->button(i);
-        b->setGeometry(left + (i % m_columns) * colWidth, top + (i / m_columns) * rowHeight, colWidth, std::min(rowHeight, 22));
+        b->setGeometry(inside.left() + (i % m_columns) * colWidth,
+                       inside.top() + (i / m_columns) * rowHeight + (rowHeight - h) / 2, colWidth, h);
     }
 }
 
