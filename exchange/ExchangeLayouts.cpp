@@ -116,24 +116,28 @@ const Layout &transfers()
     return l;
 }
 
+qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout)
+{
+    const qsizetype length = layout.recordLength();
+    for (qsizetype at = 0, n = 1; at < bytes.size(); at += length, ++n) {
+        const QByteArrayView record = QByteArrayView(bytes).sliced(at, std::min(length, bytes.size() - at));
+        if (record.size() < length || !record.endsWith("\r\n") || record.first(length - 2).contains('\n'))
+            return n;
+    }
+    return 0;
+}
+
 void checkRecords(const QString &path, const Layout &layout)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, f.errorString()));
-    const qint64 length = layout.recordLength();
-    QByteArray record;
-    for (qint64 n = 1;; ++n) {
-        record = f.read(length);
-        if (record.isEmpty())
-            return;
-        if (record.size() < length || !record.endsWith("\r\n") || record.left(length - 2).contains('\n'))
-            throw QkError(QStringLiteral("Błąd!!!  ...  Plik %1 jest uszkodzony: rekord %2 nie ma %3 znaków "
-                                         "zakończonych znakami CR LF ...")
-                              .arg(path)
-                              .arg(n)
-                              .arg(length));
-    }
+    if (const qint64 n = firstBadRecord(f.readAll(), layout))
+        throw QkError(QStringLiteral("Błąd!!!  ...  Plik %1 jest uszkodzony: rekord %2 nie ma %3 znaków "
+                                     "zakończonych znakami CR LF ...")
+                          .arg(path)
+                          .arg(n)
+                          .arg(layout.recordLength()));
 }
 
 QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout)

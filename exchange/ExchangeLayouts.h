@@ -46,6 +46,8 @@ const Layout &transfers();
 // external tables read fixed lengths and would shift or drop a short or LF-ended record silently.
 // Throws QkError naming the file and the first bad record.
 void checkRecords(const QString &path, const Layout &layout);
+// The 1-based number of the first record that is short or not ended by CR LF; 0 when all are whole.
+qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout);
 
 // "CREATE TABLE name EXTERNAL FILE 'path' (F1 CHAR(w1), ..., EOL CHAR(2))" over the layout.
 QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout);

@@ -16,13 +16,15 @@ struct Line {
     QByteArray end;  // "\r\n", "\n", "\r" or empty for a last line without one
 };
 
-std::vector<Line> readLines(const QString &file)
+QByteArray readFile(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::vector<Line> splitLines(const QByteArray &all)
 {
     std::vector<Line> lines;
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return lines;
-    const QByteArray all = f.readAll();
     qsizetype start = 0;
     const qsizetype n = all.size();
     while (start < n) {
@@ -86,8 +88,13 @@ bool sameName(const QString &a, const QString &b)
 
 QString IniFile::readString(const QString &file, const QString &section, const QString &key, const QString &def)
 {
+    return IniText::readString(readFile(file), section, key, def);
+}
+
+QString IniText::readString(const QByteArray &text, const QString &section, const QString &key, const QString &def)
+{
     bool inSection = false;
-    for (const Line &l : readLines(file)) {
+    for (const Line &l : splitLines(text)) {
         if (const auto s = sectionOf(l.text)) {
             inSection = sameName(*s, section);
             continue;
@@ -102,8 +109,13 @@ QString IniFile::readString(const QString &file, const QString &section, const Q
 
 QStringList IniFile::sectionNames(const QString &file)
 {
+    return IniText::sectionNames(readFile(file));
+}
+
+QStringList IniText::sectionNames(const QByteArray &text)
+{
     QStringList names;
-    for (const Line &l : readLines(file))
+    for (const Line &l : splitLines(text))
         if (const auto s = sectionOf(l.text))
             names << *s;
     return names;
@@ -111,9 +123,14 @@ QStringList IniFile::sectionNames(const QString &file)
 
 QStringList IniFile::sectionLines(const QString &file, const QString &section)
 {
+    return IniText::sectionLines(readFile(file), section);
+}
+
+QStringList IniText::sectionLines(const QByteArray &text, const QString &section)
+{
     QStringList out;
     bool inSection = false;
-    for (const Line &l : readLines(file)) {
+    for (const Line &l : splitLines(text)) {
         if (const auto s = sectionOf(l.text)) {
             inSection = sameName(*s, section);
             continue;
@@ -126,7 +143,16 @@ QStringList IniFile::sectionLines(const QString &file, const QString &section)
 
 void IniFile::writeString(const QString &file, const QString &section, const QString &key, const QString &value)
 {
-    std::vector<Line> lines = readLines(file);
+    const QByteArray out = IniText::writeString(readFile(file), section, key, value);
+    QSaveFile f(file);
+    f.setDirectWriteFallback(true);
+    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
+        throw FileError(QStringLiteral("Unable to write to %1").arg(file));
+}
+
+QByteArray IniText::writeString(const QByteArray &text, const QString &section, const QString &key, const QString &value)
+{
+    std::vector<Line> lines = splitLines(text);
     const QByteArray entry = AnsiCodec::encode(key + QLatin1Char('=') + value);
     const QByteArray crlf("\r\n");
 
@@ -184,8 +210,5 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
     QByteArray out;
     for (const Line &l : lines)
         out += l.text + l.end;
-    QSaveFile f(file);
-    f.setDirectWriteFallback(true);
-    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
-        throw FileError(QStringLiteral("Unable to write to %1").arg(file));
+    return out;
 }

@@ -19,3 +19,13 @@ QStringList sectionNames(const QString &file);
 QStringList sectionLines(const QString &file, const QString &section);
 
 } // namespace IniFile
+
+// The same, over the file's bytes: what the file functions read and write.
+namespace IniText {
+
+QString readString(const QByteArray &text, const QString &section, const QString &key, const QString &def = QString());
+QByteArray writeString(const QByteArray &text, const QString &section, const QString &key, const QString &value);
+QStringList sectionNames(const QByteArray &text);
+QStringList sectionLines(const QByteArray &text, const QString &section);
+
+} // namespace IniText
