@@ -201,16 +201,8 @@ QString textOf(QWidget *w)
 
 void setBila(const QString &folder, const QString &value)
 {
-    Database db;
-    Transaction tr(&db);
-    db.defaultTransaction = &tr;
-    TestDb::connect(db, folder);
-    Query q(QStringLiteral("q"), &db);
-    q.setSql(value.isNull() ? QStringLiteral("update FJ_BAZA set Bila = NULL, ILE = 3 where LP = 1")
-                            : QStringLiteral("update FJ_BAZA set Bila = '%1', ILE = 3 where LP = 1").arg(value));
-    q.execute();
-    tr.commit();
-    db.close();
+    TestDb::exec(folder, value.isNull() ? QStringLiteral("update FJ_BAZA set Bila = NULL, ILE = 3 where LP = 1")
+                                        : QStringLiteral("update FJ_BAZA set Bila = '%1', ILE = 3 where LP = 1").arg(value));
 }
 
 struct Window {
@@ -328,18 +320,7 @@ TEST(MainWindow, NoControlRowEmptiesTheCountersAndShowsNie)
     setBila(folder, "T");
     w.form.FormActivate();
     ASSERT_EQ(w.form.Label47->text(), QStringLiteral("TAK"));
-    TestDb::scalar(folder, QStringLiteral("select count(*) from FJ_BAZA")); // warms nothing; keeps the server honest
-    {
-        Database db;
-        Transaction tr(&db);
-        db.defaultTransaction = &tr;
-        TestDb::connect(db, folder);
-        Query q(QStringLiteral("q"), &db);
-        q.setSql(QStringLiteral("delete from FJ_BAZA"));
-        q.execute();
-        tr.commit();
-        db.close();
-    }
+    TestDb::exec(folder, QStringLiteral("delete from FJ_BAZA"));
     w.form.FormActivate();
     EXPECT_EQ(w.form.Label10->text(), QString());
     EXPECT_EQ(w.form.Label26->text(), QString());
@@ -353,17 +334,7 @@ TEST(MainWindow, FailingActivationRollsBackAndKeepsTheFlag)
     setBila(folder, "T");
     w.form.FormActivate();
     ASSERT_EQ(w.form.Label47->text(), QStringLiteral("TAK"));
-    {
-        Database db;
-        Transaction tr(&db);
-        db.defaultTransaction = &tr;
-        TestDb::connect(db, folder);
-        Query q(QStringLiteral("q"), &db);
-        q.setSql(QStringLiteral("alter table FJ_BAZA drop Bila"));
-        q.execute();
-        tr.commit();
-        db.close();
-    }
+    TestDb::exec(folder, QStringLiteral("alter table FJ_BAZA drop Bila"));
     w.form.FormActivate();
     ASSERT_EQ(w.boxes.boxes.size(), 1); // shown once: an activation error is not followed by another activation
     EXPECT_EQ(w.boxes.boxes[0].icon, QMessageBox::Critical);

@@ -154,17 +154,7 @@ TEST(Accounts, AddFindModifyDeleteWithRights)
     EXPECT_EQ(privileges(folder, name, "FJ_BAZA"), QStringLiteral("D,I,R,S,U"));
 
     // Without the gate only the FJ_BAZA grant runs: rights given by hand stay.
-    {
-        Database db;
-        Transaction tr(&db);
-        db.defaultTransaction = &tr;
-        TestDb::connect(db, folder);
-        Query q(QStringLiteral("q"), &db);
-        q.setSql(QStringLiteral("GRANT SELECT ON FJ_BIL TO ") + name);
-        q.execute();
-        tr.commit();
-        db.close();
-    }
+    TestDb::exec(folder, QStringLiteral("GRANT SELECT ON FJ_BIL TO ") + name);
     UserForm gateOff = form(name, QStringLiteral("Trzecie#Haslo3"));
     RecordingOperator go;
     UserAccounts::modifyUser(dm, go, gateOff, history);
