@@ -21,10 +21,20 @@
 
 namespace {
 
+// Says nothing; remembers when each stage of the import began.
 struct NullOperator : Operator {
+    QElapsedTimer clock;
+    QList<QPair<QString, qint64>> stages;
     void message(Box, const QString &) override {}
     bool confirm(const QString &) override { return true; }
-    void setLabel(const QString &, const QString &, Tone) override {}
+    void setLabel(const QString &label, const QString &text, Tone) override
+    {
+        if (label == QLatin1String("Label42")) {
+            if (!clock.isValid())
+                clock.start();
+            stages.append({text, clock.elapsed()});
+        }
+    }
     void setProgress(const QString &, int) override {}
     void clearMemo(const QString &) override {}
     void appendLine(const QString &, const QString &) override {}
@@ -169,6 +179,9 @@ int main(int argc, char **argv)
         const double importMs = t.nsecsElapsed() / 1e6;
         dmB->shutDown();
         importTimes << importMs;
+        for (qsizetype k = 0; k + 1 < op.stages.size(); ++k)
+            std::printf("          %-40s %8lld ms\n", qPrintable(op.stages[k].first),
+                        op.stages[k + 1].second - op.stages[k].second);
         // Rows the import executes statements for: documents (insert, number) and entries (renumber, insert).
         const double rows = n * 2.0 + n * 3.0 * 2.0;
         std::printf("%9d %10.0f %10.0f %10.0f %8.2f %11.0f %10.1f %11.0f %11.1f\n", n, isql, layer, exportMs,
