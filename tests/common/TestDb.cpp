@@ -83,33 +83,38 @@ void TestDb::connect(Database &db, const QString &folder)
     db.open();
 }
 
-QString TestDb::scalar(const QString &folder, const QString &sql)
+namespace {
+
+// Runs f on a statement of a connection of its own, then commits and detaches.
+template <typename F> void onOwnConnection(const QString &folder, const QString &sql, F f)
 {
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;
-    connect(db, folder);
-    Query q(QStringLiteral("Scalar"), &db);
+    TestDb::connect(db, folder);
+    Query q(QStringLiteral("TestDb"), &db);
     q.setSql(sql);
-    q.open();
-    const QString v = q.field(0).asString();
+    f(q);
     q.close();
     tr.commit();
     db.close();
+}
+
+} // namespace
+
+QString TestDb::scalar(const QString &folder, const QString &sql)
+{
+    QString v;
+    onOwnConnection(folder, sql, [&](Query &q) {
+        q.open();
+        v = q.field(0).asString();
+    });
     return v;
 }
 
 void TestDb::exec(const QString &folder, const QString &sql)
 {
-    Database db;
-    Transaction tr(&db);
-    db.defaultTransaction = &tr;
-    connect(db, folder);
-    Query q(QStringLiteral("Exec"), &db);
-    q.setSql(sql);
-    q.execute();
-    tr.commit();
-    db.close();
+    onOwnConnection(folder, sql, [](Query &q) { q.execute(); });
 }
 
 void TestDb::cleanUp()
