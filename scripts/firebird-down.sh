@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Stops the Firebird server that firebird-up.sh started, by its pid. Idempotent.
+#   firebird-down.sh          orderly: TERM, KILL after 10 s
+#   firebird-down.sh --kill   at once, as a crash would (the tests' server-stop case)
 set -uo pipefail
+
+signal=TERM
+[ "${1:-}" = "--kill" ] && signal=KILL
 
 pidfile=/run/firebird3.0/fbserver.pid
 
@@ -19,7 +24,7 @@ done
 [ -f "$pidfile" ] || exit 0
 pid=$(cat "$pidfile")
 if alive "$pid"; then
-    kill -TERM "$pid" 2>/dev/null
+    kill -"$signal" "$pid" 2>/dev/null
     for _ in $(seq 1 100); do
         alive "$pid" || break
         sleep 0.1
