@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a fixed number of inputs from its seed
-# corpus; fails on any crash, leak or sanitizer report.   scripts/fuzz.sh [RUNS]   (default 1000000)
+# corpus; fails on any crash, leak or sanitizer report.
+#   scripts/fuzz.sh [RUNS [TARGET...]]   (default 1000000 runs of every target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-1000000}
+shift || true
+targets=${*:-service_replies database_info ini_file password_history exchange_formatters}
 
 if [ "$(id -u)" -eq 0 ]; then
     bash scripts/setup.sh
@@ -23,7 +26,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16:malloc
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
-for target in service_replies database_info ini_file password_history exchange_formatters; do
+for target in $targets; do
     corpus=$(mktemp -d)
     cp fuzz/corpus/"$target"/* "$corpus"/
     start=$(date +%s)
