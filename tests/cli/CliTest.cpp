@@ -1,5 +1,6 @@
 // The command-line companion as a scheduler runs it: its effects, output and exit codes.
 #include "common/RecordingOperator.h"
+#include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "exchange/ExchangeOps.h"
 
@@ -39,12 +40,6 @@ QString settingsFor(const QString &folder)
     IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
     IniFile::writeString(ini, "Ogolne", "protokol", "T");
     return ini;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -113,11 +108,11 @@ TEST(Cli, MonthlyExportEqualsTheWindowsAndImportsElsewhere)
     EXPECT_TRUE(r.out.contains(QStringLiteral("tworzenie pliku ") + a.folder + "EX03D.TXT"));
     QHash<QString, QByteArray> files;
     for (const QString &f : ExchangeOps::monthlyFiles(a.folder, 3))
-        files[f] = readAll(f);
+        files[f] = TestFiles::read(f);
     RecordingOperator op;
     ExchangeOps::exportMonth(*a.dm, op, 3, "2026"); // the same operation, from the window's side
     for (const QString &f : ExchangeOps::monthlyFiles(a.folder, 3))
-        EXPECT_EQ(readAll(f), files[f]) << f.toStdString();
+        EXPECT_EQ(TestFiles::read(f), files[f]) << f.toStdString();
     a.dm->shutDown();
 
     TestDb::Spec other;

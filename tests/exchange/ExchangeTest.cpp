@@ -1,5 +1,6 @@
 // The monthly export and import, the input check and the transfer export against the real server.
 #include "common/RecordingOperator.h"
+#include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "db/Errors.h"
 #include "exchange/ExchangeOps.h"
@@ -13,12 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Left-aligned, blank-filled, cut: how the test writes a field by hand.
 QString pad(const QString &s, int width)
@@ -77,23 +72,23 @@ TEST(MonthlyExport, EveryLayoutByteForByte)
                         pad("1899-12-30", 10) + pad(QStringLiteral("Usługa księgowa"), 100) + pad("", 100) + pad("0", 6) +
                         pad(QStringLiteral("Anna Wiśniewska"), 40) + pad("57", 6);
     ASSERT_EQ(doc.size(), 497);
-    EXPECT_EQ(readAll(m.folder + "EX03D.TXT"), records({doc}));
-    EXPECT_EQ(readAll(m.folder + "EX03D.TXT").mid(110, 3), QByteArray("Zak"));
-    EXPECT_TRUE(readAll(m.folder + "EX03D.TXT").contains("\xA3\xB9" "czno\x9C" "ci")); // Łączności in Windows-1250
+    EXPECT_EQ(TestFiles::read(m.folder + "EX03D.TXT"), records({doc}));
+    EXPECT_EQ(TestFiles::read(m.folder + "EX03D.TXT").mid(110, 3), QByteArray("Zak"));
+    EXPECT_TRUE(TestFiles::read(m.folder + "EX03D.TXT").contains("\xA3\xB9" "czno\x9C" "ci")); // Łączności in Windows-1250
 
-    EXPECT_EQ(readAll(m.folder + "EX03Z.TXT"),
+    EXPECT_EQ(TestFiles::read(m.folder + "EX03Z.TXT"),
               records({pad("100057", 6) + pad("1", 4) + "M" + pad("700-001", 25) + pad("-0.05", 13) + pad("0", 13) + pad("57", 6),
                        pad("100057", 6) + pad("1", 4) + "W" + pad("201-001", 25) + pad("1234.5", 13) + pad("100", 13) + pad("57", 6)}));
-    EXPECT_EQ(readAll(m.folder + "ROZR.TXT"),
+    EXPECT_EQ(TestFiles::read(m.folder + "ROZR.TXT"),
               records({pad("201-001", 25) + pad("5261040828", 13) + pad(QStringLiteral("Żółw s.c."), 60) +
                        pad(QStringLiteral("ul. Długa 12"), 30) + pad(QStringLiteral("90-001 Łódź"), 30) + pad("PKO BP", 40) +
                        pad("12 1020 5226", 40)}));
-    EXPECT_EQ(readAll(m.folder + "BO.TXT"),
+    EXPECT_EQ(TestFiles::read(m.folder + "BO.TXT"),
               records({pad("1", 4) + pad("201-001", 25) + pad("1500", 13) + pad("0", 13) + pad("1500", 13) +
                            pad("Bilans otwarcia", 60) + "06-15-09" + pad("A", 40) + pad("B", 40) + pad("C", 40),
                        pad("2", 4) + pad("202-001", 25) + pad("0", 13) + pad("12.5", 13) + pad("-12.5", 13) + pad("", 60) +
                            "12-31-26" + pad("", 40) + pad("", 40) + pad("", 40)}));
-    EXPECT_EQ(readAll(m.folder + "ZPLK.TXT"),
+    EXPECT_EQ(TestFiles::read(m.folder + "ZPLK.TXT"),
               records({pad("201-001", 25) + pad("Rozrachunki z odbiorcami", 60) + "3" + "A" + pad("7", 3) + "T"}));
 
     const QString cr = QStringLiteral("\r");
@@ -308,7 +303,7 @@ TEST(TransferExport, FilesTrimmingAndAmounts)
     m.exec("insert into PRZELEWY (KODP, KODPP, NAZWA1, KWOTA, dataPP) values (3, 2, 'B', 12.5, NULL)");
     RecordingOperator op;
     ExchangeOps::exportTransfers(*m.dm, op, m.folder);
-    EXPECT_EQ(readAll(packages), records({pad("3", 5) + pad("  Wypłaty", 40) + pad("Opis", 50) + pad("", 50) + pad("7", 15) +
+    EXPECT_EQ(TestFiles::read(packages), records({pad("3", 5) + pad("  Wypłaty", 40) + pad("Opis", 50) + pad("", 50) + pad("7", 15) +
                                           pad(QStringLiteral("Łucja"), 30) + "2026-01-05" + "2026-01-08" + "T"}));
     const QString t1 = pad("3", 5) + pad("1", 3) + pad(QStringLiteral("Biuro Ślęża"), 60) + pad(QStringLiteral("ul. Główna 1"), 30) +
                        pad("", 30) + pad("", 40) + pad("", 40) + pad("", 60) + pad("", 30) + pad("", 30) + pad("", 40) +
@@ -316,7 +311,7 @@ TEST(TransferExport, FilesTrimmingAndAmounts)
     const QString t2 = pad("3", 5) + pad("2", 3) + pad("B", 60) + pad("", 30) + pad("", 30) + pad("", 40) + pad("", 40) +
                        pad("", 60) + pad("", 30) + pad("", 30) + pad("", 40) + pad("", 40) + pad("12.5", 9) + pad("", 100) +
                        "1899-12-30";
-    EXPECT_EQ(readAll(transfers), records({t1, t2}));
+    EXPECT_EQ(TestFiles::read(transfers), records({t1, t2}));
 
     // A million or more does not fit the nine characters: the export stops naming it.
     m.started();
@@ -329,7 +324,7 @@ TEST(TransferExport, FilesTrimmingAndAmounts)
         EXPECT_TRUE(e.message().contains(QStringLiteral("1234567.89")));
         EXPECT_TRUE(e.message().contains(QStringLiteral("KWOTA")));
     }
-    EXPECT_EQ(readAll(transfers), records({t1, t2})); // the file finished earlier stays as it was
+    EXPECT_EQ(TestFiles::read(transfers), records({t1, t2})); // the file finished earlier stays as it was
     EXPECT_TRUE(big.messages.isEmpty());
 
     RecordingOperator missing;

@@ -1,5 +1,6 @@
 // Disk failures during an export and damaged files before an import: nothing is lost, the operator is told.
 #include "common/RecordingOperator.h"
+#include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "db/Errors.h"
 #include "exchange/ExchangeLayouts.h"
@@ -34,12 +35,6 @@ private:
     qint64 m_left;
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 TEST(ExportFaults, AFullDiskLeavesNoTruncatedFile)
@@ -51,7 +46,7 @@ TEST(ExportFaults, AFullDiskLeavesNoTruncatedFile)
     RecordingOperator op;
     ExchangeOps::exportMonth(*m.dm, op, 3, "2026");
     m.started();
-    const QByteArray entriesBefore = readAll(m.folder + "EX03Z.TXT");
+    const QByteArray entriesBefore = TestFiles::read(m.folder + "EX03Z.TXT");
     ASSERT_EQ(entriesBefore.size(), 600 * 70);
     m.exec("update FJ_DOK3 set KTO = 'Nowy księgowy'");
     m.exec("update FJ_ZAP3 set KWORO = 0");
@@ -70,8 +65,8 @@ TEST(ExportFaults, AFullDiskLeavesNoTruncatedFile)
         EXPECT_TRUE(e.message().contains(QStringLiteral("No space left on device")));
     }
     ExchangeWriter::setFileFactory({});
-    EXPECT_EQ(readAll(m.folder + "EX03Z.TXT"), entriesBefore); // the earlier complete file, untouched
-    EXPECT_TRUE(readAll(m.folder + "EX03D.TXT").contains("Nowy ksi\xEAgowy")); // finished before: stays
+    EXPECT_EQ(TestFiles::read(m.folder + "EX03Z.TXT"), entriesBefore); // the earlier complete file, untouched
+    EXPECT_TRUE(TestFiles::read(m.folder + "EX03D.TXT").contains("Nowy ksi\xEAgowy")); // finished before: stays
     EXPECT_EQ(QDir(m.folder).entryList({"EX03Z*"}, QDir::Files), QStringList({"EX03Z.TXT"})); // no temporary left
     EXPECT_TRUE(failing.messages.isEmpty());
 }
@@ -84,7 +79,7 @@ TEST(ImportFaults, DamagedFilesAreRefusedBeforeAnyChange)
     ExchangeOps::exportMonth(*m.dm, op, 3, "2026");
     m.started();
     const QString path = m.folder + "EX03Z.TXT";
-    const QByteArray good = readAll(path);
+    const QByteArray good = TestFiles::read(path);
     const QString before = m.value("select count(*) || '/' || sum(KWOTA) from FJ_ZAP3");
 
     const QByteArray shortLast = good.left(good.size() - 5) + "\r\n";

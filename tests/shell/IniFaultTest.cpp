@@ -1,52 +1,34 @@
 // Profile files edited by hand into odd shapes, or not writable: sensible reads, clear errors, nothing lost.
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
+#include "common/TestFiles.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 #include "users/PasswordHistory.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
-
-namespace {
-
-void writeAll(const QString &f, const QByteArray &b)
-{
-    QFile file(f);
-    file.open(QIODevice::WriteOnly);
-    file.write(b);
-}
-
-QByteArray readAll(const QString &f)
-{
-    QFile file(f);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-} // namespace
 
 TEST(IniFaults, OddShapesReadSensibly)
 {
     const QString f = TestDb::newFolder() + QStringLiteral("setup.ini");
     // Keys before any section, a duplicate key, mixed line ends, undefined Windows-1250 bytes, no final end.
-    writeAll(f, "sciezka=/poza\n[Ogolne]\r\nsciezka=/pierwsza\nsciezka=/druga\r\n[ Ogolne ]\r\ncien=\x81\x98\xB3\r\nx");
+    TestFiles::write(f, "sciezka=/poza\n[Ogolne]\r\nsciezka=/pierwsza\nsciezka=/druga\r\n[ Ogolne ]\r\ncien=\x81\x98\xB3\r\nx");
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QStringLiteral("/pierwsza"));
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "cien"), QString::fromUtf16(u"\u0081\u0098ł"));
     IniFile::writeString(f, "Ogolne", "sciezka", "/nowa");
-    const QByteArray after = readAll(f);
+    const QByteArray after = TestFiles::read(f);
     EXPECT_EQ(after, QByteArray("sciezka=/poza\n[Ogolne]\r\nsciezka=/nowa\nsciezka=/druga\r\n[ Ogolne ]\r\ncien=\x81\x98\xB3\r\nx"));
     // The undefined bytes come back unchanged when the line is written again.
     IniFile::writeString(f, "Ogolne", "cien", IniFile::readString(f, "Ogolne", "cien"));
-    EXPECT_TRUE(readAll(f).contains("\x81\x98\xB3"));
+    EXPECT_TRUE(TestFiles::read(f).contains("\x81\x98\xB3"));
 
     // A file with no section at all gets one; its foreign lines stay.
     const QString g = TestDb::newFolder() + QStringLiteral("setup.ini");
-    writeAll(g, "; tylko komentarz");
+    TestFiles::write(g, "; tylko komentarz");
     IniFile::writeString(g, "Ogolne", "d1", "");
-    EXPECT_EQ(readAll(g), QByteArray("; tylko komentarz\r\n\r\n[Ogolne]\r\nd1=\r\n"));
+    EXPECT_EQ(TestFiles::read(g), QByteArray("; tylko komentarz\r\n\r\n[Ogolne]\r\nd1=\r\n"));
 }
 
 TEST(IniFaults, UnwritableHistoryLosesNoEntry)
@@ -55,7 +37,7 @@ TEST(IniFaults, UnwritableHistoryLosesNoEntry)
     const QString file = folder + QStringLiteral("jn.ini");
     RecordingOperator op;
     CheckPasswordHistory(file, "Jan", "Pierwsze#1", op);
-    const QByteArray before = readAll(file);
+    const QByteArray before = TestFiles::read(file);
     // The file can no longer be replaced: its folder is gone from under it (a directory in its place).
     const QString blocked = folder + QStringLiteral("zablokowany/jn.ini");
     QDir().mkpath(blocked); // jn.ini is a directory here
@@ -66,5 +48,5 @@ TEST(IniFaults, UnwritableHistoryLosesNoEntry)
         EXPECT_EQ(e.message(), QStringLiteral("Unable to write to ") + blocked);
     }
     EXPECT_EQ(PasswordHistoryResult, '0');
-    EXPECT_EQ(readAll(file), before);
+    EXPECT_EQ(TestFiles::read(file), before);
 }

@@ -1,29 +1,11 @@
 // The profile-file layer: what setup.ini and jn.ini rely on.
 #include "common/TestDb.h"
+#include "common/TestFiles.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 
-#include <QFile>
 
 #include <gtest/gtest.h>
-
-namespace {
-
-QByteArray readAll(const QString &f)
-{
-    QFile file(f);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-void writeAll(const QString &f, const QByteArray &b)
-{
-    QFile file(f);
-    file.open(QIODevice::WriteOnly);
-    file.write(b);
-}
-
-} // namespace
 
 TEST(IniFile, MissingFileSectionOrKeyReadsTheDefault)
 {
@@ -31,7 +13,7 @@ TEST(IniFile, MissingFileSectionOrKeyReadsTheDefault)
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QString());
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka", "x"), QStringLiteral("x"));
     EXPECT_TRUE(IniFile::sectionNames(f).isEmpty());
-    writeAll(f, "[Ogolne]\r\nsciezka=C:\\qk\r\n");
+    TestFiles::write(f, "[Ogolne]\r\nsciezka=C:\\qk\r\n");
     EXPECT_EQ(IniFile::readString(f, "Inne", "sciezka", "d"), QStringLiteral("d"));
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "cien", "d"), QStringLiteral("d"));
 }
@@ -41,20 +23,20 @@ TEST(IniFile, NewFileSectionAndKeysAreWrittenWithCrLf)
     const QString f = TestDb::newFolder() + QStringLiteral("setup.ini");
     IniFile::writeString(f, "Ogolne", "sciezka", "");
     IniFile::writeString(f, "Ogolne", "serwer", "");
-    EXPECT_EQ(readAll(f), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\n"));
+    EXPECT_EQ(TestFiles::read(f), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\n"));
     IniFile::writeString(f, "Inne", "a", "1");
-    EXPECT_EQ(readAll(f), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\n\r\n[Inne]\r\na=1\r\n"));
+    EXPECT_EQ(TestFiles::read(f), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\n\r\n[Inne]\r\na=1\r\n"));
     IniFile::writeString(f, "ogolne", "cien", "/x");
-    EXPECT_EQ(readAll(f), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\ncien=/x\r\n\r\n[Inne]\r\na=1\r\n"));
+    EXPECT_EQ(TestFiles::read(f), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\ncien=/x\r\n\r\n[Inne]\r\na=1\r\n"));
 }
 
 TEST(IniFile, NamesMatchWithoutRegardToCase)
 {
     const QString f = TestDb::newFolder() + QStringLiteral("jn.ini");
-    writeAll(f, "[JAN]\r\nDATA=1\r\n");
+    TestFiles::write(f, "[JAN]\r\nDATA=1\r\n");
     EXPECT_EQ(IniFile::readString(f, "jan", "data"), QStringLiteral("1"));
     IniFile::writeString(f, "Jan", "Data", "2");
-    EXPECT_EQ(readAll(f), QByteArray("[JAN]\r\nDATA=2\r\n"));
+    EXPECT_EQ(TestFiles::read(f), QByteArray("[JAN]\r\nDATA=2\r\n"));
 }
 
 TEST(IniFile, UntouchedLinesStayByteForByte)
@@ -62,9 +44,9 @@ TEST(IniFile, UntouchedLinesStayByteForByte)
     const QString f = TestDb::newFolder() + QStringLiteral("setup.ini");
     const QByteArray before = "; ustawienia QK\n[Ogolne]\r\nsciezka = C:\\qk_inter\\\r\n; komentarz\r\nd1=x\n\r\n"
                               "[Obce]\r\nklucz=w=z\r\nd2";
-    writeAll(f, before);
+    TestFiles::write(f, before);
     IniFile::writeString(f, "Ogolne", "serwer", "SERWER1");
-    EXPECT_EQ(readAll(f), QByteArray("; ustawienia QK\n[Ogolne]\r\nsciezka = C:\\qk_inter\\\r\n; komentarz\r\nd1=x\n"
+    EXPECT_EQ(TestFiles::read(f), QByteArray("; ustawienia QK\n[Ogolne]\r\nsciezka = C:\\qk_inter\\\r\n; komentarz\r\nd1=x\n"
                                      "serwer=SERWER1\r\n\r\n[Obce]\r\nklucz=w=z\r\nd2"));
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QStringLiteral("C:\\qk_inter\\"));
     EXPECT_EQ(IniFile::readString(f, "Obce", "klucz"), QStringLiteral("w=z"));
@@ -72,14 +54,14 @@ TEST(IniFile, UntouchedLinesStayByteForByte)
     EXPECT_EQ(IniFile::sectionLines(f, "ogolne"), QStringList({"sciezka = C:\\qk_inter\\", "d1=x", "serwer=SERWER1"}));
     // A file without a final line end gets one before a line is appended.
     IniFile::writeString(f, "Obce", "nowy", "1");
-    EXPECT_TRUE(readAll(f).endsWith("[Obce]\r\nklucz=w=z\r\nd2\r\nnowy=1\r\n"));
+    EXPECT_TRUE(TestFiles::read(f).endsWith("[Obce]\r\nklucz=w=z\r\nd2\r\nnowy=1\r\n"));
 }
 
 TEST(IniFile, ValuesTravelInWindows1250)
 {
     const QString f = TestDb::newFolder() + QStringLiteral("setup.ini");
     IniFile::writeString(f, "Ogolne", "sciezka", QStringLiteral("C:\\Księgowość\\Łódź"));
-    EXPECT_EQ(readAll(f), QByteArray("[Ogolne]\r\nsciezka=C:\\Ksi\xEAgowo\x9C\xE6\\\xA3\xF3" "d\x9F\r\n"));
+    EXPECT_EQ(TestFiles::read(f), QByteArray("[Ogolne]\r\nsciezka=C:\\Ksi\xEAgowo\x9C\xE6\\\xA3\xF3" "d\x9F\r\n"));
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QStringLiteral("C:\\Księgowość\\Łódź"));
 }
 

@@ -1,26 +1,16 @@
 // Start-up: the settings file, the protocol letter and the set-up of the connection and the services.
+#include "common/TestFiles.h"
 #include "common/WindowHarness.h"
 #include "db/Errors.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-QByteArray readAll(const QString &f)
-{
-    QFile file(f);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-} // namespace
 
 TEST(Settings, FirstStartCreatesTheFileWithFourEmptyKeys)
 {
     const QString folder = TestDb::newFolder();
     TMainDm dm(folder);
     EXPECT_THROW(dm.DataModuleCreate(), QkError); // "/bazaqk.adb" cannot be attached
-    EXPECT_EQ(readAll(folder + "setup.ini"), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\nprotokol=\r\ncien=\r\n"));
+    EXPECT_EQ(TestFiles::read(folder + "setup.ini"), QByteArray("[Ogolne]\r\nsciezka=\r\nserwer=\r\nprotokol=\r\ncien=\r\n"));
     EXPECT_EQ(dm.Settings.ServiceProtocol, Service::Protocol::TCP);
     EXPECT_EQ(dm.Settings.fullDatabaseName(), QStringLiteral("/bazaqk.adb"));
     EXPECT_FALSE(dm.EmployeeDb.connected());
@@ -103,10 +93,10 @@ TEST(Settings, WritersKeepOtherKeys)
     EXPECT_EQ(dm.Settings.DatabasePath, QStringLiteral("/a"));
     EXPECT_EQ(dm.Settings.ShadowPath, QString()); // a missing key reads empty
     dm.WriteSettings("/b", "S1", "L", "/c");
-    EXPECT_EQ(readAll(ini), QByteArray("[Ogolne]\r\nsciezka=/b\r\nd1=/cien/bazaqk.shd\r\n; uwaga\r\nd2=x\r\n"
+    EXPECT_EQ(TestFiles::read(ini), QByteArray("[Ogolne]\r\nsciezka=/b\r\nd1=/cien/bazaqk.shd\r\n; uwaga\r\nd2=x\r\n"
                                        "serwer=S1\r\nprotokol=L\r\ncien=/c\r\n"));
     dm.WriteD1(QString());
     dm.WriteD2(QString());
     EXPECT_EQ(IniFile::readString(ini, "Ogolne", "d1", "?"), QString());
-    EXPECT_TRUE(readAll(ini).contains("; uwaga\r\nd2=\r\n"));
+    EXPECT_TRUE(TestFiles::read(ini).contains("; uwaga\r\nd2=\r\n"));
 }
