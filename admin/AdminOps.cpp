@@ -1,7 +1,7 @@
 #include "admin/AdminOps.h"
 
-#include "app/MainD.h"
-#include "app/ServiceRun.h"
+#include "core/MainD.h"
+#include "core/ServiceRun.h"
 #include "platform/Convert.h"
 
 #include <functional>

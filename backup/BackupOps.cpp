@@ -1,8 +1,8 @@
 #include "backup/BackupOps.h"
 
-#include "app/MainD.h"
-#include "app/Operator.h"
-#include "app/ServiceRun.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
+#include "core/ServiceRun.h"
 #include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"

@@ -1,8 +1,8 @@
 // Monthly export and import against the real server at growing sizes, beside a raw fetch of the same
 // rows (isql-fb to /dev/null, and the database layer without formatting) and the cost of one prepared
 // insert. Prints the figures and ratios; asserts nothing.
-#include "app/MainD.h"
-#include "app/Operator.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"

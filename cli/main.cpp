@@ -1,6 +1,6 @@
 // qkadmin-cli: the administration operations for schedulers and scripts, with no window.
 #include "admin/AdminOps.h"
-#include "app/MainD.h"
+#include "core/MainD.h"
 #include "backup/BackupOps.h"
 #include "cli/TerminalOperator.h"
 #include "db/Errors.h"

@@ -1,4 +1,4 @@
-#include "app/MainD.h"
+#include "core/MainD.h"
 
 #include "platform/IniFile.h"
 #include "platform/Paths.h"

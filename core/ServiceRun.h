@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Operator.h"
+#include "core/Operator.h"
 #include "db/Service.h"
 
 // The clean-up every service operation ends with, however it ends: detach the service, then the

@@ -1,21 +1,7 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
-#include <exception>
-
-// The one exception family of the system. what() is the text the error box shows.
-class QkError : public std::exception {
-public:
-    explicit QkError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
-    const char *what() const noexcept override { return m_utf8.constData(); }
-    const QString &message() const { return m_message; }
-
-private:
-    QString m_message;
-    QByteArray m_utf8;
-};
+// The engine's errors and the database and service layer's own, on the family's base.
+#include "platform/Errors.h"
 
 // A nonzero status from the client library: the SQL code, the engine's first error code and the
 // status vector's texts joined by CR LF (the SQL code is not part of the message).
@@ -44,12 +30,6 @@ public:
     using QkError::QkError;
 };
 
-// A file that could not be created, written or renamed.
-class FileError : public QkError {
-public:
-    using QkError::QkError;
-};
-
 namespace Msg {
 inline const char *const DatabaseNameMissing = "Database name is missing";
 inline const char *const DbNotOpen = "Cannot perform operation -- DB is not open";
@@ -65,8 +45,6 @@ inline const char *const FieldNotFound = "Field '%1' not found";
 inline const char *const ParameterNotFound = "Parameter '%1' not found";
 inline const char *const LibraryMissing =
     "InterBase library %1 not found in the path. Please install InterBase to use this functionality";
-inline const char *const NotValidInteger = "''%1'' is not a valid integer value";
-inline const char *const NotValidFloat = "''%1'' is not a valid floating point value";
 
 inline const char *const ServerNameMissing = "Server Name Missing";
 inline const char *const ServiceNotAttached = "Cannot perform operation -- service is not attached";

@@ -1,7 +1,7 @@
 #include "exchange/ExchangeOps.h"
 
-#include "app/MainD.h"
-#include "app/Operator.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
 #include "exchange/ExchangeLayouts.h"
 #include "exchange/ExchangeWriter.h"
 #include "exchange/Formatters.h"

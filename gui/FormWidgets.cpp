@@ -1,4 +1,4 @@
-#include "app/FormWidgets.h"
+#include "gui/FormWidgets.h"
 
 #include <QButtonGroup>
 #include <QLineEdit>

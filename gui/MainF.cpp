@@ -1,6 +1,6 @@
-#include "app/MainF.h"
+#include "gui/MainF.h"
 
-#include "app/MainFormLayout.h"
+#include "gui/MainFormLayout.h"
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
 #include "exchange/ExchangeOps.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/FormWidgets.h"
-#include "app/MainD.h"
-#include "app/Operator.h"
+#include "gui/FormWidgets.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
 #include "users/UserAccounts.h"
 
 #include <QMessageBox>

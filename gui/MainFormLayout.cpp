@@ -1,4 +1,4 @@
-#include "app/MainFormLayout.h"
+#include "gui/MainFormLayout.h"
 
 namespace MainFormLayout {
 

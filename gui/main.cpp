@@ -1,6 +1,6 @@
 // qkadmin: the administration window over the QK accounting database.
-#include "app/MainD.h"
-#include "app/MainF.h"
+#include "core/MainD.h"
+#include "gui/MainF.h"
 #include "db/Errors.h"
 #include "platform/Paths.h"
 

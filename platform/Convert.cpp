@@ -1,6 +1,6 @@
 #include "platform/Convert.h"
 
-#include "db/Errors.h"
+#include "platform/Errors.h"
 
 int StrToInt(const QString &text)
 {

@@ -1,6 +1,6 @@
 #include "platform/IniFile.h"
 
-#include "db/Errors.h"
+#include "platform/Errors.h"
 #include "platform/AnsiCodec.h"
 
 #include <QFile>

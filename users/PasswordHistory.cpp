@@ -1,6 +1,6 @@
 #include "users/PasswordHistory.h"
 
-#include "app/Operator.h"
+#include "core/Operator.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 #include "users/PasswordRules.h"

@@ -1,6 +1,6 @@
 #include "users/PasswordRules.h"
 
-#include "app/Operator.h"
+#include "core/Operator.h"
 
 namespace {
 

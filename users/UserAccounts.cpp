@@ -1,8 +1,8 @@
 #include "users/UserAccounts.h"
 
-#include "app/MainD.h"
-#include "app/Operator.h"
-#include "app/ServiceRun.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
+#include "core/ServiceRun.h"
 #include "platform/Clock.h"
 #include "platform/Convert.h"
 #include "users/PasswordHistory.h"

@@ -1,7 +1,7 @@
 #include "yearend/YearEndOps.h"
 
-#include "app/MainD.h"
-#include "app/Operator.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
 #include "platform/Paths.h"
 #include "yearend/UpgradeStatements.h"
 

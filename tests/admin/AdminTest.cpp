@@ -1,6 +1,6 @@
 // Database configuration and the read-only reports against the real server.
 #include "admin/AdminOps.h"
-#include "app/MainD.h"
+#include "core/MainD.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
 #include "common/TestModule.h"

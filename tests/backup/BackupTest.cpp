@@ -1,5 +1,5 @@
 // Backup, restore, validation, connection reset and de-archiving against the real server.
-#include "app/MainD.h"
+#include "core/MainD.h"
 #include "backup/BackupOps.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 // An operator that records what an operation says, for the tests that run operations without a window.
-#include "app/Operator.h"
+#include "core/Operator.h"
 
 #include <QHash>
 #include <QList>

@@ -2,7 +2,7 @@
 
 // A data module as start-up leaves it, over a test database: setup.ini in a folder of its own names
 // the database folder and the protocol letter.
-#include "app/MainD.h"
+#include "core/MainD.h"
 #include "common/TestDb.h"
 #include "platform/IniFile.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // For the tests that drive the window: scripted message boxes and a data module over a test database.
-#include "app/MainD.h"
-#include "app/MainF.h"
+#include "core/MainD.h"
+#include "gui/MainF.h"
 #include "common/TestDb.h"
 #include "common/TestModule.h"
 #include "platform/IniFile.h"

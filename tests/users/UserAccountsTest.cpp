@@ -1,5 +1,5 @@
 // Server user accounts and their table rights, against the real server.
-#include "app/MainD.h"
+#include "core/MainD.h"
 #include "common/RecordingOperator.h"
 #include "common/WindowHarness.h"
 #include "db/Errors.h"
