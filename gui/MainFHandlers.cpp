@@ -1,0 +1,314 @@
+// The click handlers, one section per tab in the order of the tabs: each hands the controls' values to
+// its operation inside the one dispatcher, so that every failure ends in the error box.
+#include "gui/MainF.h"
+
+#include "admin/AdminOps.h"
+#include "backup/BackupOps.h"
+#include "exchange/ExchangeOps.h"
+#include "exchange/Formatters.h"
+#include "platform/Clock.h"
+#include "platform/Convert.h"
+#include "users/UserAccounts.h"
+#include "yearend/YearEndOps.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// ---------------------------------------------------------------------------------------------
+// "IB Conguration" (ConfigTab)
+
+void TMainForm::ShutdownBtnClick()
+{
+    guarded([this] { AdminOps::shutdownDatabase(m_dm, *this); });
+}
+
+void TMainForm::StartBtnClick()
+{
+    guarded([this] { AdminOps::bringDatabaseOnline(m_dm, *this); });
+}
+
+void TMainForm::OpenDbBtnClick()
+{
+    guarded([this] { m_dm.EmployeeDb.open(); });
+}
+
+void TMainForm::CloseDbBtnClick()
+{
+    guarded([this] { m_dm.EmployeeDb.close(); });
+}
+
+void TMainForm::AsynchRgClick()
+{
+    guarded([this] { AdminOps::setWriteMode(m_dm, *this, AsynchRg->itemIndex()); });
+}
+
+void TMainForm::ReadOnlyRgClick()
+{
+    guarded([this] { AdminOps::setAccessMode(m_dm, *this, ReadOnlyRg->itemIndex()); });
+}
+
+void TMainForm::ReserveSpaceRgClick()
+{
+    guarded([this] { AdminOps::setReserveSpace(m_dm, *this, ReserveSpaceRg->itemIndex()); });
+}
+
+void TMainForm::SqlDialectRgClick()
+{
+    guarded([this] { AdminOps::setSqlDialect(m_dm, *this, SqlDialectRg->itemIndex()); });
+}
+
+void TMainForm::PageBufBtnClick()
+{
+    guarded([this] { AdminOps::setPageBuffers(m_dm, *this, PageBufEdit->text()); });
+}
+
+void TMainForm::SweepBtnClick()
+{
+    guarded([this] { AdminOps::setSweepInterval(m_dm, *this, SweepEdit->text()); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Kopia/Odtwarzanie" (BackupTab)
+
+void TMainForm::BackupBtnClick()
+{
+    guarded([this] { BackupOps::backupDatabase(m_dm, *this); });
+}
+
+void TMainForm::RestoreBtnClick()
+{
+    guarded([this] { BackupOps::restoreDatabase(m_dm, *this); });
+}
+
+void TMainForm::ValidateBtnClick()
+{
+    guarded([this] { BackupOps::validateDatabase(m_dm, *this); });
+}
+
+void TMainForm::Button4Click()
+{
+    guarded([this] { BackupOps::resetConnections(m_dm, *this); });
+}
+
+void TMainForm::Button13Click()
+{
+    guarded([this] { BackupOps::startDearchiving(m_dm, *this, Edit9->text()); });
+}
+
+void TMainForm::Button14Click()
+{
+    guarded([this] {
+        // Debian's arj names archives in lower case: the filter takes both spellings.
+        const QString chosen = fileDialogDisplay(this, QStringLiteral("Archiwum (*.arj *.ARJ)"),
+                                                 m_dm.Settings.DatabasePath.trimmed());
+        if (!chosen.isEmpty())
+            m_chosenArchive = chosen;
+        Edit9->setText(m_chosenArchive);
+        afterBox();
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Statyst/Log" (StatsTab)
+
+void TMainForm::StatsBtnClick()
+{
+    guarded([this] { AdminOps::statistics(m_dm, *this); });
+}
+
+void TMainForm::LogBtnClick()
+{
+    guarded([this] { AdminOps::serverLog(m_dm, *this); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Zabezpieczenia" (SecurityTab)
+
+UserAccounts::UserForm TMainForm::userForm() const
+{
+    UserAccounts::UserForm f;
+    f.userName = UserNameEdit->text();
+    f.firstName = FirstNameEdit->text();
+    f.lastName = LastNameEdit->text();
+    f.password = PasswordEdit->text();
+    f.userId = UserIdEdit->text();
+    f.groupId = GroupIdEdit->text();
+    f.rightsGate = CheckBox1->isChecked();
+    f.all = CheckBox21->isChecked();
+    f.remove = CheckBox6->isChecked();
+    f.insert = CheckBox5->isChecked();
+    f.update = CheckBox4->isChecked();
+    f.select = CheckBox3->isChecked();
+    return f;
+}
+
+QString TMainForm::historyFile() const
+{
+    return m_dm.settingsFolder() + QStringLiteral("jn.ini"); // beside the executable, as setup.ini
+}
+
+void TMainForm::AddUserBtnClick()
+{
+    guarded([this] { UserAccounts::addUser(m_dm, *this, userForm(), historyFile()); });
+}
+
+void TMainForm::FindUserBtnClick()
+{
+    guarded([this] {
+        const auto found = UserAccounts::findUser(m_dm, *this, UserNameEdit->text());
+        if (!found)
+            return;
+        FirstNameEdit->setText(found->firstName);
+        MiddleNameEdit->setText(found->middleName);
+        LastNameEdit->setText(found->lastName);
+        UserIdEdit->setText(QString::number(found->userId));
+        GroupIdEdit->setText(QString::number(found->groupId));
+        PasswordEdit->clear();
+    });
+}
+
+void TMainForm::ModifyUserBtnClick()
+{
+    guarded([this] { UserAccounts::modifyUser(m_dm, *this, userForm(), historyFile()); });
+}
+
+void TMainForm::DeleteUserBtnClick()
+{
+    guarded([this] {
+        UserAccounts::deleteUser(m_dm, *this, UserNameEdit->text());
+        for (QLineEdit *e : {UserNameEdit, FirstNameEdit, MiddleNameEdit, LastNameEdit, PasswordEdit})
+            e->clear();
+        UserIdEdit->setText(QStringLiteral("0"));
+        GroupIdEdit->setText(QStringLiteral("0"));
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Właściwości" (PropertiesTab)
+
+void TMainForm::PropertiesBtnClick()
+{
+    guarded([this] { AdminOps::serverProperties(m_dm, *this); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Kasowanie" (TabSheet1)
+
+void TMainForm::Button2Click()
+{
+    guarded([this] {
+        std::array<bool, YearEndOps::kCategoryCount> checked{};
+        const auto &categories = YearEndOps::categories();
+        for (size_t i = 0; i < categories.size(); ++i)
+            checked[i] = findChild<QCheckBox *>(QLatin1String(categories[i].checkBox))->isChecked();
+        YearEndOps::deleteCategories(m_dm, *this, checked);
+    });
+}
+
+void TMainForm::Button1Click()
+{
+    guarded([this] { YearEndOps::createShadow(m_dm, *this, Edit4->text()); });
+}
+
+void TMainForm::Button3Click()
+{
+    guarded([this] { YearEndOps::buildOpeningBalance(m_dm, *this); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Export/Import" (TabSheet2)
+
+void TMainForm::TabSheet2Show()
+{
+    const QDate today = Clock::now().date();
+    Edit5->setText(QString::number(today.month()));
+    Edit6->setText(QString::number(today.month()));
+    Edit7->setText(QString::number(today.year()));
+    Edit8->setText(QString::number(today.year()));
+}
+
+void TMainForm::Edit5Change()
+{
+    guarded([this] { Label33->setText(MonthName(StrToInt(Edit5->text()))); });
+}
+
+void TMainForm::Edit6Change()
+{
+    guarded([this] { Label35->setText(MonthName(StrToInt(Edit6->text()))); });
+}
+
+void TMainForm::Button5Click()
+{
+    guarded([this] { ExchangeOps::exportMonth(m_dm, *this, UpDown1->position(), Edit7->text()); });
+}
+
+void TMainForm::Button6Click()
+{
+    guarded([this] { ExchangeOps::importMonth(m_dm, *this, UpDown2->position(), CheckBox24->isChecked()); });
+}
+
+void TMainForm::Button7Click()
+{
+    guarded([this] { ExchangeOps::checkInput(m_dm, *this, UpDown2->position()); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Przelewy" (TabSheet5)
+
+void TMainForm::Button18Click()
+{
+    guarded([this] { ExchangeOps::exportTransfers(m_dm, *this, m_dm.settingsFolder()); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Aktywni użytkow." (TabSheet3)
+
+void TMainForm::Button8Click()
+{
+    guarded([this] { AdminOps::activeUsers(m_dm, *this); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Nowe wersje" (TabSheet4)
+
+void TMainForm::Button9Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button9"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button10Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button10"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button11Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button11"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button12Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button12"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button15Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button15"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button16Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button16"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button17Click()
+{
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button17"), m_dm.settingsFolder()); });
+}
+
+void TMainForm::Button19Click()
+{
+    guarded([this] { YearEndOps::declarePackageTables(m_dm, *this, m_dm.settingsFolder()); });
+}
