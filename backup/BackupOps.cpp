@@ -6,6 +6,9 @@
 #include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
+
+#include <QFile>
 
 
 namespace BackupOps {
@@ -15,6 +18,36 @@ namespace {
 const QString kBuMemo = QStringLiteral("BuMemo");
 
 } // namespace
+
+QString partialBackupName(const QString &backupFile)
+{
+    return backupFile + QStringLiteral(".part");
+}
+
+void runBackupService(BackupService &backup, const std::function<void()> &run)
+{
+    // The server deletes the output of a backup that fails part way: were that the backup file, the
+    // last good backup would go with it. The service writes beside it, and the new file takes the
+    // backup file's place only once the service has ended without error.
+    const QStringList published = backup.backupFiles;
+    QStringList partial;
+    for (const QString &f : published)
+        partial << partialBackupName(f);
+    for (const QString &f : partial)
+        QFile::remove(f); // a leftover of a run that was killed
+    backup.backupFiles = partial;
+    try {
+        run();
+    } catch (...) {
+        backup.backupFiles = published;
+        for (const QString &f : partial)
+            QFile::remove(f);
+        throw;
+    }
+    backup.backupFiles = published;
+    for (qsizetype i = 0; i < partial.size(); ++i)
+        Paths::replaceFile(partial[i], published[i]);
+}
 
 void servicePreCheck(TMainDm &dm)
 {
@@ -61,9 +94,11 @@ void backupDatabase(TMainDm &dm, Operator &op)
     op.beginBusy();
     {
         ServiceRun run(dm.IBBackup, op);
-        dm.IBBackup.attach();
-        dm.IBBackup.serviceStart();
-        copyOutput(dm.IBBackup, op, kBuMemo);
+        runBackupService(dm.IBBackup, [&] {
+            dm.IBBackup.attach();
+            dm.IBBackup.serviceStart();
+            copyOutput(dm.IBBackup, op, kBuMemo);
+        });
         op.message(Operator::Box::Information, QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ..."));
     }
     lockFlagUpdate(dm, op, QLatin1Char('N'));

@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
+class BackupService;
 class Operator;
 class TMainDm;
 
@@ -19,6 +22,11 @@ void showLockFlag(Operator &op, bool locked);
 void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag);
 
 void backupDatabase(TMainDm &dm, Operator &op);
+// Runs a backup (run attaches and starts the service and reads its output) with the service writing
+// to partialBackupName of each backup file, which replaces the backup file only when run ends
+// without error; a failed run leaves the previous backup file as it was.
+void runBackupService(BackupService &backup, const std::function<void()> &run);
+QString partialBackupName(const QString &backupFile);
 // Ends the program (through the operator) after a restore that reached its end.
 void restoreDatabase(TMainDm &dm, Operator &op);
 void validateDatabase(TMainDm &dm, Operator &op);

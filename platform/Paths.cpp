@@ -1,7 +1,11 @@
 #include "platform/Paths.h"
 
+#include "platform/Errors.h"
+
 #include <QCoreApplication>
 #include <QDir>
+
+#include <filesystem>
 
 QString Paths::separator()
 {
@@ -32,4 +36,12 @@ QString Paths::sqlLiteral(const QString &text)
     QString s = text;
     s.replace(QLatin1Char('\''), QStringLiteral("''"));
     return s;
+}
+
+void Paths::replaceFile(const QString &from, const QString &to)
+{
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()), ec);
+    if (ec)
+        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(ec.message())));
 }

@@ -15,5 +15,8 @@ QString executableFolder();
 QString driveRoot(const QString &databaseFolder);
 // Text placed inside an SQL string literal: single quotes doubled.
 QString sqlLiteral(const QString &text);
+// Puts the file from in the place of the file to in one step (the old one is never missing in
+// between); throws FileError when it cannot.
+void replaceFile(const QString &from, const QString &to);
 
 } // namespace Paths

@@ -3,6 +3,7 @@
 #include "backup/BackupOps.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
+#include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "db/Errors.h"
 #include "platform/Archiver.h"
@@ -136,6 +137,63 @@ TEST(Backup, FailingServiceLeavesTheFlagSet)
     EXPECT_TRUE(op.messages.isEmpty());
     EXPECT_FALSE(op.busy);
     EXPECT_FALSE(m.dm->IBBackup.active());
+}
+
+namespace {
+
+// Backs up, damages the data pages of the monthly tables and backs up again: the second backup
+// fails part way, and the first must still be there byte for byte.
+void failedBackupKeepsTheLastGoodOne(const QString &folder, const QString &protocol)
+{
+    TestModule m(folder, protocol);
+    m.started();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    const QByteArray good = TestFiles::read(folder + "bazaqk.abk");
+    ASSERT_GT(good.size(), 1000);
+
+    QList<int> monthly;
+    Query &q = m.dm->IBQuery1;
+    q.setSql("select RDB$RELATION_ID from RDB$RELATIONS where RDB$RELATION_NAME starting with 'FJ_DOK' "
+             "or RDB$RELATION_NAME starting with 'FJ_ZAP'");
+    for (q.open(); !q.eof(); q.next())
+        monthly << q.field(0).asInteger();
+    q.close();
+    m.dm->EmployeeDb.close();
+    ASSERT_GT(TestDb::damageDataPages(folder + "bazaqk.adb", monthly), 0);
+
+    RecordingOperator failed;
+    EXPECT_THROW(BackupOps::backupDatabase(*m.dm, failed), EngineError);
+    EXPECT_EQ(TestFiles::read(folder + "bazaqk.abk"), good);
+    EXPECT_FALSE(QFileInfo::exists(BackupOps::partialBackupName(folder + "bazaqk.abk")));
+    EXPECT_EQ(m.dm->IBBackup.backupFiles, QStringList({folder + "bazaqk.abk"}));
+    EXPECT_TRUE(failed.messages.isEmpty());
+    EXPECT_EQ(failed.labels.value("Label47"), QStringLiteral("TAK")); // the flag stays set
+    m.dm->shutDown();
+}
+
+} // namespace
+
+TEST(Backup, FailedBackupKeepsTheLastGoodBackupOnTheServer)
+{
+    failedBackupKeepsTheLastGoodOne(TestDb::createDatabase(), QStringLiteral("T"));
+}
+
+TEST(Backup, FailedBackupKeepsTheLastGoodBackupEmbedded)
+{
+    failedBackupKeepsTheLastGoodOne(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+}
+
+TEST(Backup, SuccessReplacesTheBackupAndLeavesNoPartialFile)
+{
+    Module m;
+    TestFiles::write(m.folder + "bazaqk.abk", "stara kopia");
+    TestFiles::write(BackupOps::partialBackupName(m.folder + "bazaqk.abk"), "resztka"); // of a killed run
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    EXPECT_TRUE(TestFiles::read(m.folder + "bazaqk.abk").size() > 1000);
+    EXPECT_FALSE(QFileInfo::exists(BackupOps::partialBackupName(m.folder + "bazaqk.abk")));
+    EXPECT_EQ(QFileInfo(m.folder + "bazaqk.abk").owner(), QStringLiteral("firebird")); // written by the server
 }
 
 TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)

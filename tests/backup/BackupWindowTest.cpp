@@ -25,19 +25,6 @@ struct NoArchiver {
     ~NoArchiver() { Archiver::setLauncher({}); }
 };
 
-// A sample database opened by the embedded engine (protocol letter L), never by the server.
-QString embeddedDatabase()
-{
-    const QString folder = TestDb::newFolder();
-    SampleDb::Options o;
-    o.databaseFile = folder + QStringLiteral("bazaqk.adb");
-    o.exchangeFolder = folder;
-    o.packageFolder = folder;
-    o.scale = TestDb::Spec::smallScale();
-    SampleDb::create(o);
-    return folder;
-}
-
 } // namespace
 
 TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
@@ -110,7 +97,7 @@ TEST(BackupWindow, ChooseArchiveThenExtract)
 
 TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
 {
-    const QString folder = embeddedDatabase();
+    const QString folder = TestDb::createEmbeddedDatabase();
     RecordedBoxes boxes;
     NoArchiver arj;
     TestModule module(folder, QStringLiteral("L"));

@@ -70,6 +70,47 @@ QString TestDb::createDatabase(const Spec &spec)
     return folder;
 }
 
+QString TestDb::createEmbeddedDatabase(const Spec &spec)
+{
+    const QString folder = newFolder();
+    SampleDb::Options o;
+    o.databaseFile = folder + QStringLiteral("bazaqk.adb");
+    o.dialect = spec.dialect;
+    o.variant = spec.variant;
+    o.exchangeFolder = folder;
+    o.packageFolder = folder;
+    o.scale = spec.scale;
+    SampleDb::create(o);
+    return folder;
+}
+
+int TestDb::damageDataPages(const QString &databaseFile, const QList<int> &relationIds)
+{
+    QFile f(databaseFile);
+    if (!f.open(QIODevice::ReadWrite))
+        throw std::runtime_error("cannot open the database file to damage it");
+    QByteArray bytes = f.readAll();
+    auto u16 = [&](qsizetype at) { return int(quint8(bytes[at])) | int(quint8(bytes[at + 1])) << 8; };
+    const int pageSize = u16(16); // the header page's page size follows the 16-byte page header
+    int damaged = 0;
+    for (qsizetype page = 0; page + pageSize <= bytes.size(); page += pageSize) {
+        // A data page: type 5 at byte 0, relation at 20, record count at 22, then (offset, length) pairs.
+        if (bytes[page] != 5 || !relationIds.contains(u16(page + 20)))
+            continue;
+        const int count = u16(page + 22);
+        for (int i = 0; i < count; ++i) {
+            const int offset = u16(page + 24 + 4 * i), length = u16(page + 26 + 4 * i);
+            // Past the 13-byte record header, 0x81 pairs each ask to repeat a byte 127 times.
+            for (int k = 13; offset > 0 && k < length && offset + k < pageSize; ++k)
+                bytes[page + offset + k] = char(0x81);
+        }
+        ++damaged;
+    }
+    if (!f.seek(0) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write the damaged database file");
+    return damaged;
+}
+
 QStringList TestDb::connectionParams()
 {
     return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quillstep"),

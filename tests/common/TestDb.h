@@ -25,6 +25,14 @@ struct Spec {
     static SampleData::Scale smallScale();
 };
 QString createDatabase(const Spec &spec = {});
+// The same, made by the embedded engine (protocol letter L) and never opened by the server.
+QString createEmbeddedDatabase(const Spec &spec = {});
+
+// Overwrites the records on every data page of the given relations (by RDB$RELATION_ID) with bytes
+// that make the engine's decompression overrun its buffer, as a failing disk might: reading such a
+// table then fails with an internal consistency check. The database must not be open. Returns the
+// number of pages damaged.
+int damageDataPages(const QString &databaseFile, const QList<int> &relationIds);
 
 // Opens a connection on the server to the database in folder, with the administrator's credentials,
 // routed as the program routes a plain path to the local server.
