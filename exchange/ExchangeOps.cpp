@@ -2,6 +2,7 @@
 
 #include "core/MainD.h"
 #include "core/Operator.h"
+#include "db/Savepoint.h"
 #include "exchange/ExchangeLayouts.h"
 #include "exchange/ExchangeWriter.h"
 #include "exchange/Formatters.h"
@@ -340,15 +341,9 @@ bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
     // A damaged file is refused before anything changes.
     ExchangeLayouts::checkRecords(documentsFile(root, month), ExchangeLayouts::documents());
     ExchangeLayouts::checkRecords(entriesFile(root, month), ExchangeLayouts::entries());
-    Transaction &tr = dm.EmployeeTran;
-    try {
-        runImport(dm, op, month, clearMonth);
-    } catch (...) {
-        // A month whose documents were deleted and never re-inserted must not be committed later.
-        if (tr.active())
-            tr.rollback();
-        throw;
-    }
+    // A month whose documents were deleted and never re-inserted must not be committed later; work
+    // that earlier operations left pending in the shared transaction must not be undone with it.
+    withSavepoint(dm.IBQuery8, QStringLiteral("QK_IMPORT"), [&] { runImport(dm, op, month, clearMonth); });
     op.setLabel(QStringLiteral("Label42"), QString());
     op.message(Operator::Box::Information, QStringLiteral("Import danych zakończony pomyślnie ..."));
     return true;

@@ -2,6 +2,7 @@
 
 #include "core/MainD.h"
 #include "core/Operator.h"
+#include "db/Savepoint.h"
 #include "platform/Paths.h"
 #include "yearend/UpgradeStatements.h"
 
@@ -120,31 +121,31 @@ void createShadow(TMainDm &dm, Operator &op, const QString &shadowFolder)
 
 void buildOpeningBalance(TMainDm &dm, Operator &op)
 {
-    Transaction &tr = dm.EmployeeTran;
-    try {
+    // The emptied FJ_BIL must not reach the next commit when the insert fails (the opening balance
+    // would be lost), nor may the failure undo the deletions and steps done before it.
+    withSavepoint(dm.IBQuery5, QStringLiteral("QK_BILANS"), [&] {
         statementStep(dm.IBQuery5, QStringLiteral("DELETE FROM FJ_BIL"));
         statementStep(dm.IBQuery5, QStringLiteral(
                                        "INSERT INTO FJ_BIL SELECT CAST(NUMZAP AS DECIMAL(4,0)), KONTO, CAST(KWOWN AS "
                                        "DECIMAL(13,2)), CAST(KWOMA AS DECIMAL(13,2)), CAST(KWORO AS DECIMAL(13,2)), OPIS, "
                                        "CAST(TERDAT AS DATE), NAZWA1, NAZWA2, NAZWA3 FROM TA_BZBO"));
-    } catch (...) {
-        // The emptied FJ_BIL must not reach the next commit: the opening balance would be lost.
-        if (tr.active())
-            tr.rollback();
-        throw;
-    }
+    });
     op.setLabel(QStringLiteral("Label28"), QStringLiteral("OK ..."));
 }
 
 void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder)
 {
+    // Both tables are dropped and declared again, or neither: a failure leaves them as they were and
+    // the button can simply be run again.
     Query &q = dm.IBQuery6;
-    statementStep(q, QStringLiteral("DROP TABLE TA_PACZ"));
-    statementStep(q, UpgradeStatements::taPacz(folder));
-    op.setLabel(QStringLiteral("Label54"), QStringLiteral("OK"));
-    statementStep(q, QStringLiteral("DROP TABLE TA_PACZP"));
-    statementStep(q, UpgradeStatements::taPaczp(folder));
-    op.setLabel(QStringLiteral("Label54"), QStringLiteral("OK"));
+    withSavepoint(q, QStringLiteral("QK_PACZKI"), [&] {
+        statementStep(q, QStringLiteral("DROP TABLE TA_PACZ"));
+        statementStep(q, UpgradeStatements::taPacz(folder));
+        op.setLabel(QStringLiteral("Label54"), QStringLiteral("OK"));
+        statementStep(q, QStringLiteral("DROP TABLE TA_PACZP"));
+        statementStep(q, UpgradeStatements::taPaczp(folder));
+        op.setLabel(QStringLiteral("Label54"), QStringLiteral("OK"));
+    });
 }
 
 void upgrade(TMainDm &dm, Operator &op, const QString &button, const QString &folder)
@@ -165,10 +166,13 @@ void upgrade(TMainDm &dm, Operator &op, const QString &button, const QString &fo
                                                            {U::importPp(), "IMPORT_PP"},
                                                            {U::taPacz(folder), "TA_PACZ"},
                                                            {U::taPaczp(folder), "TA_PACZP"}};
-        for (const auto &[sql, name] : tables) {
-            statementStep(q, sql);
-            op.setLabel(label, QStringLiteral("Tworzenie tabeli %1 ..... OK").arg(QLatin1String(name)));
-        }
+        // All four tables or none, so that the step can be run again after a failure.
+        withSavepoint(q, QStringLiteral("QK_WERSJA"), [&] {
+            for (const auto &[sql, name] : tables) {
+                statementStep(q, sql);
+                op.setLabel(label, QStringLiteral("Tworzenie tabeli %1 ..... OK").arg(QLatin1String(name)));
+            }
+        });
     } else {
         const QString sql = button == QLatin1String("Button9")    ? U::importR()
                             : button == QLatin1String("Button10") ? U::komunR()

@@ -6,6 +6,7 @@
 #include "exchange/ExchangeOps.h"
 #include "platform/AnsiCodec.h"
 #include "platform/Clock.h"
+#include "yearend/YearEndOps.h"
 
 #include <QDir>
 #include <QFile>
@@ -266,7 +267,9 @@ TEST(MonthlyImport, AFailurePartWayLeavesTheMonthAsItWas)
     } catch (const EngineError &e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("odmowa")));
     }
-    EXPECT_FALSE(m.dm->EmployeeTran.active()); // rolled back before the error is shown
+    // Only the import's own work is undone; the next activation commits nothing of it.
+    ASSERT_TRUE(m.dm->EmployeeTran.active());
+    m.dm->EmployeeTran.commit();
     EXPECT_EQ(m.value(sql), before);
     EXPECT_EQ(m.value("select count(*) || '/' || sum(KWOTA) from FJ_ZAP3"), entries);
     EXPECT_TRUE(imp.messages.isEmpty());
@@ -277,7 +280,37 @@ TEST(MonthlyImport, AFailurePartWayLeavesTheMonthAsItWas)
     f.write(QByteArray("100001   1W201-001                  12,5,5       0            1     \r\n"));
     f.close();
     EXPECT_THROW(ExchangeOps::importMonth(*m.dm, imp, 3, false), EngineError);
+    m.dm->EmployeeTran.commit();
     EXPECT_EQ(m.value(sql), before);
+}
+
+TEST(MonthlyImport, AFailureKeepsTheWorkEarlierOperationsLeftPending)
+{
+    TestModule m;
+    m.started();
+    RecordingOperator op;
+    ExchangeOps::exportMonth(*m.dm, op, 3, "2026");
+    m.started();
+    // A deletion category done before the import: shown as done, pending in the shared transaction.
+    RecordingOperator del;
+    std::array<bool, YearEndOps::kCategoryCount> checked{};
+    for (size_t i = 0; i < checked.size(); ++i)
+        checked[i] = QLatin1String(YearEndOps::categories()[i].checkBox) == QLatin1String("CheckBox11");
+    YearEndOps::deleteCategories(*m.dm, del, checked);
+    ASSERT_EQ(del.labels.value("Label13"), QStringLiteral("OK ..."));
+    ASSERT_NE(m.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
+
+    const QString month = m.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3");
+    QFile f(m.folder + "EX03Z.TXT"); // a value the server's CAST refuses, after the month was emptied
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write(QByteArray("100001   1W201-001                  12,5,5       0            1     \r\n"));
+    f.close();
+    RecordingOperator imp;
+    EXPECT_THROW(ExchangeOps::importMonth(*m.dm, imp, 3, true), EngineError);
+
+    m.started(); // the activation after the error box
+    EXPECT_EQ(m.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3"), month);
 }
 
 TEST(TransferExport, FilesTrimmingAndAmounts)

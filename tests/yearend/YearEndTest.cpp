@@ -176,8 +176,8 @@ TEST(OpeningBalance, RebuiltFromTheOpeningBalanceFile)
     f.close();
     RecordingOperator bad;
     EXPECT_THROW(YearEndOps::buildOpeningBalance(*m.dm, bad), EngineError);
-    EXPECT_FALSE(m.dm->EmployeeTran.active());
     EXPECT_FALSE(bad.labels.contains("Label28"));
+    m.started(); // the activation after the error box commits nothing of it
     EXPECT_EQ(m.value(sql), expected);
 
     // An empty file gives an empty table and still "OK ...".
@@ -188,6 +188,81 @@ TEST(OpeningBalance, RebuiltFromTheOpeningBalanceFile)
     m.dm->EmployeeTran.commit();
     EXPECT_EQ(count(m, "FJ_BIL"), QStringLiteral("0"));
     EXPECT_EQ(empty.labels.value("Label28"), QStringLiteral("OK ..."));
+}
+
+TEST(SharedTransaction, AFailingOpeningBalanceUndoesOnlyItsOwnWork)
+{
+    TestModule m;
+    m.started();
+    const QString balance = m.value("select count(*) from FJ_BIL");
+    ASSERT_NE(balance, QStringLiteral("0"));
+    // Deletions and the shadow file, shown as done and pending in the shared transaction.
+    RecordingOperator done;
+    YearEndOps::deleteCategories(*m.dm, done, only({"CheckBox11", "CheckBox16"}));
+    ASSERT_EQ(done.labels.value("Label13"), QStringLiteral("OK ..."));
+    YearEndOps::createShadow(*m.dm, done, TestDb::newFolder());
+    // An opening balance file the server's CAST refuses.
+    QFile f(m.folder + "BO.TXT");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QByteArray("3   999                      abc          0            0            ") + QByteArray(60, ' ') +
+            QByteArray("12-31-26") + QByteArray(120, ' ') + "\r\n");
+    f.close();
+    RecordingOperator bad;
+    EXPECT_THROW(YearEndOps::buildOpeningBalance(*m.dm, bad), EngineError);
+
+    m.started(); // the activation after the error box
+    EXPECT_EQ(count(m, "FJ_OBR"), QStringLiteral("0"));
+    EXPECT_EQ(count(m, "FJ_REJV"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select count(*) from RDB$FILES where RDB$SHADOW_NUMBER = 1"), QStringLiteral("1"));
+    EXPECT_EQ(count(m, "FJ_BIL"), balance);
+    RecordingOperator drop;
+    YearEndOps::deleteCategories(*m.dm, drop, only({"CheckBox23"}));
+    m.started();
+}
+
+TEST(SharedTransaction, PackageTablesAreDeclaredWholeOrNotAtAll)
+{
+    TestModule m;
+    m.started();
+    const QString file = m.value("select trim(RDB$EXTERNAL_FILE) from RDB$RELATIONS where RDB$RELATION_NAME = 'TA_PACZ'");
+    m.exec("DROP TABLE TA_PACZP"); // the second drop will fail
+    RecordingOperator done;
+    YearEndOps::deleteCategories(*m.dm, done, only({"CheckBox11"}));
+    RecordingOperator op;
+    EXPECT_THROW(YearEndOps::declarePackageTables(*m.dm, op, TestDb::newFolder()), EngineError);
+    m.started();
+    EXPECT_EQ(m.value("select trim(RDB$EXTERNAL_FILE) from RDB$RELATIONS where RDB$RELATION_NAME = 'TA_PACZ'"), file);
+    EXPECT_EQ(count(m, "FJ_OBR"), QStringLiteral("0")); // the earlier deletion stands
+    // Mended, the same button simply runs again.
+    m.exec("CREATE TABLE TA_PACZP EXTERNAL FILE '" + m.folder + "x.txt' (A CHAR(1))");
+    const QString other = TestDb::newFolder();
+    RecordingOperator again;
+    YearEndOps::declarePackageTables(*m.dm, again, other);
+    m.started();
+    EXPECT_EQ(m.value("select trim(RDB$EXTERNAL_FILE) from RDB$RELATIONS where RDB$RELATION_NAME = 'TA_PACZP'"),
+              other + "paczki/PACZKAP.TXT");
+}
+
+TEST(SharedTransaction, TheFourTablesOfVersion242AreCreatedWholeOrNotAtAll)
+{
+    TestDb::Spec spec;
+    spec.variant = SampleSchema::Variant::Old;
+    TestModule m(TestDb::createDatabase(spec));
+    m.started();
+    m.exec("CREATE TABLE TA_PACZ (A CHAR(1))"); // the third create will fail
+    RecordingOperator op;
+    EXPECT_THROW(YearEndOps::upgrade(*m.dm, op, QStringLiteral("Button17"), m.settingsFolder), EngineError);
+    m.started();
+    EXPECT_EQ(m.value("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME in ('IMPORT_PA', 'IMPORT_PP')"),
+              QStringLiteral("0"));
+    m.exec("DROP TABLE TA_PACZ");
+    RecordingOperator again;
+    YearEndOps::upgrade(*m.dm, again, QStringLiteral("Button17"), m.settingsFolder);
+    EXPECT_EQ(again.labels.value("Label53"), QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie"));
+    m.started();
+    EXPECT_EQ(m.value("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME in ('IMPORT_PA', 'IMPORT_PP', "
+                      "'TA_PACZ', 'TA_PACZP')"),
+              QStringLiteral("4"));
 }
 
 TEST(Upgrades, AnOldDatabaseGetsEveryTableOfTheCurrentOne)
