@@ -16,6 +16,7 @@ namespace BackupOps {
 namespace {
 
 const QString kBuMemo = QStringLiteral("BuMemo");
+const QString kArchiverMissing = QStringLiteral("Nie można uruchomić programu arj");
 
 } // namespace
 
@@ -130,10 +131,12 @@ void restoreDatabase(TMainDm &dm, Operator &op)
     lockFlagUpdate(dm, op, QLatin1Char('N'));
 
     const QString stamp = archiveStamp(Clock::now());
-    Archiver::launch(QStringLiteral("a ") + stamp + QStringLiteral(" bazaqk.abk"), dm.Settings.DatabasePath);
-    op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") +
-                                               Archiver::archiveFileName(stamp) + QStringLiteral("\r\r") +
-                                               QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    const QString leaving = QStringLiteral("\r\r") + QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ....");
+    if (Archiver::launch({QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")}, dm.Settings.DatabasePath))
+        op.message(Operator::Box::Information,
+                   QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp) + leaving);
+    else
+        op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.") + leaving);
     op.endProgram();
 }
 
@@ -185,13 +188,26 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
                    QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
         return;
     }
-    Archiver::launch(QStringLiteral("e -y ") + name, dm.Settings.DatabasePath);
+    // The window stays usable while arj works; the operator hears when it has ended and how.
+    const bool started = Archiver::launch({QStringLiteral("e"), QStringLiteral("-y"), name}, dm.Settings.DatabasePath,
+                                          [&op, name](int exitCode) {
+                                              if (exitCode == 0)
+                                                  op.message(Operator::Box::Information,
+                                                             QStringLiteral("Dearchiwizacja pliku %1 zakończona pomyślnie ...").arg(name));
+                                              else
+                                                  op.message(Operator::Box::Error,
+                                                             QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się (arj: kod %2)")
+                                                                 .arg(name)
+                                                                 .arg(exitCode));
+                                          });
+    if (!started)
+        op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dearchiwizacja nie rozpoczęła się."));
 }
 
 void archiveBackup(TMainDm &dm, Operator &op)
 {
     const QString stamp = archiveStamp(Clock::now());
-    const int rc = Archiver::run(QStringLiteral("a ") + stamp + QStringLiteral(" bazaqk.abk"), dm.Settings.DatabasePath);
+    const int rc = Archiver::run({QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")}, dm.Settings.DatabasePath);
     if (rc != 0)
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
     op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp));

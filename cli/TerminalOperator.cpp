@@ -39,6 +39,7 @@ void TerminalOperator::endProgressLine()
 void TerminalOperator::message(Box kind, const QString &text)
 {
     endProgressLine();
+    m_errorShown = m_errorShown || kind == Box::Error;
     put(kind == Box::Error ? m_err : m_out, lines(text));
 }
 

@@ -26,6 +26,8 @@ public:
 
     // An error, as the error box would show it.
     void error(const QString &text);
+    // An operation reported an error in a box of its own (it may still have gone on to its end).
+    bool errorShown() const { return m_errorShown; }
 
 private:
     void endProgressLine();
@@ -38,5 +40,6 @@ private:
     QString m_status;
     qint64 m_rows = 0;
     bool m_progressShown = false;
+    bool m_errorShown = false;
     QElapsedTimer m_lastDraw;
 };

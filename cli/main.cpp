@@ -175,6 +175,8 @@ int run(const QStringList &args)
         // What the window's next activation would commit.
         if (d.EmployeeTran.active())
             d.EmployeeTran.commit();
+        if (op.errorShown())
+            rc = Failure;
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
         if (dm->EmployeeTran.active()) {

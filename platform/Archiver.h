@@ -5,7 +5,7 @@
 
 #include <functional>
 
-// The outside ARJ archiver, started without waiting; its result is not examined.
+// The outside ARJ archiver.
 namespace Archiver {
 
 struct Launch {
@@ -14,18 +14,33 @@ struct Launch {
     QString workingDirectory;
 };
 
-// "arj.exe" through the shell on Windows; elsewhere Debian's arj, the parameter text split at blanks.
-Launch command(const QString &parameters, const QString &workingDirectory);
+// "arj.exe" through the shell on Windows; elsewhere Debian's arj. Each argument stays one argument,
+// blanks and all.
+Launch command(const QStringList &arguments, const QString &workingDirectory);
 // The file the archiver makes for an archive named stamp (it adds its own extension).
 QString archiveFileName(const QString &stamp);
-// Starts it; false when it could not be started (nobody acts on that).
-bool launch(const QString &parameters, const QString &workingDirectory);
 
+// Called with the archiver's exit code once it has ended (-1: it was killed).
+using Finished = std::function<void(int exitCode)>;
+
+// Starts it without waiting; false when it could not be started. When finished is given, it is
+// called from the event loop once the archiver has ended; the program may end before that, and the
+// archiver then goes on alone.
+bool launch(const QStringList &arguments, const QString &workingDirectory, Finished finished = {});
 // Runs it and waits for it (the command line's archive copy, where an unattended run must know);
-// the archiver's exit code, or -1 when it could not be started.
-int run(const QString &parameters, const QString &workingDirectory);
+// the archiver's exit code, or -1 when it could not be started or was killed.
+int run(const QStringList &arguments, const QString &workingDirectory);
+
+// Starts any program the way the archiver is started: in its working directory, standard input from
+// the null device, and nothing else of this process open in it but standard output and error (an
+// archiver that inherited the embedded engine's database and lock files would hold the database after
+// the program ended). The process id, or -1 when it could not be started.
+enum class Output { Inherit, Discard };
+qint64 spawn(const Launch &launch, Output output = Output::Inherit);
+// Calls finished from the event loop once the spawned process has ended.
+void watch(qint64 pid, Finished finished);
 
 // Tests observe the launch instead of starting a process; an empty function restores the real start.
-void setLauncher(std::function<bool(const Launch &)> launcher);
+void setLauncher(std::function<bool(const Launch &, Finished)> launcher);
 
 } // namespace Archiver

@@ -1,6 +1,7 @@
 // Backup, restore, validation, connection reset and de-archiving against the real server.
 #include "core/MainD.h"
 #include "backup/BackupOps.h"
+#include "common/RecordedLaunches.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
@@ -11,6 +12,7 @@
 #include "platform/IniFile.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -27,17 +29,6 @@ struct Module : TestModule {
     explicit Module(const QString &dbFolder = TestDb::createDatabase()) : TestModule(dbFolder) { started(); }
 };
 
-struct RecordedLaunches {
-    QList<Archiver::Launch> launches;
-    RecordedLaunches()
-    {
-        Archiver::setLauncher([this](const Archiver::Launch &l) {
-            launches.append(l);
-            return true;
-        });
-    }
-    ~RecordedLaunches() { Archiver::setLauncher({}); }
-};
 
 bool waitForFile(const QString &path, int ms = 15000)
 {
@@ -58,7 +49,7 @@ TEST(ArchiveStamp, DateAndTwentyFourHourClock)
     EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2022, 4, 9), QTime(9, 5))), QStringLiteral("22040909"));
     EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2031, 12, 31), QTime(23, 59, 59))), QStringLiteral("31123123"));
     EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2000, 1, 1), QTime(0, 0))), QStringLiteral("00010100"));
-    const Archiver::Launch a = Archiver::command("a 22040909 bazaqk.abk", "/dane/qk");
+    const Archiver::Launch a = Archiver::command({"a", "22040909", "bazaqk.abk"}, "/dane/qk");
     EXPECT_EQ(a.program, QStringLiteral("arj"));
     EXPECT_EQ(a.arguments, QStringList({"a", "22040909", "bazaqk.abk"}));
     EXPECT_EQ(a.workingDirectory, QStringLiteral("/dane/qk"));
@@ -263,15 +254,34 @@ TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
     ASSERT_TRUE(waitForFile(archive)) << "arj made no archive";
     QThread::msleep(300); // arj finishes writing
 
+    // From a folder whose name has a blank: the name reaches arj as one argument.
+    const QString kept = m.folder + "kopie z grudnia/";
+    ASSERT_TRUE(QDir().mkpath(kept));
+    ASSERT_TRUE(QFile::rename(archive, kept + "22040909.arj"));
     QFile::remove(m.folder + "bazaqk.abk");
     RecordingOperator d;
-    BackupOps::startDearchiving(*m.dm, d, QStringLiteral("  ") + archive + QStringLiteral(" "));
-    ASSERT_TRUE(waitForFile(m.folder + "bazaqk.abk"));
-    QThread::msleep(300);
-    QFile f(m.folder + "bazaqk.abk");
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), backup);
-    EXPECT_TRUE(d.messages.isEmpty());
+    BackupOps::startDearchiving(*m.dm, d, QStringLiteral("  ") + kept + QStringLiteral("22040909.arj "));
+    QElapsedTimer t;
+    t.start();
+    while (d.messages.isEmpty() && t.elapsed() < 15000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    ASSERT_EQ(d.texts(), QStringList({"Dearchiwizacja pliku " + kept + "22040909.arj zakończona pomyślnie ..."}));
+    EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
+
+    // A damaged archive: arj's failure reaches the operator.
+    TestFiles::write(kept + "22040909.arj", "to nie jest archiwum");
+    RecordingOperator bad;
+    BackupOps::startDearchiving(*m.dm, bad, kept + "22040909.arj");
+    t.restart();
+    while (bad.messages.isEmpty() && t.elapsed() < 15000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    ASSERT_EQ(bad.messages.size(), 1);
+    EXPECT_EQ(bad.messages[0].kind, Operator::Box::Error);
+    EXPECT_TRUE(bad.messages[0].text.startsWith("Dearchiwizacja pliku " + kept + "22040909.arj nie powiodła się (arj: kod "));
 }
 
 TEST(Dearchiving, EmptyNameIsRefusedWithAWarning)
@@ -286,7 +296,49 @@ TEST(Dearchiving, EmptyNameIsRefusedWithAWarning)
     EXPECT_TRUE(launches.launches.isEmpty());
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22 04.arj"));
     ASSERT_EQ(launches.launches.size(), 1);
-    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-y", "/arch/22", "04.arj"})); // no quoting
+    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-y", "/arch/22 04.arj"})); // one argument
+}
+
+TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
+{
+    Module m;
+    RecordedLaunches launches;
+    RecordingOperator op;
+    BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040909.arj"));
+    BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj"));
+    ASSERT_EQ(launches.finished.size(), 2);
+    EXPECT_TRUE(op.messages.isEmpty()); // nothing while it works
+    launches.finished[0](0);
+    launches.finished[1](6);
+    ASSERT_EQ(op.messages.size(), 2);
+    EXPECT_EQ(op.messages[0].kind, Operator::Box::Information);
+    EXPECT_EQ(op.messages[0].text, QStringLiteral("Dearchiwizacja pliku /arch/22040909.arj zakończona pomyślnie ..."));
+    EXPECT_EQ(op.messages[1].kind, Operator::Box::Error);
+    EXPECT_EQ(op.messages[1].text, QStringLiteral("Dearchiwizacja pliku /arch/22040910.arj nie powiodła się (arj: kod 6)"));
+
+    launches.starts = false; // no arj installed
+    RecordingOperator missing;
+    BackupOps::startDearchiving(*m.dm, missing, QStringLiteral("/arch/22040909.arj"));
+    ASSERT_EQ(missing.messages.size(), 1);
+    EXPECT_EQ(missing.messages[0].kind, Operator::Box::Error);
+    EXPECT_EQ(missing.messages[0].text, QStringLiteral("Nie można uruchomić programu arj: dearchiwizacja nie rozpoczęła się."));
+}
+
+TEST(Restore, AnArchiverThatCannotStartIsReportedAsAnError)
+{
+    Module m;
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    RecordedLaunches launches;
+    launches.starts = false;
+    RecordingOperator r;
+    BackupOps::restoreDatabase(*m.dm, r);
+    ASSERT_EQ(r.messages.size(), 2);
+    EXPECT_EQ(r.messages[1].kind, Operator::Box::Error);
+    EXPECT_EQ(r.messages[1].text, QStringLiteral("Nie można uruchomić programu arj: dodatkowy plik kopii nie powstał.\r\r"
+                                                 "Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    EXPECT_EQ(r.endCalls, 1); // the restore itself succeeded: the program ends as after any restore
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
 TEST(Validation, ShowsItsMessageAndLeavesTheConnectionClosed)

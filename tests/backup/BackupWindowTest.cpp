@@ -1,4 +1,5 @@
 // The backup tab's handlers through the window, on the server and on the embedded engine.
+#include "common/RecordedLaunches.h"
 #include "common/WindowHarness.h"
 #include "platform/Archiver.h"
 #include "sampledb/SampleDb.h"
@@ -11,27 +12,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-struct NoArchiver {
-    QList<Archiver::Launch> launches;
-    NoArchiver()
-    {
-        Archiver::setLauncher([this](const Archiver::Launch &l) {
-            launches << l;
-            return true;
-        });
-    }
-    ~NoArchiver() { Archiver::setLauncher({}); }
-};
-
-} // namespace
-
 TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
 {
     const QString folder = TestDb::createDatabase();
     RecordedBoxes boxes;
-    NoArchiver arj;
+    RecordedLaunches arj;
     TestModule module(folder);
     TMainForm form(*module.dm);
     form.FormActivate();
@@ -62,7 +47,7 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
 TEST(BackupWindow, ChooseArchiveThenExtract)
 {
     RecordedBoxes boxes;
-    NoArchiver arj;
+    RecordedLaunches arj;
     TMainDm dm(TestDb::newFolder());
     dm.ReadSettings();
     dm.Settings.DatabasePath = QStringLiteral(" /dane/qk ");
@@ -99,7 +84,7 @@ TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
 {
     const QString folder = TestDb::createEmbeddedDatabase();
     RecordedBoxes boxes;
-    NoArchiver arj;
+    RecordedLaunches arj;
     TestModule module(folder, QStringLiteral("L"));
     EXPECT_EQ(module.dm->EmployeeDb.params.last(), QStringLiteral("config=Providers=Engine12"));
     TMainForm form(*module.dm);

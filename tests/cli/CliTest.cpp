@@ -18,9 +18,14 @@ struct CliRun {
     QString out, err;
 };
 
-CliRun cli(const QStringList &args, const QString &settings = QString())
+CliRun cli(const QStringList &args, const QString &settings = QString(), const QString &path = QString())
 {
     QProcess p;
+    if (!path.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), path);
+        p.setProcessEnvironment(env);
+    }
     QStringList all;
     if (!settings.isEmpty())
         all << QStringLiteral("--settings") << settings;
@@ -97,6 +102,16 @@ TEST(Cli, NightlyBackupWithArchiveCopy)
     ASSERT_EQ(restored.exitCode, 0) << restored.err.toStdString();
     EXPECT_NE(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+
+    // Without arj the restore is done, but the missing archive copy is an error, not a success.
+    const CliRun noArj = cli({"restore", "--yes"}, ini, TestDb::newFolder());
+    EXPECT_EQ(noArj.exitCode, 1);
+    EXPECT_TRUE(noArj.out.contains(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...")));
+    EXPECT_TRUE(noArj.err.contains(QStringLiteral("Nie można uruchomić programu arj: dodatkowy plik kopii nie powstał.")))
+        << noArj.err.toStdString();
+    EXPECT_FALSE(noArj.out.contains(QStringLiteral("Powstał dodatkowy plik kopii")));
+    const CliRun noArjBackup = cli({"backup", "--archive"}, ini, TestDb::newFolder());
+    EXPECT_EQ(noArjBackup.exitCode, 1);
 }
 
 TEST(Cli, MonthlyExportEqualsTheWindowsAndImportsElsewhere)
