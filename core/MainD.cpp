@@ -73,10 +73,14 @@ Service::Protocol TMainDm::protocolFromLetter(const QString &letter)
     const QString l = letter.toUpper();
     if (l == QLatin1String("L"))
         return Service::Protocol::Local;
+#ifdef Q_OS_WIN
     if (l == QLatin1String("S"))
         return Service::Protocol::SPX;
     if (l == QLatin1String("N"))
         return Service::Protocol::NamedPipe;
+#endif
+    // No SPX and no named pipes elsewhere: a setup.ini brought from a workstation set to S or N
+    // reaches the local server over TCP, as its database connection does.
     return Service::Protocol::TCP;
 }
 

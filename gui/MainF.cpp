@@ -26,6 +26,8 @@ namespace {
 
 const QColor kInfoBackground(255, 255, 225);
 const QColor kYellow(255, 255, 0);
+const QString kCloseWithoutSaving =
+    QStringLiteral("Nie można zapisać ustawień w pliku setup.ini.\rZamknąć program bez zapisania ustawień?");
 
 QMessageBox::StandardButton defaultDisplay(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                                            const QString &text, QMessageBox::StandardButtons buttons)
@@ -550,7 +552,14 @@ void TMainForm::closeEvent(QCloseEvent *event)
         m_dm.WriteSettings(Edit1->text(), Edit2->text(), Edit3->text(), Edit4->text());
         event->accept();
     } catch (const std::exception &e) {
-        event->ignore(); // the window stays open
-        showError(QString::fromUtf8(e.what()));
+        showModal(this, QMessageBox::Critical, QString::fromUtf8(e.what()));
+        // A copy installed where the operator may not write would otherwise never close.
+        if (showModal(this, QMessageBox::Question, kCloseWithoutSaving, QMessageBox::Yes | QMessageBox::No) ==
+            QMessageBox::Yes) {
+            event->accept();
+        } else {
+            event->ignore(); // the window stays open
+            afterBox();
+        }
     }
 }

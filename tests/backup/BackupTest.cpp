@@ -175,6 +175,19 @@ TEST(Backup, FailedBackupKeepsTheLastGoodBackupEmbedded)
     failedBackupKeepsTheLastGoodOne(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
 
+TEST(Backup, ProtocolLettersSAndNReachTheServicesOverTcp)
+{
+    for (const char *letter : {"S", "n"}) {
+        TestModule m(TestDb::createDatabase(), QLatin1String(letter));
+        m.started();
+        RecordingOperator op;
+        BackupOps::backupDatabase(*m.dm, op);
+        EXPECT_EQ(op.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."})) << letter;
+        EXPECT_GT(QFileInfo(m.folder + "bazaqk.abk").size(), 1000) << letter;
+        m.dm->shutDown();
+    }
+}
+
 TEST(Backup, SuccessReplacesTheBackupAndLeavesNoPartialFile)
 {
     Module m;

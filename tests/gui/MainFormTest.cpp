@@ -3,6 +3,7 @@
 #include "db/Errors.h"
 #include "platform/Clock.h"
 
+#include <QFileInfo>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -414,14 +415,27 @@ TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen)
     EXPECT_EQ(IniFile::readString(ini, "Ogolne", "cien"), QStringLiteral("/cień"));
     EXPECT_EQ(IniFile::readString(ini, "Ogolne", "d1"), QStringLiteral("/x/bazaqk.shd"));
 
-    // A settings file that cannot be written: the error is shown and the window stays open.
+    // A settings file that cannot be written: the error is shown, then the operator chooses whether to
+    // close without saving. No keeps the window open; yes closes it.
     TMainDm gone(folder + QStringLiteral("brak/"));
     TMainForm form2(gone);
     form2.show();
+    boxes.answers = {QMessageBox::Ok, QMessageBox::No};
     EXPECT_FALSE(form2.close());
     EXPECT_TRUE(form2.isVisible());
-    ASSERT_FALSE(boxes.boxes.isEmpty());
+    ASSERT_GE(boxes.boxes.size(), 2); // then the activation's own error: this module has no database
     EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("Unable to write to ") + folder + QStringLiteral("brak/setup.ini"));
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(boxes.boxes[1].text,
+              QStringLiteral("Nie można zapisać ustawień w pliku setup.ini.\nZamknąć program bez zapisania ustawień?"));
+    EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Question);
+    const qsizetype before = boxes.boxes.size();
+    boxes.answers = {QMessageBox::Ok, QMessageBox::Yes};
+    EXPECT_TRUE(form2.close());
+    EXPECT_FALSE(form2.isVisible());
+    ASSERT_EQ(boxes.boxes.size(), before + 2); // the error and the question, no activation after them
+    EXPECT_EQ(boxes.boxes[before + 1].icon, QMessageBox::Question);
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("brak/setup.ini")));
 }
 
 TEST(MainWindow, BusyCursorDoesNotNest)
