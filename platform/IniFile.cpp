@@ -141,12 +141,23 @@ QStringList IniText::sectionLines(const QByteArray &text, const QString &section
     return out;
 }
 
-void IniFile::writeString(const QString &file, const QString &section, const QString &key, const QString &value)
+void IniFile::writeString(const QString &file, const QString &section, const QString &key, const QString &value,
+                          Access access)
 {
     const QByteArray out = IniText::writeString(readFile(file), section, key, value);
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (access == Access::OwnerOnly) {
+        // Made private before the first byte goes in; the save below keeps the permissions it finds.
+        QFile f(file);
+        const bool ok = f.exists() ? f.setPermissions(ownerOnly) : f.open(QIODevice::WriteOnly, ownerOnly);
+        if (!ok)
+            throw FileError(QStringLiteral("Unable to write to %1").arg(file));
+    }
     QSaveFile f(file);
     f.setDirectWriteFallback(true);
     if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
+        throw FileError(QStringLiteral("Unable to write to %1").arg(file));
+    if (access == Access::OwnerOnly && !QFile::setPermissions(file, ownerOnly))
         throw FileError(QStringLiteral("Unable to write to %1").arg(file));
 }
 

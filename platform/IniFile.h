@@ -11,8 +11,12 @@ namespace IniFile {
 
 // The value, blanks trimmed at both ends; def when the file, section or key is missing.
 QString readString(const QString &file, const QString &section, const QString &key, const QString &def = QString());
+// Who may read and write a file the calls create: everyone the system lets, or its owner alone (a
+// file of secrets; an existing one is made so, its bytes unchanged).
+enum class Access { Shared, OwnerOnly };
 // Creates the file, section or key as needed. Throws FileError "Unable to write to <file>".
-void writeString(const QString &file, const QString &section, const QString &key, const QString &value);
+void writeString(const QString &file, const QString &section, const QString &key, const QString &value,
+                 Access access = Access::Shared);
 // Section names in file order.
 QStringList sectionNames(const QString &file);
 // The "key=value" lines of one section in file order (comments and blank lines left out).

@@ -11,6 +11,9 @@ char PasswordHistoryResult = '0';
 
 namespace {
 
+// Each user's last six passwords, scrambled reversibly: for the owner's eyes only.
+constexpr IniFile::Access kPrivate = IniFile::Access::OwnerOnly;
+
 int hexValue(const QString &digits)
 {
     bool ok = false;
@@ -81,7 +84,7 @@ void CheckPasswordHistory(const QString &historyFile, const QString &userName, c
                           Operator &op)
 {
     if (!QFileInfo::exists(historyFile))
-        IniFile::writeString(historyFile, QStringLiteral("AAA"), QStringLiteral("1"), QStringLiteral("1"));
+        IniFile::writeString(historyFile, QStringLiteral("AAA"), QStringLiteral("1"), QStringLiteral("1"), kPrivate);
     PasswordHistoryResult = '0';
     const QString password = TrimPassword(passwordEditText);
 
@@ -92,7 +95,7 @@ void CheckPasswordHistory(const QString &historyFile, const QString &userName, c
             break;
         }
     if (section.isNull()) {
-        IniFile::writeString(historyFile, userName, QStringLiteral("1"), ScramblePassword(password, kHistoryKey));
+        IniFile::writeString(historyFile, userName, QStringLiteral("1"), ScramblePassword(password, kHistoryKey), kPrivate);
         PasswordHistoryResult = '1';
         return;
     }
@@ -111,7 +114,8 @@ void CheckPasswordHistory(const QString &historyFile, const QString &userName, c
             return;
         }
     }
-    IniFile::writeString(historyFile, section, QString::number(n + 1), ScramblePassword(password, kHistoryKey));
+    IniFile::writeString(historyFile, section, QString::number(n + 1), ScramblePassword(password, kHistoryKey),
+                         kPrivate);
     PasswordHistoryResult = '1';
     op.message(Operator::Box::Information,
                QStringLiteral("Nowe hasło jest prawidłowe, spełnia wszystkie obowiązujące zasady ..."));

@@ -119,6 +119,36 @@ TEST(PasswordHistory, FirstEntrySeedAndAcceptance)
     EXPECT_EQ(IniFile::sectionNames(file), QStringList({"AAA", "Jan"}));
 }
 
+TEST(PasswordHistory, TheFileIsTheOwnersAlone)
+{
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                        QFileDevice::WriteOther | QFileDevice::ExeOther;
+    auto mode = [&](const QString &f) { return QFile::permissions(f) & (ownerOnly | QFileDevice::ExeOwner | others); };
+    const QString file = TestDb::newFolder() + QStringLiteral("jn.ini");
+    RecordingOperator op;
+    CheckPasswordHistory(file, QStringLiteral("Jan"), QStringLiteral("Abcdefg1"), op);
+    EXPECT_EQ(mode(file), ownerOnly);
+    CheckPasswordHistory(file, QStringLiteral("Jan"), QStringLiteral("Abcdefg2"), op);
+    EXPECT_EQ(mode(file), ownerOnly);
+
+    // A file left readable by an earlier version is made private at its next write, bytes unchanged.
+    const QString old = TestDb::newFolder() + QStringLiteral("jn.ini");
+    IniFile::writeString(old, "AAA", "1", "1");
+    IniFile::writeString(old, "Jan", "1", "320D14050C0D0B5E");
+    ASSERT_TRUE(QFile::setPermissions(old, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    CheckPasswordHistory(old, QStringLiteral("Jan"), QStringLiteral("Abcdefg2"), op);
+    EXPECT_EQ(mode(old), ownerOnly);
+    QFile f(old);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("[AAA]\r\n1=1\r\n\r\n[Jan]\r\n1=320D14050C0D0B5E\r\n2=320D14050C0D0B5D\r\n"));
+
+    // setup.ini is no secret: it stays as the system creates files.
+    const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
+    IniFile::writeString(ini, "Ogolne", "sciezka", "/dane");
+    EXPECT_TRUE(QFile::permissions(ini) & QFileDevice::ReadOther);
+}
+
 TEST(PasswordHistory, FiveEntriesAllComparedNineOnlyTheLastSix)
 {
     const QString file = TestDb::newFolder() + QStringLiteral("jn.ini");
