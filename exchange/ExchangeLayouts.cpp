@@ -121,7 +121,8 @@ qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout)
     const qsizetype length = layout.recordLength();
     for (qsizetype at = 0, n = 1; at < bytes.size(); at += length, ++n) {
         const QByteArrayView record = QByteArrayView(bytes).sliced(at, std::min(length, bytes.size() - at));
-        if (record.size() < length || !record.endsWith("\r\n") || record.first(length - 2).contains('\n'))
+        // A line break inside a text field is the field's own (the server reads fixed lengths).
+        if (record.size() < length || !record.endsWith("\r\n"))
             return n;
     }
     return 0;

@@ -47,6 +47,7 @@ const Layout &transfers();
 // Throws QkError naming the file and the first bad record.
 void checkRecords(const QString &path, const Layout &layout);
 // The 1-based number of the first record that is short or not ended by CR LF; 0 when all are whole.
+// Records are told apart by their fixed length alone: a text field may hold a line break.
 qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout);
 
 // "CREATE TABLE name EXTERNAL FILE 'path' (F1 CHAR(w1), ..., EOL CHAR(2))" over the layout.

@@ -3,6 +3,7 @@
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "db/Errors.h"
+#include "exchange/ExchangeLayouts.h"
 #include "exchange/ExchangeOps.h"
 #include "platform/AnsiCodec.h"
 #include "platform/Clock.h"
@@ -220,6 +221,30 @@ TEST(MonthlyImport, RoundTripBetweenTwoDatabases)
     // Every entry follows its document.
     EXPECT_EQ(b.value("select count(*) from FJ_ZAP3 z where not exists (select 1 from FJ_DOK3 d where d.NUMEWI = z.NUMEWI)"),
               QStringLiteral("0"));
+}
+
+TEST(MonthlyImport, TextsWithLineBreaksComeBackAsExported)
+{
+    TestModule m;
+    m.started();
+    // Descriptions pasted with a line break, one of them at the very end of its field.
+    m.exec("update FJ_DOK3 set OPIS1 = 'Faktura' || ascii_char(13) || ascii_char(10) || 'korekta' where NUMDOK = 1");
+    m.exec("update FJ_DOK3 set K_NAZ = 'Kowalski' || ascii_char(10) where NUMDOK = 2");
+    const QString sql = QStringLiteral(
+        "select cast(list(NUMDOK || ':' || replace(replace(trim(OPIS1) || '|' || trim(K_NAZ), ascii_char(13), '<CR>'), "
+        "ascii_char(10), '<LF>'), ',') as varchar(8000)) from (select * from FJ_DOK3 order by NUMDOK, NUMPOZ)");
+    const QString month = m.value(sql);
+    ASSERT_TRUE(month.contains("Faktura<CR><LF>korekta")) << month.toStdString();
+    RecordingOperator op;
+    ExchangeOps::exportMonth(*m.dm, op, 3, "2026");
+    m.started();
+    EXPECT_NO_THROW(ExchangeLayouts::checkRecords(m.folder + "EX03D.TXT", ExchangeLayouts::documents()));
+
+    RecordingOperator imp;
+    ExchangeOps::importMonth(*m.dm, imp, 3, true);
+    EXPECT_EQ(imp.texts(), QStringList({"Import danych zakończony pomyślnie ..."}));
+    m.started();
+    EXPECT_EQ(m.value(sql), month);
 }
 
 TEST(MonthlyImport, MissingFilesChangeNothing)
