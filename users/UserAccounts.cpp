@@ -91,6 +91,9 @@ bool isPlainIdentifier(const QString &name)
 {
     if (name.isEmpty() || name.size() > 31)
         return false;
+    // "TO PUBLIC" grants to every user of the server.
+    if (name.compare(QLatin1String("PUBLIC"), Qt::CaseInsensitive) == 0)
+        return false;
     auto letter = [](QChar c) { return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')); };
     if (!letter(name[0]))
         return false;

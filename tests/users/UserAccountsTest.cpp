@@ -105,7 +105,8 @@ TEST(Grants, StatementsAndTableOrder)
 
     for (const char *ok : {"JAN", "j", "Ksiegowa_2", "A$B", "A234567890123456789012345678901"})
         EXPECT_TRUE(UserAccounts::isPlainIdentifier(QString::fromLatin1(ok))) << ok;
-    for (const char *bad : {"", "X TO PUBLIC", "1JAN", "_JAN", "JAN;", "A2345678901234567890123456789012", "ŁUCJA"})
+    for (const char *bad : {"", "X TO PUBLIC", "1JAN", "_JAN", "JAN;", "A2345678901234567890123456789012", "ŁUCJA",
+                            "PUBLIC", "public", "Public"})
         EXPECT_FALSE(UserAccounts::isPlainIdentifier(QString::fromUtf8(bad))) << bad;
 }
 
@@ -188,6 +189,19 @@ TEST(Accounts, RefusalsStopBeforeTheGrants)
     ASSERT_EQ(bad.messages.size(), 1);
     EXPECT_EQ(bad.messages[0].kind, Operator::Box::Warning);
     EXPECT_FALSE(QFileInfo::exists(history));
+    // PUBLIC is an identifier, but the grants would go to everyone: refused the same way.
+    for (const char *everyone : {"PUBLIC", " public "}) {
+        RecordingOperator pub;
+        UserAccounts::addUser(dm, pub, form(QLatin1String(everyone), QStringLiteral("Dobre#Haslo1")), history);
+        UserAccounts::modifyUser(dm, pub, form(QLatin1String(everyone), QStringLiteral("Dobre#Haslo1")), history);
+        ASSERT_EQ(pub.messages.size(), 2) << everyone;
+        EXPECT_EQ(pub.messages[0].text, bad.messages[0].text);
+        EXPECT_EQ(pub.messages[1].text, bad.messages[0].text);
+    }
+    EXPECT_FALSE(QFileInfo::exists(history));
+    EXPECT_EQ(m.value("select count(*) from RDB$USER_PRIVILEGES where RDB$USER = 'PUBLIC' and "
+                      "RDB$RELATION_NAME starting with 'FJ_'"),
+              QStringLiteral("0"));
 
     // Rules fail: no history, no request.
     RecordingOperator weak;
