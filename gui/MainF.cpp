@@ -4,6 +4,7 @@
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -34,6 +36,21 @@ QMessageBox::StandardButton defaultDisplay(QWidget *parent, QMessageBox::Icon ic
 {
     QMessageBox box(icon, title, text, buttons, parent);
     return QMessageBox::StandardButton(box.exec());
+}
+
+// A control with a text grows to show it whole at the window's font, from its designed width up (as
+// autosize labels do); a designed width that is wider stays.
+void growToText(QWidget *w)
+{
+    if (auto *b = qobject_cast<QPushButton *>(w)) {
+        // The style's hint pads generously; a button grows only when its caption would touch the frame.
+        const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
+        if (b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) + 2 * margin <= b->width())
+            return;
+    } else if (!qobject_cast<QLabel *>(w) && !qobject_cast<QAbstractButton *>(w)) {
+        return;
+    }
+    w->resize(std::max(w->width(), w->sizeHint().width()), w->height());
 }
 
 void setBackground(QWidget *w, QPalette::ColorRole role, const QColor &color)
@@ -193,8 +210,7 @@ void TMainForm::buildControls()
             f.setBold(c.flags & Flag::Bold);
             w->setFont(f);
         }
-        if (c.kind == Kind::Label) // labels size themselves to their text, from the designed width up
-            w->resize(std::max(c.place.width(), w->sizeHint().width()), c.place.height());
+        growToText(w);
         if (c.flags & Flag::Disabled)
             w->setEnabled(false);
         if (c.flags & Flag::Hidden)
@@ -361,6 +377,7 @@ void TMainForm::buildControls()
     Button16 = control<QPushButton>(u"Button16");
     Button17 = control<QPushButton>(u"Button17");
     Button19 = control<QPushButton>(u"Button19");
+    PasswordEdit->setEchoMode(QLineEdit::Password); // typed beside whoever looks on
 }
 
 void TMainForm::bindHandlers()
@@ -443,36 +460,49 @@ bool TMainForm::confirm(const QString &text)
     return yes;
 }
 
+template <typename T> T *TMainForm::named(const QString &name) const
+{
+    auto *w = findChild<T *>(name);
+    // An operation naming a control the window does not have is a programming error: a typo would
+    // otherwise show nothing.
+    Q_ASSERT_X(w, "TMainForm", qPrintable(QStringLiteral("no control %1 of that kind").arg(name)));
+    return w;
+}
+
 void TMainForm::setLabel(const QString &label, const QString &text, Tone tone)
 {
-    auto *l = findChild<QLabel *>(label);
+    auto *l = named<QLabel>(label);
     if (!l)
         return;
-    l->setText(text);
     if (tone != Tone::Keep) {
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, tone == Tone::Red ? QColor(Qt::red) : QColor(Qt::black));
         l->setPalette(p);
     }
-    // Labels grow with their text, as the designed ones do.
-    l->resize(std::max(l->width(), l->sizeHint().width()), l->height());
+    showText(l, text);
+}
+
+void TMainForm::showText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    growToText(label);
 }
 
 void TMainForm::setProgress(const QString &bar, int value)
 {
-    if (auto *p = findChild<QProgressBar *>(bar))
+    if (auto *p = named<QProgressBar>(bar))
         p->setValue(value);
 }
 
 void TMainForm::clearMemo(const QString &memo)
 {
-    if (auto *m = findChild<QPlainTextEdit *>(memo))
+    if (auto *m = named<QPlainTextEdit>(memo))
         m->clear();
 }
 
 void TMainForm::appendLine(const QString &memo, const QString &line)
 {
-    if (auto *m = findChild<QPlainTextEdit *>(memo))
+    if (auto *m = named<QPlainTextEdit>(memo))
         m->appendPlainText(line);
 }
 
@@ -537,8 +567,8 @@ void TMainForm::FormActivate()
             q.setSql(QStringLiteral("select * from FJ_BAZA where LP =1"));
             q.open();
             flag = q.fieldByName(QStringLiteral("Bila")).asString().left(1);
-            Label10->setText(q.fieldByName(QStringLiteral("ile")).asString());
-            Label26->setText(q.fieldByName(QStringLiteral("ile")).asString());
+            showText(Label10, q.fieldByName(QStringLiteral("ile")).asString());
+            showText(Label26, q.fieldByName(QStringLiteral("ile")).asString());
             q.close();
         });
         BackupOps::showLockFlag(*this, flag == QLatin1String("T"));

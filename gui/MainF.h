@@ -46,6 +46,8 @@ public:
     void message(Box kind, const QString &text) override;
     bool confirm(const QString &text) override;
     void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) override;
+    // Sets a label's text and lets the label grow to show it whole.
+    void showText(QLabel *label, const QString &text);
     void setProgress(const QString &bar, int value) override;
     void clearMemo(const QString &memo) override;
     void appendLine(const QString &memo, const QString &line) override;
@@ -268,6 +270,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The control an operation names; asserts in debug builds that the window has it.
+    template <typename T> T *named(const QString &name) const;
     template <typename T> T *control(const char16_t *name) const;
     void buildControls();
     void bindHandlers();

@@ -231,12 +231,12 @@ void TMainForm::TabSheet2Show()
 
 void TMainForm::Edit5Change()
 {
-    guarded([this] { Label33->setText(MonthName(StrToInt(Edit5->text()))); });
+    guarded([this] { showText(Label33, MonthName(StrToInt(Edit5->text()))); });
 }
 
 void TMainForm::Edit6Change()
 {
-    guarded([this] { Label35->setText(MonthName(StrToInt(Edit6->text()))); });
+    guarded([this] { showText(Label35, MonthName(StrToInt(Edit6->text()))); });
 }
 
 void TMainForm::Button5Click()

@@ -4,11 +4,11 @@
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
 #include "platform/Clock.h"
+#include "platform/Regional.h"
 #include "platform/Convert.h"
 #include "users/PasswordHistory.h"
 #include "users/PasswordRules.h"
 
-#include <QLocale>
 
 namespace UserAccounts {
 
@@ -107,7 +107,7 @@ void AssignUserParams(SecurityService &s, const UserForm &f, const QDate &today)
 {
     s.setUserName(f.userName);
     s.setFirstName(f.firstName);
-    s.setMiddleName(QLocale::system().toString(today, QLocale::ShortFormat)); // the password date
+    s.setMiddleName(Regional::shortDate(today)); // the password date
     s.setLastName(f.lastName);
     s.setPassword(f.password);
     s.setUserId(StrToInt(f.userId));
