@@ -106,6 +106,7 @@ void serverProperties(TMainDm &dm, Operator &op)
     p.attach();
     DetachOnExit detach(p);
 
+    ReopenOnExit reopen(dm.EmployeeDb); // the connection is closed part way; open again at the end
     dm.EmployeeDb.open(); // the system's own attachment is counted
     const Spb::ServerDbInfo info = p.fetchDatabaseInfo();
     line(QStringLiteral("Number of attachments: %1").arg(info.attachments));
@@ -115,7 +116,7 @@ void serverProperties(TMainDm &dm, Operator &op)
     for (const QString &name : info.names)
         line(name);
     line(kSeparator);
-    dm.EmployeeDb.close(); // left closed
+    dm.EmployeeDb.close();
 
     const Spb::ServerConfig cfg = p.fetchConfigParams();
     line(QStringLiteral("Base File Folder: ") + cfg.baseFolder);

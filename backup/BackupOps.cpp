@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 
 namespace BackupOps {
@@ -105,8 +106,22 @@ void backupDatabase(TMainDm &dm, Operator &op)
     lockFlagUpdate(dm, op, QLatin1Char('N'));
 }
 
-void restoreDatabase(TMainDm &dm, Operator &op)
+QString restoreQuestion(const QString &backupFile, const QDateTime &written)
 {
+    const QString name = QFileInfo(backupFile).fileName();
+    if (!written.isValid())
+        return QStringLiteral("Odtworzyć bazę z kopii %1? Zmiany wprowadzone po jej utworzeniu zostaną utracone.").arg(name);
+    return QStringLiteral("Odtworzyć bazę z kopii %1 z dnia %2? Zmiany wprowadzone po tej chwili zostaną utracone.")
+        .arg(name, written.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+bool restoreDatabase(TMainDm &dm, Operator &op)
+{
+    // The live database is replaced and everything entered since the backup lost: ask first.
+    const QString backupFile = dm.Settings.backupFileName();
+    const QFileInfo backup(backupFile);
+    if (!op.confirm(restoreQuestion(backupFile, backup.exists() ? backup.lastModified() : QDateTime())))
+        return false;
     servicePreCheck(dm);
     lockFlagUpdate(dm, op, QLatin1Char('T'));
     dm.EmployeeDb.close(); // the restore replaces the very file the connection is attached to
@@ -138,18 +153,21 @@ void restoreDatabase(TMainDm &dm, Operator &op)
     else
         op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.") + leaving);
     op.endProgram();
+    return true;
 }
 
 void validateDatabase(TMainDm &dm, Operator &op)
 {
     servicePreCheck(dm);
-    dm.EmployeeDb.close(); // left closed
+    dm.EmployeeDb.close(); // the server validates only without other attachments
+    ReopenOnExit reopen(dm.EmployeeDb);
     ValidationService &v = dm.IBValidate;
     ServiceRun run(v, op);
     v.attach();
     op.beginBusy();
     v.serviceStart();
     v.waitWhileRunning(10);
+    reopen.reopen(); // before the message, whose activation reads the control row
     op.message(Operator::Box::Information, QStringLiteral("Sprawdzenie Bazy nie wykazuje błędów"));
 }
 

@@ -27,8 +27,12 @@ void backupDatabase(TMainDm &dm, Operator &op);
 // without error; a failed run leaves the previous backup file as it was.
 void runBackupService(BackupService &backup, const std::function<void()> &run);
 QString partialBackupName(const QString &backupFile);
-// Ends the program (through the operator) after a restore that reached its end.
-void restoreDatabase(TMainDm &dm, Operator &op);
+// Asks the operator first (the question names the backup file and when it was written); false when
+// the answer was no, and nothing was changed. Ends the program (through the operator) after a
+// restore that reached its end.
+bool restoreDatabase(TMainDm &dm, Operator &op);
+// The question asked before a restore; written is invalid when the backup file is not there.
+QString restoreQuestion(const QString &backupFile, const QDateTime &written);
 void validateDatabase(TMainDm &dm, Operator &op);
 void resetConnections(TMainDm &dm, Operator &op);
 void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName);

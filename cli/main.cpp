@@ -145,12 +145,10 @@ int run(const QStringList &args)
             if (p.isSet(QStringLiteral("archive")))
                 BackupOps::archiveBackup(d, op);
         } else if (c == QLatin1String("restore")) {
-            if (!op.confirm(QStringLiteral("Odtworzyć bazę %1 z kopii %2?").arg(d.Settings.fullDatabaseName(),
-                                                                                 d.Settings.backupFileName()))) {
-                op.error(QStringLiteral("Odtwarzanie przerwane (bez --yes nie ma potwierdzenia)."));
-                return Failure;
+            if (!BackupOps::restoreDatabase(d, op)) {
+                op.error(QStringLiteral("Odtwarzanie przerwane: nie potwierdzono (bez terminala potwierdza --yes)."));
+                rc = Failure;
             }
-            BackupOps::restoreDatabase(d, op);
         } else if (c == QLatin1String("validate")) {
             BackupOps::validateDatabase(d, op);
         } else if (c == QLatin1String("reset-connections")) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Operator.h"
+#include "db/Database.h"
 #include "db/Service.h"
 
 // The clean-up every service operation ends with, however it ends: detach the service, then the
@@ -41,6 +42,28 @@ public:
 
 private:
     Service &m_service;
+};
+
+// For an operation that must close the connection while a service works on the database: opens it
+// again however the operation ends, where the database can be reached, so that the activation after
+// the operation's box reads the control row instead of failing on a closed connection. A failure to
+// open is left to that activation to report.
+class ReopenOnExit {
+public:
+    explicit ReopenOnExit(Database &db) : m_db(db) {}
+    ~ReopenOnExit() { reopen(); }
+    void reopen()
+    {
+        try {
+            m_db.open();
+        } catch (...) {
+        }
+    }
+    ReopenOnExit(const ReopenOnExit &) = delete;
+    ReopenOnExit &operator=(const ReopenOnExit &) = delete;
+
+private:
+    Database &m_db;
 };
 
 // Hands every line of the action's output to the memo as it arrives, the closing empty line included,

@@ -233,6 +233,32 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
     EXPECT_TRUE(m.dm->EmployeeDb.connected());
 }
 
+TEST(Restore, AsksFirstAndANoChangesNothing)
+{
+    EXPECT_EQ(BackupOps::restoreQuestion("/dane/qk/bazaqk.abk", QDateTime(QDate(2026, 12, 8), QTime(23, 5, 41))),
+              QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk z dnia 2026-12-08 23:05? Zmiany wprowadzone po tej "
+                             "chwili zostaną utracone."));
+    EXPECT_EQ(BackupOps::restoreQuestion("/dane/qk/bazaqk.abk", QDateTime()),
+              QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk? Zmiany wprowadzone po jej utworzeniu zostaną utracone."));
+
+    Module m;
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    m.exec("update FJ_BAZA set FIRMA = 'po kopii' where LP = 1");
+    RecordedLaunches launches;
+    RecordingOperator no;
+    no.answer = false;
+    EXPECT_FALSE(BackupOps::restoreDatabase(*m.dm, no));
+    ASSERT_EQ(no.questions.size(), 1);
+    EXPECT_TRUE(no.questions[0].startsWith(QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk z dnia ")));
+    EXPECT_TRUE(no.messages.isEmpty());
+    EXPECT_TRUE(no.labels.isEmpty()); // no lock flag shown
+    EXPECT_TRUE(launches.launches.isEmpty());
+    EXPECT_EQ(no.endCalls, 0);
+    EXPECT_EQ(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+}
+
 TEST(Restore, FailingServiceKeepsTheProgramRunning)
 {
     Module m;
@@ -354,13 +380,16 @@ TEST(Restore, AnArchiverThatCannotStartIsReportedAsAnError)
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
-TEST(Validation, ShowsItsMessageAndLeavesTheConnectionClosed)
+TEST(Validation, ShowsItsMessageAndOpensTheConnectionAgain)
 {
     Module m;
     RecordingOperator op;
+    bool connectedAtMessage = false;
+    op.onMessage = [&](const RecordingOperator::Message &) { connectedAtMessage = m.dm->EmployeeDb.connected(); };
     BackupOps::validateDatabase(*m.dm, op);
     EXPECT_EQ(op.texts(), QStringList({"Sprawdzenie Bazy nie wykazuje błędów"}));
-    EXPECT_FALSE(m.dm->EmployeeDb.connected());
+    EXPECT_TRUE(connectedAtMessage); // the activation after the box reads the control row
+    EXPECT_TRUE(m.dm->EmployeeDb.connected());
     EXPECT_FALSE(m.dm->IBValidate.active());
     EXPECT_FALSE(op.busy);
     EXPECT_TRUE(op.labels.isEmpty());
@@ -372,6 +401,7 @@ TEST(Validation, ShowsItsMessageAndLeavesTheConnectionClosed)
     EXPECT_THROW(BackupOps::validateDatabase(*m.dm, op2), EngineError);
     EXPECT_TRUE(op2.messages.isEmpty());
     EXPECT_FALSE(op2.busy);
+    EXPECT_TRUE(m.dm->EmployeeDb.connected()); // also after a failure
     other.close();
 }
 

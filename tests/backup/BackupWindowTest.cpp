@@ -19,6 +19,7 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
     RecordedLaunches arj;
     TestModule module(folder);
     TMainForm form(*module.dm);
+    form.show();
     form.FormActivate();
     QStringList flagAfterFirstBox;
     boxes.onShow = [&](const RecordedBoxes::Box &) { flagAfterFirstBox << form.Label47->text(); };
@@ -31,16 +32,33 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
     EXPECT_TRUE(QFileInfo::exists(folder + "bazaqk.abk"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
+    // A click asks first, naming the backup and when it was written; no changes nothing.
+    module.exec("update FJ_BAZA set FIRMA = 'po kopii' where LP = 1");
+    const QString written = QFileInfo(folder + "bazaqk.abk").lastModified().toString("yyyy-MM-dd HH:mm");
+    const QString question = "Odtworzyć bazę z kopii bazaqk.abk z dnia " + written +
+                             "? Zmiany wprowadzone po tej chwili zostaną utracone.";
+    boxes.answers = {QMessageBox::No};
     form.RestoreBtnClick();
-    ASSERT_EQ(boxes.boxes.size(), 3);
-    EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
-    EXPECT_TRUE(boxes.boxes[2].text.startsWith(QStringLiteral("Powstał dodatkowy plik kopii o nazwie ")));
-    EXPECT_TRUE(boxes.boxes[2].text.endsWith(QStringLiteral(".arj\n\nUwaga .... nastąpi teraz automatyczne wyjście z programu ....")));
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Question);
+    EXPECT_EQ(boxes.boxes[1].text, question);
+    EXPECT_TRUE(arj.launches.isEmpty());
+    EXPECT_EQ(module.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+    EXPECT_EQ(module.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
+    EXPECT_TRUE(form.isVisible());
+
+    form.RestoreBtnClick(); // yes
+    ASSERT_EQ(boxes.boxes.size(), 5);
+    EXPECT_EQ(boxes.boxes[2].text, question);
+    EXPECT_EQ(boxes.boxes[3].text, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
+    EXPECT_TRUE(boxes.boxes[4].text.startsWith(QStringLiteral("Powstał dodatkowy plik kopii o nazwie ")));
+    EXPECT_TRUE(boxes.boxes[4].text.endsWith(QStringLiteral(".arj\n\nUwaga .... nastąpi teraz automatyczne wyjście z programu ....")));
     ASSERT_EQ(arj.launches.size(), 1);
     EXPECT_EQ(form.Label47->text(), QStringLiteral("NIE"));
-    // The restored database carries the flag the backup stored ('T'); the activation after the first
-    // box shows it before the operation clears it.
-    EXPECT_EQ(flagAfterFirstBox.value(1), QStringLiteral("TAK"));
+    EXPECT_NE(module.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
+    // The restored database carries the flag the backup stored ('T'); the activation after the
+    // success box shows it before the operation clears it.
+    EXPECT_EQ(flagAfterFirstBox.value(3), QStringLiteral("TAK"));
     EXPECT_FALSE(form.isVisible()); // the program ends after a restore
 }
 
@@ -93,10 +111,20 @@ TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
     EXPECT_EQ(boxes.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
     EXPECT_TRUE(QFileInfo(folder + "bazaqk.abk").size() > 0);
     form.RestoreBtnClick();
-    EXPECT_EQ(boxes.boxes.size(), 3);
-    EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
+    EXPECT_EQ(boxes.boxes.size(), 4); // the question, success, the archive copy
+    EXPECT_EQ(boxes.boxes[2].text, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
     EXPECT_EQ(arj.launches.size(), 1);
+    // After validation and the properties report the activation finds the connection open: no error
+    // box after a success, and the control row's labels are read afresh.
+    form.Label26->setText(QStringLiteral("stale"));
     form.ValidateBtnClick();
-    EXPECT_EQ(boxes.boxes[3].text, QStringLiteral("Sprawdzenie Bazy nie wykazuje błędów"));
+    ASSERT_EQ(boxes.boxes.size(), 5);
+    EXPECT_EQ(boxes.boxes[4].text, QStringLiteral("Sprawdzenie Bazy nie wykazuje błędów"));
+    EXPECT_NE(form.Label26->text(), QStringLiteral("stale"));
+    EXPECT_TRUE(module.dm->EmployeeDb.connected());
+    form.PropertiesBtnClick();
+    form.FormActivate();
+    EXPECT_EQ(boxes.boxes.size(), 5);
+    EXPECT_TRUE(module.dm->EmployeeDb.connected());
     module.dm->shutDown();
 }
