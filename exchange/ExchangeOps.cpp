@@ -5,6 +5,7 @@
 #include "db/Savepoint.h"
 #include "exchange/ExchangeLayouts.h"
 #include "exchange/ExchangeWriter.h"
+#include "exchange/ImportIndexes.h"
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -341,6 +342,7 @@ bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
     // A damaged file is refused before anything changes.
     ExchangeLayouts::checkRecords(documentsFile(root, month), ExchangeLayouts::documents());
     ExchangeLayouts::checkRecords(entriesFile(root, month), ExchangeLayouts::entries());
+    ImportIndexes::prepare(dm.EmployeeDb, op, month);
     // A month whose documents were deleted and never re-inserted must not be committed later; work
     // that earlier operations left pending in the shared transaction must not be undone with it.
     withSavepoint(dm.IBQuery8, QStringLiteral("QK_IMPORT"), [&] { runImport(dm, op, month, clearMonth); });

@@ -63,6 +63,7 @@ QString TestDb::createDatabase(const Spec &spec)
     o.server = server();
     o.dialect = spec.dialect;
     o.variant = spec.variant;
+    o.stagingIndexes = spec.stagingIndexes;
     o.exchangeFolder = folder;
     o.packageFolder = folder;
     o.scale = spec.scale;
@@ -77,6 +78,7 @@ QString TestDb::createEmbeddedDatabase(const Spec &spec)
     o.databaseFile = folder + QStringLiteral("bazaqk.adb");
     o.dialect = spec.dialect;
     o.variant = spec.variant;
+    o.stagingIndexes = spec.stagingIndexes;
     o.exchangeFolder = folder;
     o.packageFolder = folder;
     o.scale = spec.scale;

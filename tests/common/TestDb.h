@@ -22,6 +22,7 @@ struct Spec {
     SampleSchema::Variant variant = SampleSchema::Variant::Current;
     int dialect = 3;
     SampleData::Scale scale = smallScale();
+    bool stagingIndexes = true;
     static SampleData::Scale smallScale();
 };
 QString createDatabase(const Spec &spec = {});

@@ -45,6 +45,7 @@ void create(const Options &o)
     so.variant = o.variant;
     so.exchangeFolder = o.exchangeFolder;
     so.packageFolder = o.packageFolder;
+    so.stagingIndexes = o.stagingIndexes;
     {
         Query q(QStringLiteral("SampleSchema"), &db);
         for (const QString &statement : SampleSchema::statements(so)) {

@@ -16,6 +16,7 @@ struct Options {
     QString exchangeFolder;          // ends with the separator
     QString packageFolder;           // ends with the separator
     SampleData::Scale scale;
+    bool stagingIndexes = true; // indexes on IMPORT_D and IMPORT_Z
     QString user = QStringLiteral("SYSDBA");
     QString password = QStringLiteral("quillstep");
 };

@@ -106,8 +106,10 @@ QStringList statements(const Options &o)
     s << QStringLiteral("CREATE TABLE IMPORT_Z (NUMEWI DECIMAL(6,0), NUMPOZ DECIMAL(4,0), STRONA CHAR(1), "
                         "KONTO CHAR(25), KWOTA DECIMAL(13,2), KWORO DECIMAL(13,2), NUMEWI2 DECIMAL(6,0))");
     // The import looks staging rows up by document key and by sending number, one row at a time.
-    s << QStringLiteral("CREATE INDEX IMPORT_D_KEY ON IMPORT_D (TYPREJ, KONTOW, NUMDOK, NUMPOZ)");
-    s << QStringLiteral("CREATE INDEX IMPORT_Z_NUMEWI2 ON IMPORT_Z (NUMEWI2)");
+    if (o.stagingIndexes) {
+        s << QStringLiteral("CREATE INDEX IMPORT_D_KEY ON IMPORT_D (TYPREJ, KONTOW, NUMDOK, NUMPOZ)");
+        s << QStringLiteral("CREATE INDEX IMPORT_Z_NUMEWI2 ON IMPORT_Z (NUMEWI2)");
+    }
 
     const QString x = o.exchangeFolder;
     for (int m = 1; m <= 12; ++m) {

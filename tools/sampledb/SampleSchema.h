@@ -18,6 +18,8 @@ struct Options {
     QString exchangeFolder;
     // Folder holding "paczki" (the executable's folder), ending with the separator.
     QString packageFolder;
+    // The indexes on the import's staging tables; nothing in the accounting program promises them.
+    bool stagingIndexes = true;
 };
 
 // DDL statements in the order they must run, each one statement without a terminator.

@@ -22,6 +22,7 @@ int main(int argc, char **argv)
         {QStringLiteral("server"), QStringLiteral("create through this server (e.g. localhost); default: embedded"), QStringLiteral("HOST")},
         {QStringLiteral("dialect"), QStringLiteral("SQL dialect, 1 or 3"), QStringLiteral("N"), QStringLiteral("3")},
         {QStringLiteral("old"), QStringLiteral("the old schema, without the tables of versions 2.21 to 2.42")},
+        {QStringLiteral("no-staging-indexes"), QStringLiteral("leave out the indexes on the staging tables IMPORT_D and IMPORT_Z")},
         {QStringLiteral("packages-folder"), QStringLiteral("folder holding paczki/ (default DIR)"), QStringLiteral("PATH")},
         {QStringLiteral("documents"), QStringLiteral("documents per month"), QStringLiteral("N"), QStringLiteral("20")},
         {QStringLiteral("entries"), QStringLiteral("entries per document"), QStringLiteral("N"), QStringLiteral("3")},
@@ -49,6 +50,7 @@ int main(int argc, char **argv)
     o.dialect = p.value(QStringLiteral("dialect")).toInt();
     o.variant = p.isSet(QStringLiteral("old")) ? SampleSchema::Variant::Old : SampleSchema::Variant::Current;
     o.exchangeFolder = dir;
+    o.stagingIndexes = !p.isSet(QStringLiteral("no-staging-indexes"));
     QString pk = p.isSet(QStringLiteral("packages-folder"))
                      ? QDir::toNativeSeparators(QFileInfo(p.value(QStringLiteral("packages-folder"))).absoluteFilePath())
                      : dir;
