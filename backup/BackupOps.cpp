@@ -9,7 +9,11 @@
 #include "platform/Paths.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 
 namespace BackupOps {
@@ -222,13 +226,36 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
         op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dearchiwizacja nie rozpoczęła się."));
 }
 
-void archiveBackup(TMainDm &dm, Operator &op)
+QString archiveBackup(TMainDm &dm, Operator &op)
 {
     const QString stamp = archiveStamp(Clock::now());
     const int rc = Archiver::run({QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")}, dm.Settings.DatabasePath);
     if (rc != 0)
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
     op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp));
+    return dm.Settings.DatabaseFolder + Archiver::archiveFileName(stamp);
+}
+
+QStringList archivesToDelete(const QStringList &names, int keep)
+{
+    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}\\.arj$"), QRegularExpression::CaseInsensitiveOption);
+    QStringList archives;
+    for (const QString &n : names)
+        if (stamped.match(n).hasMatch())
+            archives << n;
+    // yyMMddHH: the stamp's order is the order in time.
+    std::sort(archives.begin(), archives.end(), [](const QString &a, const QString &b) { return a.left(8) < b.left(8); });
+    return archives.size() > keep ? archives.first(archives.size() - keep) : QStringList();
+}
+
+void pruneArchives(TMainDm &dm, Operator &op, int keep)
+{
+    const QString folder = dm.Settings.DatabaseFolder;
+    for (const QString &name : archivesToDelete(QDir(folder).entryList(QDir::Files), keep)) {
+        if (!QFile::remove(folder + name))
+            throw FileError(QStringLiteral("Unable to delete %1").arg(folder + name));
+        op.message(Operator::Box::Information, QStringLiteral("Usunięto starą kopię archiwalną ") + name);
+    }
 }
 
 QString archiveStamp(const QDateTime &when)

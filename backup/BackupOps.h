@@ -38,8 +38,13 @@ void resetConnections(TMainDm &dm, Operator &op);
 void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName);
 
 // Files the backup file into the archive copy of this hour and waits for the archiver (unattended
-// runs must know); throws when the archiver fails.
-void archiveBackup(TMainDm &dm, Operator &op);
+// runs must know); throws when the archiver fails. The archive's path.
+QString archiveBackup(TMainDm &dm, Operator &op);
+// Of the names in a folder, the dated archives to delete so that the keep newest remain: only names
+// that are an archive stamp (eight digits) with the archive extension, oldest stamp first.
+QStringList archivesToDelete(const QStringList &names, int keep);
+// Deletes those in the database folder, each said to the operator; throws when one cannot be deleted.
+void pruneArchives(TMainDm &dm, Operator &op, int keep);
 
 // YYMMDDHH: the date, and the hour of the 24-hour clock.
 QString archiveStamp(const QDateTime &when);

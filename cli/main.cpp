@@ -2,6 +2,7 @@
 #include "admin/AdminOps.h"
 #include "core/MainD.h"
 #include "backup/BackupOps.h"
+#include "backup/BackupVerification.h"
 #include "cli/TerminalOperator.h"
 #include "db/Errors.h"
 #include "exchange/ExchangeOps.h"
@@ -10,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -20,28 +22,36 @@ namespace {
 
 enum Exit { Success = 0, Failure = 1, Usage = 2 };
 
+// What a command takes besides --help.
+enum Takes : unsigned {
+    Month = 1,    // --month N
+    Clear = 2,    // --clear
+    Archive = 4,  // --archive, --keep N
+    Yes = 8,      // --yes
+    Verify = 16,  // --verify
+    FileArg = 32, // [FILE]
+};
+
 struct Command {
     const char *name;
     const char *summary;
-    bool month;   // --month N
-    bool clear;   // --clear
-    bool archive; // --archive
-    bool yes;     // --yes
+    unsigned takes;
 };
 
 const Command kCommands[] = {
-    {"backup", "back up the database to bazaqk.abk under the lock flag", false, false, true, false},
-    {"restore", "restore the database from bazaqk.abk and file the backup into an archive copy", false, false, false, true},
-    {"validate", "have the server validate the database", false, false, false, false},
-    {"reset-connections", "clear the workstation state left by a hung workstation", false, false, false, false},
-    {"export", "export one month's documents and entries and the three lists", true, false, false, false},
-    {"import", "import one month's documents and entries", true, true, false, false},
-    {"check-input", "check that one month's import files are present", true, false, false, false},
-    {"export-transfers", "export the bank-transfer packages into paczki/", false, false, false, false},
-    {"stats", "database statistics", false, false, false, false},
-    {"log", "the server log", false, false, false, false},
-    {"properties", "the server's properties", false, false, false, false},
-    {"users", "the users attached to the database", false, false, false, false},
+    {"backup", "back up the database to bazaqk.abk under the lock flag", Archive | Verify},
+    {"verify-backup", "restore a backup (default bazaqk.abk) into a scratch database, check it, remove it", FileArg},
+    {"restore", "restore the database from bazaqk.abk and file the backup into an archive copy", Yes},
+    {"validate", "have the server validate the database", 0},
+    {"reset-connections", "clear the workstation state left by a hung workstation", 0},
+    {"export", "export one month's documents and entries and the three lists", Month},
+    {"import", "import one month's documents and entries", Month | Clear},
+    {"check-input", "check that one month's import files are present", Month},
+    {"export-transfers", "export the bank-transfer packages into paczki/", 0},
+    {"stats", "database statistics", 0},
+    {"log", "the server log", 0},
+    {"properties", "the server's properties", 0},
+    {"users", "the users attached to the database", 0},
 };
 
 void usage(std::FILE *f)
@@ -50,11 +60,42 @@ void usage(std::FILE *f)
     for (const Command &c : kCommands)
         std::fprintf(f, "  %-18s %s\n", c.name, c.summary);
     std::fputs("\n'qkadmin-cli COMMAND --help' describes one command.\n"
-               "Exit status: 0 success, 1 the operation failed, 2 usage error.\n",
+               "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
+               "Every run ends with one line 'qkadmin-cli: summary command=... result=... seconds=...' (and the\n"
+               "file it produced with its size), for logs and monitoring.\n",
                f);
 }
 
-int run(const QStringList &args)
+// The files a run produced, for its summary line.
+struct Produced {
+    QStringList files;
+};
+
+// One line at the end of every run: command, result, duration and what it produced.
+void printSummary(const QString &command, int rc, qint64 ms, const Produced &produced)
+{
+    const char *result = rc == Success ? "ok" : rc == Usage ? "usage" : "failed";
+    QString line = QStringLiteral("qkadmin-cli: summary command=%1 result=%2 exit=%3 seconds=%4")
+                       .arg(command.isEmpty() ? QStringLiteral("-") : command, QLatin1String(result))
+                       .arg(rc)
+                       .arg(double(ms) / 1000.0, 0, 'f', 2);
+    qint64 bytes = 0;
+    QStringList present;
+    for (const QString &f : produced.files)
+        if (QFileInfo(f).isFile()) {
+            present << f;
+            bytes += QFileInfo(f).size();
+        }
+    if (present.size() == 1)
+        line += QStringLiteral(" file=%1 bytes=%2").arg(present.first()).arg(bytes);
+    else if (present.size() > 1)
+        line += QStringLiteral(" files=%1 bytes=%2").arg(present.size()).arg(bytes);
+    std::fflush(stderr);
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+int run(const QStringList &args, QString &commandName, Produced &produced)
 {
     // Global options come before the command.
     QString settings;
@@ -87,18 +128,29 @@ int run(const QStringList &args)
         usage(stderr);
         return Usage;
     }
+    commandName = name;
+    auto takes = [&](Takes t) { return (command->takes & t) != 0; };
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("qkadmin-cli %1: %2").arg(name, QLatin1String(command->summary)));
     p.addHelpOption();
-    if (command->month)
+    if (takes(Month))
         p.addOption({QStringLiteral("month"), QStringLiteral("the month, 1 to 12"), QStringLiteral("N")});
-    if (command->clear)
+    if (takes(Clear))
         p.addOption({QStringLiteral("clear"), QStringLiteral("empty the month first (Zerowanie Danych QK)")});
-    if (command->archive)
+    if (takes(Verify))
+        p.addOption({QStringLiteral("verify"), QStringLiteral("restore the new backup into a scratch database and check it "
+                                                              "(before any archive copy)")});
+    if (takes(Archive)) {
         p.addOption({QStringLiteral("archive"), QStringLiteral("also file the backup into a dated archive copy")});
-    if (command->yes)
+        p.addOption({QStringLiteral("keep"), QStringLiteral("with --archive: keep the N newest dated archives, delete older ones"),
+                     QStringLiteral("N")});
+    }
+    if (takes(Yes))
         p.addOption({QStringLiteral("yes"), QStringLiteral("do not ask for confirmation")});
+    if (takes(FileArg))
+        p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the backup file (default bazaqk.abk in the database folder)"),
+                                QStringLiteral("[FILE]"));
     QStringList commandArgs{args[0] + QLatin1Char(' ') + name};
     commandArgs += args.mid(i + 1);
     if (!p.parse(commandArgs)) {
@@ -109,12 +161,13 @@ int run(const QStringList &args)
         std::fputs(qPrintable(p.helpText()), stdout);
         return Success;
     }
-    if (!p.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "qkadmin-cli %s: unexpected %s\n", qPrintable(name), qPrintable(p.positionalArguments().first()));
+    const QStringList positional = p.positionalArguments();
+    if (positional.size() > (takes(FileArg) ? 1 : 0)) {
+        std::fprintf(stderr, "qkadmin-cli %s: unexpected %s\n", qPrintable(name), qPrintable(positional.last()));
         return Usage;
     }
     int month = 0;
-    if (command->month) {
+    if (takes(Month)) {
         bool ok = false;
         month = p.value(QStringLiteral("month")).toInt(&ok);
         if (!ok || month < 1 || month > 12) {
@@ -122,15 +175,32 @@ int run(const QStringList &args)
             return Usage;
         }
     }
-    const bool yes = command->yes && p.isSet(QStringLiteral("yes"));
+    int keep = 0;
+    if (takes(Archive) && p.isSet(QStringLiteral("keep"))) {
+        bool ok = false;
+        keep = p.value(QStringLiteral("keep")).toInt(&ok);
+        if (!p.isSet(QStringLiteral("archive"))) {
+            std::fprintf(stderr, "qkadmin-cli %s: --keep goes with --archive\n", qPrintable(name));
+            return Usage;
+        }
+        if (!ok || keep < 1) {
+            std::fprintf(stderr, "qkadmin-cli %s: --keep takes a number of archives, 1 or more\n", qPrintable(name));
+            return Usage;
+        }
+    }
+    const bool yes = takes(Yes) && p.isSet(QStringLiteral("yes"));
 
     TerminalOperator op(stdout, stderr, yes);
     std::unique_ptr<TMainDm> dm;
     try {
         dm = std::make_unique<TMainDm>(Paths::executableFolder(), settings);
-        dm->DataModuleCreate();
-        if (dm->EmployeeTran.active())
-            dm->EmployeeTran.commit();
+        if (name == QLatin1String("verify-backup")) {
+            dm->Configure(); // the live database is neither needed nor touched
+        } else {
+            dm->DataModuleCreate();
+            if (dm->EmployeeTran.active())
+                dm->EmployeeTran.commit();
+        }
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
         return Failure;
@@ -140,11 +210,25 @@ int run(const QStringList &args)
     try {
         TMainDm &d = *dm;
         const QString c = name;
+        const QString root = d.Settings.exchangeRoot();
         if (c == QLatin1String("backup")) {
+            produced.files << d.Settings.backupFileName();
             BackupOps::backupDatabase(d, op);
-            if (p.isSet(QStringLiteral("archive")))
-                BackupOps::archiveBackup(d, op);
+            if (p.isSet(QStringLiteral("verify")) && !BackupVerification::verify(d, op, d.Settings.backupFileName())) {
+                op.error(QStringLiteral("Kopia nie przeszła sprawdzenia%1.")
+                             .arg(p.isSet(QStringLiteral("archive")) ? QStringLiteral(": kopii archiwalnej nie utworzono")
+                                                                     : QString()));
+                rc = Failure;
+            } else if (p.isSet(QStringLiteral("archive"))) {
+                produced.files << BackupOps::archiveBackup(d, op);
+                if (keep > 0)
+                    BackupOps::pruneArchives(d, op, keep);
+            }
+        } else if (c == QLatin1String("verify-backup")) {
+            const QString file = positional.isEmpty() ? d.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
+            rc = BackupVerification::verify(d, op, file) ? Success : Failure;
         } else if (c == QLatin1String("restore")) {
+            produced.files << d.Settings.fullDatabaseName();
             if (!BackupOps::restoreDatabase(d, op)) {
                 op.error(QStringLiteral("Odtwarzanie przerwane: nie potwierdzono (bez terminala potwierdza --yes)."));
                 rc = Failure;
@@ -154,12 +238,14 @@ int run(const QStringList &args)
         } else if (c == QLatin1String("reset-connections")) {
             BackupOps::resetConnections(d, op);
         } else if (c == QLatin1String("export")) {
+            produced.files = ExchangeOps::monthlyFiles(root, month);
             ExchangeOps::exportMonth(d, op, month, QString::number(Clock::now().date().year()));
         } else if (c == QLatin1String("import")) {
             rc = ExchangeOps::importMonth(d, op, month, p.isSet(QStringLiteral("clear"))) ? Success : Failure;
         } else if (c == QLatin1String("check-input")) {
             rc = ExchangeOps::checkInput(d, op, month) ? Success : Failure;
         } else if (c == QLatin1String("export-transfers")) {
+            produced.files = ExchangeOps::transferFiles(d.settingsFolder());
             ExchangeOps::exportTransfers(d, op, d.settingsFolder());
         } else if (c == QLatin1String("stats")) {
             AdminOps::statistics(d, op);
@@ -195,10 +281,18 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin-cli"));
+    QElapsedTimer clock;
+    clock.start();
+    QString command;
+    Produced produced;
+    int rc = Failure;
     try {
-        return run(app.arguments());
+        rc = run(app.arguments(), command, produced);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qkadmin-cli: %s\n", e.what());
-        return Failure;
     }
+    const QStringList args = app.arguments();
+    if (!args.contains(QStringLiteral("--help")) && !args.contains(QStringLiteral("-h")))
+        printSummary(command, rc, clock.elapsed(), produced);
+    return rc;
 }

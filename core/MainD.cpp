@@ -132,6 +132,12 @@ void TMainDm::PrepareService(Service &service)
 
 void TMainDm::DataModuleCreate()
 {
+    Configure();
+    IBQuery2.open(); // attaches and starts the transaction; the first activation ends it
+}
+
+void TMainDm::Configure()
+{
     ReadSettings();
     Settings.DatabaseFileName = QStringLiteral("bazaqk.adb");
     Settings.DatabaseFolder = Settings.DatabasePath + Paths::separator();
@@ -162,7 +168,6 @@ void TMainDm::DataModuleCreate()
 
     IBQuery2.database()->setDatabaseName(db);
     EmployeeDb.params = connectionParams(Settings.ProtocolLetter, db);
-    IBQuery2.open(); // attaches and starts the transaction; the first activation ends it
 }
 
 void TMainDm::writeKey(const QString &key, const QString &value)

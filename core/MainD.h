@@ -64,6 +64,8 @@ public:
     void ReadSettings();
     // The start-up set-up; a failure leaves the remaining steps undone and propagates.
     void DataModuleCreate();
+    // The set-up without the first connection: settings, services and the connection's parameters.
+    void Configure();
     void PrepareService(Service &service);
     void WriteSettings(const QString &path, const QString &server, const QString &protocol, const QString &shadow);
     void WriteD1(const QString &value);

@@ -368,11 +368,17 @@ bool checkInput(TMainDm &dm, Operator &op, int month)
     return QFileInfo::exists(d) && QFileInfo::exists(z);
 }
 
+QStringList transferFiles(const QString &folder)
+{
+    const QString paczki = folder + QStringLiteral("paczki") + Paths::separator();
+    return {paczki + QStringLiteral("PACZKA.TXT"), paczki + QStringLiteral("PACZKAP.TXT")};
+}
+
 void exportTransfers(TMainDm &dm, Operator &op, const QString &folder)
 {
-    const QString sep = Paths::separator();
-    const QString packages = folder + QStringLiteral("paczki") + sep + QStringLiteral("PACZKA.TXT");
-    const QString transfers = folder + QStringLiteral("paczki") + sep + QStringLiteral("PACZKAP.TXT");
+    const QStringList files = transferFiles(folder);
+    const QString &packages = files[0];
+    const QString &transfers = files[1];
     writeFile(op, dm.IBQuery6, QStringLiteral("Label59"), QStringLiteral("ProgressBar3"), packages,
               QStringLiteral("select * from PACZKA order by KOD"), ExchangeLayouts::packages());
     writeFile(op, dm.IBQuery6, QStringLiteral("Label59"), QStringLiteral("ProgressBar3"), transfers,

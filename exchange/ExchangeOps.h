@@ -24,6 +24,8 @@ bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth);
 bool checkInput(TMainDm &dm, Operator &op, int month);
 // Into folder + "paczki" (folder: the executable's, ending with the separator).
 void exportTransfers(TMainDm &dm, Operator &op, const QString &folder);
+// The package and transfers files exportTransfers writes.
+QStringList transferFiles(const QString &folder);
 
 // The activity bar's next value: one step per row, back to 1 after 100.
 inline int nextActivity(int counter)

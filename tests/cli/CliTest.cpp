@@ -2,6 +2,7 @@
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
+#include "backup/BackupOps.h"
 #include "exchange/ExchangeOps.h"
 
 #include <QDir>
@@ -39,13 +40,130 @@ CliRun cli(const QStringList &args, const QString &settings = QString(), const Q
 }
 
 // setup.ini for the command line, naming the database folder.
-QString settingsFor(const QString &folder)
+QString settingsFor(const QString &folder, const QString &protocol = QStringLiteral("T"))
 {
     const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
     IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
-    IniFile::writeString(ini, "Ogolne", "protokol", "T");
+    IniFile::writeString(ini, "Ogolne", "protokol", protocol);
     return ini;
 }
+
+// The last line of a run's output: its summary.
+QString summaryOf(const CliRun &r)
+{
+    const QStringList lines = r.out.trimmed().split(QLatin1Char('\n'));
+    return lines.last();
+}
+
+QStringList scratchFiles(const QString &folder)
+{
+    return QDir(folder).entryList({"qkverify-*"}, QDir::Files);
+}
+
+// Backs up, verifies the good backup, then a truncated one, a file that is no backup and a missing one.
+void verifyBackups(const QString &folder, const QString &protocol)
+{
+    const QString ini = settingsFor(folder, protocol);
+    const CliRun backup = cli({"backup", "--verify"}, ini);
+    ASSERT_EQ(backup.exitCode, 0) << backup.err.toStdString();
+    EXPECT_TRUE(backup.out.contains(QStringLiteral("Sprawdzenie bazy próbnej: OK\n")));
+    const QByteArray live = TestFiles::read(folder + "bazaqk.adb");
+
+    const CliRun good = cli({"verify-backup"}, ini);
+    ASSERT_EQ(good.exitCode, 0) << good.out.toStdString() << good.err.toStdString();
+    const QStringList lines = good.out.trimmed().split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 6);
+    EXPECT_TRUE(lines[0].startsWith("Plik kopii: " + folder + "bazaqk.abk, "));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("Odtworzenie do bazy próbnej qkverify-")));
+    EXPECT_EQ(lines[2], QStringLiteral("Sprawdzenie bazy próbnej: OK"));
+    EXPECT_EQ(lines[3], QStringLiteral("Wiersz kontrolny FJ_BAZA (LP = 1): OK"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("FJ_DOK3: %1 wierszy").arg(TestDb::Spec::smallScale().documentsPerMonth)));
+    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("Baza próbna usunięta"));
+    EXPECT_TRUE(summaryOf(good).startsWith(QStringLiteral("qkadmin-cli: summary command=verify-backup result=ok exit=0 ")));
+    EXPECT_EQ(scratchFiles(folder), QStringList());
+
+    const QByteArray whole = TestFiles::read(folder + "bazaqk.abk");
+    TestFiles::write(folder + "obciety.abk", whole.left(whole.size() / 3));
+    TestFiles::write(folder + "tekst.abk", "to nie jest kopia");
+    for (const QString &bad : {folder + "obciety.abk", folder + "tekst.abk", folder + "brak.abk"}) {
+        const CliRun r = cli({"verify-backup", bad}, ini);
+        EXPECT_EQ(r.exitCode, 1) << bad.toStdString() << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral("BŁĄD: "))) << r.out.toStdString();
+        EXPECT_TRUE(summaryOf(r).contains(QStringLiteral(" result=failed exit=1 ")));
+        EXPECT_EQ(scratchFiles(folder), QStringList()) << bad.toStdString();
+    }
+    EXPECT_EQ(TestFiles::read(folder + "bazaqk.adb"), live); // the live database untouched
+}
+
+} // namespace
+
+TEST(UnattendedBackup, VerificationOnTheServer)
+{
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    verifyBackups(m.folder, QStringLiteral("T"));
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+}
+
+TEST(UnattendedBackup, VerificationEmbedded)
+{
+    verifyBackups(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+}
+
+TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
+{
+    EXPECT_EQ(BackupOps::archivesToDelete({"26120902.arj", "bazaqk.abk", "26120901.arj", "25010101.ARJ", "2612090.arj",
+                                           "261209011.arj", "26120903.arj.bak", "x6120901.arj", "26120904.arj"},
+                                          2),
+              QStringList({"25010101.ARJ", "26120901.arj"}));
+    EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 2), QStringList());
+    EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 5), QStringList());
+
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    const QString ini = settingsFor(m.folder);
+    const QStringList others{"notatki.arj", "1001010.arj", "100101011.arj", "10010101.txt", "kopia 10010101.arj"};
+    for (const QString &f : QStringList{"10010101.arj", "10010102.arj", "10010103.arj"} + others)
+        TestFiles::write(m.folder + f, "x");
+    const CliRun r = cli({"backup", "--archive", "--keep", "2"}, ini);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList stamped = QDir(m.folder).entryList({"????????.arj"}, QDir::Files);
+    ASSERT_EQ(stamped.size(), 2);
+    EXPECT_EQ(stamped[0], QStringLiteral("10010103.arj"));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Usunięto starą kopię archiwalną 10010101.arj")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Usunięto starą kopię archiwalną 10010102.arj")));
+    for (const QString &f : others)
+        EXPECT_TRUE(QFileInfo::exists(m.folder + f)) << f.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(m.folder + "bazaqk.abk"));
+    // The summary names the backup and the archive it produced, with their size.
+    const QString summary = summaryOf(r);
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("qkadmin-cli: summary command=backup result=ok exit=0 seconds=")));
+    const qint64 bytes = QFileInfo(m.folder + "bazaqk.abk").size() + QFileInfo(m.folder + stamped[1]).size();
+    EXPECT_TRUE(summary.endsWith(QStringLiteral(" files=2 bytes=%1").arg(bytes))) << summary.toStdString();
+
+    const CliRun keepAlone = cli({"backup", "--keep", "2"}, ini);
+    EXPECT_EQ(keepAlone.exitCode, 2);
+    EXPECT_TRUE(keepAlone.err.contains(QStringLiteral("--keep goes with --archive")));
+    EXPECT_EQ(cli({"backup", "--archive", "--keep", "0"}, ini).exitCode, 2);
+    EXPECT_EQ(cli({"verify-backup", "a.abk", "b.abk"}, ini).exitCode, 2);
+    EXPECT_EQ(QDir(m.folder).entryList({"????????.arj"}, QDir::Files).size(), 2); // usage errors change nothing
+}
+
+TEST(UnattendedBackup, AFailedVerificationMakesNoArchive)
+{
+    TestModule m;
+    m.started();
+    m.exec("delete from FJ_BAZA"); // a backup that restores, but without its control row
+    m.dm->shutDown();
+    const CliRun r = cli({"backup", "--verify", "--archive"}, settingsFor(m.folder));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Kopia nie przeszła sprawdzenia: kopii archiwalnej nie utworzono.")));
+    EXPECT_EQ(QDir(m.folder).entryList({"*.arj"}, QDir::Files), QStringList());
+}
+
+namespace {
 
 } // namespace
 

@@ -1,0 +1,160 @@
+#include "backup/BackupVerification.h"
+
+#include "core/MainD.h"
+#include "core/Operator.h"
+#include "core/ServiceRun.h"
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+namespace BackupVerification {
+
+namespace {
+
+// The scratch database goes however the verification ends; its connection and services first.
+class ScratchCleanUp {
+public:
+    ScratchCleanUp(Database &db, const QString &file) : m_db(db), m_file(file) {}
+    ~ScratchCleanUp() { removed(); }
+    bool removed()
+    {
+        if (m_done)
+            return m_ok;
+        m_done = true;
+        try {
+            m_db.close();
+        } catch (...) {
+        }
+        m_ok = !QFileInfo::exists(m_file) || QFile::remove(m_file);
+        return m_ok;
+    }
+
+private:
+    Database &m_db;
+    QString m_file;
+    bool m_done = false;
+    bool m_ok = false;
+};
+
+} // namespace
+
+QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid)
+{
+    return databaseFolder + QStringLiteral("qkverify-%1-%2.adb").arg(stamp).arg(pid);
+}
+
+bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString &memo)
+{
+    auto line = [&](const QString &text) {
+        op.appendLine(memo, text);
+        op.processEvents();
+    };
+    auto failed = [&](const QString &what, const std::exception &e) {
+        line(QStringLiteral("BŁĄD: %1: %2").arg(what, QString::fromUtf8(e.what())));
+        return false;
+    };
+
+    const QFileInfo backup(backupFile);
+    if (!backup.isFile()) {
+        line(QStringLiteral("BŁĄD: brak pliku kopii %1").arg(backupFile));
+        return false;
+    }
+    line(QStringLiteral("Plik kopii: %1, %2 bajtów, z dnia %3")
+             .arg(backupFile)
+             .arg(backup.size())
+             .arg(backup.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+
+    const QString scratch = scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
+                                        QCoreApplication::applicationPid());
+    Database db;
+    Transaction tr(&db);
+    db.defaultTransaction = &tr;
+    db.setDatabaseName(scratch);
+    db.params = TMainDm::connectionParams(dm.Settings.ProtocolLetter, scratch);
+    db.loginPrompt = false;
+    ScratchCleanUp cleanUp(db, scratch);
+
+    try {
+        RestoreService restore(QStringLiteral("VerifyRestore"));
+        dm.PrepareService(restore);
+        restore.options = Spb::ResCreate; // a new file: never a replace
+        // Verbose: the output runs until the restore has ended, and its failure comes with it (a
+        // quiet restore says nothing and would still be running).
+        restore.verbose = true;
+        restore.databaseNames = {scratch};
+        restore.backupFiles = {backupFile};
+        DetachOnExit detach(restore);
+        restore.attach();
+        restore.serviceStart();
+        bool finished = false;
+        while (!restore.eof())
+            if (restore.nextLine().contains(QLatin1String("finishing, closing, and going home")))
+                finished = true;
+        restore.waitWhileRunning(10);
+        // A truncated file ends the restore quietly, without an error, as if the next volume were
+        // awaited: only the restore's closing line tells a whole backup from a part of one.
+        if (!finished) {
+            line(QStringLiteral("BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
+            return false;
+        }
+        line(QStringLiteral("Odtworzenie do bazy próbnej %1: OK").arg(QFileInfo(scratch).fileName()));
+    } catch (const std::exception &e) {
+        return failed(QStringLiteral("odtworzenie z kopii"), e);
+    }
+
+    try {
+        ValidationService validate(QStringLiteral("VerifyValidate"));
+        dm.PrepareService(validate);
+        validate.databaseName = scratch;
+        validate.validateDb = true;
+        validate.validateFull = true;
+        DetachOnExit detach(validate);
+        validate.attach();
+        validate.serviceStart();
+        validate.waitWhileRunning(10);
+        line(QStringLiteral("Sprawdzenie bazy próbnej: OK"));
+    } catch (const std::exception &e) {
+        return failed(QStringLiteral("sprawdzenie bazy próbnej"), e);
+    }
+
+    try {
+        Query q(QStringLiteral("VerifyQuery"), &db, &tr);
+        q.setSql(QStringLiteral("select count(*) from FJ_BAZA where LP = 1"));
+        q.open();
+        const bool controlRow = q.field(0).asInteger() == 1;
+        q.close();
+        if (!controlRow) {
+            line(QStringLiteral("BŁĄD: brak wiersza kontrolnego FJ_BAZA (LP = 1)"));
+            return false;
+        }
+        line(QStringLiteral("Wiersz kontrolny FJ_BAZA (LP = 1): OK"));
+        QStringList tables;
+        q.setSql(QStringLiteral("select trim(RDB$RELATION_NAME) from RDB$RELATIONS where RDB$RELATION_NAME starting with 'FJ_DOK'"));
+        for (q.open(); !q.eof(); q.next())
+            tables << q.field(0).asString();
+        q.close();
+        for (int m = 1; m <= 12; ++m) {
+            const QString table = QStringLiteral("FJ_DOK%1").arg(m);
+            if (!tables.contains(table))
+                continue;
+            q.setSql(QStringLiteral("select count(*) from ") + table);
+            q.open();
+            line(QStringLiteral("%1: %2 wierszy").arg(table).arg(q.field(0).asString()));
+            q.close();
+        }
+        tr.commit();
+    } catch (const std::exception &e) {
+        return failed(QStringLiteral("odczyt bazy próbnej"), e);
+    }
+
+    if (!cleanUp.removed()) {
+        line(QStringLiteral("BŁĄD: nie można usunąć bazy próbnej %1").arg(scratch));
+        return false;
+    }
+    line(QStringLiteral("Baza próbna usunięta"));
+    return true;
+}
+
+} // namespace BackupVerification

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class Operator;
+class TMainDm;
+
+// Proves that a backup file restores: a backup that was never restored is a hope, not a backup.
+namespace BackupVerification {
+
+// Restores backupFile through the restore service into a scratch database beside the live one (never
+// over it, never touching the lock flag), validates the scratch database, reads its control row and
+// counts the rows of the monthly document tables it has, then removes it, also when a step fails.
+// Each check is one line of memo; true only when every check succeeded.
+bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString &memo = QStringLiteral("BuMemo"));
+
+// The scratch database's name for a verification started at stamp by process pid.
+QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid);
+
+} // namespace BackupVerification
