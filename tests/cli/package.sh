@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a configured build tree and checks what it holds and what it needs:
+#   package.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package: $*" >&2; exit 1; }
+
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >cpack.log 2>&1) || { cat "$work/cpack.log"; fail "cpack failed"; }
+deb=$(ls "$work"/qkadmin_*.deb)
+
+# The files: the programs in their home, linked into the binary path, the desktop entry, its icon,
+# the manual page and the nightly backup units.
+dpkg-deb -c "$deb" | awk '{print $6 ($7 ? " " $7 " " $8 : "")}' | sed 's|^\./|/|' >"$work/files"
+for f in /opt/qkadmin/qkadmin /opt/qkadmin/qkadmin-cli /usr/share/applications/qkadmin.desktop \
+         /usr/share/icons/hicolor/scalable/apps/qkadmin.svg /usr/share/man/man1/qkadmin-cli.1 \
+         /lib/systemd/system/qkadmin-backup.service /lib/systemd/system/qkadmin-backup.timer \
+         "/usr/bin/qkadmin -> ../../opt/qkadmin/qkadmin" "/usr/bin/qkadmin-cli -> ../../opt/qkadmin/qkadmin-cli"; do
+    grep -qxF "$f" "$work/files" || fail "missing $f"
+done
+if grep -E 'test_|qksampledb|qkbench|fuzz_' "$work/files"; then fail "a test or tool program in the package"; fi
+
+# The dependencies: every library the programs link directly comes from a package named there, and the
+# client library and the archiver, which are loaded and started at run time, are named too.
+depends=$(dpkg-deb -f "$deb" Depends)
+dpkg-deb -x "$deb" "$work/root"
+names=$(tr ',' '\n' <<<"$depends" | awk '{print $1}')
+named() { grep -qxF "$1" <<<"$names"; }
+for p in libfbclient2 arj libqt6widgets6 qt6-qpa-plugins; do named "$p" || fail "Depends lacks $p: $depends"; done
+for program in qkadmin qkadmin-cli; do
+    ! ldd "$work/root/opt/qkadmin/$program" | grep -q 'not found' || fail "$program: a library is not found"
+    for needed in $(readelf -d "$work/root/opt/qkadmin/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+        lib=$(ldd "$work/root/opt/qkadmin/$program" | awk -v n="$needed" '$1 == n {print $3}')
+        [ -n "$lib" ] || fail "$program: $needed is not found"
+        package=$(dpkg -S "$(readlink -f "$lib")" 2>/dev/null | head -1 | cut -d: -f1) ||
+            package=$(dpkg -S "$lib" 2>/dev/null | head -1 | cut -d: -f1) || true
+        [ -n "$package" ] || fail "$program: $lib belongs to no package"
+        named "$package" || fail "$program needs $lib of $package, which Depends does not name: $depends"
+    done
+done
+# The programs start from where the package puts them (stripped, outside the build tree).
+"$work/root/usr/bin/qkadmin-cli" --help >/dev/null || fail "qkadmin-cli --help failed"
+grep -q '^Exec=qkadmin$' "$work/root/usr/share/applications/qkadmin.desktop" || fail "the desktop entry does not start qkadmin"
+grep -q 'ExecStart=/usr/bin/qkadmin-cli backup --verify --archive --keep 14' \
+    "$work/root/lib/systemd/system/qkadmin-backup.service" || fail "the backup service runs something else"
+echo "package: $(basename "$deb"): files and dependencies as expected"
