@@ -436,7 +436,8 @@ bool Query::fetchRow()
         return false;
     }
     m_db->check(status);
-    m_rows.append(m_rowBuffer.constData());
+    if (!forwardOnly)
+        m_rows.append(m_rowBuffer.constData());
     return true;
 }
 
@@ -444,7 +445,9 @@ void Query::first()
 {
     if (!m_open)
         return;
-    if (m_rows.empty() && !fetchRow()) {
+    if (forwardOnly && m_current >= 0)
+        return; // the rows already passed are gone
+    if ((forwardOnly || m_rows.empty()) && !fetchRow()) {
         m_current = -1;
         m_eof = true;
         return;
@@ -457,6 +460,13 @@ void Query::next()
 {
     if (!m_open || m_eof)
         return;
+    if (forwardOnly) {
+        if (fetchRow())
+            ++m_current;
+        else
+            m_eof = true;
+        return;
+    }
     if (m_current + 1 < qsizetype(m_rows.size()) || fetchRow()) {
         ++m_current;
         return;
@@ -466,6 +476,8 @@ void Query::next()
 
 const char *Query::currentRow() const
 {
+    if (forwardOnly)
+        return m_open && m_current >= 0 && !m_eof ? m_rowBuffer.constData() : nullptr;
     if (!m_open || m_current < 0 || m_current >= qsizetype(m_rows.size()))
         return nullptr;
     return m_rows.at(m_current);
@@ -477,7 +489,7 @@ bool Query::locate(const QString &keyFields, const QVariantList &values, bool ca
     std::vector<int> cols;
     for (const QString &k : keys)
         cols.push_back(fieldByName(k.trimmed()).m_column);
-    if (!m_open)
+    if (!m_open || forwardOnly)
         return false;
     for (qsizetype r = 0;; ++r) {
         if (r >= qsizetype(m_rows.size()) && !fetchRow())

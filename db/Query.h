@@ -64,6 +64,9 @@ public:
     Database *database() const { return m_db; }
     void setDatabase(Database *db);
     Transaction *transaction = nullptr;
+    // Rows are read once, front to back, and not kept: only the current row is in memory (a file
+    // export of a whole month). first() then serves only before the first next(); locate() not at all.
+    bool forwardOnly = false;
 
     // The statement text as lines, joined with line breaks. Any change closes the object; a
     // different text discards its preparation.
@@ -116,6 +119,11 @@ public:
         double real = 0;
         QDateTime dateTime;
     };
+
+    // The current row's buffer as the client library filled it, and how each column lies in it:
+    // for code that reads many rows without converting each value (nullptr with no current row).
+    const char *rowData() const { return currentRow(); }
+    const ColumnInfo &columnInfo(int index) const { return m_columns[size_t(index)]; }
 
 private:
     friend class Field;

@@ -57,6 +57,20 @@ QString textOf(const char *cell, const Query::ColumnInfo &c)
     return AnsiCodec::decode(cell, c.length);
 }
 
+} // namespace
+
+QByteArrayView SqlValue::textBytes(const char *row, const Query::ColumnInfo &c)
+{
+    if (isNull(row, c))
+        return {};
+    const char *cell = row + c.offset;
+    if (c.type == SQL_VARYING)
+        return QByteArrayView(cell + 2, std::min<int>(load<quint16>(cell), c.length));
+    return QByteArrayView(cell, c.length);
+}
+
+namespace {
+
 QDateTime dateTimeOf(const char *cell, short type)
 {
     switch (type) {

@@ -11,6 +11,9 @@ namespace SqlValue {
 
 bool isNull(const char *row, const Query::ColumnInfo &c);
 QString toString(const char *row, const Query::ColumnInfo &c);
+// A text column's bytes as the engine gave them (CHAR padded), nothing for NULL; only for SQL_TEXT and
+// SQL_VARYING columns.
+QByteArrayView textBytes(const char *row, const Query::ColumnInfo &c);
 qint64 toInteger(const char *row, const Query::ColumnInfo &c);
 double toFloat(const char *row, const Query::ColumnInfo &c);
 QDateTime toDateTime(const char *row, const Query::ColumnInfo &c);

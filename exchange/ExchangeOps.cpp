@@ -33,6 +33,16 @@ void writeFile(Operator &op, Query &q, const QString &status, const QString &bar
 {
     op.setLabel(status, QStringLiteral("tworzenie pliku ") + path);
     op.processEvents();
+    // A month's rows pass once from the server to the file: none is kept.
+    struct ForwardOnly {
+        Query &q;
+        explicit ForwardOnly(Query &query) : q(query) { q.forwardOnly = true; }
+        ~ForwardOnly()
+        {
+            q.close();
+            q.forwardOnly = false;
+        }
+    } forward(q);
     openOn(q, sql);
     ExchangeWriter writer(path, layout, Clock::now().date());
     op.setProgress(bar, 0);

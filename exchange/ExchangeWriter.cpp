@@ -9,9 +9,21 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <charconv>
 #include <vector>
 
 using ExchangeLayouts::Rule;
+
+// How one field of every record is made, decided once per file from the layout and the columns the
+// server described. The common cases work on the row's bytes and numbers directly; the rest go the
+// general way, through formatField, and give the same bytes.
+struct ExchangeWriter::FieldPlan {
+    enum class Way { General, Text, TextTrimmed, Float, Integer, Date, Constant } way = Way::General;
+    const ExchangeLayouts::Field *field = nullptr;
+    int column = -1;
+    const Query::ColumnInfo *info = nullptr;
+};
+
 
 namespace {
 
@@ -33,6 +45,40 @@ ExchangeWriter::FileFactory &fileFactory()
 {
     static ExchangeWriter::FileFactory f;
     return f;
+}
+
+ExchangeWriter::FieldPlan::Way fastWay(const ExchangeLayouts::Field &f, const Query::ColumnInfo *c)
+{
+    using W = ExchangeWriter::FieldPlan::Way;
+    const bool text = c && (c->type == SQL_TEXT || c->type == SQL_VARYING);
+    const bool date = c && (c->type == SQL_TYPE_DATE || c->type == SQL_TIMESTAMP);
+    switch (f.rule) {
+    case Rule::Text:
+        return text ? W::Text : W::General;
+    case Rule::TextTrimmed:
+        return text ? W::TextTrimmed : W::General;
+    case Rule::Number:
+    case Rule::EntryNumber:
+    case Rule::Amount:
+        return c ? W::Float : W::General;
+    case Rule::Integer:
+        return c ? W::Integer : W::General;
+    case Rule::Date:
+        return date ? W::Date : W::General;
+    case Rule::Constant:
+        return W::Constant;
+    case Rule::OpeningDate:
+        return W::General;
+    }
+    return W::General;
+}
+
+void appendDigits(QByteArray &out, int value, int digits)
+{
+    char d[8];
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+        d[i] = char('0' + value % 10);
+    out.append(d, digits);
 }
 
 } // namespace
@@ -96,33 +142,95 @@ QString ExchangeWriter::formatField(const Query &q, int column, const ExchangeLa
     return FitField(v, f.width);
 }
 
+void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan) const
+{
+    using W = FieldPlan::Way;
+    const char *row = query.rowData();
+    for (const FieldPlan &p : plan) {
+        const ExchangeLayouts::Field &f = *p.field;
+        switch (p.way) {
+        case W::Text:
+            AppendFitted(out, SqlValue::textBytes(row, *p.info), f.width);
+            break;
+        case W::TextTrimmed:
+            AppendFitted(out, TrimmedBytes(SqlValue::textBytes(row, *p.info)), f.width);
+            break;
+        case W::Float: {
+            double v = SqlValue::toFloat(row, *p.info);
+            if (f.rule == Rule::EntryNumber)
+                v += 100000;
+            else if (f.rule == Rule::Amount)
+                v = RoundCents(v);
+            char digits[32];
+            const int n = FloatChars(v, digits);
+            if (n > f.width)
+                tooLong(m_path, f, QString::fromLatin1(digits, n));
+            AppendFitted(out, QByteArrayView(digits, n), f.width);
+            break;
+        }
+        case W::Integer: {
+            char digits[24];
+            const auto r = std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *p.info));
+            const int n = int(r.ptr - digits);
+            if (n > f.width)
+                tooLong(m_path, f, QString::fromLatin1(digits, n));
+            AppendFitted(out, QByteArrayView(digits, n), f.width);
+            break;
+        }
+        case W::Date: {
+            // NULL is the date-time 0, as the database layer reads it.
+            const QDate d = SqlValue::isNull(row, *p.info) ? QDate(1899, 12, 30) : SqlValue::toDateTime(row, *p.info).date();
+            if (d.year() < 0 || d.year() > 9999 || f.width < 10) {
+                out.append(AnsiCodec::encode(formatField(query, p.column, f, m_today, m_path)));
+                break;
+            }
+            const qsizetype start = out.size();
+            appendDigits(out, d.year(), 4);
+            out.append('-');
+            appendDigits(out, d.month(), 2);
+            out.append('-');
+            appendDigits(out, d.day(), 2);
+            out.append(f.width - (out.size() - start), ' ');
+            break;
+        }
+        case W::Constant:
+            AppendFitted(out, QByteArrayView(f.column), f.width);
+            break;
+        case W::General:
+            out.append(AnsiCodec::encode(formatField(query, p.column, f, m_today, m_path)));
+            break;
+        }
+    }
+    out.append("\r\n", 2);
+}
+
 int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow)
 {
-    // Columns are found once per file, not per row.
-    std::vector<int> columns;
+    // Columns and the way of each field are found once per file, not per row.
+    std::vector<FieldPlan> plan;
     for (const auto &f : m_layout.fields) {
-        if (f.rule == Rule::Constant) {
-            columns.push_back(-1);
-            continue;
+        FieldPlan p;
+        p.field = &f;
+        if (f.rule != Rule::Constant) {
+            p.column = query.fieldIndex(QString::fromLatin1(f.column));
+            p.info = &query.columnInfo(p.column);
         }
-        columns.push_back(query.fieldIndex(QString::fromLatin1(f.column)));
+        p.way = fastWay(f, p.info);
+        plan.push_back(p);
     }
 
     std::unique_ptr<QSaveFile> owned = fileFactory() ? fileFactory()(m_path) : std::make_unique<QSaveFile>(m_path);
     QSaveFile &file = *owned;
     if (!file.open(QIODevice::WriteOnly))
         ioError(m_path, file.errorString());
+    // Records go into one reusable buffer, written out a block at a time.
+    constexpr qsizetype kBlock = 1 << 16;
     QByteArray buffer;
-    buffer.reserve(1 << 16);
+    buffer.reserve(kBlock + m_layout.recordLength());
     int rows = 0;
     while (!query.eof()) {
-        QString record;
-        record.reserve(m_layout.recordLength());
-        for (size_t i = 0; i < m_layout.fields.size(); ++i)
-            record += formatField(query, columns[i], m_layout.fields[i], m_today, m_path);
-        record += QStringLiteral("\r\n");
-        buffer += AnsiCodec::encode(record);
-        if (buffer.size() >= (1 << 16)) {
+        appendRecord(buffer, query, plan);
+        if (buffer.size() >= kBlock) {
             if (file.write(buffer) != buffer.size())
                 ioError(m_path, file.errorString());
             buffer.clear();

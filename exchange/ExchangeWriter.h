@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QSaveFile;
 class Query;
@@ -32,7 +33,10 @@ public:
     using FileFactory = std::function<std::unique_ptr<QSaveFile>(const QString &path)>;
     static void setFileFactory(FileFactory factory);
 
+    struct FieldPlan;
+
 private:
+    void appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan) const;
     QString m_path;
     const ExchangeLayouts::Layout &m_layout;
     QDate m_today;

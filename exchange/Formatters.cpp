@@ -1,5 +1,7 @@
 #include "exchange/Formatters.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 QString MonthName(int n)
@@ -43,4 +45,35 @@ QString SpaceString(int n)
 QString FitField(const QString &value, int width)
 {
     return (value + SpaceString(width)).left(width);
+}
+
+int FloatChars(double v, char *out)
+{
+    if (v == 0) { // also -0
+        out[0] = '0';
+        return 1;
+    }
+    const auto r = std::to_chars(out, out + 32, v, std::chars_format::general, 15);
+    return int(r.ptr - out);
+}
+
+QByteArrayView TrimmedBytes(QByteArrayView bytes)
+{
+    auto blank = [](char c) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u == 0x20 || (u >= 0x09 && u <= 0x0D) || u == 0xA0;
+    };
+    qsizetype begin = 0, end = bytes.size();
+    while (begin < end && blank(bytes[begin]))
+        ++begin;
+    while (end > begin && blank(bytes[end - 1]))
+        --end;
+    return bytes.sliced(begin, end - begin);
+}
+
+void AppendFitted(QByteArray &out, QByteArrayView bytes, int width)
+{
+    const qsizetype n = std::min<qsizetype>(bytes.size(), width);
+    out.append(bytes.first(n));
+    out.append(width - n, ' ');
 }

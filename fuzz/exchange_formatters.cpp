@@ -1,7 +1,9 @@
 // The exchange formatters and the record check of import files.
 #include "db/Errors.h"
 #include "exchange/ExchangeLayouts.h"
+#include "db/SqlValue.h"
 #include "exchange/Formatters.h"
+#include "platform/AnsiCodec.h"
 
 #include <cmath>
 #include <cstdint>
@@ -21,6 +23,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (std::isfinite(x) && std::fabs(x) < 1e13) {
         const double r = RoundCents(x);
         if (!std::isfinite(r) || std::fabs(r - x) > 0.0051)
+            std::abort();
+    }
+    // The export's byte-level formatting gives exactly what the text formatting gave.
+    {
+        char digits[32];
+        for (const double v : {x, RoundCents(x), x + 100000}) {
+            if (!std::isfinite(v))
+                continue;
+            const int len = FloatChars(v, digits);
+            if (QByteArray(digits, len) != SqlValue::formatFloat(v).toLatin1())
+                std::abort();
+        }
+        const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+        if (TrimmedBytes(bytes).toByteArray() != AnsiCodec::encode(AnsiCodec::decode(bytes).trimmed()))
+            std::abort();
+        const int width = int(size % 300);
+        QByteArray fitted;
+        AppendFitted(fitted, bytes, width);
+        if (fitted != AnsiCodec::encode(FitField(AnsiCodec::decode(bytes), width)))
             std::abort();
     }
     const QString name = MonthName(n);

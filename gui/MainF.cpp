@@ -462,7 +462,11 @@ bool TMainForm::confirm(const QString &text)
 
 template <typename T> T *TMainForm::named(const QString &name) const
 {
-    auto *w = findChild<T *>(name);
+    // Found once: the export and the import set their activity bar for every row.
+    QWidget *&known = m_named[name];
+    if (!qobject_cast<T *>(known))
+        known = findChild<T *>(name);
+    auto *w = qobject_cast<T *>(known);
     // An operation naming a control the window does not have is a programming error: a typo would
     // otherwise show nothing.
     Q_ASSERT_X(w, "TMainForm", qPrintable(QStringLiteral("no control %1 of that kind").arg(name)));

@@ -5,6 +5,7 @@
 #include "core/Operator.h"
 #include "users/UserAccounts.h"
 
+#include <QHash>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -286,4 +287,5 @@ private:
     bool m_busy = false;
     int m_activationDepth = 0;
     QString m_chosenArchive; // the open dialog's file name: kept after a cancel
+    mutable QHash<QString, QWidget *> m_named; // the controls operations name, as found
 };

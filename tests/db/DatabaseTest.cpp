@@ -316,3 +316,35 @@ TEST(DatabaseInfo, UserNamesListEveryAttachment)
     b.db.close();
     EXPECT_EQ(messageOf<LayerError>([&] { info.userNames(); }), QStringLiteral("Cannot perform operation -- DB is not open"));
 }
+
+TEST(Statement, ForwardOnlyReadsTheSameRowsWithoutKeepingThem)
+{
+    Session s(sharedFolder());
+    const QString sql = QStringLiteral("select NUMEWI, K_NAZ, DOKDAT from FJ_DOK3 order by NUMEWI");
+    QStringList cached, forward;
+    s.q.setSql(sql);
+    for (s.q.open(); !s.q.eof(); s.q.next())
+        cached << s.q.field(0).asString() + '|' + s.q.field(1).asString() + '|' + s.q.field(2).asString();
+    s.q.close();
+    ASSERT_GT(cached.size(), 2);
+
+    s.q.forwardOnly = true;
+    s.q.open();
+    const char *row = s.q.rowData();
+    ASSERT_NE(row, nullptr);
+    for (; !s.q.eof(); s.q.next()) {
+        EXPECT_EQ(s.q.rowData(), row); // one buffer, refilled by each fetch
+        forward << s.q.field(0).asString() + '|' + s.q.field(1).asString() + '|' + s.q.field(2).asString();
+    }
+    EXPECT_EQ(forward, cached);
+    EXPECT_EQ(s.q.rowData(), nullptr); // past the end there is no row
+    EXPECT_TRUE(s.q.field(0).isNull());
+    s.q.first(); // the rows already passed are gone
+    EXPECT_TRUE(s.q.eof());
+    s.q.close();
+    s.q.open();
+    EXPECT_FALSE(s.q.locate(QStringLiteral("NUMEWI"), {cached.last().section('|', 0, 0).toInt()}, false));
+    s.q.close();
+    s.q.forwardOnly = false;
+    s.db.close();
+}

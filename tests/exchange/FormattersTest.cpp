@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "db/SqlValue.h"
+#include "platform/AnsiCodec.h"
+
 #include <cmath>
+#include <random>
 
 TEST(Formatters, MonthNamesAndDigits)
 {
@@ -62,4 +66,39 @@ TEST(Layouts, RecordLengthsAndActivityBar)
     EXPECT_EQ(ExchangeOps::nextActivity(100), 1);
     EXPECT_EQ(ExchangeOps::monthlyFiles("/d/", 3),
               QStringList({"/d/EX03D.TXT", "/d/EX03Z.TXT", "/d/ROZR.TXT", "/d/BO.TXT", "/d/ZPLK.TXT"}));
+}
+
+TEST(Formatters, TheExportsBytesMatchTheTextFormatting)
+{
+    // The row loop formats from bytes and numbers; each must give what the text formatting gave.
+    const double fixed[] = {0.0, -0.0, 1.0, -1.5, 0.1, 12.5, 1234567.89, -98765.43, 100001, 1e15, 1e16, 123456789012345.6,
+                            1e-5, 0.00012, 2.675, 1e300, -1e-300, 4503599627370496.5};
+    char digits[32];
+    for (double v : fixed)
+        EXPECT_EQ(QByteArray(digits, FloatChars(v, digits)), SqlValue::formatFloat(v).toLatin1()) << v;
+    EXPECT_EQ(QByteArray(digits, FloatChars(-0.0, digits)), QByteArray("0"));
+    EXPECT_EQ(QByteArray(digits, FloatChars(1234567.89, digits)), QByteArray("1234567.89"));
+
+    std::mt19937_64 random(20261208);
+    std::uniform_real_distribution<double> amounts(-1e9, 1e9);
+    std::uniform_int_distribution<int> cents(-100000000, 100000000);
+    for (int i = 0; i < 200000; ++i) {
+        const double v = i % 2 ? amounts(random) : cents(random) / 100.0;
+        for (double w : {v, RoundCents(v), v + 100000}) {
+            const int n = FloatChars(w, digits);
+            ASSERT_EQ(QByteArray(digits, n), SqlValue::formatFloat(w).toLatin1()) << w;
+        }
+    }
+
+    // Every byte value at the edges of a text, the no-break space 0xA0 and CR LF among them.
+    for (int b = 0; b < 256; ++b) {
+        const QByteArray text = QByteArray(1, char(b)) + "Łódź" + QByteArray(1, char(b)) + QByteArray(2, char(b));
+        const QByteArray cp = AnsiCodec::encode(AnsiCodec::decode(text));
+        EXPECT_EQ(TrimmedBytes(cp).toByteArray(), AnsiCodec::encode(AnsiCodec::decode(cp).trimmed())) << b;
+        for (int width : {0, 1, 3, 6, 40}) {
+            QByteArray fitted;
+            AppendFitted(fitted, cp, width);
+            EXPECT_EQ(fitted, AnsiCodec::encode(FitField(AnsiCodec::decode(cp), width))) << b << " " << width;
+        }
+    }
 }
