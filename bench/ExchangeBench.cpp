@@ -1,6 +1,12 @@
-// Monthly export and import against the real server at growing sizes, beside a raw fetch of the same
-// rows (isql-fb to /dev/null, and the database layer without formatting) and the cost of one prepared
-// insert. Prints the figures and ratios; asserts nothing.
+// Benchmarks of the program against baselines measured in the same run on the same database:
+//   - the monthly export against a plain fetch of the same five selects written directly on the client
+//     library (prepare, execute, fetch every row into its buffers, convert nothing);
+//   - the monthly import against the same number of prepared single-row statements of each kind it
+//     executes, each in a plain loop on the client library;
+//   - the import's growth on a database whose staging tables carry no indexes;
+//   - the window's start-up to its first paint, and the grants of a user with every right.
+// Each measured operation runs in a process of its own (this program started again with "child"), so
+// that its peak resident size is its own. Prints figures and ratios; asserts nothing.
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "db/Database.h"
@@ -9,6 +15,7 @@
 #include "exchange/ExchangeOps.h"
 #include "platform/IniFile.h"
 #include "sampledb/SampleDb.h"
+#include "users/UserAccounts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,24 +24,18 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+#include <vector>
 
 namespace {
 
-// Says nothing; remembers when each stage of the import began.
 struct NullOperator : Operator {
-    QElapsedTimer clock;
-    QList<QPair<QString, qint64>> stages;
     void message(Box, const QString &) override {}
     bool confirm(const QString &) override { return true; }
-    void setLabel(const QString &label, const QString &text, Tone) override
-    {
-        if (label == QLatin1String("Label42")) {
-            if (!clock.isValid())
-                clock.start();
-            stages.append({text, clock.elapsed()});
-        }
-    }
+    void setLabel(const QString &, const QString &, Tone) override {}
     void setProgress(const QString &, int) override {}
     void clearMemo(const QString &) override {}
     void appendLine(const QString &, const QString &) override {}
@@ -44,99 +45,297 @@ struct NullOperator : Operator {
     void endProgram() override {}
 };
 
-QString makeFolder(QTemporaryDir &root, const QString &name)
+long peakKb()
 {
-    const QString path = root.path() + QLatin1Char('/') + name + QLatin1Char('/');
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+QString makeFolder(const QString &root, const QString &name)
+{
+    const QString path = root + QLatin1Char('/') + name + QLatin1Char('/');
     QDir().mkpath(path);
     QFile(path).setPermissions(QFileDevice::Permissions(0x7777));
     return path;
 }
 
-QString createDatabase(const QString &folder, int documents)
+QString settingsFor(const QString &dbFolder, const QString &protocol, const QString &settingsFolder)
+{
+    QString path = dbFolder;
+    path.chop(1);
+    const QString ini = settingsFolder + "setup.ini";
+    IniFile::writeString(ini, "Ogolne", "sciezka", path);
+    IniFile::writeString(ini, "Ogolne", "protokol", protocol);
+    return ini;
+}
+
+std::unique_ptr<TMainDm> module(const QString &ini)
+{
+    auto dm = std::make_unique<TMainDm>(QFileInfo(ini).absolutePath() + "/", ini);
+    dm->DataModuleCreate();
+    dm->EmployeeTran.commit();
+    return dm;
+}
+
+// ---- the plain client-library loops ------------------------------------------------------------
+
+// A statement on the raw client library with its buffers: described once, executed and fetched
+// with nothing converted.
+class RawStatement {
+public:
+    RawStatement(Database &db, Transaction &tr, const char *sql) : m_db(db), m_tr(tr), m_fb(db.client())
+    {
+        ISC_STATUS_ARRAY st;
+        m_fb.dsql_alloc_statement2(st, m_db.handle(), &m_stmt);
+        m_db.check(st);
+        m_out = allocate(20);
+        m_fb.dsql_prepare(st, m_tr.handle(), &m_stmt, 0, sql, 3, m_out);
+        m_db.check(st);
+        if (m_out->sqld > m_out->sqln) {
+            const int n = m_out->sqld;
+            std::free(m_out);
+            m_out = allocate(n);
+            m_fb.dsql_describe(st, &m_stmt, 1, m_out);
+            m_db.check(st);
+        }
+        bind(m_out, m_outData);
+        m_in = allocate(20);
+        m_fb.dsql_describe_bind(st, &m_stmt, 1, m_in);
+        m_db.check(st);
+        if (m_in->sqld > m_in->sqln) {
+            const int n = m_in->sqld;
+            std::free(m_in);
+            m_in = allocate(n);
+            m_fb.dsql_describe_bind(st, &m_stmt, 1, m_in);
+            m_db.check(st);
+        }
+        bind(m_in, m_inData);
+    }
+    ~RawStatement()
+    {
+        ISC_STATUS_ARRAY st;
+        m_fb.dsql_free_statement(st, &m_stmt, DSQL_drop);
+        std::free(m_out);
+        std::free(m_in);
+    }
+    int inputs() const { return m_in->sqld; }
+    // Fills every input with a value of its type derived from i (text 'K', numbers i, a date).
+    void setInputs(qint64 i)
+    {
+        for (int k = 0; k < m_in->sqld; ++k) {
+            XSQLVAR &v = m_in->sqlvar[k];
+            *v.sqlind = 0;
+            switch (v.sqltype & ~1) {
+            case SQL_TEXT:
+                std::memset(v.sqldata, 'K', size_t(v.sqllen));
+                break;
+            case SQL_VARYING: {
+                const short n = 1;
+                std::memcpy(v.sqldata, &n, 2);
+                v.sqldata[2] = 'K';
+                break;
+            }
+            case SQL_SHORT: {
+                const short s = short(i % 30000);
+                std::memcpy(v.sqldata, &s, 2);
+                break;
+            }
+            case SQL_LONG: {
+                const int s = int(i);
+                std::memcpy(v.sqldata, &s, 4);
+                break;
+            }
+            case SQL_INT64: {
+                qint64 s = i;
+                for (int d = 0; d < -v.sqlscale; ++d)
+                    s *= 10;
+                std::memcpy(v.sqldata, &s, 8);
+                break;
+            }
+            case SQL_DOUBLE: {
+                const double d = double(i);
+                std::memcpy(v.sqldata, &d, 8);
+                break;
+            }
+            case SQL_TYPE_DATE: {
+                const ISC_DATE d = 61000;
+                std::memcpy(v.sqldata, &d, 4);
+                break;
+            }
+            case SQL_TIMESTAMP: {
+                const ISC_TIMESTAMP t{61000, 0};
+                std::memcpy(v.sqldata, &t, 8);
+                break;
+            }
+            default:
+                *v.sqlind = -1;
+            }
+        }
+    }
+    void execute()
+    {
+        ISC_STATUS_ARRAY st;
+        m_fb.dsql_execute(st, m_tr.handle(), &m_stmt, 1, m_in->sqld ? m_in : nullptr);
+        m_db.check(st);
+    }
+    qint64 fetchAll()
+    {
+        ISC_STATUS_ARRAY st;
+        qint64 rows = 0;
+        while (m_fb.dsql_fetch(st, &m_stmt, 1, m_out) == 0)
+            ++rows;
+        m_fb.dsql_free_statement(st, &m_stmt, DSQL_close);
+        return rows;
+    }
+
+private:
+    static XSQLDA *allocate(int n)
+    {
+        auto *d = static_cast<XSQLDA *>(std::calloc(1, XSQLDA_LENGTH(n)));
+        d->version = SQLDA_VERSION1;
+        d->sqln = short(n);
+        return d;
+    }
+    static void bind(XSQLDA *d, std::vector<std::vector<char>> &data)
+    {
+        data.assign(size_t(d->sqld), {});
+        for (int k = 0; k < d->sqld; ++k) {
+            XSQLVAR &v = d->sqlvar[k];
+            data[size_t(k)].assign(size_t(v.sqllen) + 2 + sizeof(short) + 8, 0);
+            v.sqldata = data[size_t(k)].data();
+            v.sqlind = reinterpret_cast<short *>(data[size_t(k)].data() + v.sqllen + 2 + 6);
+            v.sqltype |= 1;
+        }
+    }
+    Database &m_db;
+    Transaction &m_tr;
+    FbClient &m_fb;
+    isc_stmt_handle m_stmt = 0;
+    XSQLDA *m_out = nullptr;
+    XSQLDA *m_in = nullptr;
+    std::vector<std::vector<char>> m_outData, m_inData;
+};
+
+const char *const kExportSelects[] = {
+    "select * from FJ_DOK3 order by NUMEWI", "select * from FJ_ZAP3 order by NUMEWI,NUMPOZ,STRONA",
+    "select * from FJ_ROZR order by KONTO", "select * from FJ_BIL order by NUMZAP", "select * from FJ_ZPLK order by KONTO"};
+
+// ---- the children ----------------------------------------------------------------------------------
+
+int child(const QStringList &a)
+{
+    const QString mode = a.value(2), ini = a.value(3);
+    const int n = a.value(4).toInt();
+    auto dm = module(ini);
+    NullOperator op;
+    if (mode == "fetch" || mode == "floor")
+        dm->EmployeeTran.start(); // the plain loops run in the module's transaction, started here
+    QElapsedTimer t;
+    t.start();
+    if (mode == "fetch") {
+        for (const char *sql : kExportSelects) {
+            RawStatement s(dm->EmployeeDb, dm->EmployeeTran, sql);
+            s.execute();
+            s.fetchAll();
+        }
+    } else if (mode == "export") {
+        ExchangeOps::exportMonth(*dm, op, 3, "2026");
+    } else if (mode == "import") {
+        ExchangeOps::importMonth(*dm, op, 3, true);
+        dm->EmployeeTran.commit();
+    } else if (mode == "floor") {
+        // What the import executes one row at a time, as plain prepared loops: document inserts, the
+        // two staging updates, entry inserts. Rolled back.
+        struct Kind {
+            const char *sql;
+            int perDocument;
+        };
+        const Kind kinds[] = {
+            {"insert into FJ_DOK12 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, K_IDN, "
+             "K_NAZ, K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+             1},
+            {"update IMPORT_D set NUMEWI = ? where (TYPREJ = ?) AND (KONTOW = ?) AND (NUMDOK = ?) AND (NUMPOZ = ?)", 1},
+            {"update IMPORT_Z set NUMEWI = ? where (NUMEWI2 = ?)", 1},
+            {"insert into FJ_ZAP12 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (?,?,?,?,?,?)", 3},
+        };
+        for (const Kind &k : kinds) {
+            RawStatement s(dm->EmployeeDb, dm->EmployeeTran, k.sql);
+            for (qint64 i = 0; i < qint64(n) * k.perDocument; ++i) {
+                s.setInputs(i);
+                s.execute();
+            }
+        }
+        const double ms = t.nsecsElapsed() / 1e6;
+        dm->EmployeeTran.rollback();
+        std::printf("%.1f %ld\n", ms, peakKb());
+        dm->shutDown();
+        return 0;
+    } else if (mode == "grants") {
+        UserAccounts::UserForm f;
+        f.userName = "QKBENCH";
+        f.rightsGate = f.all = f.remove = f.insert = f.update = f.select = true;
+        UserAccounts::GrantTableRights(*dm, op, f);
+        dm->EmployeeTran.commit();
+    }
+    const double ms = t.nsecsElapsed() / 1e6;
+    if (dm->EmployeeTran.active())
+        dm->EmployeeTran.commit();
+    std::printf("%.1f %ld\n", ms, peakKb());
+    dm->shutDown();
+    return 0;
+}
+
+// ---- the parent ------------------------------------------------------------------------------------
+
+struct Run {
+    double ms = 0;
+    long kb = 0;
+};
+
+Run runChild(const QString &mode, const QString &ini, int n)
+{
+    QProcess p;
+    p.start(QCoreApplication::applicationFilePath(), {"child", mode, ini, QString::number(n)});
+    p.waitForFinished(-1);
+    const QStringList out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed().split(' ');
+    if (p.exitCode() != 0 || out.size() != 2) {
+        std::fprintf(stderr, "child %s failed: %s\n", qPrintable(mode), p.readAllStandardError().constData());
+        return {-1, 0};
+    }
+    return {out[0].toDouble(), out[1].toLong()};
+}
+
+// The median of three runs (peak size of the last).
+Run median(const QString &mode, const QString &ini, int n, int runs = 3)
+{
+    std::vector<Run> r;
+    for (int i = 0; i < runs; ++i)
+        r.push_back(runChild(mode, ini, n));
+    std::sort(r.begin(), r.end(), [](const Run &a, const Run &b) { return a.ms < b.ms; });
+    return r[r.size() / 2];
+}
+
+QString createDatabase(const QString &folder, int documents, bool server, bool stagingIndexes = true)
 {
     SampleDb::Options o;
-    o.databaseFile = folder + QStringLiteral("bazaqk.adb");
-    o.server = QStringLiteral("localhost");
+    o.databaseFile = folder + "bazaqk.adb";
+    o.server = server ? QStringLiteral("localhost") : QString();
     o.exchangeFolder = folder;
     o.packageFolder = folder;
     o.scale.documentsPerMonth = documents;
     o.scale.entriesPerDocument = 3;
     o.scale.accounts = 200;
     o.scale.months = documents > 0 ? QList<int>{3} : QList<int>{};
+    o.stagingIndexes = stagingIndexes;
     SampleDb::create(o);
     return folder;
 }
 
-std::unique_ptr<TMainDm> module(const QString &folder, QTemporaryDir &root, const QString &name)
+double loadAverage()
 {
-    const QString settings = makeFolder(root, name);
-    QString path = folder;
-    path.chop(1);
-    IniFile::writeString(settings + "setup.ini", "Ogolne", "sciezka", path);
-    IniFile::writeString(settings + "setup.ini", "Ogolne", "protokol", "T");
-    auto dm = std::make_unique<TMainDm>(settings);
-    dm->DataModuleCreate();
-    dm->EmployeeTran.commit();
-    return dm;
-}
-
-double isqlFetch(const QString &folder)
-{
-    QFile script(folder + "fetch.sql");
-    script.open(QIODevice::WriteOnly);
-    script.write("select * from FJ_DOK3 order by NUMEWI;\nselect * from FJ_ZAP3 order by NUMEWI,NUMPOZ,STRONA;\n"
-                 "select * from FJ_ROZR order by KONTO;\nselect * from FJ_BIL order by NUMZAP;\n"
-                 "select * from FJ_ZPLK order by KONTO;\n");
-    script.close();
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer t;
-    t.start();
-    p.start("isql-fb", {"-q", "-user", "SYSDBA", "-password", "quillstep", "-i", folder + "fetch.sql",
-                        "localhost:" + folder + "bazaqk.adb"});
-    p.waitForFinished(-1);
-    return t.nsecsElapsed() / 1e6;
-}
-
-double layerFetch(TMainDm &dm)
-{
-    QElapsedTimer t;
-    t.start();
-    for (const char *sql : {"select * from FJ_DOK3 order by NUMEWI", "select * from FJ_ZAP3 order by NUMEWI,NUMPOZ,STRONA",
-                            "select * from FJ_ROZR order by KONTO", "select * from FJ_BIL order by NUMZAP",
-                            "select * from FJ_ZPLK order by KONTO"}) {
-        Query &q = dm.IBQuery6;
-        q.close();
-        q.setSql(QString::fromLatin1(sql));
-        q.open();
-        while (!q.eof())
-            q.next();
-        q.close();
-    }
-    dm.EmployeeTran.commit();
-    return t.nsecsElapsed() / 1e6;
-}
-
-double preparedInsertMicros(TMainDm &dm)
-{
-    Query q(QStringLiteral("bench"), &dm.EmployeeDb, &dm.EmployeeTran);
-    q.setSql(QStringLiteral("insert into FJ_ZAP12 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values "
-                            "(:NUMEWI, :NUMPOZ, :STRONA, :KONTO, :KWOTA, :KWORO)"));
-    const int n = 5000;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < n; ++i) {
-        q.paramByName("NUMEWI").setAsFloat(i);
-        q.paramByName("NUMPOZ").setAsInteger(1);
-        q.paramByName("STRONA").setAsString("W");
-        q.paramByName("KONTO").setAsString("201-001");
-        q.paramByName("KWOTA").setAsFloat(i / 100.0);
-        q.paramByName("KWORO").setAsFloat(0);
-        q.execute();
-    }
-    const double us = t.nsecsElapsed() / 1e3 / n;
-    dm.EmployeeTran.rollback();
-    return us;
+    QFile f("/proc/loadavg");
+    return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(0).toDouble() : -1;
 }
 
 } // namespace
@@ -144,51 +343,106 @@ double preparedInsertMicros(TMainDm &dm)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QList<int> sizes{1000, 10000, 100000};
-    if (argc > 1) {
-        sizes.clear();
-        for (int i = 1; i < argc; ++i)
-            sizes << QString::fromLatin1(argv[i]).toInt();
-    }
-    QTemporaryDir root(QDir::tempPath() + "/qkbench-XXXXXX");
-    QFile(root.path()).setPermissions(QFileDevice::Permissions(0x7777));
-    std::printf("%9s %10s %10s %10s %8s %11s %10s %11s %11s\n", "documents", "isql ms", "layer ms", "export ms",
-                "exp/isql", "import ms", "ins us/row", "import rows", "us per row");
-    QList<double> importTimes;
-    for (int n : sizes) {
-        NullOperator op;
-        const QString a = createDatabase(makeFolder(root, QStringLiteral("a%1").arg(n)), n);
-        const QString b = createDatabase(makeFolder(root, QStringLiteral("b%1").arg(n)), 0);
-        auto dmA = module(a, root, QStringLiteral("sa%1").arg(n));
-        const double isql = isqlFetch(a);
-        const double layer = layerFetch(*dmA);
-        QElapsedTimer t;
-        t.start();
-        ExchangeOps::exportMonth(*dmA, op, 3, "2026");
-        const double exportMs = t.nsecsElapsed() / 1e6;
-        dmA->EmployeeTran.commit();
-        const double insertUs = preparedInsertMicros(*dmA);
-        dmA->shutDown();
+    const QStringList args = app.arguments();
+    if (args.value(1) == "child")
+        return child(args);
 
-        QFile::copy(a + "EX03D.TXT", b + "EX03D.TXT");
-        QFile::copy(a + "EX03Z.TXT", b + "EX03Z.TXT");
-        auto dmB = module(b, root, QStringLiteral("sb%1").arg(n));
-        t.restart();
-        ExchangeOps::importMonth(*dmB, op, 3, true);
-        dmB->EmployeeTran.commit();
-        const double importMs = t.nsecsElapsed() / 1e6;
-        dmB->shutDown();
-        importTimes << importMs;
-        for (qsizetype k = 0; k + 1 < op.stages.size(); ++k)
-            std::printf("          %-40s %8lld ms\n", qPrintable(op.stages[k].first),
-                        op.stages[k + 1].second - op.stages[k].second);
-        // Rows the import executes statements for: documents (insert, number) and entries (renumber, insert).
-        const double rows = n * 2.0 + n * 3.0 * 2.0;
-        std::printf("%9d %10.0f %10.0f %10.0f %8.2f %11.0f %10.1f %11.0f %11.1f\n", n, isql, layer, exportMs,
-                    exportMs / isql, importMs, insertUs, rows, importMs * 1000 / rows);
+    QList<int> sizes{10000, 100000};
+    if (args.size() > 1) {
+        sizes.clear();
+        for (int i = 1; i < args.size(); ++i)
+            sizes << args[i].toInt();
+    }
+    QTemporaryDir rootDir(QDir::tempPath() + "/qkbench-XXXXXX");
+    QFile(rootDir.path()).setPermissions(QFileDevice::Permissions(0x7777));
+    const QString root = rootDir.path();
+    std::printf("load average at start: %.2f (2 cores)\n\n", loadAverage());
+
+    std::printf("Monthly export against a plain client-library fetch of the same five selects (median of 3)\n");
+    std::printf("%-9s %9s %10s %10s %8s %12s %12s\n", "engine", "documents", "fetch ms", "export ms", "ratio",
+                "fetch MB", "export MB");
+    QStringList importLines;
+    for (const bool server : {false, true}) {
+        const QString protocol = server ? "T" : "L";
+        for (int n : sizes) {
+            const QString tag = QString("%1%2").arg(server ? "s" : "e").arg(n);
+            const QString a = createDatabase(makeFolder(root, "a" + tag), n, server);
+            const QString iniA = settingsFor(a, protocol, makeFolder(root, "sa" + tag));
+            const Run fetch = median("fetch", iniA, n), exp = median("export", iniA, n);
+            std::printf("%-9s %9d %10.0f %10.0f %8.2f %12.1f %12.1f\n", server ? "server" : "embedded", n, fetch.ms,
+                        exp.ms, exp.ms / fetch.ms, fetch.kb / 1024.0, exp.kb / 1024.0);
+            std::fflush(stdout);
+
+            const QString b = createDatabase(makeFolder(root, "b" + tag), 0, server);
+            for (const char *f : {"EX03D.TXT", "EX03Z.TXT"})
+                QFile::copy(a + f, b + f);
+            QProcess::execute("chmod", {"a+r", b + "EX03D.TXT", b + "EX03Z.TXT"});
+            const QString iniB = settingsFor(b, protocol, makeFolder(root, "sb" + tag));
+            const Run imp = runChild("import", iniB, n), floor = runChild("floor", iniB, n);
+            importLines << QString::asprintf("%-9s %9d %10.0f %10.0f %8.2f %9.0f%% %12.1f", server ? "server" : "embedded",
+                                             n, imp.ms, floor.ms, imp.ms / floor.ms, 100.0 * (imp.ms - floor.ms) / imp.ms,
+                                             imp.kb / 1024.0);
+        }
+    }
+    std::printf("\nMonthly import against its floor: the same prepared single-row statements in plain loops\n");
+    std::printf("%-9s %9s %10s %10s %8s %10s %12s\n", "engine", "documents", "import ms", "floor ms", "ratio",
+                "above", "import MB");
+    for (const QString &l : importLines)
+        std::printf("%s\n", qPrintable(l));
+
+    std::printf("\nImport into a database whose staging tables have no indexes (embedded)\n");
+    std::printf("%9s %10s %8s\n", "documents", "import ms", "x time");
+    double previous = 0;
+    for (int n : {5000, 10000, 20000}) {
+        const QString tag = QString("n%1").arg(n);
+        const QString a = createDatabase(makeFolder(root, "a" + tag), n, false);
+        const QString b = createDatabase(makeFolder(root, "b" + tag), 0, false, false);
+        {
+            auto dm = module(settingsFor(a, "L", makeFolder(root, "sa" + tag)));
+            NullOperator op;
+            ExchangeOps::exportMonth(*dm, op, 3, "2026");
+            dm->shutDown();
+        }
+        for (const char *f : {"EX03D.TXT", "EX03Z.TXT"})
+            QFile::copy(a + f, b + f);
+        const Run imp = runChild("import", settingsFor(b, "L", makeFolder(root, "sb" + tag)), n);
+        if (previous > 0)
+            std::printf("%9d %10.0f %8.2f\n", n, imp.ms, imp.ms / previous);
+        else
+            std::printf("%9d %10.0f %8s\n", n, imp.ms, "-");
+        previous = imp.ms;
         std::fflush(stdout);
     }
-    for (qsizetype i = 1; i < importTimes.size(); ++i)
-        std::printf("import time x%.0f rows: %.2f\n", double(sizes[i]) / sizes[i - 1], importTimes[i] / importTimes[i - 1]);
+
+    std::printf("\nStart-up: process start to the window's first paint, sample database (median of 5)\n");
+    const QString window = QFileInfo(QCoreApplication::applicationDirPath() + "/../qkadmin").absoluteFilePath();
+    for (const bool server : {false, true}) {
+        const QString db = createDatabase(makeFolder(root, server ? "us" : "ue"), 20, server);
+        const QString home = makeFolder(root, server ? "hs" : "he");
+        QFile::copy(window, home + "qkadmin");
+        settingsFor(db, server ? "T" : "L", home);
+        std::vector<double> times;
+        for (int i = 0; i < 5; ++i) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            p.setProcessEnvironment(env);
+            QElapsedTimer t;
+            t.start();
+            p.start(home + "qkadmin", {"--quit-after-paint"});
+            p.waitForFinished(-1);
+            times.push_back(p.exitCode() == 0 ? t.nsecsElapsed() / 1e6 : -1);
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%-9s %8.0f ms (target 500)\n", server ? "server" : "embedded", times[2]);
+    }
+
+    std::printf("\nGrants: the 421 statements of a modify with every right box ticked, on the server\n");
+    {
+        const QString db = createDatabase(makeFolder(root, "g"), 20, true);
+        const Run g = median("grants", settingsFor(db, "T", makeFolder(root, "sg")), 0);
+        std::printf("%8.0f ms (target 2000)\n", g.ms);
+    }
+    std::printf("\nload average at end: %.2f\n", loadAverage());
     return 0;
 }

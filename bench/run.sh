@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and runs the exchange benchmark against the local server: bench/run.sh [SIZES...]
+# Builds the benchmarks (optimised) and runs them on the embedded engine and against the local server:
+#   bench/run.sh [SIZES...]   (documents of one month; default 10000 100000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQK_BUILD_BENCH=ON -DQK_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target qkbench_exchange
+cmake --build build-bench -j2 --target qkbench_exchange qkadmin
 started=0
 if ! (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; then
     bash scripts/firebird-up.sh

@@ -59,6 +59,12 @@ QString textOf(const char *cell, const Query::ColumnInfo &c)
 
 } // namespace
 
+QDate SqlValue::dateOf(const char *row, const Query::ColumnInfo &c)
+{
+    const char *cell = row + c.offset;
+    return dateFromEngine(c.type == SQL_TYPE_DATE ? load<ISC_DATE>(cell) : load<ISC_TIMESTAMP>(cell).timestamp_date);
+}
+
 QByteArrayView SqlValue::textBytes(const char *row, const Query::ColumnInfo &c)
 {
     if (isNull(row, c))

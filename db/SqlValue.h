@@ -17,6 +17,8 @@ QByteArrayView textBytes(const char *row, const Query::ColumnInfo &c);
 qint64 toInteger(const char *row, const Query::ColumnInfo &c);
 double toFloat(const char *row, const Query::ColumnInfo &c);
 QDateTime toDateTime(const char *row, const Query::ColumnInfo &c);
+// The date of a DATE or TIMESTAMP column that is not NULL, without building a date-time.
+QDate dateOf(const char *row, const Query::ColumnInfo &c);
 bool matches(const char *row, const Query::ColumnInfo &c, const QVariant &want, bool caseInsensitive);
 
 // Fills one input variable from a parameter value, for the type the server described.

@@ -73,12 +73,10 @@ ExchangeWriter::FieldPlan::Way fastWay(const ExchangeLayouts::Field &f, const Qu
     return W::General;
 }
 
-void appendDigits(QByteArray &out, int value, int digits)
+void putDigits(char *out, int value, int digits)
 {
-    char d[8];
     for (int i = digits - 1; i >= 0; --i, value /= 10)
-        d[i] = char('0' + value % 10);
-    out.append(d, digits);
+        out[i] = char('0' + value % 10);
 }
 
 } // namespace
@@ -142,21 +140,26 @@ QString ExchangeWriter::formatField(const Query &q, int column, const ExchangeLa
     return FitField(v, f.width);
 }
 
-void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan) const
+void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan,
+                                  qsizetype recordLength) const
 {
     using W = FieldPlan::Way;
+    // Every field has its fixed width: the record's room is made once and each field written in place.
+    const qsizetype at = out.size();
+    out.resize(at + recordLength);
+    char *p = out.data() + at;
     const char *row = query.rowData();
-    for (const FieldPlan &p : plan) {
-        const ExchangeLayouts::Field &f = *p.field;
-        switch (p.way) {
+    for (const FieldPlan &plan1 : plan) {
+        const ExchangeLayouts::Field &f = *plan1.field;
+        switch (plan1.way) {
         case W::Text:
-            AppendFitted(out, SqlValue::textBytes(row, *p.info), f.width);
+            p = PutFitted(p, SqlValue::textBytes(row, *plan1.info), f.width);
             break;
         case W::TextTrimmed:
-            AppendFitted(out, TrimmedBytes(SqlValue::textBytes(row, *p.info)), f.width);
+            p = PutFitted(p, TrimmedBytes(SqlValue::textBytes(row, *plan1.info)), f.width);
             break;
         case W::Float: {
-            double v = SqlValue::toFloat(row, *p.info);
+            double v = SqlValue::toFloat(row, *plan1.info);
             if (f.rule == Rule::EntryNumber)
                 v += 100000;
             else if (f.rule == Rule::Amount)
@@ -165,43 +168,44 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
             const int n = FloatChars(v, digits);
             if (n > f.width)
                 tooLong(m_path, f, QString::fromLatin1(digits, n));
-            AppendFitted(out, QByteArrayView(digits, n), f.width);
+            p = PutFitted(p, QByteArrayView(digits, n), f.width);
             break;
         }
         case W::Integer: {
             char digits[24];
-            const auto r = std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *p.info));
+            const auto r = std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *plan1.info));
             const int n = int(r.ptr - digits);
             if (n > f.width)
                 tooLong(m_path, f, QString::fromLatin1(digits, n));
-            AppendFitted(out, QByteArrayView(digits, n), f.width);
+            p = PutFitted(p, QByteArrayView(digits, n), f.width);
             break;
         }
         case W::Date: {
             // NULL is the date-time 0, as the database layer reads it.
-            const QDate d = SqlValue::isNull(row, *p.info) ? QDate(1899, 12, 30) : SqlValue::toDateTime(row, *p.info).date();
+            const QDate d = SqlValue::isNull(row, *plan1.info) ? QDate(1899, 12, 30) : SqlValue::dateOf(row, *plan1.info);
             if (d.year() < 0 || d.year() > 9999 || f.width < 10) {
-                out.append(AnsiCodec::encode(formatField(query, p.column, f, m_today, m_path)));
+                p = PutFitted(p, AnsiCodec::encode(formatField(query, plan1.column, f, m_today, m_path)), f.width);
                 break;
             }
-            const qsizetype start = out.size();
-            appendDigits(out, d.year(), 4);
-            out.append('-');
-            appendDigits(out, d.month(), 2);
-            out.append('-');
-            appendDigits(out, d.day(), 2);
-            out.append(f.width - (out.size() - start), ' ');
+            char text[10];
+            putDigits(text, d.year(), 4);
+            text[4] = '-';
+            putDigits(text + 5, d.month(), 2);
+            text[7] = '-';
+            putDigits(text + 8, d.day(), 2);
+            p = PutFitted(p, QByteArrayView(text, 10), f.width);
             break;
         }
         case W::Constant:
-            AppendFitted(out, QByteArrayView(f.column), f.width);
+            p = PutFitted(p, QByteArrayView(f.column), f.width);
             break;
         case W::General:
-            out.append(AnsiCodec::encode(formatField(query, p.column, f, m_today, m_path)));
+            p = PutFitted(p, AnsiCodec::encode(formatField(query, plan1.column, f, m_today, m_path)), f.width);
             break;
         }
     }
-    out.append("\r\n", 2);
+    p[0] = '\r';
+    p[1] = '\n';
 }
 
 int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow)
@@ -225,11 +229,12 @@ int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow
         ioError(m_path, file.errorString());
     // Records go into one reusable buffer, written out a block at a time.
     constexpr qsizetype kBlock = 1 << 16;
+    const qsizetype recordLength = m_layout.recordLength();
     QByteArray buffer;
     buffer.reserve(kBlock + m_layout.recordLength());
     int rows = 0;
     while (!query.eof()) {
-        appendRecord(buffer, query, plan);
+        appendRecord(buffer, query, plan, recordLength);
         if (buffer.size() >= kBlock) {
             if (file.write(buffer) != buffer.size())
                 ioError(m_path, file.errorString());

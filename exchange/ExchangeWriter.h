@@ -36,7 +36,8 @@ public:
     struct FieldPlan;
 
 private:
-    void appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan) const;
+    void appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan,
+                      qsizetype recordLength) const;
     QString m_path;
     const ExchangeLayouts::Layout &m_layout;
     QDate m_today;

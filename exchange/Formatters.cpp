@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 QString MonthName(int n)
 {
@@ -53,6 +54,28 @@ int FloatChars(double v, char *out)
         out[0] = '0';
         return 1;
     }
+    // Whole cents below 10^13 (amounts, document and record numbers): a decimal of at most 15
+    // significant digits comes back whole from the nearest double at 15 digits, so it is written
+    // straight from the integer count of cents. Everything else takes the general way.
+    if (std::fabs(v) < 1e13) {
+        const long long cents = std::llround(v * 100);
+        if (double(cents) / 100 == v) {
+            char *p = out;
+            unsigned long long magnitude = cents < 0 ? 0ULL - static_cast<unsigned long long>(cents)
+                                                     : static_cast<unsigned long long>(cents);
+            if (cents < 0)
+                *p++ = '-';
+            p = std::to_chars(p, out + 32, magnitude / 100).ptr;
+            const unsigned fraction = unsigned(magnitude % 100);
+            if (fraction != 0) {
+                *p++ = '.';
+                *p++ = char('0' + fraction / 10);
+                if (fraction % 10 != 0)
+                    *p++ = char('0' + fraction % 10);
+            }
+            return int(p - out);
+        }
+    }
     const auto r = std::to_chars(out, out + 32, v, std::chars_format::general, 15);
     return int(r.ptr - out);
 }
@@ -71,9 +94,10 @@ QByteArrayView TrimmedBytes(QByteArrayView bytes)
     return bytes.sliced(begin, end - begin);
 }
 
-void AppendFitted(QByteArray &out, QByteArrayView bytes, int width)
+char *PutFitted(char *out, QByteArrayView bytes, int width)
 {
     const qsizetype n = std::min<qsizetype>(bytes.size(), width);
-    out.append(bytes.first(n));
-    out.append(width - n, ' ');
+    std::memcpy(out, bytes.data(), size_t(n));
+    std::memset(out + n, ' ', size_t(width - n));
+    return out + width;
 }

@@ -27,5 +27,6 @@ int FloatChars(double v, char *out);
 // The bytes without the blanks QString::trimmed removes from the decoded text (tab to CR, space, and
 // the no-break space 0xA0).
 QByteArrayView TrimmedBytes(QByteArrayView bytes);
-// Appends the bytes filled with blanks on the right and cut to width, as FitField does.
-void AppendFitted(QByteArray &out, QByteArrayView bytes, int width);
+// Writes the bytes filled with blanks on the right and cut to width at out, as FitField does; the
+// place after them.
+char *PutFitted(char *out, QByteArrayView bytes, int width);

@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (TrimmedBytes(bytes).toByteArray() != AnsiCodec::encode(AnsiCodec::decode(bytes).trimmed()))
             std::abort();
         const int width = int(size % 300);
-        QByteArray fitted;
-        AppendFitted(fitted, bytes, width);
+        QByteArray fitted(width, '\0');
+        PutFitted(fitted.data(), bytes, width);
         if (fitted != AnsiCodec::encode(FitField(AnsiCodec::decode(bytes), width)))
             std::abort();
     }

@@ -72,7 +72,8 @@ TEST(Formatters, TheExportsBytesMatchTheTextFormatting)
 {
     // The row loop formats from bytes and numbers; each must give what the text formatting gave.
     const double fixed[] = {0.0, -0.0, 1.0, -1.5, 0.1, 12.5, 1234567.89, -98765.43, 100001, 1e15, 1e16, 123456789012345.6,
-                            1e-5, 0.00012, 2.675, 1e300, -1e-300, 4503599627370496.5};
+                            1e-5, 0.00012, 2.675, 1e300, -1e-300, 4503599627370496.5, -0.01, 0.005, 0.1 + 0.2,
+                            9999999999999.99, 1e13, -1e13, 0.07, 1.1, 100000.5};
     char digits[32];
     for (double v : fixed)
         EXPECT_EQ(QByteArray(digits, FloatChars(v, digits)), SqlValue::formatFloat(v).toLatin1()) << v;
@@ -96,8 +97,8 @@ TEST(Formatters, TheExportsBytesMatchTheTextFormatting)
         const QByteArray cp = AnsiCodec::encode(AnsiCodec::decode(text));
         EXPECT_EQ(TrimmedBytes(cp).toByteArray(), AnsiCodec::encode(AnsiCodec::decode(cp).trimmed())) << b;
         for (int width : {0, 1, 3, 6, 40}) {
-            QByteArray fitted;
-            AppendFitted(fitted, cp, width);
+            QByteArray fitted(width, '\0');
+            EXPECT_EQ(PutFitted(fitted.data(), cp, width), fitted.data() + width);
             EXPECT_EQ(fitted, AnsiCodec::encode(FitField(AnsiCodec::decode(cp), width))) << b << " " << width;
         }
     }
