@@ -92,24 +92,9 @@ public:
         m_out = allocate(20);
         m_fb.dsql_prepare(st, m_tr.handle(), &m_stmt, 0, sql, 3, m_out);
         m_db.check(st);
-        if (m_out->sqld > m_out->sqln) {
-            const int n = m_out->sqld;
-            std::free(m_out);
-            m_out = allocate(n);
-            m_fb.dsql_describe(st, &m_stmt, 1, m_out);
-            m_db.check(st);
-        }
+        m_out = described(m_out, m_fb.dsql_describe);
         bind(m_out, m_outData);
-        m_in = allocate(20);
-        m_fb.dsql_describe_bind(st, &m_stmt, 1, m_in);
-        m_db.check(st);
-        if (m_in->sqld > m_in->sqln) {
-            const int n = m_in->sqld;
-            std::free(m_in);
-            m_in = allocate(n);
-            m_fb.dsql_describe_bind(st, &m_stmt, 1, m_in);
-            m_db.check(st);
-        }
+        m_in = described(allocate(20), m_fb.dsql_describe_bind);
         bind(m_in, m_inData);
     }
     ~RawStatement()
@@ -190,6 +175,23 @@ public:
     }
 
 private:
+    // The descriptor with room for every column or parameter the statement has.
+    XSQLDA *described(XSQLDA *d, decltype(&::isc_dsql_describe) describe)
+    {
+        ISC_STATUS_ARRAY st;
+        if (d->sqld == 0 || d->sqld > d->sqln) {
+            if (d->sqld > d->sqln) {
+                const int n = d->sqld;
+                std::free(d);
+                d = allocate(n);
+            }
+            describe(st, &m_stmt, 1, d);
+            m_db.check(st);
+            if (d->sqld > d->sqln)
+                return described(d, describe);
+        }
+        return d;
+    }
     static XSQLDA *allocate(int n)
     {
         auto *d = static_cast<XSQLDA *>(std::calloc(1, XSQLDA_LENGTH(n)));

@@ -53,14 +53,17 @@ SampleData::Scale TestDb::Spec::smallScale()
     return s;
 }
 
-QString TestDb::createDatabase(const Spec &spec)
+namespace {
+
+// A sample database in a new folder, through the server or by the embedded engine (empty server).
+QString create(const TestDb::Spec &spec, const QString &server)
 {
-    const QString folder = newFolder();
+    const QString folder = TestDb::newFolder();
     QDir(folder).mkpath(QStringLiteral("paczki"));
     QFile(folder + QStringLiteral("paczki")).setPermissions(QFile(folder).permissions());
     SampleDb::Options o;
     o.databaseFile = folder + QStringLiteral("bazaqk.adb");
-    o.server = server();
+    o.server = server;
     o.dialect = spec.dialect;
     o.variant = spec.variant;
     o.stagingIndexes = spec.stagingIndexes;
@@ -71,19 +74,16 @@ QString TestDb::createDatabase(const Spec &spec)
     return folder;
 }
 
+} // namespace
+
+QString TestDb::createDatabase(const Spec &spec)
+{
+    return create(spec, server());
+}
+
 QString TestDb::createEmbeddedDatabase(const Spec &spec)
 {
-    const QString folder = newFolder();
-    SampleDb::Options o;
-    o.databaseFile = folder + QStringLiteral("bazaqk.adb");
-    o.dialect = spec.dialect;
-    o.variant = spec.variant;
-    o.stagingIndexes = spec.stagingIndexes;
-    o.exchangeFolder = folder;
-    o.packageFolder = folder;
-    o.scale = spec.scale;
-    SampleDb::create(o);
-    return folder;
+    return create(spec, QString());
 }
 
 int TestDb::damageDataPages(const QString &databaseFile, const QList<int> &relationIds)
