@@ -97,7 +97,8 @@ QByteArrayView TrimmedBytes(QByteArrayView bytes)
 char *PutFitted(char *out, QByteArrayView bytes, int width)
 {
     const qsizetype n = std::min<qsizetype>(bytes.size(), width);
-    std::memcpy(out, bytes.data(), size_t(n));
+    if (n > 0) // a NULL text has no bytes at all
+        std::memcpy(out, bytes.data(), size_t(n));
     std::memset(out + n, ' ', size_t(width - n));
     return out + width;
 }

@@ -165,12 +165,14 @@ void failedBackupKeepsTheLastGoodOne(const QString &folder, const QString &proto
 
 } // namespace
 
-TEST(Backup, FailedBackupKeepsTheLastGoodBackupOnTheServer)
+// The server and the engine meet a damaged database here (an internal consistency check): these run
+// alone (the "Serial" suites), with nothing else talking to the server meanwhile.
+TEST(SerialDamagedDatabase, FailedBackupKeepsTheLastGoodBackupOnTheServer)
 {
     failedBackupKeepsTheLastGoodOne(TestDb::createDatabase(), QStringLiteral("T"));
 }
 
-TEST(Backup, FailedBackupKeepsTheLastGoodBackupEmbedded)
+TEST(SerialDamagedDatabase, FailedBackupKeepsTheLastGoodBackupEmbedded)
 {
     failedBackupKeepsTheLastGoodOne(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
