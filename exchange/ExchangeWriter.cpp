@@ -149,17 +149,17 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
     out.resize(at + recordLength);
     char *p = out.data() + at;
     const char *row = query.rowData();
-    for (const FieldPlan &plan1 : plan) {
-        const ExchangeLayouts::Field &f = *plan1.field;
-        switch (plan1.way) {
+    for (const FieldPlan &step : plan) {
+        const ExchangeLayouts::Field &f = *step.field;
+        switch (step.way) {
         case W::Text:
-            p = PutFitted(p, SqlValue::textBytes(row, *plan1.info), f.width);
+            p = PutFitted(p, SqlValue::textBytes(row, *step.info), f.width);
             break;
         case W::TextTrimmed:
-            p = PutFitted(p, TrimmedBytes(SqlValue::textBytes(row, *plan1.info)), f.width);
+            p = PutFitted(p, TrimmedBytes(SqlValue::textBytes(row, *step.info)), f.width);
             break;
         case W::Float: {
-            double v = SqlValue::toFloat(row, *plan1.info);
+            double v = SqlValue::toFloat(row, *step.info);
             if (f.rule == Rule::EntryNumber)
                 v += 100000;
             else if (f.rule == Rule::Amount)
@@ -173,7 +173,7 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
         }
         case W::Integer: {
             char digits[24];
-            const auto r = std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *plan1.info));
+            const auto r = std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *step.info));
             const int n = int(r.ptr - digits);
             if (n > f.width)
                 tooLong(m_path, f, QString::fromLatin1(digits, n));
@@ -182,9 +182,9 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
         }
         case W::Date: {
             // NULL is the date-time 0, as the database layer reads it.
-            const QDate d = SqlValue::isNull(row, *plan1.info) ? QDate(1899, 12, 30) : SqlValue::dateOf(row, *plan1.info);
+            const QDate d = SqlValue::isNull(row, *step.info) ? QDate(1899, 12, 30) : SqlValue::dateOf(row, *step.info);
             if (d.year() < 0 || d.year() > 9999 || f.width < 10) {
-                p = PutFitted(p, AnsiCodec::encode(formatField(query, plan1.column, f, m_today, m_path)), f.width);
+                p = PutFitted(p, AnsiCodec::encode(formatField(query, step.column, f, m_today, m_path)), f.width);
                 break;
             }
             char text[10];
@@ -200,7 +200,7 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
             p = PutFitted(p, QByteArrayView(f.column), f.width);
             break;
         case W::General:
-            p = PutFitted(p, AnsiCodec::encode(formatField(query, plan1.column, f, m_today, m_path)), f.width);
+            p = PutFitted(p, AnsiCodec::encode(formatField(query, step.column, f, m_today, m_path)), f.width);
             break;
         }
     }
