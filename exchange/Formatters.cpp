@@ -48,6 +48,25 @@ QString FitField(const QString &value, int width)
     return (value + SpaceString(width)).left(width);
 }
 
+namespace {
+
+// Whether v's exact decimal value has the digit 5 in the sixteenth significant place and nothing after it.
+bool tiesAtFifteenthDigit(double v)
+{
+    // d.ddd...e±x with 17 significant digits first: only a 5 followed by a 0 can be a tie.
+    char head[40];
+    std::to_chars(head, head + sizeof head, std::fabs(v), std::chars_format::scientific, 16);
+    if (head[16] != '5' || head[17] != '0')
+        return false;
+    // A double's exact decimal expansion has at most 767 significant digits.
+    char exact[800];
+    const auto r = std::to_chars(exact, exact + sizeof exact, std::fabs(v), std::chars_format::scientific, 780);
+    char *e = std::find(exact, r.ptr, 'e');
+    return exact[16] == '5' && std::all_of(exact + 17, e, [](char c) { return c == '0'; });
+}
+
+} // namespace
+
 int FloatChars(double v, char *out)
 {
     if (v == 0) { // also -0
@@ -76,6 +95,11 @@ int FloatChars(double v, char *out)
             return int(p - out);
         }
     }
+    // The text formatting rounds a value lying exactly half-way at the fifteenth significant digit away
+    // from zero (99997.62744140625 gives 99997.6274414063), to_chars to even; files already exported
+    // hold the former. The next double away from zero rounds the same way under either rule.
+    if (tiesAtFifteenthDigit(v))
+        v = std::nextafter(v, v > 0 ? HUGE_VAL : -HUGE_VAL);
     const auto r = std::to_chars(out, out + 32, v, std::chars_format::general, 15);
     return int(r.ptr - out);
 }

@@ -91,6 +91,22 @@ TEST(Formatters, TheExportsBytesMatchTheTextFormatting)
         }
     }
 
+    // Values lying exactly half-way at the fifteenth significant digit: n / 2^p with 16 - p whole digits
+    // has exactly 16 significant digits, the last a 5. The text formatting rounds them away from zero.
+    EXPECT_EQ(QByteArray(digits, FloatChars(99997.62744140625, digits)), QByteArray("99997.6274414063"));
+    EXPECT_EQ(QByteArray(digits, FloatChars(-99997.62744140625, digits)), QByteArray("-99997.6274414063"));
+    EXPECT_EQ(QByteArray(digits, FloatChars(1234567890123.125, digits)), QByteArray("1234567890123.13"));
+    for (int p = 1; p <= 15; ++p) {
+        const double scale = std::ldexp(1.0, p);
+        const double low = std::pow(10.0, 15 - p) * scale, high = std::pow(10.0, 16 - p) * scale;
+        std::uniform_real_distribution<double> numerators(low, high);
+        for (int i = 0; i < 200; ++i) {
+            const double n = std::floor(numerators(random) / 2) * 2 + 1; // odd: the last digit is a 5
+            for (double w : {n / scale, -n / scale, (n + 2) / scale * 1e-20, n / scale * 1e20})
+                ASSERT_EQ(QByteArray(digits, FloatChars(w, digits)), SqlValue::formatFloat(w).toLatin1()) << w;
+        }
+    }
+
     // Every byte value at the edges of a text, the no-break space 0xA0 and CR LF among them.
     for (int b = 0; b < 256; ++b) {
         const QByteArray text = QByteArray(1, char(b)) + "Łódź" + QByteArray(1, char(b)) + QByteArray(2, char(b));
