@@ -41,6 +41,7 @@ inline const char *const EmptySql = "Empty SQL Statement";
 inline const char *const DatabaseNotAssigned = "Database not assigned";
 inline const char *const TransactionNotAssigned = "Transaction not assigned";
 inline const char *const SqlDialectInvalid = "SQL Dialect Invalid";
+inline const char *const StatementHasNul = "SQL statement text contains a NUL character";
 inline const char *const FieldNotFound = "Field '%1' not found";
 inline const char *const ParameterNotFound = "Parameter '%1' not found";
 inline const char *const LibraryMissing =

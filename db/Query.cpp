@@ -305,7 +305,12 @@ void Query::prepare()
     }
     m_prepared = false;
     const QByteArray bytes = AnsiCodec::encode(parseParams(text, nullptr));
-    fb.dsql_prepare(status, tr->handle(), &m_stmt, static_cast<unsigned short>(bytes.size()), bytes.constData(),
+    // The length travels in 16 bits; a longer text goes with length 0, which the library reads up to the
+    // terminating NUL (a NUL inside would cut it silently, so such a text is refused).
+    if (bytes.size() > 0xFFFF && bytes.contains('\0'))
+        throw LayerError(QString::fromLatin1(Msg::StatementHasNul));
+    const unsigned short length = bytes.size() > 0xFFFF ? 0 : static_cast<unsigned short>(bytes.size());
+    fb.dsql_prepare(status, tr->handle(), &m_stmt, length, bytes.constData(),
                     static_cast<unsigned short>(m_db->sqlDialect()), nullptr);
     m_db->check(status);
 

@@ -53,8 +53,8 @@ QByteArray attachBlock(const QStringList &lines)
         {"options", 0},          {"connect_timeout", 0}, {"dummy_packet_interval", 0}, {"sql_role_name", 0},
     };
     QByteArray spb;
-    spb.append(char(2)); // isc_spb_version
-    spb.append(char(2)); // isc_spb_current_version
+    spb.append(char(isc_spb_version));
+    spb.append(char(isc_spb_current_version));
     for (const QString &line : lines) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         QString name = (eq < 0 ? line : line.left(eq)).trimmed().toLower();
@@ -141,7 +141,7 @@ QByteArray backupRequest(const QString &db, const QStringList &backupFiles, quin
     if (verbose)
         b.flag(Verbose);
     if (blockingFactor > 0)
-        b.integer(7 /* isc_spb_bkp_factor */, quint32(blockingFactor));
+        b.integer(isc_spb_bkp_factor, quint32(blockingFactor));
     for (const QString &f : backupFiles)
         b.text(BkpFile, f);
     return b.bytes();
@@ -155,9 +155,9 @@ QByteArray restoreRequest(const QStringList &dbs, const QStringList &backupFiles
     if (verbose)
         b.flag(Verbose);
     if (pageSize > 0)
-        b.integer(10 /* isc_spb_res_page_size */, quint32(pageSize));
+        b.integer(isc_spb_res_page_size, quint32(pageSize));
     if (pageBuffers > 0)
-        b.integer(9 /* isc_spb_res_buffers */, quint32(pageBuffers));
+        b.integer(isc_spb_res_buffers, quint32(pageBuffers));
     for (const QString &f : backupFiles)
         b.text(BkpFile, f);
     for (const QString &d : dbs)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ibase.h>
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -11,85 +13,85 @@
 // Packing of service requests and parsing of service replies: plain functions over bytes.
 namespace Spb {
 
-// Action codes and items of the services API, with their published values.
+// Action codes and items of the services API, as the client library's header declares them.
 enum : unsigned char {
-    ActionBackup = 1,
-    ActionRestore = 2,
-    ActionRepair = 3,
-    ActionAddUser = 4,
-    ActionDeleteUser = 5,
-    ActionModifyUser = 6,
-    ActionDisplayUser = 7,
-    ActionProperties = 8,
-    ActionDbStats = 11,
-    ActionGetLog = 12,
+    ActionBackup = isc_action_svc_backup,
+    ActionRestore = isc_action_svc_restore,
+    ActionRepair = isc_action_svc_repair,
+    ActionAddUser = isc_action_svc_add_user,
+    ActionDeleteUser = isc_action_svc_delete_user,
+    ActionModifyUser = isc_action_svc_modify_user,
+    ActionDisplayUser = isc_action_svc_display_user,
+    ActionProperties = isc_action_svc_properties,
+    ActionDbStats = isc_action_svc_db_stats,
+    ActionGetLog = isc_action_svc_get_ib_log,
 
-    UserName = 28,
-    Password = 29,
-    CommandLine = 105,
-    DbName = 106,
-    Verbose = 107,
-    Options = 108,
-    ConnectTimeout = 109,
-    DummyPacketInterval = 110,
-    SqlRoleName = 60,
-    SysUserName = 19,
-    SysUserNameEnc = 31,
-    PasswordEnc = 30,
-    Utf8Filename = 118,
+    UserName = isc_spb_user_name,
+    Password = isc_spb_password,
+    CommandLine = isc_spb_command_line,
+    DbName = isc_spb_dbname,
+    Verbose = isc_spb_verbose,
+    Options = isc_spb_options,
+    ConnectTimeout = isc_spb_connect_timeout,
+    DummyPacketInterval = isc_spb_dummy_packet_interval,
+    SqlRoleName = isc_spb_sql_role_name,
+    SysUserName = isc_spb_sys_user_name,
+    SysUserNameEnc = isc_spb_sys_user_name_enc,
+    PasswordEnc = isc_spb_password_enc,
+    Utf8Filename = isc_spb_utf8_filename,
 
-    BkpFile = 5,
-    SecUserId = 5,
-    SecGroupId = 6,
-    SecUserName = 7,
-    SecPassword = 8,
-    SecFirstName = 10,
-    SecMiddleName = 11,
-    SecLastName = 12,
+    BkpFile = isc_spb_bkp_file,
+    SecUserId = isc_spb_sec_userid,
+    SecGroupId = isc_spb_sec_groupid,
+    SecUserName = isc_spb_sec_username,
+    SecPassword = isc_spb_sec_password,
+    SecFirstName = isc_spb_sec_firstname,
+    SecMiddleName = isc_spb_sec_middlename,
+    SecLastName = isc_spb_sec_lastname,
 
-    PrpPageBuffers = 5,
-    PrpSweepInterval = 6,
-    PrpShutdownDb = 7,
-    PrpDenyNewAttachments = 9,
-    PrpDenyNewTransactions = 10,
-    PrpReserveSpace = 11,
-    PrpWriteMode = 12,
-    PrpAccessMode = 13,
-    PrpSetSqlDialect = 14,
-    PrpResUseFull = 35,
-    PrpRes = 36,
-    PrpWmAsync = 37,
-    PrpWmSync = 38,
-    PrpAmReadOnly = 39,
-    PrpAmReadWrite = 40,
+    PrpPageBuffers = isc_spb_prp_page_buffers,
+    PrpSweepInterval = isc_spb_prp_sweep_interval,
+    PrpShutdownDb = isc_spb_prp_shutdown_db,
+    PrpDenyNewAttachments = isc_spb_prp_deny_new_attachments,
+    PrpDenyNewTransactions = isc_spb_prp_deny_new_transactions,
+    PrpReserveSpace = isc_spb_prp_reserve_space,
+    PrpWriteMode = isc_spb_prp_write_mode,
+    PrpAccessMode = isc_spb_prp_access_mode,
+    PrpSetSqlDialect = isc_spb_prp_set_sql_dialect,
+    PrpResUseFull = isc_spb_prp_res_use_full,
+    PrpRes = isc_spb_prp_res,
+    PrpWmAsync = isc_spb_prp_wm_async,
+    PrpWmSync = isc_spb_prp_wm_sync,
+    PrpAmReadOnly = isc_spb_prp_am_readonly,
+    PrpAmReadWrite = isc_spb_prp_am_readwrite,
 
-    NumAtt = 5,
-    NumDb = 6,
+    NumAtt = isc_spb_num_att,
+    NumDb = isc_spb_num_db,
 
-    InfoEnd = 1,
-    InfoTruncated = 2,
-    InfoFlagEnd = 127,
-    InfoSvrDbInfo = 50,
-    InfoGetConfig = 53,
-    InfoVersion = 54,
-    InfoServerVersion = 55,
-    InfoImplementation = 56,
-    InfoUserDbPath = 58,
-    InfoGetEnv = 59,
-    InfoGetEnvLock = 60,
-    InfoGetEnvMsg = 61,
-    InfoLine = 62,
-    InfoRunning = 67,
-    InfoGetUsers = 68,
+    InfoEnd = isc_info_end,
+    InfoTruncated = isc_info_truncated,
+    InfoFlagEnd = isc_info_flag_end,
+    InfoSvrDbInfo = isc_info_svc_svr_db_info,
+    InfoGetConfig = isc_info_svc_get_config,
+    InfoVersion = isc_info_svc_version,
+    InfoServerVersion = isc_info_svc_server_version,
+    InfoImplementation = isc_info_svc_implementation,
+    InfoUserDbPath = isc_info_svc_user_dbpath,
+    InfoGetEnv = isc_info_svc_get_env,
+    InfoGetEnvLock = isc_info_svc_get_env_lock,
+    InfoGetEnvMsg = isc_info_svc_get_env_msg,
+    InfoLine = isc_info_svc_line,
+    InfoRunning = isc_info_svc_running,
+    InfoGetUsers = isc_info_svc_get_users,
 };
 
-constexpr quint32 PrpDbOnline = 0x200;
-constexpr quint32 ResReplace = 0x1000;
-constexpr quint32 ResCreate = 0x2000;
-constexpr quint32 RprValidateDb = 0x01;
-constexpr quint32 RprFull = 0x80;
-constexpr quint32 StsDataPages = 0x01;
-constexpr quint32 StsIdxPages = 0x08;
+constexpr quint32 PrpDbOnline = isc_spb_prp_db_online;
+constexpr quint32 ResReplace = isc_spb_res_replace;
+constexpr quint32 ResCreate = isc_spb_res_create;
+constexpr quint32 RprValidateDb = isc_spb_rpr_validate_db;
+constexpr quint32 RprFull = isc_spb_rpr_full;
+constexpr quint32 StsDataPages = isc_spb_sts_data_pages;
+constexpr quint32 StsIdxPages = isc_spb_sts_idx_pages;
 
 // Appends items in the start-block encoding: text items with a two-byte length (left out when
 // empty), integers as four bytes, one-byte items as code and value; all low byte first.

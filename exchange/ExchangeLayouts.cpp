@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace ExchangeLayouts {
 
 using R = Rule;
@@ -133,7 +135,23 @@ void checkRecords(const QString &path, const Layout &layout)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, f.errorString()));
-    if (const qint64 n = firstBadRecord(f.readAll(), layout))
+    // Read in whole records, a few thousand at a time: a month's file is never held in memory.
+    const qint64 length = layout.recordLength();
+    const qint64 chunk = length * std::max<qint64>(1, (1 << 20) / length);
+    QByteArray buffer;
+    qint64 n = 0;
+    for (qint64 before = 0;; before += chunk / length) {
+        buffer = f.read(chunk);
+        if (buffer.isEmpty() && f.error() != QFileDevice::NoError)
+            throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, f.errorString()));
+        if (const qint64 bad = firstBadRecord(buffer, layout)) {
+            n = before + bad;
+            break;
+        }
+        if (buffer.size() < chunk)
+            break;
+    }
+    if (n)
         throw QkError(QStringLiteral("Błąd!!!  ...  Plik %1 jest uszkodzony: rekord %2 nie ma %3 znaków "
                                      "zakończonych znakami CR LF ...")
                           .arg(path)

@@ -27,22 +27,27 @@ void openOn(Query &q, const QString &sql)
     q.open();
 }
 
+// For a scope, the query reads its rows forward only, each into one buffer that the next fetch refills:
+// a month's rows pass through and none is kept.
+struct ForwardOnly {
+    Query &q;
+    explicit ForwardOnly(Query &query) : q(query) { q.forwardOnly = true; }
+    ~ForwardOnly()
+    {
+        q.close();
+        q.forwardOnly = false;
+    }
+    ForwardOnly(const ForwardOnly &) = delete;
+    ForwardOnly &operator=(const ForwardOnly &) = delete;
+};
+
 // Writes one exchange file from a select, with its status label and activity bar.
 void writeFile(Operator &op, Query &q, const QString &status, const QString &bar, const QString &path,
                const QString &sql, const ExchangeLayouts::Layout &layout)
 {
     op.setLabel(status, QStringLiteral("tworzenie pliku ") + path);
     op.processEvents();
-    // A month's rows pass once from the server to the file: none is kept.
-    struct ForwardOnly {
-        Query &q;
-        explicit ForwardOnly(Query &query) : q(query) { q.forwardOnly = true; }
-        ~ForwardOnly()
-        {
-            q.close();
-            q.forwardOnly = false;
-        }
-    } forward(q);
+    const ForwardOnly forward(q);
     openOn(q, sql);
     ExchangeWriter writer(path, layout, Clock::now().date());
     op.setProgress(bar, 0);
@@ -102,6 +107,7 @@ struct FoundDocument {
 // The month's documents by key, the first in key order winning.
 QHash<DocKey, FoundDocument> documentNumbers(Query &q, const QString &table)
 {
+    const ForwardOnly forward(q);
     openOn(q, QStringLiteral("select * from ") + table + QStringLiteral(" order by TYPREJ,KONTOW,NUMDOK,NUMPOZ"));
     QHash<DocKey, FoundDocument> numbers;
     const KeyColumns key(q);
@@ -171,6 +177,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
                             "CAST(NUMEWI2 AS DECIMAL(6,0)) FROM TA_EXZ") + n);
 
     const QString stagedDocs = QStringLiteral("SELECT * FROM IMPORT_D order by NUMEWI2");
+    const ForwardOnly staged(q6); // the staged month is read in passes, never held
     const QString keyCondition =
         QStringLiteral(" (TYPREJ = :TYPREJ) AND (KONTOW = :KONTOW) AND (NUMDOK = :NUMDOK) AND (NUMPOZ = :NUMPOZ)");
 

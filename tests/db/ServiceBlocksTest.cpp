@@ -70,6 +70,11 @@ TEST(StartBlocks, OutputActions)
               bytes({1}) + text(106, kDb) + i32(108, 0) + bytes({107}) + text(5, "/d/bazaqk.abk"));
     EXPECT_EQ(Spb::restoreRequest({db}, {QStringLiteral("/d/bazaqk.abk")}, 0x3000, true, 0, 0),
               bytes({2}) + i32(108, 0x3000) + bytes({107}) + text(5, "/d/bazaqk.abk") + text(106, kDb));
+    // A blocking factor, page size and buffers go as their published items (6; 10 and 9).
+    EXPECT_EQ(Spb::backupRequest(db, {QStringLiteral("/d/bazaqk.abk")}, 0, false, 20),
+              bytes({1}) + text(106, kDb) + i32(108, 0) + i32(6, 20) + text(5, "/d/bazaqk.abk"));
+    EXPECT_EQ(Spb::restoreRequest({db}, {QStringLiteral("/d/bazaqk.abk")}, 0x2000, false, 8192, 300),
+              bytes({2}) + i32(108, 0x2000) + i32(10, 8192) + i32(9, 300) + text(5, "/d/bazaqk.abk") + text(106, kDb));
     EXPECT_EQ(Spb::validationRequest(db), bytes({3}) + text(106, kDb) + i32(108, 0x01) + i32(108, 0x81));
     try {
         Spb::statisticsRequest(QString(), 9);

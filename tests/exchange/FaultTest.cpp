@@ -105,4 +105,22 @@ TEST(ImportFaults, DamagedFilesAreRefusedBeforeAnyChange)
     empty.open(QIODevice::WriteOnly);
     empty.close();
     EXPECT_NO_THROW(ExchangeLayouts::checkRecords(m.folder + "EMPTY.TXT", ExchangeLayouts::entries()));
+
+    // The file is read a piece at a time: a fault far past the first piece, and one at its seam, are named.
+    const int length = ExchangeLayouts::entries().recordLength();
+    const QByteArray record = QByteArray(length - 2, 'x') + "\r\n";
+    for (const int badAt : {40001, 14979, 14980}) { // 14 979 records of 70 bytes fill a piece
+        QByteArray bytes = record.repeated(50000);
+        bytes[qsizetype(badAt - 1) * length + length - 1] = 'y';
+        QFile f(m.folder + "BIG.TXT");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        try {
+            ExchangeLayouts::checkRecords(m.folder + "BIG.TXT", ExchangeLayouts::entries());
+            FAIL() << badAt;
+        } catch (const QkError &e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("rekord %1 ").arg(badAt))) << e.message().toStdString();
+        }
+    }
 }
