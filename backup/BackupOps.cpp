@@ -6,12 +6,14 @@
 #include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"
+#include "platform/FolderLock.h"
 #include "platform/Paths.h"
 
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 #include <algorithm>
 
@@ -22,8 +24,65 @@ namespace {
 
 const QString kBuMemo = QStringLiteral("BuMemo");
 const QString kArchiverMissing = QStringLiteral("Nie można uruchomić programu arj");
+const QString kClosingLine = QStringLiteral("finishing, closing, and going home");
+
+// The number of attachments to the connection's database other than the connection itself and the
+// server's own workers, read in a transaction of its own (the shared one may hold an older view).
+int otherAttachments(TMainDm &dm)
+{
+    Transaction tr(&dm.EmployeeDb);
+    Query q(QStringLiteral("AttachmentCount"), &dm.EmployeeDb, &tr);
+    q.setSql(QStringLiteral("select count(*) from MON$ATTACHMENTS "
+                            "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION and MON$SYSTEM_FLAG = 0"));
+    q.open();
+    const int n = q.field(0).asInteger();
+    q.close();
+    tr.commit();
+    return n;
+}
+
+QString inUseMessage(const QString &database, int attachments)
+{
+    return QStringLiteral("Baza %1 jest używana: otwartych połączeń innych programów lub stanowisk: %2.\r"
+                          "Odtwarzanie przerwane, nic nie zostało zmienione. Zamknij program księgowy na "
+                          "wszystkich stanowiskach i spróbuj ponownie.")
+        .arg(database)
+        .arg(attachments);
+}
+
+// The file path of a database name as the server reports it or as the settings give it ("host:path").
+QString filePathOf(const QString &name)
+{
+    QString path = name;
+    const qsizetype colon = path.indexOf(QLatin1Char(':'));
+    if (colon > 1) // not a drive letter
+        path = path.mid(colon + 1);
+    const QFileInfo f(path);
+    return f.exists() ? f.canonicalFilePath() : f.absoluteFilePath();
+}
 
 } // namespace
+
+std::shared_ptr<FolderLock> takeFolderLock(const QString &databaseFolder)
+{
+    auto lock = FolderLock::tryTake(databaseFolder);
+    if (!lock)
+        throw QkError(QStringLiteral("Trwa inna operacja na kopii bazy w katalogu %1 (kopiowanie, odtwarzanie, "
+                                     "sprawdzanie kopii lub dearchiwizacja).\rNic nie zostało zmienione: spróbuj "
+                                     "ponownie po jej zakończeniu.")
+                          .arg(databaseFolder));
+    return lock;
+}
+
+QString restoringName(const QString &databaseFolder)
+{
+    return databaseFolder + QStringLiteral("bazaqk-odtwarzana.adb");
+}
+
+QString keptName(const QString &databaseFolder)
+{
+    return databaseFolder + QStringLiteral("bazaqk-przed-odtworzeniem.adb");
+}
 
 QString partialBackupName(const QString &backupFile)
 {
@@ -95,6 +154,7 @@ void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
 void backupDatabase(TMainDm &dm, Operator &op)
 {
     servicePreCheck(dm);
+    const auto lock = takeFolderLock(dm.Settings.DatabaseFolder);
     lockFlagUpdate(dm, op, QLatin1Char('T'));
     op.clearMemo(kBuMemo);
     op.beginBusy();
@@ -121,32 +181,100 @@ QString restoreQuestion(const QString &backupFile, const QDateTime &written)
 
 bool restoreDatabase(TMainDm &dm, Operator &op)
 {
-    // The live database is replaced and everything entered since the backup lost: ask first.
-    const QString backupFile = dm.Settings.backupFileName();
+    const ConnectionSettings &settings = dm.Settings;
+    const QString backupFile = settings.backupFileName();
     const QFileInfo backup(backupFile);
-    if (!op.confirm(restoreQuestion(backupFile, backup.exists() ? backup.lastModified() : QDateTime())))
+    if (!backup.isFile())
+        throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
+    const auto lock = takeFolderLock(settings.DatabaseFolder);
+    // The live database is replaced and everything entered since the backup lost: ask first.
+    if (!op.confirm(restoreQuestion(backupFile, backup.lastModified())))
         return false;
+
+    const QString live = settings.fullDatabaseName();
+    const QString restoring = restoringName(settings.DatabaseFolder);
+    const QString kept = keptName(settings.DatabaseFolder);
+    // The new database is built beside the live one: there must be room for both.
+    const qint64 liveSize = QFileInfo(live).size();
+    const qint64 room = QStorageInfo(settings.DatabasePath).bytesAvailable();
+    if (room >= 0 && room < liveSize)
+        throw QkError(QStringLiteral("Za mało miejsca w katalogu %1: wolne %2 MB, baza zajmuje %3 MB.\r"
+                                     "Odtwarzanie buduje nową bazę obok obecnej; nic nie zostało zmienione.")
+                          .arg(settings.DatabasePath)
+                          .arg(room / (1024 * 1024))
+                          .arg((liveSize + 1024 * 1024 - 1) / (1024 * 1024)));
     servicePreCheck(dm);
+    if (const int others = otherAttachments(dm))
+        throw QkError(inUseMessage(live, others));
     lockFlagUpdate(dm, op, QLatin1Char('T'));
-    dm.EmployeeDb.close(); // the restore replaces the very file the connection is attached to
+    dm.EmployeeDb.close(); // the restored file takes the place of the one the connection is attached to
     op.clearMemo(kBuMemo);
     op.beginBusy();
-    try {
-        ServiceRun run(dm.IBRestore, op);
-        dm.IBRestore.attach();
-        dm.IBRestore.serviceStart();
-        copyOutput(dm.IBRestore, op, kBuMemo);
-    } catch (...) {
+    {
+        ReopenOnExit reopen(dm.EmployeeDb);
+        RestoreService &r = dm.IBRestore;
+        // The server's replace drops the live database before it has read a byte of the backup, and a
+        // truncated backup ends the restore quietly, without an error: the restore writes a new file
+        // (create, never replace), which takes the live database's place only when it is whole.
+        const QStringList configured = r.databaseNames;
+        const quint32 options = r.options;
+        r.databaseNames = {restoring};
+        r.options = Spb::ResCreate;
+        bool finished = false;
         try {
-            dm.EmployeeDb.open();
+            if (QFileInfo::exists(restoring))
+                QFile::remove(restoring); // a leftover of a restore that was killed
+            ServiceRun run(r, op);
+            r.attach();
+            r.serviceStart();
+            while (!r.eof()) {
+                const QString line = r.nextLine();
+                finished = finished || line.contains(kClosingLine);
+                op.appendLine(kBuMemo, line);
+                op.processEvents();
+            }
+            r.waitWhileRunning(10);
         } catch (...) {
-            // The restore's own error is the one to show; the next activation reports the connection.
+            r.databaseNames = configured;
+            r.options = options;
+            QFile::remove(restoring);
+            throw;
         }
-        throw;
+        r.databaseNames = configured;
+        r.options = options;
+        if (!finished) {
+            QFile::remove(restoring);
+            throw QkError(QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\r"
+                                         "Baza nie została zmieniona.")
+                              .arg(backupFile));
+        }
+        // Through a server, never put a file in the place of one it still holds open: someone may have
+        // attached since the check.
+        if (dm.Settings.ServiceProtocol != Service::Protocol::Local) {
+            PropertiesService &p = dm.IBProperties;
+            DetachOnExit detach(p);
+            p.attach();
+            const Spb::ServerDbInfo info = p.fetchDatabaseInfo();
+            const QString livePath = filePathOf(live);
+            for (const QString &name : info.names)
+                if (filePathOf(name) == livePath) {
+                    QFile::remove(restoring);
+                    throw QkError(inUseMessage(live, std::max(1, info.attachments)));
+                }
+        }
+        try {
+            Paths::swapIn(restoring, live, kept);
+        } catch (...) {
+            QFile::remove(restoring);
+            throw;
+        }
+        op.appendLine(kBuMemo, QStringLiteral("Poprzednia baza zachowana w pliku ") + kept);
+        op.appendLine(kBuMemo, QString());
     }
     // Open again before the message, so that the activation after it reads the restored database.
     dm.EmployeeDb.open();
-    op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
+    op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...") +
+                                              QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") + kept);
     lockFlagUpdate(dm, op, QLatin1Char('N'));
 
     const QString stamp = archiveStamp(Clock::now());
@@ -202,6 +330,16 @@ void resetConnections(TMainDm &dm, Operator &op)
     lockFlagUpdate(dm, op, QLatin1Char('N'));
 }
 
+QString dearchiveQuestion(const QString &backupFile, const QDateTime &written, const QString &archive,
+                          const QDateTime &archived)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm");
+    return QStringLiteral("Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z archiwum %3%4.\r"
+                          "Jeśli to najnowsza kopia, nie będzie jej nigdzie indziej. Kontynuować dearchiwizację?")
+        .arg(QFileInfo(backupFile).fileName(), written.toString(format), archive,
+             archived.isValid() ? QStringLiteral(" z dnia ") + archived.toString(format) : QString());
+}
+
 void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
 {
     const QString name = archiveName.trimmed();
@@ -210,17 +348,28 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
                    QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
         return;
     }
-    // The window stays usable while arj works; the operator hears when it has ended and how.
+    auto lock = takeFolderLock(dm.Settings.DatabaseFolder);
+    // arj overwrites the backup file without asking, and it may be the newest backup there is.
+    const QFileInfo current(dm.Settings.backupFileName());
+    if (current.exists()) {
+        const QFileInfo archive(QDir(dm.Settings.DatabasePath).absoluteFilePath(name));
+        if (!op.confirm(dearchiveQuestion(current.filePath(), current.lastModified(), name,
+                                          archive.exists() ? archive.lastModified() : QDateTime())))
+            return;
+    }
+    // The window stays usable while arj works; the operator hears when it has ended and how. The
+    // folder stays locked until then.
     const bool started = Archiver::launch({QStringLiteral("e"), QStringLiteral("-y"), name}, dm.Settings.DatabasePath,
-                                          [&op, name](int exitCode) {
+                                          [&op, name, lock](int exitCode) mutable {
+                                              lock.reset();
                                               if (exitCode == 0)
-                                                  op.message(Operator::Box::Information,
-                                                             QStringLiteral("Dearchiwizacja pliku %1 zakończona pomyślnie ...").arg(name));
+                                                  op.notice(Operator::Box::Information,
+                                                            QStringLiteral("Dearchiwizacja pliku %1 zakończona pomyślnie ...").arg(name));
                                               else
-                                                  op.message(Operator::Box::Error,
-                                                             QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się (arj: kod %2)")
-                                                                 .arg(name)
-                                                                 .arg(exitCode));
+                                                  op.notice(Operator::Box::Error,
+                                                            QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się (arj: kod %2)")
+                                                                .arg(name)
+                                                                .arg(exitCode));
                                           });
     if (!started)
         op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dearchiwizacja nie rozpoczęła się."));

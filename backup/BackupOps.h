@@ -4,8 +4,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class BackupService;
+class FolderLock;
 class Operator;
 class TMainDm;
 
@@ -27,15 +29,28 @@ void backupDatabase(TMainDm &dm, Operator &op);
 // without error; a failed run leaves the previous backup file as it was.
 void runBackupService(BackupService &backup, const std::function<void()> &run);
 QString partialBackupName(const QString &backupFile);
+// Backup, restore, verification and de-archiving of one database folder exclude each other: the lock
+// for one of them, or a QkError saying that another is running.
+std::shared_ptr<FolderLock> takeFolderLock(const QString &databaseFolder);
 // Asks the operator first (the question names the backup file and when it was written); false when
-// the answer was no, and nothing was changed. Ends the program (through the operator) after a
-// restore that reached its end.
+// the answer was no, and nothing was changed. The restore builds restoringName beside the live
+// database, which takes the live database's place only when the restore reached its end, and only
+// while no one else is attached; the replaced database is kept as keptName. Ends the program
+// (through the operator) after a restore that reached its end; any failure leaves the live database
+// as it was.
 bool restoreDatabase(TMainDm &dm, Operator &op);
+QString restoringName(const QString &databaseFolder);
+QString keptName(const QString &databaseFolder);
 // The question asked before a restore; written is invalid when the backup file is not there.
 QString restoreQuestion(const QString &backupFile, const QDateTime &written);
 void validateDatabase(TMainDm &dm, Operator &op);
 void resetConnections(TMainDm &dm, Operator &op);
+// Asks first when the backup file exists (arj would overwrite it); the folder stays locked until arj ends.
 void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName);
+// The question asked before de-archiving over an existing backup file; archived is invalid when the
+// archive's date is not known.
+QString dearchiveQuestion(const QString &backupFile, const QDateTime &written, const QString &archive,
+                          const QDateTime &archived);
 
 // Files the backup file into the archive copy of this hour and waits for the archiver (unattended
 // runs must know); throws when the archiver fails. The archive's path.

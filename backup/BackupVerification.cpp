@@ -1,5 +1,6 @@
 #include "backup/BackupVerification.h"
 
+#include "backup/BackupOps.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
@@ -61,6 +62,7 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
         line(QStringLiteral("BŁĄD: brak pliku kopii %1").arg(backupFile));
         return false;
     }
+    const auto lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder); // no backup replaces it meanwhile
     line(QStringLiteral("Plik kopii: %1, %2 bajtów, z dnia %3")
              .arg(backupFile)
              .arg(backup.size())

@@ -41,7 +41,8 @@ TMainDm::TMainDm(const QString &settingsFolder, const QString &settingsFile)
     IBBackup.options = 0;
     IBBackup.blockingFactor = 0;
     IBRestore.verbose = true;
-    IBRestore.options = Spb::ResReplace | Spb::ResCreate;
+    // Create, never replace: the server's replace drops the live database before it has read the backup.
+    IBRestore.options = Spb::ResCreate;
     IBRestore.pageSize = 0;
     IBRestore.pageBuffers = 0;
     IBSecurity.securityAction = SecurityService::Action::AddUser;

@@ -15,6 +15,9 @@ public:
 
     // A modal message; a lone CR breaks the line.
     virtual void message(Box kind, const QString &text) = 0;
+    // A message that arrives on its own (the end of a program started earlier), not from the operation
+    // that is running: the window holds it until no operation runs.
+    virtual void notice(Box kind, const QString &text) { message(kind, text); }
     // A yes/no question; true for yes.
     virtual bool confirm(const QString &text) = 0;
     virtual void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) = 0;

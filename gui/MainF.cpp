@@ -35,6 +35,11 @@ QMessageBox::StandardButton defaultDisplay(QWidget *parent, QMessageBox::Icon ic
                                            const QString &text, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, title, text, buttons, parent);
+    // A question's yes destroys data (a restore, a backup overwritten): Enter and Escape mean no.
+    if (buttons.testFlag(QMessageBox::No)) {
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
     return QMessageBox::StandardButton(box.exec());
 }
 
@@ -63,6 +68,7 @@ void setBackground(QWidget *w, QPalette::ColorRole role, const QColor &color)
 
 } // namespace
 
+const TMainForm::BoxDisplay TMainForm::standardBoxDisplay = defaultDisplay;
 TMainForm::BoxDisplay TMainForm::boxDisplay = defaultDisplay;
 
 TMainForm::FileDialogDisplay TMainForm::fileDialogDisplay = [](QWidget *parent, const QString &filter,
@@ -427,21 +433,62 @@ void TMainForm::showError(const QString &text)
 
 void TMainForm::guarded(const std::function<void()> &f)
 {
+    // The activation runs here too; anything else is an operation.
+    const bool operation = m_activationDepth == 0;
+    if (operation)
+        ++m_operationDepth;
+    QString error;
     try {
         f();
     } catch (const QkError &e) {
-        showError(e.message());
+        error = e.message();
     } catch (const std::exception &e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        error = QString::fromLocal8Bit(e.what());
     }
+    if (operation)
+        --m_operationDepth;
+    if (!error.isNull())
+        showError(error);
+    if (operation && m_operationDepth == 0)
+        afterOperation();
 }
 
 void TMainForm::afterBox()
 {
     // An error raised by the activation itself is not followed by another activation: it would fail
     // again and show the same box for ever (a closed connection, an unreachable server).
-    if (m_activationDepth == 0)
+    if (m_activationDepth != 0)
+        return;
+    // An activation inside an operation would commit the operation's unfinished work (an import's
+    // savepoint) and reset the edits it reads: it waits until the operation has ended.
+    if (m_operationDepth > 0) {
+        m_activationDue = true;
+        return;
+    }
+    FormActivate();
+}
+
+void TMainForm::afterOperation()
+{
+    if (m_activationDue) {
+        m_activationDue = false;
         FormActivate();
+    }
+    while (!m_heldNotices.isEmpty() && m_operationDepth == 0) {
+        const auto [kind, text] = m_heldNotices.takeFirst();
+        message(kind, text);
+    }
+}
+
+void TMainForm::notice(Box kind, const QString &text)
+{
+    if (m_operationDepth > 0 || m_activationDepth > 0) {
+        m_heldNotices.append({kind, text});
+        if (m_operationDepth == 0) // within an activation: shown right after it
+            QTimer::singleShot(0, this, [this] { afterOperation(); });
+        return;
+    }
+    message(kind, text);
 }
 
 void TMainForm::message(Box kind, const QString &text)

@@ -35,6 +35,8 @@ public:
                                                                  const QString &title, const QString &text,
                                                                  QMessageBox::StandardButtons buttons)>;
     static BoxDisplay boxDisplay;
+    // The real box on screen: a question's default and escape button is No.
+    static const BoxDisplay standardBoxDisplay;
     static QMessageBox::StandardButton showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
                                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
@@ -45,6 +47,9 @@ public:
 
     // Operator.
     void message(Box kind, const QString &text) override;
+    // Held while an operation runs (its box and the activation after it would commit the shared
+    // transaction inside the operation's work), shown once it has ended.
+    void notice(Box kind, const QString &text) override;
     bool confirm(const QString &text) override;
     void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) override;
     // Sets a label's text and lets the label grow to show it whole.
@@ -276,8 +281,11 @@ private:
     template <typename T> T *control(const char16_t *name) const;
     void buildControls();
     void bindHandlers();
-    // Every box of the program closes into a fresh activation.
+    // Every box of the program closes into a fresh activation; one that closes while an operation
+    // runs, into an activation once the operation has ended.
     void afterBox();
+    // After an operation: the activation it put off, then the notices held meanwhile.
+    void afterOperation();
     void showError(const QString &text);
     UserAccounts::UserForm userForm() const;
     QString historyFile() const;
@@ -286,6 +294,9 @@ private:
     bool m_shown = false;
     bool m_busy = false;
     int m_activationDepth = 0;
+    int m_operationDepth = 0;
+    bool m_activationDue = false;
+    QList<QPair<Box, QString>> m_heldNotices;
     QString m_chosenArchive; // the open dialog's file name: kept after a cancel
     mutable QHash<QString, QWidget *> m_named; // the controls operations name, as found
 };

@@ -4,7 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 
 QString Paths::separator()
@@ -44,4 +47,20 @@ void Paths::replaceFile(const QString &from, const QString &to)
     std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()), ec);
     if (ec)
         throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(ec.message())));
+}
+
+void Paths::swapIn(const QString &replacement, const QString &file, const QString &kept)
+{
+    const QByteArray r = QFile::encodeName(replacement), f = QFile::encodeName(file);
+    if (::renameat2(AT_FDCWD, r.constData(), AT_FDCWD, f.constData(), RENAME_EXCHANGE) == 0) {
+        replaceFile(replacement, kept); // the replacement's name now holds the replaced file
+        return;
+    }
+    replaceFile(file, kept);
+    try {
+        replaceFile(replacement, file);
+    } catch (...) {
+        replaceFile(kept, file);
+        throw;
+    }
 }

@@ -18,5 +18,9 @@ QString sqlLiteral(const QString &text);
 // Puts the file from in the place of the file to in one step (the old one is never missing in
 // between); throws FileError when it cannot.
 void replaceFile(const QString &from, const QString &to);
+// Puts replacement in the place of file and file under the name kept (an older kept goes), so that the
+// name file always names a whole database: in one step where the file system can swap two names,
+// else in two renames, undoing the first when the second fails. Throws FileError when it cannot.
+void swapIn(const QString &replacement, const QString &file, const QString &kept);
 
 } // namespace Paths

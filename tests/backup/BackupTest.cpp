@@ -7,7 +7,10 @@
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "db/Errors.h"
+#include "db/Query.h"
+#include "db/Transaction.h"
 #include "platform/Archiver.h"
+#include "platform/FolderLock.h"
 #include "platform/Clock.h"
 #include "platform/IniFile.h"
 
@@ -16,10 +19,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -227,7 +232,28 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
     EXPECT_EQ(launches.launches[0].program, QStringLiteral("arj"));
     EXPECT_EQ(launches.launches[0].arguments, QStringList({"a", "22040909", "bazaqk.abk"}));
     EXPECT_EQ(launches.launches[0].workingDirectory, m.folder.left(m.folder.size() - 1));
-    EXPECT_EQ(r.texts(), QStringList({"Odtwarzanie Bazy zakończono pomyślnie ...",
+    // The replaced database is kept, named in the memo and the message.
+    const QString kept = m.folder + "bazaqk-przed-odtworzeniem.adb";
+    {
+        Database old;
+        old.setDatabaseName(kept);
+        old.params = TestDb::connectionParams();
+        Transaction tr(&old);
+        old.defaultTransaction = &tr;
+        Query q(QStringLiteral("q"), &old, &tr);
+        q.setSql(QStringLiteral("select FIRMA from FJ_BAZA where LP = 1"));
+        q.open();
+        EXPECT_EQ(q.field(0).asString().trimmed(), QStringLiteral("Zmieniona po kopii"));
+        q.close();
+        q.setSql(QStringLiteral("select count(*) from FJ_ZAP3"));
+        q.open();
+        EXPECT_EQ(q.field(0).asString(), QStringLiteral("0"));
+        q.close();
+        old.close();
+    }
+    EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-odtwarzana.adb"));
+    EXPECT_TRUE(r.memos.value("BuMemo").contains(QStringLiteral("Poprzednia baza zachowana w pliku ") + kept));
+    EXPECT_EQ(r.texts(), QStringList({"Odtwarzanie Bazy zakończono pomyślnie ...\r\rPoprzednia baza zachowana w pliku " + kept,
                                       "Powstał dodatkowy plik kopii o nazwie 22040909.arj\r\rUwaga .... nastąpi teraz "
                                       "automatyczne wyjście z programu ...."}));
     EXPECT_EQ(r.endCalls, 1);
@@ -266,8 +292,13 @@ TEST(Restore, FailingServiceKeepsTheProgramRunning)
     Module m;
     RecordedLaunches launches;
     RecordingOperator r;
-    // No backup file yet: the restore service fails.
+    // A file that is no backup: the restore service fails, and the live database is not touched.
+    TestFiles::write(m.folder + "bazaqk.abk", "to nie jest kopia bazy");
+    const QString documents = m.value("select count(*) from FJ_DOK3");
     EXPECT_THROW(BackupOps::restoreDatabase(*m.dm, r), EngineError);
+    EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-odtwarzana.adb"));
+    EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-przed-odtworzeniem.adb"));
+    EXPECT_EQ(m.value("select count(*) from FJ_DOK3"), documents);
     EXPECT_EQ(r.endCalls, 0);
     EXPECT_TRUE(launches.launches.isEmpty());
     EXPECT_TRUE(r.messages.isEmpty());
@@ -346,10 +377,14 @@ TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
     RecordedLaunches launches;
     RecordingOperator op;
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040909.arj"));
+    ASSERT_EQ(launches.finished.size(), 1);
+    EXPECT_TRUE(op.messages.isEmpty()); // nothing while it works
+    // One backup operation at a time: the folder is locked until arj has ended.
+    EXPECT_THROW(BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj")), QkError);
+    EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), QkError);
+    launches.finished[0](0);
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj"));
     ASSERT_EQ(launches.finished.size(), 2);
-    EXPECT_TRUE(op.messages.isEmpty()); // nothing while it works
-    launches.finished[0](0);
     launches.finished[1](6);
     ASSERT_EQ(op.messages.size(), 2);
     EXPECT_EQ(op.messages[0].kind, Operator::Box::Information);
@@ -443,4 +478,95 @@ TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted)
     EXPECT_TRUE(op.labels.isEmpty());
     m.dm->EmployeeTran.rollback();
     EXPECT_EQ(m.value("select ILE from FJ_BAZA where LP = 1"), QStringLiteral("5"));
+}
+
+TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
+{
+    Module m;
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    m.exec("update FJ_BAZA set FIRMA = 'po kopii' where LP = 1");
+    RecordedLaunches launches;
+    auto noNewFiles = [&] {
+        EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(m.folder)));
+        EXPECT_FALSE(QFileInfo::exists(BackupOps::keptName(m.folder)));
+    };
+
+    // An attachment open before: refused before anything changes, the count said.
+    Database other;
+    TestDb::connect(other, m.folder);
+    RecordingOperator before;
+    try {
+        BackupOps::restoreDatabase(*m.dm, before);
+        ADD_FAILURE();
+    } catch (const QkError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("jest używana: otwartych połączeń innych programów lub stanowisk: 1")))
+            << e.message().toStdString();
+    }
+    EXPECT_TRUE(before.labels.isEmpty()); // the lock flag never set
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+    noNewFiles();
+    other.close();
+
+    // One that attaches while the restore runs: the restored file does not take the live one's place.
+    Database late;
+    RecordingOperator during;
+    during.onLine = [&](const QString &, const QString &) {
+        if (!late.connected())
+            TestDb::connect(late, m.folder);
+    };
+    EXPECT_THROW(BackupOps::restoreDatabase(*m.dm, during), QkError);
+    late.close();
+    EXPECT_EQ(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
+    EXPECT_EQ(during.endCalls, 0);
+    EXPECT_TRUE(launches.launches.isEmpty());
+    noNewFiles();
+    EXPECT_TRUE(m.dm->EmployeeDb.connected());
+
+    // Alone: restored, the replaced database kept.
+    RecordingOperator alone;
+    EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, alone));
+    EXPECT_NE(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
+    EXPECT_TRUE(QFileInfo::exists(BackupOps::keptName(m.folder)));
+}
+
+TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing)
+{
+    Module m;
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    const QByteArray backup = TestFiles::read(m.folder + "bazaqk.abk");
+
+    // Another process holds the folder (the nightly run, a second window).
+    QProcess holder;
+    holder.start(QStringLiteral("flock"), {QStringLiteral("--no-fork"), m.folder + FolderLock::fileName(), QStringLiteral("sleep"), QStringLiteral("60")});
+    ASSERT_TRUE(holder.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (FolderLock::tryTake(m.folder) && t.elapsed() < 5000)
+        QThread::msleep(20);
+    ASSERT_EQ(FolderLock::tryTake(m.folder), nullptr);
+
+    RecordingOperator second;
+    RecordedLaunches launches;
+    for (const auto &operation : std::initializer_list<std::function<void()>>{
+             [&] { BackupOps::backupDatabase(*m.dm, second); }, [&] { BackupOps::restoreDatabase(*m.dm, second); },
+             [&] { BackupOps::startDearchiving(*m.dm, second, "/arch/22040909.arj"); }}) {
+        try {
+            operation();
+            ADD_FAILURE();
+        } catch (const QkError &e) {
+            EXPECT_TRUE(e.message().startsWith(QStringLiteral("Trwa inna operacja na kopii bazy w katalogu ") + m.folder));
+        }
+    }
+    EXPECT_TRUE(second.labels.isEmpty());
+    EXPECT_TRUE(second.questions.isEmpty());
+    EXPECT_TRUE(launches.launches.isEmpty());
+    EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+
+    // Killed, the holder's lock goes with it.
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_NO_THROW(BackupOps::backupDatabase(*m.dm, second));
 }

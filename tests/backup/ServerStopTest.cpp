@@ -1,8 +1,10 @@
-// The server stops in the middle of a backup: nothing is lost, the operator is told, and the window
+// The server stops in the middle of a backup or a restore: nothing is lost, the operator is told, and the window
 // goes on working once the server is back. Runs alone: it stops the server every other test uses.
+#include "common/RecordedLaunches.h"
 #include "common/WindowHarness.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -55,5 +57,39 @@ TEST(ServerStop, InTheMiddleOfABackup)
     EXPECT_TRUE(boxes.texts().contains(QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ...")));
     EXPECT_EQ(w.Label47->text(), QStringLiteral("NIE"));
     EXPECT_EQ(TestDb::scalar(folder, "select Bila from FJ_BAZA where LP = 1").trimmed(), QStringLiteral("N"));
+    module.dm->shutDown();
+}
+
+TEST(ServerStop, InTheMiddleOfARestore)
+{
+    const QString folder = TestDb::createDatabase();
+    RecordedBoxes boxes;
+    RecordedLaunches arj;
+    TestModule module(folder);
+    TMainForm w(*module.dm);
+    w.FormActivate();
+    w.BackupBtnClick();
+    const QString documents = TestDb::scalar(folder, "select count(*) from FJ_DOK3");
+
+    // The server dies under the restore: the live database stays whole and the program goes on.
+    bool stopped = false;
+    QObject::connect(w.BuMemo, &QPlainTextEdit::textChanged, [&] {
+        if (!stopped && !w.BuMemo->toPlainText().isEmpty()) {
+            stopped = true;
+            server("firebird-down.sh", {QStringLiteral("--kill")});
+        }
+    });
+    boxes.boxes.clear();
+    w.RestoreBtnClick();
+    ASSERT_TRUE(stopped);
+    server("firebird-up.sh");
+
+    ASSERT_GE(boxes.boxes.size(), 2);
+    EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Critical);
+    EXPECT_FALSE(boxes.texts().join('\n').contains(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie")));
+    EXPECT_TRUE(arj.launches.isEmpty());
+    EXPECT_EQ(TestDb::scalar(folder, "select count(*) from FJ_DOK3"), documents);
+    EXPECT_FALSE(QFileInfo::exists(folder + "bazaqk-odtwarzana.adb"));
+    EXPECT_FALSE(QFileInfo::exists(folder + "bazaqk-przed-odtworzeniem.adb"));
     module.dm->shutDown();
 }

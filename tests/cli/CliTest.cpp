@@ -95,7 +95,65 @@ void verifyBackups(const QString &folder, const QString &protocol)
     EXPECT_EQ(TestFiles::read(folder + "bazaqk.adb"), live); // the live database untouched
 }
 
+// The documents of March in the database of folder, read by the server's own tool (embedded for L).
+QString marchDocuments(const QString &folder, const QString &protocol)
+{
+    QProcess isql;
+    const QString db = (protocol == QLatin1String("L") ? QString() : QStringLiteral("localhost:")) + folder + "bazaqk.adb";
+    isql.start(QStringLiteral("isql-fb"), {"-q", "-user", "SYSDBA", "-password", "quillstep", db});
+    isql.write("set list on; select count(*) as N from FJ_DOK3;\n");
+    isql.closeWriteChannel();
+    isql.waitForFinished(60000);
+    const QString out = QString::fromLocal8Bit(isql.readAllStandardOutput() + isql.readAllStandardError());
+    return out.simplified();
+}
+
+// A restore from a backup that is not whole fails and leaves every document; a whole one keeps the
+// replaced database beside the restored one.
+void restoreFromBadBackups(const QString &folder, const QString &protocol)
+{
+    const QString ini = settingsFor(folder, protocol);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    const QString documents = marchDocuments(folder, protocol);
+    ASSERT_TRUE(documents.startsWith(QStringLiteral("N "))) << documents.toStdString();
+    ASSERT_NE(documents, QStringLiteral("N 0"));
+
+    const QByteArray whole = TestFiles::read(folder + "bazaqk.abk");
+    // A third of the backup ends the server's restore quietly; only its missing closing line tells.
+    const QPair<QByteArray, QString> broken[] = {{whole.left(whole.size() / 3), "jest niekompletna"},
+                                                 {"to nie jest kopia", "expected backup description record"}};
+    for (const auto &[bytes, said] : broken) {
+        TestFiles::write(folder + "bazaqk.abk", bytes);
+        const CliRun r = cli({"restore", "--yes"}, ini);
+        EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(said)) << r.err.toStdString();
+        EXPECT_TRUE(summaryOf(r).contains(QStringLiteral(" result=failed exit=1 ")));
+        EXPECT_EQ(marchDocuments(folder, protocol), documents) << bytes.size();
+        EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(folder)));
+        EXPECT_FALSE(QFileInfo::exists(BackupOps::keptName(folder)));
+    }
+
+    TestFiles::write(folder + "bazaqk.abk", whole);
+    const CliRun good = cli({"restore", "--yes"}, ini);
+    EXPECT_EQ(good.exitCode, 0) << good.err.toStdString();
+    EXPECT_TRUE(good.out.contains("Poprzednia baza zachowana w pliku " + BackupOps::keptName(folder)));
+    EXPECT_EQ(marchDocuments(folder, protocol), documents);
+}
+
 } // namespace
+
+TEST(UnattendedRestore, ABackupThatIsNotWholeNeverCostsTheLiveDatabaseOnTheServer)
+{
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    restoreFromBadBackups(m.folder, QStringLiteral("T"));
+}
+
+TEST(UnattendedRestore, ABackupThatIsNotWholeNeverCostsTheLiveDatabaseEmbedded)
+{
+    restoreFromBadBackups(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+}
 
 TEST(UnattendedBackup, VerificationOnTheServer)
 {

@@ -69,7 +69,7 @@ TEST(Settings, StartUpConfiguresEveryService)
     EXPECT_EQ(dm.IBBackup.options, 0u);
     EXPECT_EQ(dm.IBRestore.databaseNames, QStringList({full}));
     EXPECT_EQ(dm.IBRestore.backupFiles, QStringList({dbFolder + QStringLiteral("/bazaqk.abk")}));
-    EXPECT_EQ(dm.IBRestore.options, 0x3000u);
+    EXPECT_EQ(dm.IBRestore.options, 0x2000u); // create only
     EXPECT_TRUE(dm.IBValidate.validateDb && dm.IBValidate.validateFull);
     EXPECT_EQ(dm.IBStat.options, 9u);
     // Step 11 attached the connection and left the transaction and IBQuery2 open.
