@@ -1,5 +1,8 @@
 #include "cli/TerminalOperator.h"
 
+#include "platform/Errors.h"
+#include "platform/Signals.h"
+
 #include <QTextStream>
 
 #include <unistd.h>
@@ -73,8 +76,17 @@ void TerminalOperator::setLabel(const QString &label, const QString &text, Tone)
         put(m_out, text + QLatin1Char('\n'));
 }
 
+void TerminalOperator::stopOnSignal()
+{
+    if (m_stopped || !Signals::received())
+        return;
+    m_stopped = true;
+    throw QkError(QStringLiteral("Przerwano sygnałem %1.").arg(QLatin1String(Signals::name(Signals::received()))));
+}
+
 void TerminalOperator::setProgress(const QString &, int value)
 {
+    stopOnSignal();
     if (value == 0) {
         m_rows = 0;
         m_lastDraw.start();
@@ -94,4 +106,5 @@ void TerminalOperator::appendLine(const QString &, const QString &line)
 {
     endProgressLine();
     put(m_out, line + QLatin1Char('\n'));
+    stopOnSignal();
 }

@@ -21,7 +21,8 @@ public:
     void appendLine(const QString &memo, const QString &line) override;
     void beginBusy() override {}
     void endBusy() override {}
-    void processEvents() override {}
+    // A signal received (SIGTERM, SIGINT, SIGHUP) ends the operation here, as a failure, once.
+    void processEvents() override { stopOnSignal(); }
     void endProgram() override {}
 
     // An error, as the error box would show it.
@@ -30,6 +31,7 @@ public:
     bool errorShown() const { return m_errorShown; }
 
 private:
+    void stopOnSignal();
     void endProgressLine();
     static QString lines(const QString &text);
 
@@ -41,5 +43,6 @@ private:
     qint64 m_rows = 0;
     bool m_progressShown = false;
     bool m_errorShown = false;
+    bool m_stopped = false;
     QElapsedTimer m_lastDraw;
 };

@@ -8,15 +8,21 @@
 #include "exchange/ExchangeOps.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
+#include "platform/Signals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +73,8 @@ void usage(std::FILE *f)
 }
 
 // The files a run produced, for its summary line.
+QElapsedTimer g_clock; // since the start of the run, for the summary line
+
 struct Produced {
     QStringList files;
 };
@@ -93,6 +101,25 @@ void printSummary(const QString &command, int rc, qint64 ms, const Produced &pro
     std::fflush(stderr);
     std::printf("%s\n", line.toLocal8Bit().constData());
     std::fflush(stdout);
+}
+
+// A signal ends the run as a failure: the operation stops at its next step (the terminal operator
+// throws), and a run held in one long server call is ended after a grace period with the same summary
+// line (its connections and services are dropped with the process, as a crash would).
+void watchSignals(int fd, const QString &command, const Produced &produced)
+{
+    if (fd < 0)
+        return;
+    std::thread([fd, &command, &produced] {
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        std::fprintf(stderr, "qkadmin-cli: przerwano sygnałem %s\n", Signals::name(Signals::received()));
+        printSummary(command, Failure, g_clock.elapsed(), produced);
+        std::fflush(nullptr);
+        ::_exit(Failure);
+    }).detach();
 }
 
 int run(const QStringList &args, QString &commandName, Produced &produced)
@@ -193,7 +220,8 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     TerminalOperator op(stdout, stderr, yes);
     std::unique_ptr<TMainDm> dm;
     try {
-        dm = std::make_unique<TMainDm>(Paths::executableFolder(), settings);
+        dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settings);
+        watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("verify-backup")) {
             dm->Configure(); // the live database is neither needed nor touched
         } else {
@@ -281,8 +309,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin-cli"));
-    QElapsedTimer clock;
-    clock.start();
+    g_clock.start();
     QString command;
     Produced produced;
     int rc = Failure;
@@ -291,8 +318,12 @@ int main(int argc, char **argv)
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qkadmin-cli: %s\n", e.what());
     }
+    if (const int signal = Signals::received()) {
+        std::fprintf(stderr, "qkadmin-cli: przerwano sygnałem %s\n", Signals::name(signal));
+        rc = Failure;
+    }
     const QStringList args = app.arguments();
     if (!args.contains(QStringLiteral("--help")) && !args.contains(QStringLiteral("-h")))
-        printSummary(command, rc, clock.elapsed(), produced);
+        printSummary(command, rc, g_clock.elapsed(), produced);
     return rc;
 }

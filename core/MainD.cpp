@@ -1,5 +1,7 @@
 #include "core/MainD.h"
 
+#include "platform/Errors.h"
+
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 
@@ -28,7 +30,7 @@ TMainDm::TMainDm(const QString &settingsFolder, const QString &settingsFile)
       IBLog(QStringLiteral("IBLog")), IBSecurity(QStringLiteral("IBSecurity")),
       IBProperties(QStringLiteral("IBProperties")), m_settingsFolder(settingsFolder), m_settingsFile(settingsFile)
 {
-    EmployeeDb.params = {QStringLiteral("user_name=") + kAdminUser, QStringLiteral("password=") + kAdminPassword};
+    EmployeeDb.params = {QStringLiteral("user_name=") + adminUser(), QStringLiteral("password=") + adminPassword()};
     EmployeeDb.loginPrompt = false;
     EmployeeDb.defaultTransaction = &EmployeeTran;
     IBQuery2.setSql(QStringLiteral("select ILE from FJ_BAZA where LP=1"));
@@ -97,9 +99,38 @@ bool TMainDm::hasServerPrefix(const QString &name)
     return !head.startsWith(QLatin1Char('/')) && !head.contains(QLatin1Char('\\'));
 }
 
+QString TMainDm::adminUser()
+{
+    const QString user = qEnvironmentVariable("ISC_USER").trimmed();
+    return user.isEmpty() ? kAdminUser : user;
+}
+
+QString TMainDm::adminPassword()
+{
+    return qEnvironmentVariableIsSet("ISC_PASSWORD") ? qEnvironmentVariable("ISC_PASSWORD") : kAdminPassword;
+}
+
+void TMainDm::checkDatabaseFile() const
+{
+    const QString where = QStringLiteral(" (plik %1, sekcja [Ogolne], klucz sciezka)").arg(settingsFile());
+    if (Settings.DatabasePath.trimmed().isEmpty())
+        throw QkError(QStringLiteral("Nie wskazano folderu bazy danych%1.\rWpisz folder, w którym leży baza %2, w polu "
+                                     "\"Położenie Bazy Danych\" na zakładce \"IB Conguration\" i zamknij program: folder zostanie "
+                                     "zapisany, a przy następnym uruchomieniu program połączy się z bazą.")
+                          .arg(where, Settings.DatabaseFileName));
+    if (hasServerPrefix(Settings.DatabasePath))
+        return; // a folder on another machine: only the server can tell
+    const QFileInfo folder(Settings.DatabasePath);
+    if (!folder.exists())
+        throw QkError(QStringLiteral("Folder bazy danych %1 nie istnieje%2.").arg(Settings.DatabasePath, where));
+    if (folder.isDir() && folder.isReadable() && folder.isExecutable() && !QFileInfo::exists(Settings.fullDatabaseName()))
+        throw QkError(QStringLiteral("W folderze %1 nie ma bazy danych %2%3.")
+                          .arg(Settings.DatabasePath, Settings.DatabaseFileName, where));
+}
+
 QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName)
 {
-    QStringList p{QStringLiteral("user_name=") + kAdminUser, QStringLiteral("password=") + kAdminPassword};
+    QStringList p{QStringLiteral("user_name=") + adminUser(), QStringLiteral("password=") + adminPassword()};
     // A plain path goes to the embedded engine for L, to the local server otherwise; the services
     // reach the same place through their address.
     if (!hasServerPrefix(databaseName))
@@ -128,12 +159,13 @@ void TMainDm::PrepareService(Service &service)
     service.serverName = Settings.ServiceServerName;
     service.protocol = Settings.ServiceProtocol;
     service.loginPrompt = false;
-    service.setParams({QStringLiteral("user_name=sysdba"), QStringLiteral("password=") + kAdminPassword});
+    service.setParams({QStringLiteral("user_name=") + adminUser().toLower(), QStringLiteral("password=") + adminPassword()});
 }
 
 void TMainDm::DataModuleCreate()
 {
     Configure();
+    checkDatabaseFile();
     IBQuery2.open(); // attaches and starts the transaction; the first activation ends it
 }
 

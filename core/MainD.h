@@ -31,6 +31,13 @@ class TMainDm {
 public:
     static inline const QString kAdminUser = QStringLiteral("SYSDBA");
     static inline const QString kAdminPassword = QStringLiteral("quillstep");
+    // The administrator every connection and service uses: ISC_USER and ISC_PASSWORD when set (the
+    // client library's own convention; a server has a password of its own), else the built-in ones.
+    static QString adminUser();
+    static QString adminPassword();
+    // Says in Polish what is missing when setup.ini names no database folder, or the folder holds no
+    // database (instead of the engine's message about "/bazaqk.adb"); nothing when it can't tell.
+    void checkDatabaseFile() const;
 
     // settingsFolder holds setup.ini, jn.ini and paczki (the executable's folder, ending with the
     // separator); settingsFile names another settings file instead of its setup.ini.

@@ -2,6 +2,7 @@
 
 #include "core/MainD.h"
 #include "core/Operator.h"
+#include "db/Errors.h"
 #include "db/Savepoint.h"
 #include "exchange/ExchangeLayouts.h"
 #include "exchange/ExchangeWriter.h"
@@ -343,6 +344,18 @@ void exportMonth(TMainDm &dm, Operator &op, int month, const QString &yearText)
                    QStringLiteral("wyeksportowane pliki znajdują się w katalogu :") + kCr + kCr + files.join(kCr));
 }
 
+QString externalFilesRefused(const QString &root, const QString &serverText)
+{
+    QString folder = root;
+    while (folder.size() > 1 && folder.endsWith(Paths::separator()))
+        folder.chop(1);
+    return QStringLiteral("Serwer bazy danych nie pozwala czytać plików wymiany z folderu %1 (tabele zewnętrzne).\r"
+                          "Administrator serwera musi dopisać w pliku firebird.conf wiersz:\r\r"
+                          "ExternalFileAccess = Restrict %1\r\r"
+                          "i uruchomić serwer ponownie. Nic nie zostało zmienione.\r\rKomunikat serwera: %2")
+        .arg(folder, serverText);
+}
+
 bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
 {
     const QString root = dm.Settings.exchangeRoot();
@@ -362,7 +375,13 @@ bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
     ImportIndexes::prepare(dm.EmployeeDb, op, month);
     // A month whose documents were deleted and never re-inserted must not be committed later; work
     // that earlier operations left pending in the shared transaction must not be undone with it.
-    withSavepoint(dm.IBQuery8, QStringLiteral("QK_IMPORT"), [&] { runImport(dm, op, month, clearMonth); });
+    try {
+        withSavepoint(dm.IBQuery8, QStringLiteral("QK_IMPORT"), [&] { runImport(dm, op, month, clearMonth); });
+    } catch (const EngineError &e) {
+        if (!e.message().contains(QLatin1String("is not allowed by server configuration")))
+            throw;
+        throw QkError(externalFilesRefused(root, e.message()));
+    }
     op.setLabel(QStringLiteral("Label42"), QString());
     op.message(Operator::Box::Information, QStringLiteral("Import danych zakończony pomyślnie ..."));
     return true;

@@ -20,6 +20,9 @@ void exportMonth(TMainDm &dm, Operator &op, int month, const QString &yearText);
 // clearMonth: "Zerowanie Danych QK". On any failure the shared transaction is rolled back.
 // False when a file was missing and nothing was imported.
 bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth);
+// What the operator is told when the server refuses to read the exchange files in root through
+// external tables: the line for firebird.conf, then the server's own text.
+QString externalFilesRefused(const QString &root, const QString &serverText);
 // True when both files are present.
 bool checkInput(TMainDm &dm, Operator &op, int month);
 // Into folder + "paczki" (folder: the executable's, ending with the separator).

@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 namespace {
 
 const QColor kInfoBackground(255, 255, 225);
@@ -611,6 +613,8 @@ void TMainForm::FormActivate()
         Edit4->setText(s.ShadowPath);
         TabSheet2Show();
 
+        if (!m_dm.EmployeeDb.connected())
+            m_dm.checkDatabaseFile(); // a first run says what to set, not the engine's message
         // A failure rolls back and leaves Label47 as it was.
         QString flag;
         m_dm.EmployeeTran.guarded([&] {
@@ -627,12 +631,27 @@ void TMainForm::FormActivate()
     --m_activationDepth;
 }
 
+void TMainForm::closeOnSignal()
+{
+    m_closingOnSignal = true;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this && w->isModal() && w->isVisible())
+            w->close();
+    close();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     try {
         m_dm.WriteSettings(Edit1->text(), Edit2->text(), Edit3->text(), Edit4->text());
         event->accept();
     } catch (const std::exception &e) {
+        if (m_closingOnSignal) { // nobody to answer: said where it can be read, and closed
+            std::fprintf(stderr, "qkadmin: %s\n", e.what());
+            event->accept();
+            return;
+        }
         showModal(this, QMessageBox::Critical, QString::fromUtf8(e.what()));
         // A copy installed where the operator may not write would otherwise never close.
         if (showModal(this, QMessageBox::Question, kCloseWithoutSaving, QMessageBox::Yes | QMessageBox::No) ==

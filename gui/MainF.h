@@ -41,6 +41,10 @@ public:
                                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
     TMainDm &dm() { return m_dm; }
+    // Closes the window as its close does, without asking anything (a signal: a logout, a kill): the
+    // settings are saved where possible, an open box is closed, the event loop ends.
+    void closeOnSignal();
+
 
     // Runs f; an error it raises is shown in the error box and the program goes on.
     void guarded(const std::function<void()> &f);
@@ -295,6 +299,7 @@ private:
     bool m_busy = false;
     int m_activationDepth = 0;
     int m_operationDepth = 0;
+    bool m_closingOnSignal = false;
     bool m_activationDue = false;
     QList<QPair<Box, QString>> m_heldNotices;
     QString m_chosenArchive; // the open dialog's file name: kept after a cancel

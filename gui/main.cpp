@@ -3,18 +3,21 @@
 #include "gui/MainF.h"
 #include "db/Errors.h"
 #include "platform/Paths.h"
+#include "platform/Signals.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -68,7 +71,7 @@ int main(int argc, char **argv)
 
     std::unique_ptr<TMainDm> dm;
     try {
-        dm = std::make_unique<TMainDm>(Paths::executableFolder());
+        dm = std::make_unique<TMainDm>(Paths::settingsFolder());
     } catch (const LibraryMissingError &e) {
         TMainForm::showModal(nullptr, QMessageBox::Critical, e.message());
         return 1;
@@ -93,6 +96,17 @@ int main(int argc, char **argv)
     int rc = 0;
     {
         TMainForm form(*dm);
+        // A logout, kill or Ctrl-C closes the window as its close does (after the client library,
+        // which catches SIGTERM and SIGINT itself and would keep the process running).
+        const int signalFd = Signals::install();
+        QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+        signalNotifier.setEnabled(signalFd >= 0);
+        QObject::connect(&signalNotifier, &QSocketNotifier::activated, &form, [&form, signalFd] {
+            char bytes[16];
+            while (::read(signalFd, bytes, sizeof bytes) > 0) {
+            }
+            form.closeOnSignal();
+        });
         if (args.contains(QStringLiteral("--quit-after-paint")))
             form.installEventFilter(&quitOnPaint);
         form.show();

@@ -4,9 +4,13 @@
 #include "platform/AnsiCodec.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -141,15 +145,47 @@ QStringList IniText::sectionLines(const QByteArray &text, const QString &section
     return out;
 }
 
+namespace {
+
+// A folder whose group is set on new files (set-group-id: an installed program's settings folder,
+// shared by the operators' group) gets files its group may write; elsewhere a file is its owner's.
+bool sharedFolder(const QString &file)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(QFileInfo(file).absolutePath()).constData(), &st) == 0 && (st.st_mode & S_ISGID);
+}
+
+// Gives the file the mode unless it has it already (a file another operator owns may not be changed,
+// and needs no change when its mode is right).
+bool ensureMode(const QString &file, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(file);
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0 && (st.st_mode & 0777) == mode)
+        return true;
+    return ::chmod(name.constData(), mode) == 0;
+}
+
+} // namespace
+
 void IniFile::writeString(const QString &file, const QString &section, const QString &key, const QString &value,
                           Access access)
 {
     const QByteArray out = IniText::writeString(readFile(file), section, key, value);
-    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const bool shared = sharedFolder(file);
+    const bool existed = QFileInfo::exists(file);
+    const mode_t privateMode = shared ? 0660 : 0600;
     if (access == Access::OwnerOnly) {
         // Made private before the first byte goes in; the save below keeps the permissions it finds.
-        QFile f(file);
-        const bool ok = f.exists() ? f.setPermissions(ownerOnly) : f.open(QIODevice::WriteOnly, ownerOnly);
+        bool ok = true;
+        if (existed) {
+            ok = ensureMode(file, privateMode);
+        } else {
+            const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privateMode);
+            ok = fd >= 0 && ::fchmod(fd, privateMode) == 0; // whatever the umask
+            if (fd >= 0)
+                ::close(fd);
+        }
         if (!ok)
             throw FileError(QStringLiteral("Unable to write to %1").arg(file));
     }
@@ -157,7 +193,9 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
     f.setDirectWriteFallback(true);
     if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
         throw FileError(QStringLiteral("Unable to write to %1").arg(file));
-    if (access == Access::OwnerOnly && !QFile::setPermissions(file, ownerOnly))
+    const bool modeOk = access == Access::OwnerOnly ? ensureMode(file, privateMode)
+                                                    : (existed || !shared || ensureMode(file, 0660));
+    if (!modeOk)
         throw FileError(QStringLiteral("Unable to write to %1").arg(file));
 }
 

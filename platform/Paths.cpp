@@ -41,6 +41,20 @@ QString Paths::sqlLiteral(const QString &text)
     return s;
 }
 
+QString Paths::settingsFolder()
+{
+    QFile pointer(executableFolder() + QStringLiteral("settings-folder"));
+    if (pointer.open(QIODevice::ReadOnly)) {
+        QString folder = QString::fromUtf8(pointer.readLine()).trimmed();
+        if (!folder.isEmpty()) {
+            if (!folder.endsWith(separator()))
+                folder += separator();
+            return folder;
+        }
+    }
+    return executableFolder();
+}
+
 void Paths::replaceFile(const QString &from, const QString &to)
 {
     std::error_code ec;

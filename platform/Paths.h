@@ -15,6 +15,10 @@ QString executableFolder();
 QString driveRoot(const QString &databaseFolder);
 // Text placed inside an SQL string literal: single quotes doubled.
 QString sqlLiteral(const QString &text);
+// The folder of setup.ini, jn.ini and paczki/, ending with the separator: the one named by the first
+// line of the file "settings-folder" in the executable's folder (an installed program keeps them
+// where its operators may write), else the executable's folder.
+QString settingsFolder();
 // Puts the file from in the place of the file to in one step (the old one is never missing in
 // between); throws FileError when it cannot.
 void replaceFile(const QString &from, const QString &to);

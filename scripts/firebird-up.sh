@@ -19,6 +19,15 @@ if running; then
     exit 0
 fi
 
+# The test server reads external tables from the tests' folders anywhere under /tmp: on this test
+# machine only, every file is open to it. The program itself never needs this (scripts/run.sh gives
+# its embedded engine a root of its own).
+conf=/etc/firebird/3.0/firebird.conf
+if ! grep -qE '^[[:space:]]*ExternalFileAccess[[:space:]]*=[[:space:]]*Full' "$conf"; then
+    sed -i -E '/^[[:space:]]*ExternalFileAccess[[:space:]]*=/d' "$conf"
+    echo 'ExternalFileAccess = Full' >> "$conf"
+fi
+
 mkdir -p /run/firebird3.0 /tmp/firebird /var/log/firebird
 chown firebird:firebird /run/firebird3.0 /tmp/firebird /var/log/firebird
 # Lock files left by an embedded engine run as root would keep the server out.

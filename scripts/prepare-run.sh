@@ -3,8 +3,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Root installs what is missing; an ordinary user is asked for sudo only then.
 if [ "$(id -u)" -eq 0 ]; then
     bash scripts/setup.sh
+elif ! bash scripts/setup.sh --check 2>/dev/null; then
+    sudo bash scripts/setup.sh
 fi
 build=${QK_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -22,3 +25,8 @@ fi
 if [ ! -f "$exe_dir/setup.ini" ]; then
     printf '[Ogolne]\r\nsciezka=%s\r\nserwer=\r\nprotokol=L\r\ncien=%s\r\n' "$data" "$data" >"$exe_dir/setup.ini"
 fi
+
+# The embedded engine gets a Firebird root of its own that may read external files in the data folder
+# only; the machine's configuration is not touched. Lock files stay with this build.
+bash scripts/firebird-root.sh "$exe_dir/firebird-root" "Restrict $data"
+mkdir -p "$exe_dir/firebird-lock"

@@ -7,4 +7,6 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != "off
     echo "No display. Run it under a virtual one:  xvfb-run -a bash scripts/run.sh" >&2
     exit 1
 fi
-exec "${QK_BUILD_DIR:-build}/qkadmin" "$@"
+build=${QK_BUILD_DIR:-build}
+export FIREBIRD="$PWD/$build/firebird-root" FIREBIRD_LOCK="$PWD/$build/firebird-lock"
+exec "$build/qkadmin" "$@"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the run command need (Debian 12, as root). Idempotent.
+# It leaves the machine's Firebird configuration alone: the test server's start-up sets what the tests need.
 set -euo pipefail
 
 packages=(
@@ -15,6 +16,12 @@ for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
+# --check: only say (by the exit status) whether anything is missing; needs no root.
+if [ "${1:-}" = "--check" ]; then
+    [ ${#missing[@]} -eq 0 ]
+    exit
+fi
+
 if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     # The server package asks for the SYSDBA password at install; answer it up front.
@@ -22,11 +29,4 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "firebird3.0-server shared/firebird/sysdba_password/new_password password quillstep" | debconf-set-selections
     apt-get -o DPkg::Lock::Timeout=600 update -q
     apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
-fi
-
-# External tables are read from the database folder and the exchange folders; the default refuses every read.
-conf=/etc/firebird/3.0/firebird.conf
-if ! grep -qE '^[[:space:]]*ExternalFileAccess[[:space:]]*=[[:space:]]*Full' "$conf"; then
-    sed -i -E '/^[[:space:]]*ExternalFileAccess[[:space:]]*=/d' "$conf"
-    echo 'ExternalFileAccess = Full' >> "$conf"
 fi

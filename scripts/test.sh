@@ -11,8 +11,12 @@ if [ "${1:-}" = "--sanitize" ]; then
     shift
 fi
 
-if [ "$(id -u)" -eq 0 ]; then
-    bash scripts/setup.sh
+# Root runs what needs root itself; an ordinary user through sudo, and only that.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+if [ "$(id -u)" -eq 0 ] || ! bash scripts/setup.sh --check 2>/dev/null; then
+    as_root bash scripts/setup.sh
 fi
 
 if [ "$sanitize" -eq 1 ]; then
@@ -34,10 +38,10 @@ cmake --build "$build" -j2
 
 started=0
 if ! (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; then
-    bash scripts/firebird-up.sh
+    as_root bash scripts/firebird-up.sh
     started=1
 fi
-stop() { [ "$started" -eq 1 ] && bash scripts/firebird-down.sh; true; }
+stop() { [ "$started" -eq 1 ] && as_root bash scripts/firebird-down.sh; true; }
 trap stop EXIT
 
 export LC_ALL=C.UTF-8

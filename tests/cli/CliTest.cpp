@@ -3,14 +3,21 @@
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "backup/BackupOps.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/Transaction.h"
 #include "exchange/ExchangeOps.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -250,6 +257,106 @@ TEST(Cli, MissingDatabaseFailsWithTheErrorOnStandardError)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(r.err.trimmed().isEmpty());
     EXPECT_FALSE(r.out.contains(QStringLiteral("zakończono pomyślnie")));
+}
+
+TEST(Cli, FirstRunSaysWhatToSetInPolish)
+{
+    // No setup.ini: it is made with empty keys, and the message names it and the key.
+    const QString settings = TestDb::newFolder();
+    const CliRun none = cli({"backup"}, settings + "setup.ini");
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.contains("Nie wskazano folderu bazy danych (plik " + settings +
+                                  "setup.ini, sekcja [Ogolne], klucz sciezka)"))
+        << none.err.toStdString();
+    EXPECT_FALSE(none.err.contains(QStringLiteral("for file \"/bazaqk.adb\"")));
+    // A folder without the database.
+    const QString empty = TestDb::newFolder();
+    const CliRun missing = cli({"backup"}, settingsFor(empty));
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.err.contains("W folderze " + empty.left(empty.size() - 1) + " nie ma bazy danych bazaqk.adb"))
+        << missing.err.toStdString();
+}
+
+TEST(Cli, TheServersOwnPasswordFromTheEnvironment)
+{
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    const QString ini = settingsFor(m.folder);
+    auto withEnvironment = [&](const QString &user, const QString &password) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ISC_USER", user);
+        env.insert("ISC_PASSWORD", password);
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", ini, "backup"});
+        p.waitForFinished(120000);
+        return CliRun{p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
+                      QString::fromLocal8Bit(p.readAllStandardError())};
+    };
+    const CliRun wrong = withEnvironment("SYSDBA", "nie-to-haslo");
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Your user name and password are not defined"))) << wrong.err.toStdString();
+    const CliRun right = withEnvironment("sysdba", "quillstep");
+    EXPECT_EQ(right.exitCode, 0) << right.err.toStdString();
+}
+
+TEST(Cli, AServerThatRefusesExternalFilesIsToldWhatToSet)
+{
+    // The embedded engine under a Firebird root of its own that allows no external file.
+    const QString folder = TestDb::createEmbeddedDatabase();
+    const QString root = TestDb::newFolder() + "firebird";
+    ASSERT_EQ(QProcess::execute("bash", {QString::fromLocal8Bit(qgetenv("QK_SCRIPTS")) + "/firebird-root.sh", root, "None"}), 0);
+    const QString ini = settingsFor(folder, "L");
+    ASSERT_EQ(cli({"export", "--month", "3"}, ini).exitCode, 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FIREBIRD", root);
+    p.setProcessEnvironment(env);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", ini, "import", "--month", "3"});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(err.contains("ExternalFileAccess = Restrict " + folder.left(folder.size() - 1) + "\n")) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("i uruchomić serwer ponownie"))) << err.toStdString();
+}
+
+TEST(Cli, ASignalEndsALongRunAsAFailure)
+{
+    // The run waits on a row another connection holds (a workstation in the middle of its work).
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    Database other;
+    TestDb::connect(other, m.folder);
+    Transaction tr(&other);
+    Query hold(QStringLiteral("hold"), &other, &tr);
+    tr.start();
+    hold.setSql(QStringLiteral("update FJ_BAZA set ILE = ILE where LP = 1"));
+    hold.execute();
+
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", settingsFor(m.folder), "reset-connections"});
+    ASSERT_TRUE(p.waitForStarted());
+    QThread::msleep(1500);
+    ASSERT_EQ(p.state(), QProcess::Running) << "the run did not wait";
+    QElapsedTimer t;
+    t.start();
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(5000)) << "still running 5 s after SIGTERM";
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    EXPECT_TRUE(out.trimmed().split('\n').last().startsWith(
+        QStringLiteral("qkadmin-cli: summary command=reset-connections result=failed exit=1 ")))
+        << out.toStdString();
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("SIGTERM")));
+    tr.rollback();
+    other.close();
 }
 
 TEST(Cli, NightlyBackupWithArchiveCopy)

@@ -2,6 +2,7 @@
 #include "common/WindowHarness.h"
 #include "db/Errors.h"
 #include "platform/Clock.h"
+#include "platform/IniFile.h"
 
 #include <QFileInfo>
 #include <QCheckBox>
@@ -13,9 +14,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QProcess>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -392,6 +397,58 @@ TEST(MainWindow, TabShownFillsTheMonthAndYear)
     EXPECT_EQ(form.Edit7->text(), QStringLiteral("2022"));
     EXPECT_EQ(form.Label35->text(), QStringLiteral("Kwiecień "));
     Clock::setOverride(QDateTime());
+}
+
+TEST(MainWindow, ASignalClosesTheWindowAsItsCloseDoes)
+{
+    // The program as installed beside its settings, on the embedded sample; setup.ini lacks the key
+    // "cien", which only a close writes.
+    const QString folder = TestDb::createEmbeddedDatabase();
+    const QString home = TestDb::newFolder();
+    ASSERT_TRUE(QFile::copy(QString::fromLocal8Bit(qgetenv("QK_GUI")), home + "qkadmin"));
+    QFile::setPermissions(home + "qkadmin", QFileDevice::ExeOwner | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        QFile::remove(home + "setup.ini");
+        IniFile::writeString(home + "setup.ini", "Ogolne", "sciezka", folder.left(folder.size() - 1));
+        IniFile::writeString(home + "setup.ini", "Ogolne", "protokol", "L");
+        QProcess p;
+        p.start(home + "qkadmin", {});
+        ASSERT_TRUE(p.waitForStarted());
+        QThread::msleep(1500);
+        ASSERT_EQ(p.state(), QProcess::Running) << p.readAllStandardError().toStdString();
+        ::kill(pid_t(p.processId()), signal);
+        EXPECT_TRUE(p.waitForFinished(5000)) << "still running 5 s after signal " << signal;
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << signal;
+        QFile saved(home + "setup.ini");
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().contains("\r\ncien=")) << "the close did not save the settings, signal " << signal;
+    }
+}
+
+TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks)
+{
+    RecordedBoxes boxes;
+    const QString settings = TestDb::newFolder(); // no setup.ini
+    {
+        TMainDm dm(settings);
+        try {
+            dm.DataModuleCreate();
+            ADD_FAILURE();
+        } catch (const QkError &e) {
+            EXPECT_TRUE(e.message().startsWith("Nie wskazano folderu bazy danych (plik " + settings + "setup.ini"));
+        }
+        TMainForm w(dm);
+        w.FormActivate();
+        ASSERT_EQ(boxes.boxes.size(), 1);
+        EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("Nie wskazano folderu bazy danych")));
+        const QString folder = TestDb::createDatabase();
+        w.Edit1->setText(folder.left(folder.size() - 1));
+        w.Edit3->setText(QStringLiteral("T"));
+        w.close(); // saves the folder
+    }
+    TMainDm next(settings);
+    EXPECT_NO_THROW(next.DataModuleCreate());
+    next.shutDown();
 }
 
 TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen)

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString R1 = QStringLiteral("Błąd!!!  ...  Hasło nie może być identyczne z nazwą użytkownika ... ");
@@ -147,6 +149,15 @@ TEST(PasswordHistory, TheFileIsTheOwnersAlone)
     const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
     IniFile::writeString(ini, "Ogolne", "sciezka", "/dane");
     EXPECT_TRUE(QFile::permissions(ini) & QFileDevice::ReadOther);
+
+    // In the operators' shared settings folder (set-group-id) both are the group's, no one else's.
+    const QString shared = TestDb::newFolder();
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 02770), 0);
+    CheckPasswordHistory(shared + "jn.ini", QStringLiteral("Jan"), QStringLiteral("Abcdefg1"), op);
+    IniFile::writeString(shared + "setup.ini", "Ogolne", "sciezka", "/dane");
+    const auto group = ownerOnly | QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+    EXPECT_EQ(mode(shared + "jn.ini"), group);
+    EXPECT_EQ(mode(shared + "setup.ini"), group);
 }
 
 TEST(PasswordHistory, FiveEntriesAllComparedNineOnlyTheLastSix)

@@ -1,0 +1,68 @@
+#include "platform/Signals.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+struct sigaction g_previous[3];
+int g_pipe[2] = {-1, -1};
+std::atomic<int> g_received{0};
+
+void onSignal(int signal, siginfo_t *info, void *context)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (kSignals[i] != signal)
+            continue;
+        const struct sigaction &p = g_previous[i];
+        if (p.sa_flags & SA_SIGINFO) {
+            if (p.sa_sigaction)
+                p.sa_sigaction(signal, info, context);
+        } else if (p.sa_handler != SIG_DFL && p.sa_handler != SIG_IGN && p.sa_handler != nullptr) {
+            p.sa_handler(signal);
+        }
+    }
+    g_received.store(signal);
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+}
+
+} // namespace
+
+int Signals::install()
+{
+    if (g_pipe[0] >= 0)
+        return g_pipe[0];
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    for (int i = 0; i < 3; ++i) {
+        struct sigaction a {};
+        a.sa_sigaction = onSignal;
+        a.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&a.sa_mask);
+        ::sigaction(kSignals[i], &a, &g_previous[i]);
+    }
+    return g_pipe[0];
+}
+
+int Signals::received()
+{
+    return g_received.load();
+}
+
+const char *Signals::name(int signal)
+{
+    switch (signal) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "?";
+    }
+}

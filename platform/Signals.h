@@ -1,0 +1,16 @@
+#pragma once
+
+// SIGTERM, SIGINT and SIGHUP for a program that ends itself in order. The client library installs
+// handlers of its own for the first two once it is loaded (the embedded engine then aborts a running
+// service) and the process goes on: these are installed after it, call what was there before, and tell
+// the program through a descriptor it can watch.
+namespace Signals {
+
+// Installs the handlers (once); the reading end of a pipe that gets one byte per signal received.
+int install();
+// The last signal received, 0 before any.
+int received();
+// "SIGTERM", "SIGINT", "SIGHUP".
+const char *name(int signal);
+
+} // namespace Signals
