@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::memcpy(&n, data + sizeof x, sizeof n);
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
 
-    if (std::isfinite(x) && std::fabs(x) < 1e13) {
+    // Amounts as the books hold them (DECIMAL(13,2): below 10^11); far above, a double's hundredfold
+    // keeps no room for the cents the rule reads (7 146 827 471 449.3545 rounds to .36).
+    if (std::isfinite(x) && std::fabs(x) < 1e11) {
         const double r = RoundCents(x);
         if (!std::isfinite(r) || std::fabs(r - x) > 0.0051)
             std::abort();
