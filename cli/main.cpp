@@ -1,5 +1,6 @@
 // qkadmin-cli: the administration operations for schedulers and scripts, with no window.
 #include "admin/AdminOps.h"
+#include "admin/Health.h"
 #include "core/MainD.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
@@ -36,6 +37,7 @@ enum Takes : unsigned {
     Yes = 8,      // --yes
     Verify = 16,  // --verify
     FileArg = 32, // [FILE]
+    Limits = 64,  // --backup-age HOURS, --gap N
 };
 
 struct Command {
@@ -58,6 +60,8 @@ const Command kCommands[] = {
     {"log", "the server log", 0},
     {"properties", "the server's properties", 0},
     {"users", "the users attached to the database", 0},
+    {"health", "check the backup's age, the lock flag, writes, free space, transactions and the server "
+               "(exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN)", Limits},
 };
 
 void usage(std::FILE *f)
@@ -77,14 +81,18 @@ QElapsedTimer g_clock; // since the start of the run, for the summary line
 
 struct Produced {
     QStringList files;
+    QString result; // the summary's result where it is not ok or failed (health)
 };
 
 // One line at the end of every run: command, result, duration and what it produced.
 void printSummary(const QString &command, int rc, qint64 ms, const Produced &produced)
 {
-    const char *result = rc == Success ? "ok" : rc == Usage ? "usage" : "failed";
+    const QString result = !produced.result.isEmpty() ? produced.result
+                           : rc == Success            ? QStringLiteral("ok")
+                           : rc == Usage              ? QStringLiteral("usage")
+                                                      : QStringLiteral("failed");
     QString line = QStringLiteral("qkadmin-cli: summary command=%1 result=%2 exit=%3 seconds=%4")
-                       .arg(command.isEmpty() ? QStringLiteral("-") : command, QLatin1String(result))
+                       .arg(command.isEmpty() ? QStringLiteral("-") : command, result)
                        .arg(rc)
                        .arg(double(ms) / 1000.0, 0, 'f', 2);
     qint64 bytes = 0;
@@ -120,6 +128,24 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         std::fflush(nullptr);
         ::_exit(Failure);
     }).detach();
+}
+
+// One line per check, the exit status of the monitoring plugins' convention; the database is only read.
+int runHealth(TMainDm &dm, const Health::Options &limits, Produced &produced)
+{
+    Health::Level level = Health::Level::Unknown;
+    try {
+        dm.Configure();
+        dm.checkDatabaseFile();
+        const QList<Health::Finding> findings = Health::evaluate(Health::gather(dm, false), limits);
+        for (const Health::Finding &f : findings)
+            std::fprintf(stdout, "%s\n", qPrintable(Health::line(f)));
+        level = Health::worst(findings);
+    } catch (const std::exception &e) {
+        std::fprintf(stdout, "UNKNOWN baza: %s\n", QString::fromUtf8(e.what()).replace(QLatin1Char('\n'), QLatin1Char(' ')).toLocal8Bit().constData());
+    }
+    produced.result = Health::levelName(level).toLower();
+    return int(level);
 }
 
 int run(const QStringList &args, QString &commandName, Produced &produced)
@@ -175,6 +201,13 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     }
     if (takes(Yes))
         p.addOption({QStringLiteral("yes"), QStringLiteral("do not ask for confirmation")});
+    if (takes(Limits)) {
+        p.addOption({QStringLiteral("backup-age"), QStringLiteral("a backup older than HOURS is a warning, twice that "
+                                                                  "critical (default 26)"), QStringLiteral("HOURS")});
+        p.addOption({QStringLiteral("gap"), QStringLiteral("more transactions than N between the oldest interesting or "
+                                                           "active one and the next is a warning (default 100000)"),
+                     QStringLiteral("N")});
+    }
     if (takes(FileArg))
         p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the backup file (default bazaqk.abk in the database folder)"),
                                 QStringLiteral("[FILE]"));
@@ -216,12 +249,26 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         }
     }
     const bool yes = takes(Yes) && p.isSet(QStringLiteral("yes"));
+    Health::Options limits;
+    if (takes(Limits)) {
+        bool ok = true;
+        if (p.isSet(QStringLiteral("backup-age")))
+            limits.backupAgeHours = p.value(QStringLiteral("backup-age")).toInt(&ok);
+        if (ok && p.isSet(QStringLiteral("gap")))
+            limits.gap = p.value(QStringLiteral("gap")).toLongLong(&ok);
+        if (!ok || limits.backupAgeHours < 1 || limits.gap < 1) {
+            std::fprintf(stderr, "qkadmin-cli %s: --backup-age and --gap take whole numbers, 1 or more\n", qPrintable(name));
+            return Usage;
+        }
+    }
 
     TerminalOperator op(stdout, stderr, yes);
     std::unique_ptr<TMainDm> dm;
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settings);
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
+        if (name == QLatin1String("health"))
+            return runHealth(*dm, limits, produced);
         if (name == QLatin1String("verify-backup")) {
             dm->Configure(); // the live database is neither needed nor touched
         } else {

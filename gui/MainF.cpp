@@ -1,6 +1,7 @@
 #include "gui/MainF.h"
 
 #include "gui/MainFormLayout.h"
+#include "admin/Health.h"
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
 
@@ -24,12 +25,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
 const QColor kInfoBackground(255, 255, 225);
 const QColor kYellow(255, 255, 0);
+const int kHealthLineHeight = 22;
 const QString kCloseWithoutSaving =
     QStringLiteral("Nie można zapisać ustawień w pliku setup.ini.\rZamknąć program bez zapisania ustawień?");
 
@@ -99,7 +102,7 @@ TMainForm::TMainForm(TMainDm &dm, QWidget *parent) : QWidget(parent), m_dm(dm)
     f.setPixelSize(14);
     f.setStyleHint(QFont::SansSerif);
     setFont(f);
-    resize(548, 453);
+    resize(548, 453 + kHealthLineHeight); // the designed face, and the health line below the tabs
     buildControls();
     bindHandlers();
     FormCreate();
@@ -125,6 +128,13 @@ void TMainForm::buildControls()
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(PageControl1);
+    HealthLine = new QPushButton(this);
+    HealthLine->setObjectName(QStringLiteral("HealthLine"));
+    HealthLine->setFlat(true);
+    HealthLine->setFixedHeight(kHealthLineHeight);
+    HealthLine->setStyleSheet(QStringLiteral("text-align: left; padding-left: 6px;"));
+    HealthLine->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(HealthLine);
     for (const auto &t : MainFormLayout::tabs()) {
         auto *page = new QWidget;
         page->setObjectName(QLatin1String(t.name));
@@ -412,6 +422,7 @@ void TMainForm::bindHandlers()
     };
     for (const auto &[button, handler] : clicks)
         connect(button, &QPushButton::clicked, this, handler);
+    connect(HealthLine, &QPushButton::clicked, this, &TMainForm::HealthLineClick);
     connect(AsynchRg, &TRadioGroup::clicked, this, &TMainForm::AsynchRgClick);
     connect(ReadOnlyRg, &TRadioGroup::clicked, this, &TMainForm::ReadOnlyRgClick);
     connect(ReserveSpaceRg, &TRadioGroup::clicked, this, &TMainForm::ReserveSpaceRgClick);
@@ -628,7 +639,41 @@ void TMainForm::FormActivate()
         });
         BackupOps::showLockFlag(*this, flag == QLatin1String("T"));
     });
+    showHealth();
     --m_activationDepth;
+}
+
+void TMainForm::showHealth()
+{
+    QString shown;
+    Qt::GlobalColor colour = Qt::black;
+    m_healthLines.clear();
+    try {
+        const QList<Health::Finding> findings = Health::evaluate(Health::gather(m_dm, true), Health::Options());
+        for (const Health::Finding &f : findings)
+            m_healthLines << Health::line(f);
+        const Health::Level worst = Health::worst(findings);
+        const auto first = std::find_if(findings.begin(), findings.end(), [&](const Health::Finding &f) { return f.level == worst; });
+        static const char16_t *const names[] = {u"OK", u"OSTRZEŻENIE", u"KRYTYCZNY", u"NIEZNANY"};
+        shown = QStringLiteral("Stan bazy: %1").arg(QString::fromUtf16(names[int(worst)]));
+        if (worst != Health::Level::Ok)
+            shown += QStringLiteral(" \u2014 ") + first->check + QStringLiteral(": ") + first->text;
+        colour = worst == Health::Level::Critical ? Qt::red : worst == Health::Level::Ok ? Qt::black : Qt::darkYellow;
+    } catch (const std::exception &e) {
+        shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") + QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
+        m_healthLines << shown;
+        colour = Qt::darkYellow;
+    }
+    QPalette p = HealthLine->palette();
+    p.setColor(QPalette::ButtonText, colour);
+    HealthLine->setPalette(p);
+    HealthLine->setToolTip(m_healthLines.join(QLatin1Char('\n')));
+    HealthLine->setText(HealthLine->fontMetrics().elidedText(shown, Qt::ElideRight, width() - 16));
+}
+
+void TMainForm::HealthLineClick()
+{
+    guarded([this] { message(Box::Information, m_healthLines.join(QLatin1Char('\r'))); });
 }
 
 void TMainForm::closeOnSignal()

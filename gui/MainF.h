@@ -72,6 +72,9 @@ public:
     static FileDialogDisplay fileDialogDisplay;
 
     QTabWidget *PageControl1 = nullptr;
+    // The line below the tabs: the worst finding of the database's health, read at each activation
+    // (the cheap checks only); a click lists every finding.
+    QPushButton *HealthLine = nullptr;
     QWidget *ConfigTab = nullptr, *BackupTab = nullptr, *StatsTab = nullptr, *SecurityTab = nullptr,
             *PropertiesTab = nullptr, *TabSheet1 = nullptr, *TabSheet2 = nullptr, *TabSheet5 = nullptr,
             *TabSheet3 = nullptr, *TabSheet4 = nullptr;
@@ -259,6 +262,7 @@ public slots:
     void Button3Click();
     void Button1Click();
     void TabSheet2Show();
+    void HealthLineClick();
     void Edit5Change();
     void Edit6Change();
     void Button5Click();
@@ -290,6 +294,7 @@ private:
     void afterBox();
     // After an operation: the activation it put off, then the notices held meanwhile.
     void afterOperation();
+    void showHealth();
     void showError(const QString &text);
     UserAccounts::UserForm userForm() const;
     QString historyFile() const;
@@ -299,6 +304,7 @@ private:
     bool m_busy = false;
     int m_activationDepth = 0;
     int m_operationDepth = 0;
+    QStringList m_healthLines; // every finding of the last reading, for the click
     bool m_closingOnSignal = false;
     bool m_activationDue = false;
     QList<QPair<Box, QString>> m_heldNotices;

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -229,5 +230,29 @@ TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(boxes.boxes[1].text, "Dearchiwizacja pliku " + folder + "22040909.arj zakończona pomyślnie ...");
     EXPECT_EQ(module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3"), month);
+    module.dm->shutDown();
+}
+
+TEST(BackupWindow, TheHealthLineShowsTheWorstFinding)
+{
+    const QString folder = TestDb::createDatabase();
+    RecordedBoxes boxes;
+    TestModule module(folder);
+    TMainForm form(*module.dm);
+    form.FormActivate();
+    // A fresh database has no backup: critical, said first, in red.
+    EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 kopia: brak pliku kopii")))
+        << form.HealthLine->text().toStdString();
+    EXPECT_EQ(form.HealthLine->palette().color(QPalette::ButtonText), QColor(Qt::red));
+    form.HealthLine->click(); // the whole list
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.boxes[0].text.count('\n'), 5);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("OK blokada: ")));
+
+    form.BackupBtnClick(); // the activation after its box reads the health again
+    EXPECT_EQ(form.HealthLine->text(), QStringLiteral("Stan bazy: OK"));
+    module.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
+    form.FormActivate();
+    EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 blokada: ")));
     module.dm->shutDown();
 }

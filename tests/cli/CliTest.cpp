@@ -2,6 +2,7 @@
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
+#include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -453,4 +454,124 @@ TEST(Cli, Reports)
     EXPECT_EQ(cli({"log"}, ini).exitCode, 0);
     EXPECT_EQ(cli({"reset-connections"}, ini).exitCode, 0);
     EXPECT_EQ(cli({"validate"}, ini).exitCode, 0);
+}
+
+namespace {
+
+CliRun health(const QString &ini, const QStringList &extra = {})
+{
+    return cli(QStringList{"health"} + extra, ini);
+}
+
+// The line of one check: "LEVEL check: ...".
+QString checkLine(const CliRun &r, const QString &check)
+{
+    for (const QString &l : r.out.split('\n'))
+        if (l.section(' ', 1, 1) == check + ':')
+            return l;
+    return QStringLiteral("<no line for %1>").arg(check);
+}
+
+void freshThenBackedUp(const QString &folder, const QString &protocol)
+{
+    const QString ini = settingsFor(folder, protocol);
+    const CliRun fresh = health(ini);
+    EXPECT_EQ(fresh.exitCode, 2) << fresh.out.toStdString();
+    EXPECT_TRUE(checkLine(fresh, "kopia").startsWith("CRITICAL kopia: brak pliku kopii " + folder + "bazaqk.abk"));
+    for (const char *check : {"blokada", "zapis", "miejsce", "transakcje", "serwer"})
+        EXPECT_TRUE(checkLine(fresh, check).startsWith("OK ")) << checkLine(fresh, check).toStdString();
+    EXPECT_TRUE(summaryOf(fresh).startsWith("qkadmin-cli: summary command=health result=critical exit=2 "));
+    EXPECT_EQ(checkLine(fresh, "serwer").contains("LI-V3"), protocol != "L") << checkLine(fresh, "serwer").toStdString();
+
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    const CliRun after = health(ini);
+    EXPECT_EQ(after.exitCode, 0) << after.out.toStdString();
+    EXPECT_TRUE(checkLine(after, "kopia").startsWith("OK kopia: ostatnia kopia " + folder + "bazaqk.abk z "));
+    EXPECT_TRUE(summaryOf(after).startsWith("qkadmin-cli: summary command=health result=ok exit=0 "));
+    // An old backup: a warning past the limit, critical past twice the limit.
+    QFile backup(folder + "bazaqk.abk");
+    ASSERT_TRUE(backup.open(QIODevice::ReadWrite));
+    backup.setFileTime(QDateTime::currentDateTime().addSecs(-30 * 3600), QFileDevice::FileModificationTime);
+    backup.close();
+    EXPECT_EQ(health(ini).exitCode, 1);
+    EXPECT_EQ(health(ini, {"--backup-age", "12"}).exitCode, 2);
+}
+
+} // namespace
+
+TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkOnTheServer)
+{
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    freshThenBackedUp(m.folder, "T");
+}
+
+TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkEmbedded)
+{
+    freshThenBackedUp(TestDb::createEmbeddedDatabase(), "L");
+}
+
+TEST(Health, WritesTheDiskMayLoseAreAWarning)
+{
+    TestModule m;
+    m.started();
+    const QString ini = settingsFor(m.folder);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    RecordingOperator op;
+    AdminOps::setWriteMode(*m.dm, op, 0); // buffered writes
+    m.dm->shutDown();
+    const CliRun r = health(ini);
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+    EXPECT_TRUE(checkLine(r, "zapis").startsWith("WARNING zapis: zapis buforowany (forced writes wyłączone)"))
+        << checkLine(r, "zapis").toStdString();
+}
+
+TEST(Health, ALockFlagLeftSetIsCritical)
+{
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    const QString ini = settingsFor(m.folder);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    m.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
+    const CliRun r = health(ini);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(checkLine(r, "blokada").startsWith("CRITICAL blokada: blokada bazy pozostała założona (Bila = 'T')"))
+        << checkLine(r, "blokada").toStdString();
+}
+
+TEST(Health, ATransactionHeldOpenRaisesTheGapWarning)
+{
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    const QString ini = settingsFor(m.folder);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    Database held;
+    TestDb::connect(held, m.folder);
+    Transaction tr(&held);
+    Query q(QStringLiteral("held"), &held, &tr);
+    q.setSql(QStringLiteral("select count(*) from FJ_BAZA"));
+    q.open(); // a transaction left open, as a forgotten workstation leaves it
+    q.close();
+    for (int i = 0; i < 30; ++i)
+        m.exec("update FJ_BAZA set ILE = ILE where LP = 1");
+    const CliRun r = health(ini, {"--gap", "20"});
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+    EXPECT_TRUE(checkLine(r, "transakcje").startsWith("WARNING transakcje: najstarsza istotna (OIT) "))
+        << checkLine(r, "transakcje").toStdString();
+    EXPECT_TRUE(checkLine(r, "serwer").endsWith("otwartych połączeń z bazą: 1"));
+    EXPECT_EQ(health(ini).exitCode, 0); // within the default gap
+    tr.rollback();
+    held.close();
+}
+
+TEST(Health, AnUnreachableDatabaseIsUnknown)
+{
+    const QString empty = TestDb::newFolder();
+    const CliRun r = health(settingsFor(empty));
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("UNKNOWN baza: W folderze "))) << r.out.toStdString();
+    EXPECT_TRUE(summaryOf(r).startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "));
 }

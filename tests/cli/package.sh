@@ -49,11 +49,16 @@ grep -q 'ExecStart=/usr/bin/qkadmin-cli backup --verify --archive --keep 14' \
 grep -q '^EnvironmentFile=-/etc/qkadmin/credentials$' "$work/root/lib/systemd/system/qkadmin-backup.service" ||
     fail "the backup service does not read the credentials file"
 
+grep -q '^ExecStopPost=-/usr/bin/qkadmin-cli health$' "$work/root/lib/systemd/system/qkadmin-backup.service" ||
+    fail "the backup service does not check the health after the backup"
+
 # Several databases: the template's instance names a settings file in the settings folder.
 template="$work/root/lib/systemd/system/qkadmin-backup@.service"
 grep -q 'ExecStart=/usr/bin/qkadmin-cli --settings /var/lib/qkadmin/%i.ini backup --verify --archive --keep 14' "$template" ||
     fail "the template unit runs something else"
 grep -q '^EnvironmentFile=-/etc/qkadmin/credentials$' "$template" || fail "the template does not read the credentials file"
+grep -q '^ExecStopPost=-/usr/bin/qkadmin-cli --settings /var/lib/qkadmin/%i.ini health$' "$template" ||
+    fail "the template does not check the health of its own database"
 grep -q '^OnCalendar=' "$work/root/lib/systemd/system/qkadmin-backup@.timer" || fail "the template timer has no calendar"
 if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify "$template" 2>&1 | grep -v 'qkadmin-cli' | grep -i 'error' && fail "the template unit does not verify"

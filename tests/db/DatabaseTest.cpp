@@ -369,3 +369,29 @@ TEST(Statement, TextsLongerThan64KiBAreSentWhole)
         s.db.close();
     }
 }
+
+TEST(DatabaseInfo, HeaderCountersAndModes)
+{
+    // Written from the reply layout: item, u16 length, integer low byte first; 01 ends.
+    const QByteArray reply = QByteArray::fromHex("680400" "0a000000" "690400" "0c000000" "6b0400" "feffff80" "0e0200"
+                                                 "0020" "340400" "00000000" "3f0400" "01000000" "01");
+    const DatabaseInfo::Header h = DatabaseInfo::parseHeader(reply);
+    EXPECT_EQ(h.oldestInteresting, 10);
+    EXPECT_EQ(h.oldestActive, 12);
+    EXPECT_EQ(h.next, 0x80fffffeLL); // past 2^31: a count, never negative
+    EXPECT_EQ(h.pageSize, 8192);
+    EXPECT_FALSE(h.forcedWrites);
+    EXPECT_TRUE(h.readOnly);
+    EXPECT_THROW(DatabaseInfo::parseHeader(QByteArray::fromHex("680900")), LayerError);
+
+    Session s(sharedFolder());
+    s.db.open();
+    const DatabaseInfo::Header live = DatabaseInfo(&s.db).header();
+    EXPECT_GT(live.next, 0);
+    EXPECT_LE(live.oldestInteresting, live.next);
+    EXPECT_LE(live.oldestActive, live.next);
+    EXPECT_GT(live.pageSize * live.pages, 0);
+    EXPECT_TRUE(live.forcedWrites);
+    EXPECT_FALSE(live.readOnly);
+    s.db.close();
+}

@@ -1,0 +1,259 @@
+#include "admin/Health.h"
+
+#include "core/MainD.h"
+#include "db/Database.h"
+#include "db/DatabaseInfo.h"
+#include "db/Query.h"
+#include "db/Services.h"
+#include "db/Transaction.h"
+#include "platform/FolderLock.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStorageInfo>
+
+#include <algorithm>
+
+namespace Health {
+
+namespace {
+
+QString when(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+QString hoursAgo(const QDateTime &t, const QDateTime &now)
+{
+    return QStringLiteral("%1 h temu").arg(double(t.secsTo(now)) / 3600.0, 0, 'f', 1);
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+Finding backupAge(const Facts &f, const Options &o)
+{
+    const QString archive = f.archiveWritten ? QStringLiteral("; najnowsze archiwum %1 z %2")
+                                                   .arg(f.newestArchive, when(*f.archiveWritten))
+                                             : QStringLiteral("; brak archiwów");
+    if (!f.backupWritten)
+        return {Level::Critical, QStringLiteral("kopia"),
+                QStringLiteral("brak pliku kopii %1%2: baza nie ma kopii zapasowej").arg(f.backupFile, archive)};
+    const qint64 hours = f.backupWritten->secsTo(f.now) / 3600;
+    const QString found = QStringLiteral("ostatnia kopia %1 z %2 (%3)%4")
+                              .arg(f.backupFile, when(*f.backupWritten), hoursAgo(*f.backupWritten, f.now), archive);
+    if (hours >= 2 * qint64(o.backupAgeHours))
+        return {Level::Critical, QStringLiteral("kopia"), found + QStringLiteral(": starsza niż %1 h").arg(2 * o.backupAgeHours)};
+    if (hours >= o.backupAgeHours)
+        return {Level::Warning, QStringLiteral("kopia"), found + QStringLiteral(": starsza niż %1 h").arg(o.backupAgeHours)};
+    return {Level::Ok, QStringLiteral("kopia"), found};
+}
+
+Finding lockFlag(const Facts &f)
+{
+    if (!f.flagLocked)
+        return {Level::Ok, QStringLiteral("blokada"), QStringLiteral("blokada bazy zdjęta (Bila = 'N')")};
+    if (f.operationRunning)
+        return {Level::Ok, QStringLiteral("blokada"),
+                QStringLiteral("blokada bazy założona przez trwające kopiowanie lub odtwarzanie")};
+    return {Level::Critical, QStringLiteral("blokada"),
+            QStringLiteral("blokada bazy pozostała założona (Bila = 'T'), choć żadne kopiowanie ani odtwarzanie nie "
+                           "trwa: program księgowy nie pracuje; zdejmie ją udane kopiowanie lub \"Zeruj Połączenia\"")};
+}
+
+Finding writes(const Facts &f)
+{
+    QStringList problems;
+    if (!f.forcedWrites)
+        problems << QStringLiteral("zapis buforowany (forced writes wyłączone): po zaniku zasilania baza może "
+                                   "zostać uszkodzona");
+    if (f.readOnly)
+        problems << QStringLiteral("baza tylko do odczytu: program księgowy nie zapisze w niej nic");
+    if (f.shutdownMode && *f.shutdownMode != 0)
+        problems << QStringLiteral("baza zamknięta (shutdown, tryb %1): stanowiska nie mogą się łączyć").arg(*f.shutdownMode);
+    if (problems.isEmpty())
+        return {Level::Ok, QStringLiteral("zapis"), QStringLiteral("zapis wymuszony (forced writes), odczyt i zapis")};
+    return {Level::Warning, QStringLiteral("zapis"), problems.join(QStringLiteral("; "))};
+}
+
+Finding room(const Facts &f)
+{
+    if (!f.freeBytes)
+        return {Level::Unknown, QStringLiteral("miejsce"), QStringLiteral("nie można odczytać wolnego miejsca")};
+    const QString found = QStringLiteral("wolne %1, baza %2").arg(megabytes(*f.freeBytes), megabytes(f.databaseBytes));
+    if (*f.freeBytes < f.databaseBytes)
+        return {Level::Critical, QStringLiteral("miejsce"),
+                found + QStringLiteral(": mniej niż rozmiar bazy, kopia ani odtwarzanie się nie zmieszczą")};
+    if (*f.freeBytes < 2 * f.databaseBytes)
+        return {Level::Warning, QStringLiteral("miejsce"),
+                found + QStringLiteral(": mniej niż dwa rozmiary bazy (kopia i odtwarzanie potrzebują miejsca)")};
+    return {Level::Ok, QStringLiteral("miejsce"), found};
+}
+
+Finding transactions(const Facts &f, const Options &o)
+{
+    const qint64 gapInteresting = f.next - f.oldestInteresting, gapActive = f.next - f.oldestActive;
+    const QString found = QStringLiteral("najstarsza istotna (OIT) %1, najstarsza aktywna (OAT) %2, następna %3")
+                              .arg(f.oldestInteresting)
+                              .arg(f.oldestActive)
+                              .arg(f.next);
+    if (std::max(gapInteresting, gapActive) > o.gap)
+        return {Level::Warning, QStringLiteral("transakcje"),
+                found + QStringLiteral(": różnica %1 ponad %2; stare wersje rekordów się gromadzą i zapytania "
+                                       "zwalniają. Pomoże zakończenie długiej transakcji (np. program pozostawiony "
+                                       "na stanowisku) lub sweep bazy")
+                            .arg(std::max(gapInteresting, gapActive))
+                            .arg(o.gap)};
+    return {Level::Ok, QStringLiteral("transakcje"), found};
+}
+
+Finding server(const Facts &f)
+{
+    QString found = f.serverVersion ? QStringLiteral("serwer %1").arg(*f.serverVersion)
+                                    : QStringLiteral("silnik wbudowany (bez serwera)");
+    if (f.attachments)
+        found += QStringLiteral("; otwartych połączeń z bazą: %1").arg(*f.attachments);
+    return {Level::Ok, QStringLiteral("serwer"), found};
+}
+
+} // namespace
+
+QList<Finding> evaluate(const Facts &facts, const Options &options)
+{
+    return {backupAge(facts, options), lockFlag(facts), writes(facts), room(facts), transactions(facts, options),
+            server(facts)};
+}
+
+Level worst(const QList<Finding> &findings)
+{
+    // Critical outranks an unknown check: what is known to be wrong is said first.
+    Level w = Level::Ok;
+    auto rank = [](Level l) { return l == Level::Critical ? 3 : l == Level::Unknown ? 2 : int(l); };
+    for (const Finding &f : findings)
+        if (rank(f.level) > rank(w))
+            w = f.level;
+    return w;
+}
+
+QString levelName(Level level)
+{
+    switch (level) {
+    case Level::Ok:
+        return QStringLiteral("OK");
+    case Level::Warning:
+        return QStringLiteral("WARNING");
+    case Level::Critical:
+        return QStringLiteral("CRITICAL");
+    case Level::Unknown:
+        break;
+    }
+    return QStringLiteral("UNKNOWN");
+}
+
+QString line(const Finding &finding)
+{
+    return levelName(finding.level) + QLatin1Char(' ') + finding.check + QStringLiteral(": ") + finding.text;
+}
+
+Facts gather(TMainDm &dm, bool cheap)
+{
+    const ConnectionSettings &s = dm.Settings;
+    Facts f;
+    f.now = QDateTime::currentDateTime();
+    f.backupFile = s.backupFileName();
+    const QFileInfo backup(f.backupFile);
+    if (backup.isFile())
+        f.backupWritten = backup.lastModified();
+    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}\\.arj$"), QRegularExpression::CaseInsensitiveOption);
+    const QFileInfoList archives = QDir(s.DatabasePath).entryInfoList(QDir::Files, QDir::Time);
+    for (const QFileInfo &a : archives)
+        if (stamped.match(a.fileName()).hasMatch()) {
+            f.newestArchive = a.fileName();
+            f.archiveWritten = a.lastModified();
+            break;
+        }
+    f.databaseBytes = QFileInfo(s.fullDatabaseName()).size();
+    const QStorageInfo storage(s.DatabasePath);
+    if (storage.isValid() && storage.bytesAvailable() >= 0)
+        f.freeBytes = storage.bytesAvailable();
+
+    // The window's connection when it is open (a transaction of its own: the shared one is not
+    // touched), else a connection of this check's own.
+    Database own;
+    const bool reuse = cheap && dm.EmployeeDb.connected();
+    Database &db = reuse ? dm.EmployeeDb : own;
+    if (!reuse) {
+        own.setDatabaseName(s.fullDatabaseName());
+        own.params = TMainDm::connectionParams(s.ProtocolLetter, s.fullDatabaseName());
+        own.loginPrompt = false;
+        own.open();
+    }
+    Transaction tr(&db);
+    auto finish = [&] {
+        try {
+            if (tr.active())
+                tr.rollback(); // read only: nothing to keep
+            if (!reuse)
+                own.close();
+        } catch (...) {
+        }
+    };
+    try {
+        DatabaseInfo info(&db);
+        const DatabaseInfo::Header h = info.header();
+        f.oldestInteresting = h.oldestInteresting;
+        f.oldestActive = h.oldestActive;
+        f.next = h.next;
+        f.forcedWrites = h.forcedWrites;
+        f.readOnly = h.readOnly;
+        if (f.databaseBytes == 0)
+            f.databaseBytes = h.pageSize * h.pages;
+        Query q(QStringLiteral("HealthQuery"), &db, &tr);
+        q.setSql(QStringLiteral("select Bila from FJ_BAZA where LP =1"));
+        q.open();
+        f.flagLocked = !q.eof() && q.field(0).asString().startsWith(QLatin1Char('T'));
+        q.close();
+        if (!cheap) {
+            q.setSql(QStringLiteral("select MON$SHUTDOWN_MODE from MON$DATABASE"));
+            q.open();
+            f.shutdownMode = q.field(0).asInteger();
+            q.close();
+            q.setSql(QStringLiteral("select count(*) from MON$ATTACHMENTS "
+                                    "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION and MON$SYSTEM_FLAG = 0"));
+            q.open();
+            f.attachments = q.field(0).asInteger();
+            q.close();
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    // Whether a backup operation holds the folder matters only with the flag set (and is asked only
+    // then, so that a check never stands in a starting backup's way).
+    if (f.flagLocked) {
+        try {
+            f.operationRunning = !FolderLock::tryTake(s.DatabaseFolder);
+        } catch (...) {
+            f.operationRunning = false;
+        }
+    }
+    if (!cheap && s.ServiceProtocol != Service::Protocol::Local) {
+        PropertiesService p(QStringLiteral("HealthProperties"));
+        dm.PrepareService(p);
+        p.attach();
+        try {
+            f.serverVersion = p.fetchVersionInfo().serverVersion;
+        } catch (...) {
+            p.detach();
+            throw;
+        }
+        p.detach();
+    }
+    return f;
+}
+
+} // namespace Health

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class TMainDm;
+
+// The state of the database an administrator should hear of before it hurts: the age of the last
+// backup, a lock flag left set, writes the disk may lose, room for a backup and a restore, garbage
+// held back by a long transaction, the server. Read only; nothing is changed.
+namespace Health {
+
+enum class Level { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+
+struct Finding {
+    Level level = Level::Ok;
+    QString check; // "kopia", "blokada", "zapis", "miejsce", "transakcje", "serwer"
+    QString text;
+};
+
+struct Options {
+    int backupAgeHours = 26; // warning beyond, critical beyond twice that
+    qint64 gap = 100000;     // transactions between the oldest interesting or active and the next
+};
+
+// What the checks read. A missing value was not read (the cheap checks leave the server alone).
+struct Facts {
+    QDateTime now;
+    QString backupFile;
+    std::optional<QDateTime> backupWritten;
+    QString newestArchive;
+    std::optional<QDateTime> archiveWritten;
+    bool flagLocked = false;
+    bool operationRunning = false; // a backup, restore, verification or de-archiving holds the folder
+    bool forcedWrites = true, readOnly = false;
+    std::optional<int> shutdownMode; // MON$SHUTDOWN_MODE: 0 online, 1 multi-user, 2 single-user, 3 full
+    qint64 databaseBytes = 0;
+    std::optional<qint64> freeBytes;
+    qint64 oldestInteresting = 0, oldestActive = 0, next = 0;
+    std::optional<QString> serverVersion; // through the services; not for the embedded engine
+    std::optional<int> attachments;       // open now, other than this check's own
+};
+
+// The findings, one per check, in the order above.
+QList<Finding> evaluate(const Facts &facts, const Options &options);
+Level worst(const QList<Finding> &findings);
+// "OK", "WARNING", "CRITICAL", "UNKNOWN".
+QString levelName(Level level);
+// "WARNING zapis: ..." as a monitoring system reads it.
+QString line(const Finding &finding);
+
+// Reads the facts of the configured database on a connection of its own, read-only. cheap: file
+// dates, the control row and the header counters only (what the window reads at each activation).
+// Throws when the database cannot be reached.
+Facts gather(TMainDm &dm, bool cheap);
+
+} // namespace Health
