@@ -5,18 +5,23 @@
 #include "db/ReplyReader.h"
 #include "platform/ClientText.h"
 
-QStringList DatabaseInfo::userNames()
+QByteArray DatabaseInfo::query(const QByteArray &items, int replySize)
 {
     if (!database)
         throw LayerError(Msg::DatabaseNotAssigned);
     if (!database->connected())
         throw LayerError(Msg::DbNotOpen);
-    const char item = isc_info_user_names;
-    QByteArray reply(20480, '\0');
+    QByteArray reply(replySize, '\0');
     ISC_STATUS_ARRAY status;
-    database->client().database_info(status, database->handle(), 1, &item, short(reply.size()), reply.data());
+    database->client().database_info(status, database->handle(), short(items.size()), items.constData(),
+                                     short(reply.size()), reply.data());
     database->client().check(status);
-    return parseUserNames(reply);
+    return reply;
+}
+
+QStringList DatabaseInfo::userNames()
+{
+    return parseUserNames(query(QByteArray(1, char(isc_info_user_names)), 20480));
 }
 
 QStringList DatabaseInfo::parseUserNames(const QByteArray &reply)
@@ -38,19 +43,10 @@ QStringList DatabaseInfo::parseUserNames(const QByteArray &reply)
 
 DatabaseInfo::Header DatabaseInfo::header()
 {
-    if (!database)
-        throw LayerError(Msg::DatabaseNotAssigned);
-    if (!database->connected())
-        throw LayerError(Msg::DbNotOpen);
     const char items[] = {isc_info_oldest_transaction, isc_info_oldest_active, isc_info_oldest_snapshot,
                           isc_info_next_transaction,   isc_info_page_size,     isc_info_allocation,
                           isc_info_forced_writes,      isc_info_db_read_only,  isc_info_end};
-    QByteArray reply(256, '\0');
-    ISC_STATUS_ARRAY status;
-    database->client().database_info(status, database->handle(), short(sizeof items), items, short(reply.size()),
-                                     reply.data());
-    database->client().check(status);
-    return parseHeader(reply);
+    return parseHeader(query(QByteArray(items, sizeof items), 256));
 }
 
 DatabaseInfo::Header DatabaseInfo::parseHeader(const QByteArray &reply)

@@ -27,4 +27,8 @@ public:
 
     // The reply of isc_info_user_names: entries 35 <u16 len> <u8 n> NAME, until 01 or the end.
     static QStringList parseUserNames(const QByteArray &reply);
+
+private:
+    // The reply to the items, on the open connection.
+    QByteArray query(const QByteArray &items, int replySize);
 };
