@@ -16,6 +16,7 @@
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <optional>
 
 
 namespace BackupOps {
@@ -221,6 +222,7 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
         r.databaseNames = {restoring};
         r.options = Spb::ResCreate;
         bool finished = false;
+        std::optional<Spb::ServerDbInfo> inUse;
         try {
             if (QFileInfo::exists(restoring))
                 QFile::remove(restoring); // a leftover of a restore that was killed
@@ -234,6 +236,10 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
                 op.processEvents();
             }
             r.waitWhileRunning(10);
+            // Through a server, never put a file in the place of one it still holds open: someone may
+            // have attached since the check. Asked on this service while it is attached.
+            if (finished && dm.Settings.ServiceProtocol != Service::Protocol::Local)
+                inUse = r.fetchDatabaseInfo();
         } catch (...) {
             r.databaseNames = configured;
             r.options = options;
@@ -248,18 +254,12 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
                                          "Baza nie została zmieniona.")
                               .arg(backupFile));
         }
-        // Through a server, never put a file in the place of one it still holds open: someone may have
-        // attached since the check.
-        if (dm.Settings.ServiceProtocol != Service::Protocol::Local) {
-            PropertiesService &p = dm.IBProperties;
-            DetachOnExit detach(p);
-            p.attach();
-            const Spb::ServerDbInfo info = p.fetchDatabaseInfo();
+        if (inUse) {
             const QString livePath = filePathOf(live);
-            for (const QString &name : info.names)
+            for (const QString &name : inUse->names)
                 if (filePathOf(name) == livePath) {
                     QFile::remove(restoring);
-                    throw QkError(inUseMessage(live, std::max(1, info.attachments)));
+                    throw QkError(inUseMessage(live, std::max(1, inUse->attachments)));
                 }
         }
         try {

@@ -38,6 +38,8 @@ public:
     // The next line of the action's output; the empty text, and eof set, when it is exhausted.
     QString nextLine();
     bool isRunning();
+    // The attachments on the server and the databases in use (any attached service may ask).
+    Spb::ServerDbInfo fetchDatabaseInfo();
     // Polls the running flag until the action ends, sleeping between the queries.
     void waitWhileRunning(int sleepMs);
 

@@ -173,7 +173,7 @@ QList<Spb::UserRecord> SecurityService::displayUser(const QString &userName)
     return Spb::parseUsers(query(QByteArray(1, char(Spb::InfoGetUsers))));
 }
 
-Spb::ServerDbInfo PropertiesService::fetchDatabaseInfo()
+Spb::ServerDbInfo Service::fetchDatabaseInfo()
 {
     return Spb::parseServerDbInfo(query(QByteArray(1, char(Spb::InfoSvrDbInfo))));
 }

@@ -111,7 +111,6 @@ private:
 class PropertiesService : public Service {
 public:
     using Service::Service;
-    Spb::ServerDbInfo fetchDatabaseInfo();
     Spb::ServerConfig fetchConfigParams();
     Spb::ServerVersion fetchVersionInfo();
 };
