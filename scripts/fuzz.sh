@@ -30,7 +30,7 @@ for target in $targets; do
     corpus=$(mktemp -d)
     cp fuzz/corpus/"$target"/* "$corpus"/
     start=$(date +%s)
-    if "$build"/fuzz/fuzz_"$target" -runs="$runs" -max_len=4096 "$corpus" >"$build/fuzz_$target.log" 2>&1; then
+    if "$build"/fuzz/fuzz_"$target" -runs="$runs" -max_len=4096 -artifact_prefix="$build/" "$corpus" >"$build/fuzz_$target.log" 2>&1; then
         echo "fuzz_$target: $runs runs, $(( $(date +%s) - start )) s, $(grep -o 'cov: [0-9]*' "$build/fuzz_$target.log" | tail -1), no finding"
     else
         echo "fuzz_$target: FINDING (see $build/fuzz_$target.log)"
