@@ -4,15 +4,20 @@
 //   - the monthly import against the same number of prepared single-row statements of each kind it
 //     executes, each in a plain loop on the client library;
 //   - the import's growth on a database whose staging tables carry no indexes;
-//   - the window's start-up to its first paint, and the grants of a user with every right.
+//   - the window's start-up to its first paint, and the grants of a user with every right;
+//   - the restore of the sample's backup against the server's own gbak -c of the same backup into a new file;
+//   - the peak resident sizes of the export, the import and the transfer export at two sizes;
+//   - qkadmin-cli health on the largest sample.
 // Each measured operation runs in a process of its own (this program started again with "child"), so
 // that its peak resident size is its own. Prints figures and ratios; asserts nothing.
+#include "backup/BackupOps.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "exchange/ExchangeOps.h"
+#include "platform/Archiver.h"
 #include "platform/IniFile.h"
 #include "sampledb/SampleDb.h"
 #include "users/UserAccounts.h"
@@ -25,7 +30,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <map>
 #include <cstring>
 #include <sys/resource.h>
 #include <vector>
@@ -273,6 +280,15 @@ int child(const QStringList &a)
         std::printf("%.1f %ld\n", ms, peakKb());
         dm->shutDown();
         return 0;
+    } else if (mode == "transfers") {
+        const QString folder = QFileInfo(ini).absolutePath() + "/";
+        QDir().mkpath(folder + "paczki");
+        ExchangeOps::exportTransfers(*dm, op, folder);
+    } else if (mode == "backup") {
+        BackupOps::backupDatabase(*dm, op);
+    } else if (mode == "restore") {
+        Archiver::setLauncher([](const Archiver::Launch &, Archiver::Finished) { return true; }); // no archive copy
+        BackupOps::restoreDatabase(*dm, op);
     } else if (mode == "grants") {
         UserAccounts::UserForm f;
         f.userName = "QKBENCH";
@@ -329,6 +345,9 @@ QString createDatabase(const QString &folder, int documents, bool server, bool s
     o.scale.entriesPerDocument = 3;
     o.scale.accounts = 200;
     o.scale.months = documents > 0 ? QList<int>{3} : QList<int>{};
+    // As many transfers as documents, a hundred to a package.
+    o.scale.transfersPerPackage = documents > 0 ? 100 : 0;
+    o.scale.packages = documents / 100;
     o.stagingIndexes = stagingIndexes;
     SampleDb::create(o);
     return folder;
@@ -364,6 +383,7 @@ int main(int argc, char **argv)
     std::printf("%-9s %9s %10s %10s %8s %12s %12s\n", "engine", "documents", "fetch ms", "export ms", "ratio",
                 "fetch MB", "export MB");
     QStringList importLines;
+    std::map<bool, std::map<int, std::array<long, 3>>> peaks; // export, import, transfer export
     for (const bool server : {false, true}) {
         const QString protocol = server ? "T" : "L";
         for (int n : sizes) {
@@ -375,12 +395,16 @@ int main(int argc, char **argv)
                         exp.ms, exp.ms / fetch.ms, fetch.kb / 1024.0, exp.kb / 1024.0);
             std::fflush(stdout);
 
+            const Run transfers = median("transfers", iniA, n);
+            peaks[server][n] = {exp.kb, 0, transfers.kb};
+
             const QString b = createDatabase(makeFolder(root, "b" + tag), 0, server);
             for (const char *f : {"EX03D.TXT", "EX03Z.TXT"})
                 QFile::copy(a + f, b + f);
             QProcess::execute("chmod", {"a+r", b + "EX03D.TXT", b + "EX03Z.TXT"});
             const QString iniB = settingsFor(b, protocol, makeFolder(root, "sb" + tag));
             const Run imp = runChild("import", iniB, n), floor = runChild("floor", iniB, n);
+            peaks[server][n][1] = imp.kb;
             importLines << QString::asprintf("%-9s %9d %10.0f %10.0f %8.2f %9.0f%% %12.1f", server ? "server" : "embedded",
                                              n, imp.ms, floor.ms, imp.ms / floor.ms, 100.0 * (imp.ms - floor.ms) / imp.ms,
                                              imp.kb / 1024.0);
@@ -390,6 +414,66 @@ int main(int argc, char **argv)
     std::printf("%-9s %9s %10s %10s %8s %10s %12s\n", "engine", "documents", "import ms", "floor ms", "ratio",
                 "above", "import MB");
     for (const QString &l : importLines)
+        std::printf("%s\n", qPrintable(l));
+
+    if (sizes.size() >= 2) {
+        const int small = sizes.first(), large = sizes.last();
+        std::printf("\nPeak resident size of the client process, %d against %d documents (MB; ratio)\n", large, small);
+        std::printf("%-9s %22s %22s %22s\n", "engine", "export", "import", "transfer export");
+        for (const bool server : {false, true}) {
+            std::printf("%-9s", server ? "server" : "embedded");
+            for (int k = 0; k < 3; ++k) {
+                const long a = peaks[server][small][size_t(k)], b = peaks[server][large][size_t(k)];
+                std::printf(" %7.1f -> %7.1f %5.2f", a / 1024.0, b / 1024.0, a > 0 ? double(b) / double(a) : 0.0);
+            }
+            std::printf("\n");
+        }
+    }
+
+    QStringList healthLines;
+    std::printf("\nRestore of the sample's backup against gbak -c of the same backup into a new file (median of 3)\n");
+    std::printf("%-9s %9s %10s %10s %8s\n", "engine", "documents", "gbak ms", "restore ms", "ratio");
+    for (const bool server : {false, true}) {
+        const int n = sizes.last();
+        const QString tag = QString("r%1%2").arg(server ? "s" : "e").arg(n);
+        const QString folder = createDatabase(makeFolder(root, tag), n, server);
+        const QString ini = settingsFor(folder, server ? "T" : "L", makeFolder(root, "s" + tag));
+        runChild("backup", ini, n);
+        std::vector<double> gbak;
+        for (int i = 0; i < 3; ++i) {
+            const QString target = folder + "gbak-c.adb";
+            QFile::remove(target);
+            QStringList a{"-c", "-user", "SYSDBA", "-password", "quillstep"};
+            if (server)
+                a << "-se" << "localhost:service_mgr";
+            a << folder + "bazaqk.abk" << target;
+            QElapsedTimer t;
+            t.start();
+            QProcess::execute("gbak", a);
+            gbak.push_back(t.nsecsElapsed() / 1e6);
+            QFile::remove(target);
+        }
+        std::sort(gbak.begin(), gbak.end());
+        const Run restore = median("restore", ini, n);
+        std::printf("%-9s %9d %10.0f %10.0f %8.2f\n", server ? "server" : "embedded", n, gbak[1], restore.ms,
+                    restore.ms / gbak[1]);
+        std::fflush(stdout);
+        // The health check of the same database, the whole command-line run (median of 5).
+        std::vector<double> health;
+        const QString cli = QCoreApplication::applicationDirPath() + "/../qkadmin-cli";
+        for (int i = 0; i < 5; ++i) {
+            QProcess p;
+            QElapsedTimer t;
+            t.start();
+            p.start(cli, {"--settings", ini, "health"});
+            p.waitForFinished(-1);
+            health.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::sort(health.begin(), health.end());
+        healthLines << QString::asprintf("%-9s %9d %8.0f ms (target 300)", server ? "server" : "embedded", n, health[2]);
+    }
+    std::printf("\nqkadmin-cli health on the same database, process start to end (median of 5)\n");
+    for (const QString &l : healthLines)
         std::printf("%s\n", qPrintable(l));
 
     std::printf("\nImport into a database whose staging tables have no indexes (embedded)\n");

@@ -613,6 +613,11 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormActivate()
 {
+    // Whatever asks (a box, the window system, a timer in an operation's repaint): never inside an operation.
+    if (m_operationDepth > 0) {
+        m_activationDue = true;
+        return;
+    }
     ++m_activationDepth;
     guarded([this] {
         PageControl1->setFocus();

@@ -324,7 +324,7 @@ TEST(Cli, AServerThatRefusesExternalFilesIsToldWhatToSet)
     EXPECT_TRUE(err.contains(QStringLiteral("i uruchomić serwer ponownie"))) << err.toStdString();
 }
 
-TEST(Cli, ASignalEndsALongRunAsAFailure)
+TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure)
 {
     // The run waits on a row another connection holds (a workstation in the middle of its work).
     TestModule m;

@@ -399,7 +399,7 @@ TEST(MainWindow, TabShownFillsTheMonthAndYear)
     Clock::setOverride(QDateTime());
 }
 
-TEST(MainWindow, ASignalClosesTheWindowAsItsCloseDoes)
+TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
 {
     // The program as installed beside its settings, on the embedded sample; setup.ini lacks the key
     // "cien", which only a close writes.
