@@ -26,17 +26,22 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16:malloc
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
+passed=0
+failed=0
 for target in $targets; do
     corpus=$(mktemp -d)
     cp fuzz/corpus/"$target"/* "$corpus"/
     start=$(date +%s)
     if "$build"/fuzz/fuzz_"$target" -runs="$runs" -max_len=4096 -artifact_prefix="$build/" "$corpus" >"$build/fuzz_$target.log" 2>&1; then
         echo "fuzz_$target: $runs runs, $(( $(date +%s) - start )) s, $(grep -o 'cov: [0-9]*' "$build/fuzz_$target.log" | tail -1), no finding"
+        passed=$((passed + 1))
     else
         echo "fuzz_$target: FINDING (see $build/fuzz_$target.log)"
         tail -30 "$build/fuzz_$target.log"
+        failed=$((failed + 1))
         status=1
     fi
     rm -rf "$corpus"
 done
+echo "fuzz: $passed passed, $failed failed"
 exit $status
