@@ -512,16 +512,24 @@ TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkEmbedded)
     freshThenBackedUp(TestDb::createEmbeddedDatabase(), "L");
 }
 
+// A sample database on the server with a fresh backup: every check OK until a test spoils one.
+struct BackedUp {
+    TestModule m;
+    QString ini = settingsFor(m.folder);
+    BackedUp()
+    {
+        m.started();
+        EXPECT_EQ(cli({"backup"}, ini).exitCode, 0);
+    }
+};
+
 TEST(Health, WritesTheDiskMayLoseAreAWarning)
 {
-    TestModule m;
-    m.started();
-    const QString ini = settingsFor(m.folder);
-    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    BackedUp b;
     RecordingOperator op;
-    AdminOps::setWriteMode(*m.dm, op, 0); // buffered writes
-    m.dm->shutDown();
-    const CliRun r = health(ini);
+    AdminOps::setWriteMode(*b.m.dm, op, 0); // buffered writes
+    b.m.dm->shutDown();
+    const CliRun r = health(b.ini);
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
     EXPECT_TRUE(checkLine(r, "zapis").startsWith("WARNING zapis: zapis buforowany (forced writes wyłączone)"))
         << checkLine(r, "zapis").toStdString();
@@ -529,13 +537,10 @@ TEST(Health, WritesTheDiskMayLoseAreAWarning)
 
 TEST(Health, ALockFlagLeftSetIsCritical)
 {
-    TestModule m;
-    m.started();
-    m.dm->shutDown();
-    const QString ini = settingsFor(m.folder);
-    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
-    m.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
-    const CliRun r = health(ini);
+    BackedUp b;
+    b.m.dm->shutDown();
+    b.m.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
+    const CliRun r = health(b.ini);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(checkLine(r, "blokada").startsWith("CRITICAL blokada: blokada bazy pozostała założona (Bila = 'T')"))
         << checkLine(r, "blokada").toStdString();
@@ -543,26 +548,23 @@ TEST(Health, ALockFlagLeftSetIsCritical)
 
 TEST(Health, ATransactionHeldOpenRaisesTheGapWarning)
 {
-    TestModule m;
-    m.started();
-    m.dm->shutDown();
-    const QString ini = settingsFor(m.folder);
-    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    BackedUp b;
+    b.m.dm->shutDown();
     Database held;
-    TestDb::connect(held, m.folder);
+    TestDb::connect(held, b.m.folder);
     Transaction tr(&held);
     Query q(QStringLiteral("held"), &held, &tr);
     q.setSql(QStringLiteral("select count(*) from FJ_BAZA"));
     q.open(); // a transaction left open, as a forgotten workstation leaves it
     q.close();
     for (int i = 0; i < 30; ++i)
-        m.exec("update FJ_BAZA set ILE = ILE where LP = 1");
-    const CliRun r = health(ini, {"--gap", "20"});
+        b.m.exec("update FJ_BAZA set ILE = ILE where LP = 1");
+    const CliRun r = health(b.ini, {"--gap", "20"});
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
     EXPECT_TRUE(checkLine(r, "transakcje").startsWith("WARNING transakcje: najstarsza istotna (OIT) "))
         << checkLine(r, "transakcje").toStdString();
     EXPECT_TRUE(checkLine(r, "serwer").endsWith("otwartych połączeń z bazą: 1"));
-    EXPECT_EQ(health(ini).exitCode, 0); // within the default gap
+    EXPECT_EQ(health(b.ini).exitCode, 0); // within the default gap
     tr.rollback();
     held.close();
 }
