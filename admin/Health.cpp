@@ -1,16 +1,17 @@
 #include "admin/Health.h"
 
 #include "core/MainD.h"
+#include "core/ServiceRun.h"
 #include "db/Database.h"
 #include "db/DatabaseInfo.h"
 #include "db/Query.h"
 #include "db/Services.h"
 #include "db/Transaction.h"
+#include "platform/Archiver.h"
 #include "platform/FolderLock.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -158,7 +159,7 @@ QString line(const Finding &finding)
     return levelName(finding.level) + QLatin1Char(' ') + finding.check + QStringLiteral(": ") + finding.text;
 }
 
-Facts gather(TMainDm &dm, bool cheap)
+Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
 {
     const ConnectionSettings &s = dm.Settings;
     Facts f;
@@ -167,10 +168,8 @@ Facts gather(TMainDm &dm, bool cheap)
     const QFileInfo backup(f.backupFile);
     if (backup.isFile())
         f.backupWritten = backup.lastModified();
-    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}\\.arj$"), QRegularExpression::CaseInsensitiveOption);
-    const QFileInfoList archives = QDir(s.DatabasePath).entryInfoList(QDir::Files, QDir::Time);
-    for (const QFileInfo &a : archives)
-        if (stamped.match(a.fileName()).hasMatch()) {
+    for (const QFileInfo &a : QDir(s.DatabasePath).entryInfoList(QDir::Files, QDir::Time)) // newest first
+        if (Archiver::isArchiveCopyName(a.fileName())) {
             f.newestArchive = a.fileName();
             f.archiveWritten = a.lastModified();
             break;
@@ -180,30 +179,16 @@ Facts gather(TMainDm &dm, bool cheap)
     if (storage.isValid() && storage.bytesAvailable() >= 0)
         f.freeBytes = storage.bytesAvailable();
 
-    // The window's connection when it is open (a transaction of its own: the shared one is not
-    // touched), else a connection of this check's own.
+    // The window's connection when it is open, else a connection of this check's own.
     Database own;
     const bool reuse = cheap && dm.EmployeeDb.connected();
     Database &db = reuse ? dm.EmployeeDb : own;
     if (!reuse) {
-        own.setDatabaseName(s.fullDatabaseName());
-        own.params = TMainDm::connectionParams(s.ProtocolLetter, s.fullDatabaseName());
-        own.loginPrompt = false;
+        dm.prepareConnection(own, s.fullDatabaseName());
         own.open();
     }
-    Transaction tr(&db);
-    auto finish = [&] {
-        try {
-            if (tr.active())
-                tr.rollback(); // read only: nothing to keep
-            if (!reuse)
-                own.close();
-        } catch (...) {
-        }
-    };
-    try {
-        DatabaseInfo info(&db);
-        const DatabaseInfo::Header h = info.header();
+    {
+        const DatabaseInfo::Header h = DatabaseInfo(&db).header();
         f.oldestInteresting = h.oldestInteresting;
         f.oldestActive = h.oldestActive;
         f.next = h.next;
@@ -211,27 +196,28 @@ Facts gather(TMainDm &dm, bool cheap)
         f.readOnly = h.readOnly;
         if (f.databaseBytes == 0)
             f.databaseBytes = h.pageSize * h.pages;
+    }
+    if (flagLocked) {
+        f.flagLocked = *flagLocked; // the caller has just read it
+    } else {
+        // Read only, in a transaction of its own (the window's shared one is not touched).
+        Transaction tr(&db);
         Query q(QStringLiteral("HealthQuery"), &db, &tr);
         q.setSql(QStringLiteral("select Bila from FJ_BAZA where LP =1"));
         q.open();
         f.flagLocked = !q.eof() && q.field(0).asString().startsWith(QLatin1Char('T'));
-        q.close();
         if (!cheap) {
             q.setSql(QStringLiteral("select MON$SHUTDOWN_MODE from MON$DATABASE"));
             q.open();
             f.shutdownMode = q.field(0).asInteger();
-            q.close();
-            q.setSql(QStringLiteral("select count(*) from MON$ATTACHMENTS "
-                                    "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION and MON$SYSTEM_FLAG = 0"));
-            q.open();
-            f.attachments = q.field(0).asInteger();
-            q.close();
         }
-    } catch (...) {
-        finish();
-        throw;
+        q.close();
+        tr.rollback();
     }
-    finish();
+    if (!cheap)
+        f.attachments = DatabaseInfo(&db).otherAttachments();
+    if (!reuse)
+        own.close();
     // Whether a backup operation holds the folder matters only with the flag set (and is asked only
     // then, so that a check never stands in a starting backup's way).
     if (f.flagLocked) {
@@ -244,14 +230,9 @@ Facts gather(TMainDm &dm, bool cheap)
     if (!cheap && s.ServiceProtocol != Service::Protocol::Local) {
         PropertiesService p(QStringLiteral("HealthProperties"));
         dm.PrepareService(p);
+        DetachOnExit detach(p);
         p.attach();
-        try {
-            f.serverVersion = p.fetchVersionInfo().serverVersion;
-        } catch (...) {
-            p.detach();
-            throw;
-        }
-        p.detach();
+        f.serverVersion = p.fetchVersionInfo().serverVersion;
     }
     return f;
 }

@@ -52,9 +52,10 @@ QString levelName(Level level);
 // "WARNING zapis: ..." as a monitoring system reads it.
 QString line(const Finding &finding);
 
-// Reads the facts of the configured database on a connection of its own, read-only. cheap: file
-// dates, the control row and the header counters only (what the window reads at each activation).
-// Throws when the database cannot be reached.
-Facts gather(TMainDm &dm, bool cheap);
+// Reads the facts of the configured database, read-only. cheap: file dates, the control row and the
+// header counters only, on the window's connection when it is open (what the window reads at each
+// activation); flagLocked: the control row's lock flag when the caller has just read it. Throws when
+// the database cannot be reached.
+Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked = std::nullopt);
 
 } // namespace Health

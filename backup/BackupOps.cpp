@@ -3,6 +3,7 @@
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
+#include "db/DatabaseInfo.h"
 #include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/Clock.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -25,22 +25,6 @@ namespace {
 
 const QString kBuMemo = QStringLiteral("BuMemo");
 const QString kArchiverMissing = QStringLiteral("Nie można uruchomić programu arj");
-const QString kClosingLine = QStringLiteral("finishing, closing, and going home");
-
-// The number of attachments to the connection's database other than the connection itself and the
-// server's own workers, read in a transaction of its own (the shared one may hold an older view).
-int otherAttachments(TMainDm &dm)
-{
-    Transaction tr(&dm.EmployeeDb);
-    Query q(QStringLiteral("AttachmentCount"), &dm.EmployeeDb, &tr);
-    q.setSql(QStringLiteral("select count(*) from MON$ATTACHMENTS "
-                            "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION and MON$SYSTEM_FLAG = 0"));
-    q.open();
-    const int n = q.field(0).asInteger();
-    q.close();
-    tr.commit();
-    return n;
-}
 
 QString inUseMessage(const QString &database, int attachments)
 {
@@ -54,11 +38,7 @@ QString inUseMessage(const QString &database, int attachments)
 // The file path of a database name as the server reports it or as the settings give it ("host:path").
 QString filePathOf(const QString &name)
 {
-    QString path = name;
-    const qsizetype colon = path.indexOf(QLatin1Char(':'));
-    if (colon > 1) // not a drive letter
-        path = path.mid(colon + 1);
-    const QFileInfo f(path);
+    const QFileInfo f(TMainDm::hasServerPrefix(name) ? name.mid(name.indexOf(QLatin1Char(':')) + 1) : name);
     return f.exists() ? f.canonicalFilePath() : f.absoluteFilePath();
 }
 
@@ -205,7 +185,7 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
                           .arg(room / (1024 * 1024))
                           .arg((liveSize + 1024 * 1024 - 1) / (1024 * 1024)));
     servicePreCheck(dm);
-    if (const int others = otherAttachments(dm))
+    if (const int others = DatabaseInfo(&dm.EmployeeDb).otherAttachments())
         throw QkError(inUseMessage(live, others));
     lockFlagUpdate(dm, op, QLatin1Char('T'));
     dm.EmployeeDb.close(); // the restored file takes the place of the one the connection is attached to
@@ -213,61 +193,60 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
     op.beginBusy();
     {
         ReopenOnExit reopen(dm.EmployeeDb);
-        RestoreService &r = dm.IBRestore;
         // The server's replace drops the live database before it has read a byte of the backup, and a
         // truncated backup ends the restore quietly, without an error: the restore writes a new file
-        // (create, never replace), which takes the live database's place only when it is whole.
-        const QStringList configured = r.databaseNames;
-        const quint32 options = r.options;
-        r.databaseNames = {restoring};
-        r.options = Spb::ResCreate;
+        // (create, never replace), which takes the live database's place only when it is whole. The
+        // new file goes unless it was put in place (also a leftover of a restore that was killed).
+        QFile::remove(restoring);
+        struct Discard {
+            QString file;
+            bool keep = false;
+            ~Discard()
+            {
+                if (!keep)
+                    QFile::remove(file);
+            }
+        } discard{restoring};
         bool finished = false;
         std::optional<Spb::ServerDbInfo> inUse;
-        try {
-            if (QFileInfo::exists(restoring))
-                QFile::remove(restoring); // a leftover of a restore that was killed
+        {
+            RestoreService &r = dm.IBRestore;
+            struct Redirect { // the module's service keeps its configuration however this ends
+                RestoreService &r;
+                QStringList names = r.databaseNames;
+                quint32 options = r.options;
+                ~Redirect()
+                {
+                    r.databaseNames = names;
+                    r.options = options;
+                }
+            } redirect{r};
+            r.databaseNames = {restoring};
+            r.options = Spb::ResCreate;
             ServiceRun run(r, op);
             r.attach();
             r.serviceStart();
-            while (!r.eof()) {
-                const QString line = r.nextLine();
-                finished = finished || line.contains(kClosingLine);
+            finished = readRestoreOutput(r, [&](const QString &line) {
                 op.appendLine(kBuMemo, line);
                 op.processEvents();
-            }
-            r.waitWhileRunning(10);
+            });
             // Through a server, never put a file in the place of one it still holds open: someone may
             // have attached since the check. Asked on this service while it is attached.
             if (finished && dm.Settings.ServiceProtocol != Service::Protocol::Local)
                 inUse = r.fetchDatabaseInfo();
-        } catch (...) {
-            r.databaseNames = configured;
-            r.options = options;
-            QFile::remove(restoring);
-            throw;
         }
-        r.databaseNames = configured;
-        r.options = options;
-        if (!finished) {
-            QFile::remove(restoring);
+        if (!finished)
             throw QkError(QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\r"
                                          "Baza nie została zmieniona.")
                               .arg(backupFile));
-        }
         if (inUse) {
             const QString livePath = filePathOf(live);
             for (const QString &name : inUse->names)
-                if (filePathOf(name) == livePath) {
-                    QFile::remove(restoring);
+                if (filePathOf(name) == livePath)
                     throw QkError(inUseMessage(live, std::max(1, inUse->attachments)));
-                }
         }
-        try {
-            Paths::swapIn(restoring, live, kept);
-        } catch (...) {
-            QFile::remove(restoring);
-            throw;
-        }
+        Paths::swapIn(restoring, live, kept);
+        discard.keep = true;
         op.appendLine(kBuMemo, QStringLiteral("Poprzednia baza zachowana w pliku ") + kept);
         op.appendLine(kBuMemo, QString());
     }
@@ -387,10 +366,9 @@ QString archiveBackup(TMainDm &dm, Operator &op)
 
 QStringList archivesToDelete(const QStringList &names, int keep)
 {
-    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}\\.arj$"), QRegularExpression::CaseInsensitiveOption);
     QStringList archives;
     for (const QString &n : names)
-        if (stamped.match(n).hasMatch())
+        if (Archiver::isArchiveCopyName(n))
             archives << n;
     // yyMMddHH: the stamp's order is the order in time.
     std::sort(archives.begin(), archives.end(), [](const QString &a, const QString &b) { return a.left(8) < b.left(8); });

@@ -73,9 +73,7 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;
-    db.setDatabaseName(scratch);
-    db.params = TMainDm::connectionParams(dm.Settings.ProtocolLetter, scratch);
-    db.loginPrompt = false;
+    dm.prepareConnection(db, scratch);
     ScratchCleanUp cleanUp(db, scratch);
 
     try {
@@ -90,14 +88,7 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
         DetachOnExit detach(restore);
         restore.attach();
         restore.serviceStart();
-        bool finished = false;
-        while (!restore.eof())
-            if (restore.nextLine().contains(QLatin1String("finishing, closing, and going home")))
-                finished = true;
-        restore.waitWhileRunning(10);
-        // A truncated file ends the restore quietly, without an error, as if the next volume were
-        // awaited: only the restore's closing line tells a whole backup from a part of one.
-        if (!finished) {
+        if (!readRestoreOutput(restore, [](const QString &) {})) {
             line(QStringLiteral("BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
             return false;
         }

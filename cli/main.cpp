@@ -111,6 +111,11 @@ void printSummary(const QString &command, int rc, qint64 ms, const Produced &pro
     std::fflush(stdout);
 }
 
+void sayInterrupted()
+{
+    std::fprintf(stderr, "qkadmin-cli: przerwano sygnałem %s\n", Signals::name(Signals::received()));
+}
+
 // A signal ends the run as a failure: the operation stops at its next step (the terminal operator
 // throws), and a run held in one long server call is ended after a grace period with the same summary
 // line (its connections and services are dropped with the process, as a crash would).
@@ -123,7 +128,7 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
         }
         std::this_thread::sleep_for(std::chrono::seconds(3));
-        std::fprintf(stderr, "qkadmin-cli: przerwano sygnałem %s\n", Signals::name(Signals::received()));
+        sayInterrupted();
         printSummary(command, Failure, g_clock.elapsed(), produced);
         std::fflush(nullptr);
         ::_exit(Failure);
@@ -365,8 +370,8 @@ int main(int argc, char **argv)
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qkadmin-cli: %s\n", e.what());
     }
-    if (const int signal = Signals::received()) {
-        std::fprintf(stderr, "qkadmin-cli: przerwano sygnałem %s\n", Signals::name(signal));
+    if (Signals::received()) {
+        sayInterrupted();
         rc = Failure;
     }
     const QStringList args = app.arguments();

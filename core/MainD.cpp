@@ -140,6 +140,13 @@ QStringList TMainDm::connectionParams(const QString &protocolLetter, const QStri
     return p;
 }
 
+void TMainDm::prepareConnection(Database &db, const QString &databaseName) const
+{
+    db.setDatabaseName(databaseName);
+    db.params = connectionParams(Settings.ProtocolLetter, databaseName);
+    db.loginPrompt = false;
+}
+
 void TMainDm::ReadSettings()
 {
     const QString file = settingsFile();

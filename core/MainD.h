@@ -84,6 +84,8 @@ public:
     static Service::Protocol protocolFromLetter(const QString &letter);
     // The connection's parameter lines: credentials and, for a plain path, its routing.
     static QStringList connectionParams(const QString &protocolLetter, const QString &databaseName);
+    // A connection of an operation's own to databaseName, routed and credentialed as the module's.
+    void prepareConnection(Database &db, const QString &databaseName) const;
     static bool hasServerPrefix(const QString &databaseName);
 
 private:

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <exception>
+#include <functional>
 
 // Detaches a service, first letting an action that failed come to its end: the query after the
 // failure repeats its error, the next says it no longer runs. The embedded engine's worker thread
@@ -85,6 +86,22 @@ public:
 private:
     Database &m_db;
 };
+
+// Reads a restore's verbose output to its end, handing each line to line, then waits for the action to
+// end. True when the output reached the restore's closing line: a truncated backup ends the server's
+// restore quietly, without an error, as if the next volume were awaited, and only that line tells a whole
+// backup from a part of one.
+inline bool readRestoreOutput(Service &restore, const std::function<void(const QString &)> &line)
+{
+    bool finished = false;
+    while (!restore.eof()) {
+        const QString text = restore.nextLine();
+        finished = finished || text.contains(QLatin1String("finishing, closing, and going home"));
+        line(text);
+    }
+    restore.waitWhileRunning(10);
+    return finished;
+}
 
 // Hands every line of the action's output to the memo as it arrives, the closing empty line included,
 // letting the memo repaint after each.

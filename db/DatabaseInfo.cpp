@@ -2,7 +2,9 @@
 
 #include "db/Database.h"
 #include "db/Errors.h"
+#include "db/Query.h"
 #include "db/ReplyReader.h"
+#include "db/Transaction.h"
 #include "platform/ClientText.h"
 
 QByteArray DatabaseInfo::query(const QByteArray &items, int replySize)
@@ -78,4 +80,19 @@ DatabaseInfo::Header DatabaseInfo::parseHeader(const QByteArray &reply)
         }
     }
     return h;
+}
+
+int DatabaseInfo::otherAttachments()
+{
+    if (!database)
+        throw LayerError(Msg::DatabaseNotAssigned);
+    Transaction tr(database);
+    Query q(QStringLiteral("AttachmentCount"), database, &tr);
+    q.setSql(QStringLiteral("select count(*) from MON$ATTACHMENTS "
+                            "where MON$ATTACHMENT_ID <> CURRENT_CONNECTION and MON$SYSTEM_FLAG = 0"));
+    q.open();
+    const int n = q.field(0).asInteger();
+    q.close();
+    tr.commit();
+    return n;
 }

@@ -25,6 +25,10 @@ public:
     // byte first; until 01.
     static Header parseHeader(const QByteArray &reply);
 
+    // The attachments to the database other than this connection and the server's own workers, read
+    // in a transaction of its own (a long-running one may hold an older view).
+    int otherAttachments();
+
     // The reply of isc_info_user_names: entries 35 <u16 len> <u8 n> NAME, until 01 or the end.
     static QStringList parseUserNames(const QByteArray &reply);
 

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -470,15 +471,8 @@ void TMainForm::afterBox()
 {
     // An error raised by the activation itself is not followed by another activation: it would fail
     // again and show the same box for ever (a closed connection, an unreachable server).
-    if (m_activationDepth != 0)
-        return;
-    // An activation inside an operation would commit the operation's unfinished work (an import's
-    // savepoint) and reset the edits it reads: it waits until the operation has ended.
-    if (m_operationDepth > 0) {
-        m_activationDue = true;
-        return;
-    }
-    FormActivate();
+    if (m_activationDepth == 0)
+        FormActivate();
 }
 
 void TMainForm::afterOperation()
@@ -613,13 +607,16 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormActivate()
 {
-    // Whatever asks (a box, the window system, a timer in an operation's repaint): never inside an operation.
+    // Never inside an operation, whoever asks (its boxes, the window system, a timer in its repaint): it
+    // would commit the operation's unfinished work (an import's savepoint) and reset the edits it reads.
+    // It runs once the operation has ended.
     if (m_operationDepth > 0) {
         m_activationDue = true;
         return;
     }
     ++m_activationDepth;
-    guarded([this] {
+    std::optional<bool> locked; // as read from the control row, for the health line
+    guarded([this, &locked] {
         PageControl1->setFocus();
         PageControl1->setCurrentWidget(BackupTab);
         const ConnectionSettings &s = m_dm.Settings;
@@ -642,19 +639,20 @@ void TMainForm::FormActivate()
             showText(Label26, q.fieldByName(QStringLiteral("ile")).asString());
             q.close();
         });
-        BackupOps::showLockFlag(*this, flag == QLatin1String("T"));
+        locked = flag == QLatin1String("T");
+        BackupOps::showLockFlag(*this, *locked);
     });
-    showHealth();
+    showHealth(locked);
     --m_activationDepth;
 }
 
-void TMainForm::showHealth()
+void TMainForm::showHealth(std::optional<bool> locked)
 {
     QString shown;
     Qt::GlobalColor colour = Qt::black;
     m_healthLines.clear();
     try {
-        const QList<Health::Finding> findings = Health::evaluate(Health::gather(m_dm, true), Health::Options());
+        const QList<Health::Finding> findings = Health::evaluate(Health::gather(m_dm, true, locked), Health::Options());
         for (const Health::Finding &f : findings)
             m_healthLines << Health::line(f);
         const Health::Level worst = Health::worst(findings);

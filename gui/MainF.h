@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QFrame;
@@ -294,7 +295,8 @@ private:
     void afterBox();
     // After an operation: the activation it put off, then the notices held meanwhile.
     void afterOperation();
-    void showHealth();
+    // locked: the lock flag the activation has just read, if it could.
+    void showHealth(std::optional<bool> locked);
     void showError(const QString &text);
     UserAccounts::UserForm userForm() const;
     QString historyFile() const;

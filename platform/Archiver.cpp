@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 
 #ifdef Q_OS_WIN
@@ -59,6 +60,12 @@ QString Archiver::archiveFileName(const QString &stamp)
 #else
     return stamp + QStringLiteral(".arj"); // Debian's arj names its archives in lower case
 #endif
+}
+
+bool Archiver::isArchiveCopyName(const QString &fileName)
+{
+    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}\\.arj$"), QRegularExpression::CaseInsensitiveOption);
+    return stamped.match(fileName).hasMatch();
 }
 
 bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished)

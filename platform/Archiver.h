@@ -19,6 +19,8 @@ struct Launch {
 Launch command(const QStringList &arguments, const QString &workingDirectory);
 // The file the archiver makes for an archive named stamp (it adds its own extension).
 QString archiveFileName(const QString &stamp);
+// Whether a file name is a dated archive copy: an eight-digit stamp with the archive extension (any case).
+bool isArchiveCopyName(const QString &fileName);
 
 // Called with the archiver's exit code once it has ended (-1: it was killed).
 using Finished = std::function<void(int exitCode)>;

@@ -198,14 +198,13 @@ TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
     const QString folder = TestDb::createDatabase();
     const QString amount = TestDb::scalar(folder, "select first 1 KWOTA from FJ_ZAP3 order by NUMEWI").trimmed();
     TestDb::exec(folder, "alter table FJ_ZAP3 add constraint QK_TEST_KWOTA check (KWOTA <> " + amount + ")");
-    RecordedBoxes boxes;
     RecordedLaunches arj;
-    TestModule module(folder);
-    TMainForm w(*module.dm);
-    w.FormActivate();
+    Window win(folder);
+    TMainForm &w = win.form;
+    RecordedBoxes &boxes = win.boxes;
     w.Edit5->setText(QStringLiteral("3"));
     w.Button5Click(); // the month's files
-    const QString month = module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3");
+    const QString month = win.module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3");
 
     QFile::remove(folder + "bazaqk.abk"); // nothing to overwrite: no question
     w.Edit9->setText(folder + "22040909.arj");
@@ -229,17 +228,14 @@ TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
     ASSERT_EQ(boxes.boxes.size(), 2);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(boxes.boxes[1].text, "Dearchiwizacja pliku " + folder + "22040909.arj zakończona pomyślnie ...");
-    EXPECT_EQ(module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3"), month);
-    module.dm->shutDown();
+    EXPECT_EQ(win.module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3"), month);
 }
 
 TEST(BackupWindow, TheHealthLineShowsTheWorstFinding)
 {
-    const QString folder = TestDb::createDatabase();
-    RecordedBoxes boxes;
-    TestModule module(folder);
-    TMainForm form(*module.dm);
-    form.FormActivate();
+    Window win(TestDb::createDatabase());
+    TMainForm &form = win.form;
+    RecordedBoxes &boxes = win.boxes;
     // A fresh database has no backup: critical, said first, in red.
     EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 kopia: brak pliku kopii")))
         << form.HealthLine->text().toStdString();
@@ -251,8 +247,7 @@ TEST(BackupWindow, TheHealthLineShowsTheWorstFinding)
 
     form.BackupBtnClick(); // the activation after its box reads the health again
     EXPECT_EQ(form.HealthLine->text(), QStringLiteral("Stan bazy: OK"));
-    module.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
+    win.module.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
     form.FormActivate();
     EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 blokada: ")));
-    module.dm->shutDown();
 }

@@ -63,11 +63,10 @@ TEST(ServerStop, InTheMiddleOfABackup)
 TEST(ServerStop, InTheMiddleOfARestore)
 {
     const QString folder = TestDb::createDatabase();
-    RecordedBoxes boxes;
     RecordedLaunches arj;
-    TestModule module(folder);
-    TMainForm w(*module.dm);
-    w.FormActivate();
+    Window win(folder);
+    TMainForm &w = win.form;
+    RecordedBoxes &boxes = win.boxes;
     w.BackupBtnClick();
     const QString documents = TestDb::scalar(folder, "select count(*) from FJ_DOK3");
 
@@ -91,5 +90,4 @@ TEST(ServerStop, InTheMiddleOfARestore)
     EXPECT_EQ(TestDb::scalar(folder, "select count(*) from FJ_DOK3"), documents);
     EXPECT_FALSE(QFileInfo::exists(folder + "bazaqk-odtwarzana.adb"));
     EXPECT_FALSE(QFileInfo::exists(folder + "bazaqk-przed-odtworzeniem.adb"));
-    module.dm->shutDown();
 }

@@ -48,3 +48,12 @@ struct RecordedBoxes {
         return t;
     }
 };
+
+// The window over a test database, its boxes recorded, after its first activation (as at the first
+// show: it ends the start-up transaction).
+struct Window {
+    RecordedBoxes boxes;
+    TestModule module;
+    TMainForm form;
+    explicit Window(const QString &folder) : module(folder), form(*module.dm) { form.FormActivate(); }
+};

@@ -211,14 +211,6 @@ void setBila(const QString &folder, const QString &value)
                                         : QStringLiteral("update FJ_BAZA set Bila = '%1', ILE = 3 where LP = 1").arg(value));
 }
 
-struct Window {
-    RecordedBoxes boxes;
-    TestModule module;
-    TMainForm form;
-    // The first activation, as at the first show: it ends the start-up transaction.
-    explicit Window(const QString &folder) : module(folder), form(*module.dm) { form.FormActivate(); }
-};
-
 } // namespace
 
 TEST(MainWindow, EveryControlAsDesigned)
