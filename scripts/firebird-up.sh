@@ -32,6 +32,16 @@ mkdir -p /run/firebird3.0 /tmp/firebird /var/log/firebird
 chown firebird:firebird /run/firebird3.0 /tmp/firebird /var/log/firebird
 # Lock files left by an embedded engine run as root would keep the server out.
 find /tmp/firebird -mindepth 1 ! -user firebird -exec chown firebird:firebird {} + 2>/dev/null || true
+# A database's lock and monitor files are named after its file's identity (device and inode). A server or
+# an embedded engine that was killed leaves them behind, and a new database that gets the same inode (the
+# tests make and remove many) would meet a stale lock table. With the server down, those no running
+# process holds open or mapped are stale.
+held=$( (find /proc/[0-9]*/fd -lname '/tmp/firebird/*' -printf '%l\n' 2>/dev/null
+         cat /proc/[0-9]*/maps 2>/dev/null | grep -o '/tmp/firebird/[^ ]*') | sort -u || true)
+for f in /tmp/firebird/fb_lock_* /tmp/firebird/fb*_monitor_*; do
+    [ -e "$f" ] || continue
+    grep -qxF "$f" <<<"$held" || rm -f "$f"
+done
 
 # The SYSDBA password is set once, with the server stopped, in the security database.
 marker=/var/lib/firebird/3.0/.qk-sysdba-set
