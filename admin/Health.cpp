@@ -8,6 +8,7 @@
 #include "db/Services.h"
 #include "db/Transaction.h"
 #include "platform/Archiver.h"
+#include "platform/BackupDigest.h"
 #include "platform/FolderLock.h"
 
 #include <QDir>
@@ -35,6 +36,21 @@ QString megabytes(qint64 bytes)
     return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
 }
 
+// A backup is written in whole blocks, and its digest records its size: a file of another size was
+// cut (or grew) after it was written. Cheap: the sizes only.
+QString backupSizeDefect(const QString &backupFile, qint64 size)
+{
+    const BackupDigest::Recorded recorded = BackupDigest::read(backupFile);
+    if (recorded.size >= 0 && recorded.size != size)
+        return QStringLiteral("plik ma %1 bajtów, a zapisana kopia miała %2 (%3): kopia obcięta lub zmieniona")
+            .arg(size)
+            .arg(recorded.size)
+            .arg(QFileInfo(BackupDigest::fileName(backupFile)).fileName());
+    if (size % 512 != 0)
+        return QStringLiteral("rozmiar %1 bajtów nie jest wielokrotnością 512: kopia obcięta").arg(size);
+    return {};
+}
+
 Finding backupAge(const Facts &f, const Options &o)
 {
     const QString archive = f.archiveWritten ? QStringLiteral("; najnowsze archiwum %1 z %2")
@@ -46,6 +62,8 @@ Finding backupAge(const Facts &f, const Options &o)
     const qint64 hours = f.backupWritten->secsTo(f.now) / 3600;
     const QString found = QStringLiteral("ostatnia kopia %1 z %2 (%3)%4")
                               .arg(f.backupFile, when(*f.backupWritten), hoursAgo(*f.backupWritten, f.now), archive);
+    if (!f.backupDefect.isEmpty())
+        return {Level::Critical, QStringLiteral("kopia"), found + QStringLiteral(": ") + f.backupDefect};
     if (hours >= 2 * qint64(o.backupAgeHours))
         return {Level::Critical, QStringLiteral("kopia"), found + QStringLiteral(": starsza niż %1 h").arg(2 * o.backupAgeHours)};
     if (hours >= o.backupAgeHours)
@@ -166,8 +184,10 @@ Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
     f.now = QDateTime::currentDateTime();
     f.backupFile = s.backupFileName();
     const QFileInfo backup(f.backupFile);
-    if (backup.isFile())
+    if (backup.isFile()) {
         f.backupWritten = backup.lastModified();
+        f.backupDefect = backupSizeDefect(f.backupFile, backup.size());
+    }
     for (const QFileInfo &a : QDir(s.DatabasePath).entryInfoList(QDir::Files, QDir::Time)) // newest first
         if (Archiver::isArchiveCopyName(a.fileName())) {
             f.newestArchive = a.fileName();

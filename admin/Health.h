@@ -31,6 +31,7 @@ struct Facts {
     QDateTime now;
     QString backupFile;
     std::optional<QDateTime> backupWritten;
+    QString backupDefect; // what the file's size says is wrong with it (cut), without reading it
     QString newestArchive;
     std::optional<QDateTime> archiveWritten;
     bool flagLocked = false;

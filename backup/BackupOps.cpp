@@ -3,6 +3,9 @@
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
+#include "platform/BackupDigest.h"
+#include "backup/BackupGate.h"
+#include "backup/RestoreWorker.h"
 #include "db/DatabaseInfo.h"
 #include "db/Errors.h"
 #include "platform/Archiver.h"
@@ -42,6 +45,28 @@ QString filePathOf(const QString &name)
     return f.exists() ? f.canonicalFilePath() : f.absoluteFilePath();
 }
 
+// The archive copy holds the backup and, when it has one, its digest.
+QStringList archiveArguments(const TMainDm &dm, const QString &stamp)
+{
+    QStringList args{QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")};
+    const QString digest = BackupDigest::fileName(dm.Settings.backupFileName());
+    if (QFileInfo(digest).isFile())
+        args << QFileInfo(digest).fileName();
+    return args;
+}
+
+// What is wrong with the backup de-archiving brought, or why it brought none; empty when it is whole.
+QString dearchivedProblem(const QString &backupFile, int exitCode)
+{
+    if (exitCode != 0)
+        return QStringLiteral("arj: kod %1").arg(exitCode);
+    if (!QFileInfo(backupFile).isFile())
+        return QStringLiteral("archiwum nie zawierało pliku %1").arg(QFileInfo(backupFile).fileName());
+    const QString problem = BackupGate::inspect(backupFile).problem();
+    return problem.isEmpty() ? QString()
+                             : QStringLiteral("rozpakowana kopia %1 nie nadaje się do odtworzenia: %2").arg(backupFile, problem);
+}
+
 } // namespace
 
 std::shared_ptr<FolderLock> takeFolderLock(const QString &databaseFolder)
@@ -60,9 +85,17 @@ QString restoringName(const QString &databaseFolder)
     return databaseFolder + QStringLiteral("bazaqk-odtwarzana.adb");
 }
 
-QString keptName(const QString &databaseFolder)
+QString keptName(const QString &databaseFolder, const QDateTime &when)
 {
-    return databaseFolder + QStringLiteral("bazaqk-przed-odtworzeniem.adb");
+    return databaseFolder + QStringLiteral("bazaqk-przed-odtworzeniem-%1.adb").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+QStringList keptCopies(const QString &databaseFolder)
+{
+    QStringList names = QDir(databaseFolder).entryList({QStringLiteral("bazaqk-przed-odtworzeniem-*.adb")}, QDir::Files, QDir::Name);
+    for (QString &n : names)
+        n.prepend(databaseFolder);
+    return names;
 }
 
 QString partialBackupName(const QString &backupFile)
@@ -70,11 +103,11 @@ QString partialBackupName(const QString &backupFile)
     return backupFile + QStringLiteral(".part");
 }
 
-void runBackupService(BackupService &backup, const std::function<void()> &run)
+QString runBackupService(BackupService &backup, const std::function<void()> &run)
 {
     // The server deletes the output of a backup that fails part way: were that the backup file, the
     // last good backup would go with it. The service writes beside it, and the new file takes the
-    // backup file's place only once the service has ended without error.
+    // backup file's place, with its digest, only once the service has ended without error.
     const QStringList published = backup.backupFiles;
     QStringList partial;
     for (const QString &f : published)
@@ -91,8 +124,13 @@ void runBackupService(BackupService &backup, const std::function<void()> &run)
         throw;
     }
     backup.backupFiles = published;
-    for (qsizetype i = 0; i < partial.size(); ++i)
-        Paths::replaceFile(partial[i], published[i]);
+    QString notes;
+    for (qsizetype i = 0; i < partial.size(); ++i) {
+        const QString note = BackupDigest::publish(partial[i], published[i]);
+        if (!note.isEmpty())
+            notes += (notes.isEmpty() ? QString() : QStringLiteral("\r")) + note;
+    }
+    return notes;
 }
 
 void servicePreCheck(TMainDm &dm)
@@ -141,11 +179,13 @@ void backupDatabase(TMainDm &dm, Operator &op)
     op.beginBusy();
     {
         ServiceRun run(dm.IBBackup, op);
-        runBackupService(dm.IBBackup, [&] {
+        const QString note = runBackupService(dm.IBBackup, [&] {
             dm.IBBackup.attach();
             dm.IBBackup.serviceStart();
             copyOutput(dm.IBBackup, op, kBuMemo);
         });
+        if (!note.isEmpty())
+            op.appendLine(kBuMemo, note);
         op.message(Operator::Box::Information, QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ..."));
     }
     lockFlagUpdate(dm, op, QLatin1Char('N'));
@@ -160,22 +200,11 @@ QString restoreQuestion(const QString &backupFile, const QDateTime &written)
         .arg(name, written.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 }
 
-bool restoreDatabase(TMainDm &dm, Operator &op)
-{
-    const ConnectionSettings &settings = dm.Settings;
-    const QString backupFile = settings.backupFileName();
-    const QFileInfo backup(backupFile);
-    if (!backup.isFile())
-        throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
-    const auto lock = takeFolderLock(settings.DatabaseFolder);
-    // The live database is replaced and everything entered since the backup lost: ask first.
-    if (!op.confirm(restoreQuestion(backupFile, backup.lastModified())))
-        return false;
+namespace {
 
-    const QString live = settings.fullDatabaseName();
-    const QString restoring = restoringName(settings.DatabaseFolder);
-    const QString kept = keptName(settings.DatabaseFolder);
-    // The new database is built beside the live one: there must be room for both.
+// The new database is built beside the live one: there must be room for both.
+void checkRoom(const ConnectionSettings &settings, const QString &live)
+{
     const qint64 liveSize = QFileInfo(live).size();
     const qint64 room = QStorageInfo(settings.DatabasePath).bytesAvailable();
     if (room >= 0 && room < liveSize)
@@ -184,19 +213,88 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
                           .arg(settings.DatabasePath)
                           .arg(room / (1024 * 1024))
                           .arg((liveSize + 1024 * 1024 - 1) / (1024 * 1024)));
+}
+
+// Restores the backup into the new file restoring, its output in the memo; true when the restore
+// reached its end. On the embedded engine it runs in a worker process: an engine that dies there
+// takes only the worker with it. Through a server, throws when someone has attached to the live
+// database since the check (asked on the restore's own service while it is attached).
+bool restoreBeside(TMainDm &dm, Operator &op, const QString &backupFile, const QString &restoring, const QString &live)
+{
+    auto line = [&](const QString &text) {
+        op.appendLine(kBuMemo, text);
+        op.processEvents();
+    };
+    if (dm.Settings.ServiceProtocol == Service::Protocol::Local) {
+        struct EndBusy {
+            Operator &op;
+            ~EndBusy() { op.endBusy(); }
+        } endBusy{op};
+        return RestoreWorker::restore(backupFile, restoring, line);
+    }
+    RestoreService &r = dm.IBRestore;
+    struct Redirect { // the module's service keeps its configuration however this ends
+        RestoreService &r;
+        QStringList names = r.databaseNames;
+        quint32 options = r.options;
+        ~Redirect()
+        {
+            r.databaseNames = names;
+            r.options = options;
+        }
+    } redirect{r};
+    r.databaseNames = {restoring};
+    r.options = Spb::ResCreate;
+    ServiceRun run(r, op);
+    r.attach();
+    r.serviceStart();
+    const bool finished = readRestoreOutput(r, line);
+    if (finished) {
+        const Spb::ServerDbInfo inUse = r.fetchDatabaseInfo();
+        const QString livePath = filePathOf(live);
+        for (const QString &name : inUse.names)
+            if (filePathOf(name) == livePath)
+                throw QkError(inUseMessage(live, std::max(1, inUse.attachments)));
+    }
+    return finished;
+}
+
+} // namespace
+
+bool restoreDatabase(TMainDm &dm, Operator &op)
+{
+    const ConnectionSettings &settings = dm.Settings;
+    const QString backupFile = settings.backupFileName();
+    const QFileInfo backup(backupFile);
+    if (!backup.isFile())
+        throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
+    const auto lock = takeFolderLock(settings.DatabaseFolder);
+    // Before anything changes, the backup must be whole and what was written: the engine commits
+    // what it has read of a cut backup, and a cut inside an external table's columns crashes it.
+    const BackupGate::Inspection inspection = BackupGate::check(backupFile);
+    // The live database is replaced and everything entered since the backup lost: ask first.
+    if (!op.confirm(restoreQuestion(backupFile, backup.lastModified())))
+        return false;
+
+    const QString live = settings.fullDatabaseName();
+    const QString restoring = restoringName(settings.DatabaseFolder);
+    checkRoom(settings, live);
     servicePreCheck(dm);
     if (const int others = DatabaseInfo(&dm.EmployeeDb).otherAttachments())
         throw QkError(inUseMessage(live, others));
     lockFlagUpdate(dm, op, QLatin1Char('T'));
     dm.EmployeeDb.close(); // the restored file takes the place of the one the connection is attached to
     op.clearMemo(kBuMemo);
+    op.appendLine(kBuMemo, BackupGate::digestLine(inspection, backupFile));
     op.beginBusy();
+    QString kept;
     {
         ReopenOnExit reopen(dm.EmployeeDb);
-        // The server's replace drops the live database before it has read a byte of the backup, and a
-        // truncated backup ends the restore quietly, without an error: the restore writes a new file
-        // (create, never replace), which takes the live database's place only when it is whole. The
-        // new file goes unless it was put in place (also a leftover of a restore that was killed).
+        // The server's replace drops the live database before it has read a byte of the backup: the
+        // restore writes a new file (create, never replace), which takes the live database's place
+        // only when it is whole. The new file goes unless it was put in place; a leftover under its
+        // name is a restore that was killed, never a replaced database (that is always under a
+        // kept name).
         QFile::remove(restoring);
         struct Discard {
             QString file;
@@ -207,44 +305,11 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
                     QFile::remove(file);
             }
         } discard{restoring};
-        bool finished = false;
-        std::optional<Spb::ServerDbInfo> inUse;
-        {
-            RestoreService &r = dm.IBRestore;
-            struct Redirect { // the module's service keeps its configuration however this ends
-                RestoreService &r;
-                QStringList names = r.databaseNames;
-                quint32 options = r.options;
-                ~Redirect()
-                {
-                    r.databaseNames = names;
-                    r.options = options;
-                }
-            } redirect{r};
-            r.databaseNames = {restoring};
-            r.options = Spb::ResCreate;
-            ServiceRun run(r, op);
-            r.attach();
-            r.serviceStart();
-            finished = readRestoreOutput(r, [&](const QString &line) {
-                op.appendLine(kBuMemo, line);
-                op.processEvents();
-            });
-            // Through a server, never put a file in the place of one it still holds open: someone may
-            // have attached since the check. Asked on this service while it is attached.
-            if (finished && dm.Settings.ServiceProtocol != Service::Protocol::Local)
-                inUse = r.fetchDatabaseInfo();
-        }
-        if (!finished)
+        if (!restoreBeside(dm, op, backupFile, restoring, live))
             throw QkError(QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\r"
                                          "Baza nie została zmieniona.")
                               .arg(backupFile));
-        if (inUse) {
-            const QString livePath = filePathOf(live);
-            for (const QString &name : inUse->names)
-                if (filePathOf(name) == livePath)
-                    throw QkError(inUseMessage(live, std::max(1, inUse->attachments)));
-        }
+        kept = keptName(settings.DatabaseFolder, Clock::now());
         Paths::swapIn(restoring, live, kept);
         discard.keep = true;
         op.appendLine(kBuMemo, QStringLiteral("Poprzednia baza zachowana w pliku ") + kept);
@@ -258,7 +323,7 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
 
     const QString stamp = archiveStamp(Clock::now());
     const QString leaving = QStringLiteral("\r\r") + QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ....");
-    if (Archiver::launch({QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")}, dm.Settings.DatabasePath))
+    if (Archiver::launch(archiveArguments(dm, stamp), dm.Settings.DatabasePath))
         op.message(Operator::Box::Information,
                    QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp) + leaving);
     else
@@ -336,19 +401,24 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
                                           archive.exists() ? archive.lastModified() : QDateTime())))
             return;
     }
+    // The backup's digest goes with it: the archive brings its own, or the backup arrives without one.
+    const QString backupFile = dm.Settings.backupFileName();
+    QFile::remove(BackupDigest::fileName(backupFile));
     // The window stays usable while arj works; the operator hears when it has ended and how. The
-    // folder stays locked until then.
+    // folder stays locked until then, and the backup it brought is checked before it is said to be there.
     const bool started = Archiver::launch({QStringLiteral("e"), QStringLiteral("-y"), name}, dm.Settings.DatabasePath,
-                                          [&op, name, lock](int exitCode) mutable {
+                                          [&op, name, lock, backupFile](int exitCode) mutable {
+                                              const QString problem = dearchivedProblem(backupFile, exitCode);
                                               lock.reset();
-                                              if (exitCode == 0)
+                                              if (problem.isEmpty())
                                                   op.notice(Operator::Box::Information,
                                                             QStringLiteral("Dearchiwizacja pliku %1 zakończona pomyślnie ...").arg(name));
+                                              else if (exitCode != 0)
+                                                  op.notice(Operator::Box::Error,
+                                                            QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się (%2)").arg(name, problem));
                                               else
                                                   op.notice(Operator::Box::Error,
-                                                            QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się (arj: kod %2)")
-                                                                .arg(name)
-                                                                .arg(exitCode));
+                                                            QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się: %2").arg(name, problem));
                                           });
     if (!started)
         op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dearchiwizacja nie rozpoczęła się."));
@@ -357,7 +427,7 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
 QString archiveBackup(TMainDm &dm, Operator &op)
 {
     const QString stamp = archiveStamp(Clock::now());
-    const int rc = Archiver::run({QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")}, dm.Settings.DatabasePath);
+    const int rc = Archiver::run(archiveArguments(dm, stamp), dm.Settings.DatabasePath);
     if (rc != 0)
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
     op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp));

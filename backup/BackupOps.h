@@ -25,9 +25,10 @@ void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag);
 
 void backupDatabase(TMainDm &dm, Operator &op);
 // Runs a backup (run attaches and starts the service and reads its output) with the service writing
-// to partialBackupName of each backup file, which replaces the backup file only when run ends
-// without error; a failed run leaves the previous backup file as it was.
-void runBackupService(BackupService &backup, const std::function<void()> &run);
+// to partialBackupName of each backup file, which replaces the backup file, with its digest, only
+// when run ends without error; a failed run leaves the previous backup file as it was. A note for
+// the operator when a backup went in place without a digest, else empty.
+QString runBackupService(BackupService &backup, const std::function<void()> &run);
 QString partialBackupName(const QString &backupFile);
 // Backup, restore, verification and de-archiving of one database folder exclude each other: the lock
 // for one of them, or a QkError saying that another is running.
@@ -35,12 +36,16 @@ std::shared_ptr<FolderLock> takeFolderLock(const QString &databaseFolder);
 // Asks the operator first (the question names the backup file and when it was written); false when
 // the answer was no, and nothing was changed. The restore builds restoringName beside the live
 // database, which takes the live database's place only when the restore reached its end, and only
-// while no one else is attached; the replaced database is kept as keptName. Ends the program
+// while no one else is attached; the replaced database is kept under keptName. A backup that
+// is cut, altered after it was written or no backup at all is refused before anything changes. Ends the program
 // (through the operator) after a restore that reached its end; any failure leaves the live database
 // as it was.
 bool restoreDatabase(TMainDm &dm, Operator &op);
 QString restoringName(const QString &databaseFolder);
-QString keptName(const QString &databaseFolder);
+// The replaced database of a restore at when: every restore keeps its own, none overwrites another's.
+QString keptName(const QString &databaseFolder, const QDateTime &when);
+// The replaced databases kept in the folder, oldest first.
+QStringList keptCopies(const QString &databaseFolder);
 // The question asked before a restore; written is invalid when the backup file is not there.
 QString restoreQuestion(const QString &backupFile, const QDateTime &written);
 void validateDatabase(TMainDm &dm, Operator &op);

@@ -1,6 +1,8 @@
 #include "backup/BackupVerification.h"
 
+#include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
+#include "backup/RestoreWorker.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
@@ -39,6 +41,26 @@ private:
     bool m_ok = false;
 };
 
+// Restores backupFile into the new file scratch; true when the restore reached its end. On the
+// embedded engine in a worker process, so that an engine that dies takes only the worker.
+bool restoreScratch(TMainDm &dm, const QString &backupFile, const QString &scratch)
+{
+    if (dm.Settings.ServiceProtocol == Service::Protocol::Local)
+        return RestoreWorker::restore(backupFile, scratch, [](const QString &) {});
+    RestoreService restore(QStringLiteral("VerifyRestore"));
+    dm.PrepareService(restore);
+    restore.options = Spb::ResCreate; // a new file: never a replace
+    // Verbose: the output runs until the restore has ended, and its failure comes with it (a
+    // quiet restore says nothing and would still be running).
+    restore.verbose = true;
+    restore.databaseNames = {scratch};
+    restore.backupFiles = {backupFile};
+    DetachOnExit detach(restore);
+    restore.attach();
+    restore.serviceStart();
+    return readRestoreOutput(restore, [](const QString &) {});
+}
+
 } // namespace
 
 QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid)
@@ -67,6 +89,14 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
              .arg(backupFile)
              .arg(backup.size())
              .arg(backup.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+    // A cut or altered backup never reaches the engine, which may crash on it.
+    const BackupGate::Inspection inspection = BackupGate::inspect(backupFile);
+    line(BackupGate::digestLine(inspection, backupFile));
+    if (!inspection.passes()) {
+        line(QStringLiteral("BŁĄD: kopia nie nadaje się do odtworzenia: %1").arg(inspection.problem()));
+        return false;
+    }
+    line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
 
     const QString scratch = scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
                                         QCoreApplication::applicationPid());
@@ -77,18 +107,7 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
     ScratchCleanUp cleanUp(db, scratch);
 
     try {
-        RestoreService restore(QStringLiteral("VerifyRestore"));
-        dm.PrepareService(restore);
-        restore.options = Spb::ResCreate; // a new file: never a replace
-        // Verbose: the output runs until the restore has ended, and its failure comes with it (a
-        // quiet restore says nothing and would still be running).
-        restore.verbose = true;
-        restore.databaseNames = {scratch};
-        restore.backupFiles = {backupFile};
-        DetachOnExit detach(restore);
-        restore.attach();
-        restore.serviceStart();
-        if (!readRestoreOutput(restore, [](const QString &) {})) {
+        if (!restoreScratch(dm, backupFile, scratch)) {
             line(QStringLiteral("BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
             return false;
         }
@@ -96,7 +115,6 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
     } catch (const std::exception &e) {
         return failed(QStringLiteral("odtworzenie z kopii"), e);
     }
-
     try {
         ValidationService validate(QStringLiteral("VerifyValidate"));
         dm.PrepareService(validate);

@@ -10,6 +10,7 @@
 //   - qkadmin-cli health on the largest sample.
 // Each measured operation runs in a process of its own (this program started again with "child"), so
 // that its peak resident size is its own. Prints figures and ratios; asserts nothing.
+#include "backup/RestoreWorker.h"
 #include "backup/BackupOps.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
@@ -363,6 +364,9 @@ double loadAverage()
 
 int main(int argc, char **argv)
 {
+    // The embedded engine's restore runs in this same program, started again as a worker.
+    if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
+        return rc;
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.value(1) == "child")

@@ -1,7 +1,9 @@
 // qkadmin-cli: the administration operations for schedulers and scripts, with no window.
+#include "backup/RestoreWorker.h"
 #include "admin/AdminOps.h"
 #include "admin/Health.h"
 #include "core/MainD.h"
+#include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
 #include "cli/TerminalOperator.h"
@@ -49,6 +51,7 @@ struct Command {
 const Command kCommands[] = {
     {"backup", "back up the database to bazaqk.abk under the lock flag", Archive | Verify},
     {"verify-backup", "restore a backup (default bazaqk.abk) into a scratch database, check it, remove it", FileArg},
+    {"inspect-backup", "read a backup (default bazaqk.abk) without an engine: tables, whether it is whole, its digest", FileArg},
     {"restore", "restore the database from bazaqk.abk and file the backup into an archive copy", Yes},
     {"validate", "have the server validate the database", 0},
     {"reset-connections", "clear the workstation state left by a hung workstation", 0},
@@ -274,7 +277,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("health"))
             return runHealth(*dm, limits, produced);
-        if (name == QLatin1String("verify-backup")) {
+        if (name == QLatin1String("verify-backup") || name == QLatin1String("inspect-backup")) {
             dm->Configure(); // the live database is neither needed nor touched
         } else {
             dm->DataModuleCreate();
@@ -307,6 +310,12 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         } else if (c == QLatin1String("verify-backup")) {
             const QString file = positional.isEmpty() ? d.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
             rc = BackupVerification::verify(d, op, file) ? Success : Failure;
+        } else if (c == QLatin1String("inspect-backup")) {
+            const QString file = positional.isEmpty() ? d.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
+            const BackupGate::Inspection i = BackupGate::inspect(file);
+            for (const QString &line : BackupGate::report(i, file))
+                op.appendLine(QStringLiteral("BuMemo"), line);
+            rc = i.passes() ? Success : Failure;
         } else if (c == QLatin1String("restore")) {
             produced.files << d.Settings.fullDatabaseName();
             if (!BackupOps::restoreDatabase(d, op)) {
@@ -359,6 +368,9 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
 
 int main(int argc, char **argv)
 {
+    // The embedded engine's restore runs in this same program, started again as a worker.
+    if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
+        return rc;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin-cli"));
     g_clock.start();

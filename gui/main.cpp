@@ -1,4 +1,5 @@
 // qkadmin: the administration window over the QK accounting database.
+#include "backup/RestoreWorker.h"
 #include "core/MainD.h"
 #include "gui/MainF.h"
 #include "db/Errors.h"
@@ -50,6 +51,9 @@ int takeScreenshots(TMainForm &form, const QString &dir)
 
 int main(int argc, char **argv)
 {
+    // The embedded engine's restore runs in this same program, started again as a worker.
+    if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
+        return rc;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin"));
     QTranslator qtPolish;

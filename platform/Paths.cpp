@@ -6,9 +6,13 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 QString Paths::separator()
 {
@@ -65,16 +69,26 @@ void Paths::replaceFile(const QString &from, const QString &to)
 
 void Paths::swapIn(const QString &replacement, const QString &file, const QString &kept)
 {
-    const QByteArray r = QFile::encodeName(replacement), f = QFile::encodeName(file);
-    if (::renameat2(AT_FDCWD, r.constData(), AT_FDCWD, f.constData(), RENAME_EXCHANGE) == 0) {
-        replaceFile(replacement, kept); // the replacement's name now holds the replaced file
-        return;
+    const QByteArray r = QFile::encodeName(replacement), f = QFile::encodeName(file), k = QFile::encodeName(kept);
+    // The replaced file gets its kept name first, as a second link: at no moment is it only under
+    // the replacement's name, where a clean-up would take it for a leftover. Then one rename puts
+    // the replacement in its place; when that fails, the live name still holds it and the extra
+    // link goes.
+    if (::link(f.constData(), k.constData()) == 0) {
+        if (::rename(r.constData(), f.constData()) == 0)
+            return;
+        const int err = errno;
+        ::unlink(k.constData());
+        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(replacement, file, QString::fromLocal8Bit(std::strerror(err))));
     }
-    replaceFile(file, kept);
+    // No hard links here: two renames, the first undone when the second fails. The replaced file is
+    // under its kept name in between, never under the replacement's.
+    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, k.constData(), RENAME_NOREPLACE) != 0)
+        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(file, kept, QString::fromLocal8Bit(std::strerror(errno))));
     try {
         replaceFile(replacement, file);
     } catch (...) {
-        replaceFile(kept, file);
+        ::renameat2(AT_FDCWD, k.constData(), AT_FDCWD, f.constData(), RENAME_NOREPLACE);
         throw;
     }
 }

@@ -22,9 +22,10 @@ QString settingsFolder();
 // Puts the file from in the place of the file to in one step (the old one is never missing in
 // between); throws FileError when it cannot.
 void replaceFile(const QString &from, const QString &to);
-// Puts replacement in the place of file and file under the name kept (an older kept goes), so that the
-// name file always names a whole database: in one step where the file system can swap two names,
-// else in two renames, undoing the first when the second fails. Throws FileError when it cannot.
+// Puts replacement in the place of file and file under the new name kept, so that the replaced file is
+// never only under the replacement's name: a second link and one rename where the file system has
+// hard links (the name file then always names a whole database), else two renames, undoing the first
+// when the second fails. Never overwrites kept. Throws FileError when it cannot.
 void swapIn(const QString &replacement, const QString &file, const QString &kept);
 
 } // namespace Paths

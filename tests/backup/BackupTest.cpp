@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
 #include <memory>
 
 namespace {
@@ -230,10 +231,11 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
     EXPECT_TRUE(r.memos.value("BuMemo").join('\n').contains(QStringLiteral("gbak:")));
     ASSERT_EQ(launches.launches.size(), 1);
     EXPECT_EQ(launches.launches[0].program, QStringLiteral("arj"));
-    EXPECT_EQ(launches.launches[0].arguments, QStringList({"a", "22040909", "bazaqk.abk"}));
+    // The archive copy holds the backup with its digest.
+    EXPECT_EQ(launches.launches[0].arguments, QStringList({"a", "22040909", "bazaqk.abk", "bazaqk.abk.sha256"}));
     EXPECT_EQ(launches.launches[0].workingDirectory, m.folder.left(m.folder.size() - 1));
-    // The replaced database is kept, named in the memo and the message.
-    const QString kept = m.folder + "bazaqk-przed-odtworzeniem.adb";
+    // The replaced database is kept under the restore's own dated name, named in the memo and the message.
+    const QString kept = m.folder + "bazaqk-przed-odtworzeniem-20220409-090500.adb";
     {
         Database old;
         old.setDatabaseName(kept);
@@ -292,12 +294,17 @@ TEST(Restore, FailingServiceKeepsTheProgramRunning)
     Module m;
     RecordedLaunches launches;
     RecordingOperator r;
-    // A file that is no backup: the restore service fails, and the live database is not touched.
-    TestFiles::write(m.folder + "bazaqk.abk", "to nie jest kopia bazy");
+    RecordingOperator backingUp;
+    BackupOps::backupDatabase(*m.dm, backingUp);
+    // A whole backup, but the server may not write in the folder: the restore service fails, and the
+    // live database is not touched.
     const QString documents = m.value("select count(*) from FJ_DOK3");
+    QFile::setPermissions(m.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                        QFileDevice::ReadOther | QFileDevice::ExeOther);
     EXPECT_THROW(BackupOps::restoreDatabase(*m.dm, r), EngineError);
+    ::chmod(QFile::encodeName(m.folder).constData(), 01777);
     EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-odtwarzana.adb"));
-    EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-przed-odtworzeniem.adb"));
+    EXPECT_TRUE(BackupOps::keptCopies(m.folder).isEmpty());
     EXPECT_EQ(m.value("select count(*) from FJ_DOK3"), documents);
     EXPECT_EQ(r.endCalls, 0);
     EXPECT_TRUE(launches.launches.isEmpty());
@@ -376,12 +383,18 @@ TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
     Module m;
     RecordedLaunches launches;
     RecordingOperator op;
+    // What arj will bring: a backup this program wrote.
+    RecordingOperator backingUp;
+    BackupOps::backupDatabase(*m.dm, backingUp);
+    const QString backup = m.dm->Settings.backupFileName();
+    ASSERT_TRUE(QFile::rename(backup, backup + ".arj-brings"));
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040909.arj"));
     ASSERT_EQ(launches.finished.size(), 1);
     EXPECT_TRUE(op.messages.isEmpty()); // nothing while it works
     // One backup operation at a time: the folder is locked until arj has ended.
     EXPECT_THROW(BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj")), QkError);
     EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), QkError);
+    ASSERT_TRUE(QFile::rename(backup + ".arj-brings", backup));
     launches.finished[0](0);
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj"));
     ASSERT_EQ(launches.finished.size(), 2);
@@ -489,7 +502,7 @@ TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
     RecordedLaunches launches;
     auto noNewFiles = [&] {
         EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(m.folder)));
-        EXPECT_FALSE(QFileInfo::exists(BackupOps::keptName(m.folder)));
+        EXPECT_TRUE(BackupOps::keptCopies(m.folder).isEmpty());
     };
 
     // An attachment open before: refused before anything changes, the count said.
@@ -527,7 +540,7 @@ TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
     RecordingOperator alone;
     EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, alone));
     EXPECT_NE(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
-    EXPECT_TRUE(QFileInfo::exists(BackupOps::keptName(m.folder)));
+    EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), 1);
 }
 
 TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing)

@@ -1,4 +1,5 @@
 // The backup tab's handlers through the window, on the server and on the embedded engine.
+#include "backup/BackupOps.h"
 #include "common/RecordedLaunches.h"
 #include "common/TestFiles.h"
 #include "common/WindowHarness.h"
@@ -58,8 +59,9 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
     form.RestoreBtnClick(); // yes
     ASSERT_EQ(boxes.boxes.size(), 5);
     EXPECT_EQ(boxes.boxes[2].text, question);
-    EXPECT_EQ(boxes.boxes[3].text, "Odtwarzanie Bazy zakończono pomyślnie ...\n\nPoprzednia baza zachowana w pliku " + folder +
-                                       "bazaqk-przed-odtworzeniem.adb");
+    ASSERT_EQ(BackupOps::keptCopies(folder).size(), 1);
+    EXPECT_EQ(boxes.boxes[3].text, "Odtwarzanie Bazy zakończono pomyślnie ...\n\nPoprzednia baza zachowana w pliku " +
+                                       BackupOps::keptCopies(folder)[0]);
     EXPECT_TRUE(boxes.boxes[4].text.startsWith(QStringLiteral("Powstał dodatkowy plik kopii o nazwie ")));
     EXPECT_TRUE(boxes.boxes[4].text.endsWith(QStringLiteral(".arj\n\nUwaga .... nastąpi teraz automatyczne wyjście z programu ....")));
     ASSERT_EQ(arj.launches.size(), 1);
@@ -206,15 +208,19 @@ TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
     w.Button5Click(); // the month's files
     const QString month = win.module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3");
 
-    QFile::remove(folder + "bazaqk.abk"); // nothing to overwrite: no question
+    // Nothing to overwrite (no question); arj brings the backup back.
+    w.BackupBtnClick();
+    ASSERT_TRUE(QFile::rename(folder + "bazaqk.abk", folder + "brought.abk"));
     w.Edit9->setText(folder + "22040909.arj");
     w.Button13Click();
     ASSERT_EQ(arj.finished.size(), 1);
     // arj ends while the import runs, once it has emptied the month: its notice comes in the import's
     // fourth repaint (its stages repaint as they begin).
     std::function<void(int)> atRepaint = [&](int n) {
-        if (n == 4)
+        if (n == 4) {
+            QFile::rename(folder + "brought.abk", folder + "bazaqk.abk");
             arj.finished[0](0);
+        }
         else
             QTimer::singleShot(0, [&, n] { atRepaint(n + 1); });
     };

@@ -1,3 +1,4 @@
+#include "backup/RestoreWorker.h"
 #include "common/TestDb.h"
 
 #ifdef QK_TEST_WIDGETS
@@ -14,6 +15,9 @@ using TestApplication = QCoreApplication;
 
 int main(int argc, char **argv)
 {
+    // The embedded engine's restore runs in this same program, started again as a worker.
+    if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
+        return rc;
     // The window tests need no display.
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,0 +1,606 @@
+#include "backup/BackupFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace BackupFormat {
+
+namespace {
+
+// Record types and attributes as the engine's backup program numbers them (its burp.h).
+enum Rec : int {
+    RecBurp = 0, RecDatabase, RecGlobalField, RecRelation, RecField, RecIndex, RecData, RecBlob,
+    RecRelationData, RecRelationEnd, RecEnd, RecView, RecSecurityClass, RecTrigger, RecPhysicalDb,
+    RecFunction, RecFunctionArg, RecFunctionEnd, RecGenId, RecSystemType, RecFilter, RecTriggerMessage,
+    RecUserPrivilege, RecArray, RecFieldDimensions, RecFiles, RecGenerator, RecProcedure, RecProcedurePrm,
+    RecProcedureEnd, RecException, RecRelConstraint, RecRefConstraint, RecChkConstraint, RecCharset,
+    RecCollation, RecSqlRoles, RecMapping, RecPackage, RecDbCreator, RecCount
+};
+
+constexpr int AttEnd = 0;
+// The header (rec_burp).
+constexpr int AttBackupDate = 1, AttBackupFormat = 2, AttBackupCompress = 4, AttBackupTransportable = 5,
+              AttBackupBlksize = 6, AttBackupFile = 7;
+constexpr int AttPageSize = 5; // rec_physical_db and rec_database
+// Data, blob and array records.
+constexpr int AttDataLength = 1, AttDataData = 2, AttBlobMaxSegment = 6, AttBlobNumberSegments = 5,
+              AttBlobData = 7, AttXdrLength = 17, AttXdrArray = 18;
+
+// How an attribute's value is framed: a one-byte length; a blob (a one-byte length of a number, the
+// number, that many bytes); a source blob, whose segments the engine reads up to each NUL (so the
+// last byte must be one); a two-byte length.
+enum class Kind : unsigned char { Plain, Blob, Source, Text2 };
+
+using KindTable = std::array<std::array<Kind, 64>, RecCount>;
+
+KindTable makeKinds()
+{
+    KindTable t{};
+    auto set = [&](Rec r, std::initializer_list<int> atts, Kind k) {
+        for (int a : atts)
+            t[r][a] = k;
+    };
+    set(RecDatabase, {6}, Kind::Blob);
+    set(RecDatabase, {10}, Kind::Source);
+    set(RecRelation, {2, 3, 9, 11}, Kind::Blob);
+    set(RecRelation, {13, 14, 15}, Kind::Source);
+    set(RecField, {15, 16}, Kind::Blob);
+    set(RecField, {6, 35, 39}, Kind::Source);
+    set(RecGlobalField, {15, 16, 17, 18, 19, 20, 21}, Kind::Blob);
+    set(RecGlobalField, {6, 35, 36, 37, 39, 40}, Kind::Source);
+    set(RecIndex, {6, 11}, Kind::Blob);
+    set(RecIndex, {9, 10}, Kind::Source);
+    set(RecSecurityClass, {12, 13}, Kind::Blob);
+    set(RecSecurityClass, {19}, Kind::Source);
+    set(RecTrigger, {2, 3, 7, 14}, Kind::Blob);
+    set(RecTrigger, {10, 11}, Kind::Source);
+    set(RecFunction, {2, 13, 16}, Kind::Blob);
+    set(RecFunction, {9, 14}, Kind::Source);
+    set(RecFunctionArg, {13, 14, 20}, Kind::Blob);
+    set(RecSystemType, {4}, Kind::Blob);
+    set(RecSystemType, {13}, Kind::Source);
+    set(RecFilter, {7}, Kind::Blob);
+    set(RecFilter, {12}, Kind::Source);
+    set(RecGenerator, {4}, Kind::Source);
+    set(RecProcedure, {4, 6, 8, 13}, Kind::Blob);
+    set(RecProcedure, {5, 7}, Kind::Source);
+    set(RecProcedurePrm, {5, 7, 8}, Kind::Blob);
+    set(RecProcedurePrm, {6}, Kind::Source);
+    set(RecException, {3}, Kind::Blob);
+    set(RecException, {4}, Kind::Source);
+    set(RecException, {5}, Kind::Text2);
+    set(RecSqlRoles, {3}, Kind::Source);
+    set(RecCharset, {7}, Kind::Source);
+    set(RecCollation, {7, 10}, Kind::Source);
+    set(RecMapping, {10}, Kind::Source);
+    set(RecPackage, {2, 3, 7}, Kind::Source);
+    return t;
+}
+
+const KindTable &kinds()
+{
+    static const KindTable t = makeKinds();
+    return t;
+}
+
+// The attribute that names a record of each type (0: none kept; a column or an index is told by its table).
+int nameAttribute(int rec)
+{
+    switch (rec) {
+    case RecRelation: case RecRelationData: case RecGlobalField: case RecProcedure: case RecFunction: case RecException: case RecGenerator: case RecPackage:
+        return 1;
+    case RecTrigger:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+struct Cut {};
+struct Bad {
+    qint64 offset;
+    QString what;
+};
+struct Unreadable {};
+
+constexpr qint64 kPiece = 1 << 20;
+
+class Stream {
+public:
+    explicit Stream(const Reader &read) : m_read(read), m_buf(kPiece) {}
+
+    int get()
+    {
+        if (m_pos == m_end && !refill())
+            throw Cut{};
+        return static_cast<unsigned char>(m_buf[size_t(m_pos++)]);
+    }
+    void skip(qint64 n)
+    {
+        while (n > 0) {
+            if (m_pos == m_end && !refill())
+                throw Cut{};
+            const qint64 k = std::min(n, m_end - m_pos);
+            m_pos += k;
+            n -= k;
+        }
+    }
+    QByteArray take(qint64 n)
+    {
+        QByteArray out;
+        while (n > 0) {
+            if (m_pos == m_end && !refill())
+                throw Cut{};
+            const qint64 k = std::min(n, m_end - m_pos);
+            out.append(m_buf.data() + m_pos, k);
+            m_pos += k;
+            n -= k;
+        }
+        return out;
+    }
+    // Little-endian, as the engine writes its numbers.
+    quint32 number(int bytes)
+    {
+        quint32 v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= quint32(get()) << (8 * i);
+        return v;
+    }
+    qint64 offset() const { return m_base + m_pos; }
+    // Reads what is left; the offset is then the file's size.
+    void drain()
+    {
+        m_pos = m_end;
+        while (refill())
+            m_pos = m_end;
+    }
+
+private:
+    bool refill()
+    {
+        m_base += m_end;
+        m_pos = m_end = 0;
+        const qint64 got = m_read(m_buf.data(), qint64(m_buf.size()));
+        if (got < 0)
+            throw Unreadable{};
+        m_end = got;
+        return got > 0;
+    }
+
+    const Reader &m_read;
+    std::vector<char> m_buf;
+    qint64 m_base = 0, m_pos = 0, m_end = 0;
+};
+
+class Walker {
+public:
+    Walker(Stream &s, Walk &w) : m_s(s), m_w(w) {}
+
+    void run()
+    {
+        m_where = Where::Header;
+        if (m_s.get() != RecBurp)
+            bad(0, QStringLiteral("to nie jest kopia bazy (brak nagłówka kopii)"));
+        header();
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int rec = m_s.get();
+            if (rec == RecEnd) {
+                m_w.endRecordOffset = at;
+                return;
+            }
+            record(rec, at);
+        }
+    }
+
+    // Where the walk was, for the operator: "w kolumnach tabeli TA_EXD2".
+    QString where() const
+    {
+        const QString name = m_name.isEmpty() ? QString() : QStringLiteral(" ") + m_name;
+        switch (m_where) {
+        case Where::Header: return QStringLiteral("w nagłówku kopii");
+        case Where::Database: return QStringLiteral("w opisie bazy");
+        case Where::Relation: return QStringLiteral("w opisie tabeli") + name;
+        case Where::Columns: return QStringLiteral("w kolumnach tabeli") + name;
+        case Where::View: return QStringLiteral("w opisie widoku") + name;
+        case Where::Data:
+            return QStringLiteral("w danych tabeli%1 (rekord %2)").arg(name).arg(m_records + 1);
+        case Where::Indexes: return QStringLiteral("w indeksach tabeli") + name;
+        case Where::Domain: return QStringLiteral("w domenie") + name;
+        case Where::Procedure: return QStringLiteral("w procedurze") + name;
+        case Where::Function: return QStringLiteral("w funkcji") + name;
+        case Where::Trigger: return QStringLiteral("w wyzwalaczu") + name;
+        case Where::Exception: return QStringLiteral("w wyjątku") + name;
+        case Where::Generator: return QStringLiteral("w generatorze") + name;
+        case Where::Package: return QStringLiteral("w pakiecie") + name;
+        case Where::Other: return QStringLiteral("w rekordzie typu %1").arg(m_rec);
+        }
+        return {};
+    }
+
+private:
+    enum class Where { Header, Database, Relation, Columns, View, Data, Indexes, Domain, Procedure, Function,
+                       Trigger, Exception, Generator, Package, Other };
+
+    [[noreturn]] void bad(qint64 at, const QString &what) { throw Bad{at, what}; }
+
+    qint64 integer()
+    {
+        const qint64 at = m_s.offset();
+        const int len = m_s.get();
+        if (len > 4)
+            bad(at, QStringLiteral("liczba zapisana na %1 bajtach").arg(len));
+        if (len == 0)
+            return 0;
+        const int shift = 32 - 8 * len; // the number's sign is its top byte's
+        return qint32(m_s.number(len) << shift) >> shift;
+    }
+
+    void header()
+    {
+        for (int att = m_s.get(); att != AttEnd; att = m_s.get()) {
+            switch (att) {
+            case AttBackupDate: m_w.backupDate = QString::fromUtf8(m_s.take(m_s.get())); break;
+            case AttBackupFile: m_w.sourceDatabase = QString::fromUtf8(m_s.take(m_s.get())); break;
+            case AttBackupFormat: m_w.format = int(integer()); break;
+            case AttBackupCompress: m_w.compressed = integer() != 0; break;
+            case AttBackupTransportable: m_w.transportable = integer() != 0; break;
+            case AttBackupBlksize: m_w.blockSize = integer(); break;
+            default: m_s.skip(m_s.get()); break;
+            }
+        }
+        if (m_w.format != kFormatVersion)
+            bad(0, formatRefusal(m_w.format));
+    }
+
+    static QString formatRefusal(int format)
+    {
+        QString made;
+        if (format >= 1 && format <= 6)
+            made = QStringLiteral("InterBase 6 lub Firebird 1.x");
+        else if (format == 7)
+            made = QStringLiteral("Firebird 2.0");
+        else if (format == 8)
+            made = QStringLiteral("Firebird 2.1");
+        else if (format == 9)
+            made = QStringLiteral("Firebird 2.5");
+        else if (format > kFormatVersion)
+            made = QStringLiteral("nowszy Firebird (4 lub późniejszy)");
+        else
+            made = QStringLiteral("nieznany program");
+        return QStringLiteral("kopia w formacie %1 (%2); odtwarzane są kopie formatu %3 (Firebird 3)")
+            .arg(format)
+            .arg(made)
+            .arg(kFormatVersion);
+    }
+
+    // The attributes of one record up to its end; the record's name kept for the messages.
+    void attributes(int rec)
+    {
+        const int named = nameAttribute(rec);
+        const auto &kind = kinds()[size_t(rec)];
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int att = m_s.get();
+            if (att == AttEnd)
+                return;
+            switch (att < 64 ? kind[size_t(att)] : Kind::Plain) {
+            case Kind::Plain: {
+                const int len = m_s.get();
+                if (att == named)
+                    m_name = QString::fromUtf8(m_s.take(len));
+                else if (att == AttPageSize && (rec == RecPhysicalDb || rec == RecDatabase)) {
+                    const int n = std::min(len, 4);
+                    m_w.pageSize = int(m_s.number(n));
+                    m_s.skip(len - n);
+                } else
+                    m_s.skip(len);
+                break;
+            }
+            case Kind::Blob:
+            case Kind::Source: {
+                const qint64 length = qint64(quint32(integer()));
+                if (kind[size_t(att)] == Kind::Source && length > 0) {
+                    m_s.skip(length - 1);
+                    if (m_s.get() != 0)
+                        bad(at, QStringLiteral("tekst atrybutu %1 bez końcowego znaku NUL").arg(att));
+                } else
+                    m_s.skip(length);
+                break;
+            }
+            case Kind::Text2:
+                m_s.skip(m_s.number(2));
+                break;
+            }
+        }
+    }
+
+    void record(int rec, qint64 at)
+    {
+        m_rec = rec;
+        m_name.clear();
+        switch (rec) {
+        case RecPhysicalDb:
+        case RecDatabase:
+            m_where = Where::Database;
+            attributes(rec);
+            return;
+        case RecRelation:
+            relation();
+            return;
+        case RecRelationData:
+            relationData();
+            return;
+        case RecFunction:
+            withParts(rec, Where::Function, RecFunctionArg, RecFunctionEnd);
+            return;
+        case RecProcedure:
+            withParts(rec, Where::Procedure, RecProcedurePrm, RecProcedureEnd);
+            return;
+        case RecGlobalField: m_where = Where::Domain; break;
+        case RecTrigger: m_where = Where::Trigger; break;
+        case RecException: m_where = Where::Exception; break;
+        case RecGenerator: m_where = Where::Generator; break;
+        case RecPackage: m_where = Where::Package; break;
+        case RecCharset: case RecCollation: case RecChkConstraint: case RecFieldDimensions:
+        case RecRefConstraint: case RecRelConstraint: case RecSystemType: case RecFilter:
+        case RecTriggerMessage: case RecUserPrivilege: case RecSecurityClass: case RecFiles:
+        case RecSqlRoles: case RecMapping: case RecDbCreator:
+            m_where = Where::Other;
+            break;
+        default:
+            bad(at, QStringLiteral("nieznany rekord %1 (po: %2)").arg(rec).arg(m_lastWhere));
+        }
+        attributes(rec);
+        m_lastWhere = where();
+    }
+
+    void relation()
+    {
+        m_where = Where::Relation;
+        attributes(RecRelation);
+        const QString table = m_name;
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int rec = m_s.get();
+            m_name = table;
+            if (rec == RecRelationEnd)
+                break;
+            if (rec == RecField)
+                m_where = Where::Columns;
+            else if (rec == RecView)
+                m_where = Where::View;
+            else
+                bad(at, QStringLiteral("nieznany rekord %1 w opisie tabeli %2").arg(rec).arg(table));
+            attributes(rec);
+            m_name = table;
+        }
+        m_lastWhere = QStringLiteral("opis tabeli ") + table;
+    }
+
+    void withParts(int rec, Where where, int part, int end)
+    {
+        m_where = where;
+        attributes(rec);
+        const QString name = m_name;
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int next = m_s.get();
+            if (next == end)
+                break;
+            if (next != part)
+                bad(at, QStringLiteral("nieznany rekord %1 %2").arg(next).arg(this->where()));
+            attributes(part);
+            m_name = name;
+        }
+        m_lastWhere = this->where();
+    }
+
+    void relationData()
+    {
+        m_where = Where::Data;
+        m_records = 0;
+        attributes(RecRelationData);
+        const QString table = m_name;
+        m_w.tables.append({table, 0});
+        qint64 &records = m_w.tables.last().records;
+        qint64 length = -1;
+        int rec = -1;
+        qint64 at = 0;
+        auto next = [&] {
+            at = m_s.offset();
+            rec = m_s.get();
+        };
+        next();
+        for (;;) {
+            m_name = table;
+            switch (rec) {
+            case RecRelationEnd:
+                m_lastWhere = QStringLiteral("dane tabeli ") + table;
+                return;
+            case RecData:
+                m_where = Where::Data;
+                m_records = records;
+                dataRecord(length);
+                ++records;
+                next();
+                while (rec == RecBlob || rec == RecArray) {
+                    if (rec == RecBlob)
+                        blob();
+                    else
+                        array();
+                    next();
+                }
+                break;
+            case RecGenId:
+                m_where = Where::Data;
+                integer();
+                next();
+                break;
+            case RecIndex:
+                m_where = Where::Indexes;
+                attributes(RecIndex);
+                next();
+                break;
+            case RecTrigger:
+                m_where = Where::Trigger;
+                attributes(RecTrigger);
+                next();
+                break;
+            default:
+                bad(at, QStringLiteral("nieznany rekord %1 w danych tabeli %2").arg(rec).arg(table));
+            }
+        }
+    }
+
+    void expect(int att, const char *what)
+    {
+        const qint64 at = m_s.offset();
+        if (m_s.get() != att)
+            bad(at, QStringLiteral("brak %1 %2").arg(QLatin1String(what)).arg(where()));
+    }
+
+    void dataRecord(qint64 &length)
+    {
+        expect(AttDataLength, "długości rekordu");
+        const qint64 at = m_s.offset();
+        qint64 len = integer();
+        // Without conversion every record of a table has the length of the table's format.
+        if (!m_w.transportable) {
+            if (length >= 0 && len != length)
+                bad(at, QStringLiteral("długość rekordu %1 zamiast %2 %3").arg(len).arg(length).arg(where()));
+            length = len;
+        }
+        if (m_w.transportable) {
+            expect(AttXdrLength, "długości rekordu XDR");
+            len = integer();
+        }
+        expect(AttDataData, "danych rekordu");
+        if (len < 0 || len > 0xFFFF)
+            bad(at, QStringLiteral("długość rekordu %1 %2").arg(len).arg(where()));
+        if (!m_w.compressed) {
+            m_s.skip(len);
+            return;
+        }
+        // Run-length: a positive count of literal bytes, or a negative count of one repeated byte.
+        while (len > 0) {
+            const qint64 c = static_cast<signed char>(m_s.get());
+            const qint64 n = c < 0 ? -c : c;
+            if (n > len)
+                bad(m_s.offset() - 1, QStringLiteral("kompresja wychodzi poza rekord %1").arg(where()));
+            if (c > 0)
+                m_s.skip(c);
+            else if (c < 0)
+                m_s.get();
+            len -= n;
+        }
+    }
+
+    void blob()
+    {
+        qint64 maxSegment = 0, segments = 0;
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int att = m_s.get();
+            if (att == AttBlobData)
+                break;
+            if (att == AttEnd)
+                bad(at, QStringLiteral("niepełny opis bloba %1").arg(where()));
+            if (att == AttBlobMaxSegment)
+                maxSegment = quint16(integer());
+            else if (att == AttBlobNumberSegments)
+                segments = quint32(integer());
+            else
+                m_s.skip(m_s.get());
+        }
+        for (; segments > 0; --segments) {
+            const qint64 at = m_s.offset();
+            const qint64 len = m_s.number(2);
+            // The engine copies each segment into a buffer of the stated longest segment.
+            if (len > maxSegment)
+                bad(at, QStringLiteral("segment bloba dłuższy (%1) niż podany najdłuższy (%2) %3")
+                            .arg(len)
+                            .arg(maxSegment)
+                            .arg(where()));
+            m_s.skip(len);
+        }
+    }
+
+    void array()
+    {
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int att = m_s.get();
+            if (att == AttBlobData)
+                break;
+            if (att == AttEnd)
+                bad(at, QStringLiteral("niepełny opis tablicy %1").arg(where()));
+            m_s.skip(m_s.get());
+        }
+        const qint64 length = m_s.number(4);
+        if (m_w.transportable) {
+            expect(AttXdrArray, "danych tablicy XDR");
+            m_s.skip(m_s.number(4));
+        } else
+            m_s.skip(length);
+    }
+
+    Stream &m_s;
+    Walk &m_w;
+    Where m_where = Where::Header;
+    QString m_name;
+    QString m_lastWhere = QStringLiteral("nagłówek kopii");
+    int m_rec = 0;
+    qint64 m_records = 0;
+};
+
+} // namespace
+
+Walk walk(const Reader &read)
+{
+    Walk w;
+    Stream s(read);
+    Walker walker(s, w);
+    try {
+        walker.run();
+        s.drain();
+        w.fileSize = s.offset();
+        if (w.fileSize % kBlock != 0) {
+            w.stop = QStringLiteral("rozmiar pliku %1 bajtów nie jest wielokrotnością %2 (plik obcięty lub dopisany)")
+                         .arg(w.fileSize)
+                         .arg(kBlock);
+            w.stopOffset = w.fileSize;
+        } else
+            w.whole = true;
+    } catch (const Cut &) {
+        w.stopOffset = s.offset();
+        w.fileSize = s.offset();
+        w.stop = QStringLiteral("kopia urywa się %1 (po %2 bajtach)").arg(walker.where()).arg(w.stopOffset);
+    } catch (const Bad &b) {
+        w.stopOffset = b.offset;
+        w.stop = QStringLiteral("bajt %1: %2").arg(b.offset).arg(b.what);
+        try {
+            s.drain();
+        } catch (...) {
+        }
+        w.fileSize = s.offset();
+    } catch (const Unreadable &) {
+        w.stopOffset = s.offset();
+        w.stop = QStringLiteral("błąd odczytu pliku po %1 bajtach").arg(w.stopOffset);
+    }
+    return w;
+}
+
+Walk walk(const QByteArray &bytes)
+{
+    qint64 pos = 0;
+    return walk([&](char *buf, qint64 size) {
+        const qint64 n = std::min(size, qint64(bytes.size()) - pos);
+        std::copy_n(bytes.constData() + pos, n, buf);
+        pos += n;
+        return n;
+    });
+}
+
+} // namespace BackupFormat

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// The engine's backup file read without an engine, from the header through every record to the end
+// record. The engine's restore trusts the file it is given: a cut one makes it commit what it has
+// (and a cut inside an external table's columns crashes it), a segment longer than its stated maximum
+// overruns its buffer. A file that does not walk whole to its end record never reaches the engine.
+namespace BackupFormat {
+
+// Written by Firebird 3; the engine this program works with restores no other.
+constexpr int kFormatVersion = 10;
+
+struct Table {
+    QString name;
+    qint64 records = 0;
+};
+
+struct Walk {
+    bool whole = false;  // every record read, up to the end record, and the file's size in whole blocks
+    QString stop;        // where and why the walk stopped, in Polish; empty when whole
+    qint64 stopOffset = -1;
+    int format = 0;
+    bool transportable = false;
+    bool compressed = false;
+    qint64 blockSize = 0;
+    QString backupDate;     // as the header gives it
+    QString sourceDatabase; // the database the backup was made of
+    int pageSize = 0;
+    QList<Table> tables; // every table with data, in the file's order
+    qint64 endRecordOffset = -1;
+    qint64 fileSize = 0; // bytes read, the padding after the end record included
+};
+
+// Hands out the file's bytes a piece at a time: fills buf with up to size bytes and returns how many
+// it gave, 0 at the end of the file, -1 when the file cannot be read.
+using Reader = std::function<qint64(char *buf, qint64 size)>;
+
+// Reads until the end of the file (the padding after the end record too, so that a reader that
+// digests what it hands out sees every byte); never more than one piece in memory.
+Walk walk(const Reader &read);
+Walk walk(const QByteArray &bytes);
+
+// The backup's size must be a whole number of these (the engine writes whole blocks).
+constexpr qint64 kBlock = 512;
+
+} // namespace BackupFormat

@@ -1,0 +1,125 @@
+#include "platform/BackupDigest.h"
+
+#include "platform/Errors.h"
+#include "platform/Paths.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace BackupDigest {
+
+QString fileName(const QString &backupFile)
+{
+    return backupFile + QStringLiteral(".sha256");
+}
+
+QByteArray text(const QByteArray &hex, const QString &name, qint64 size)
+{
+    return "# " + QFile::encodeName(name) + ' ' + QByteArray::number(size) + " bytes\n" + hex + "  " +
+           QFile::encodeName(name) + '\n';
+}
+
+Recorded read(const QString &backupFile)
+{
+    Recorded r;
+    QFile f(fileName(backupFile));
+    if (!f.exists())
+        return r;
+    r.present = true;
+    if (!f.open(QIODevice::ReadOnly) || f.size() > 4096) {
+        r.problem = QStringLiteral("nie można odczytać pliku sumy kontrolnej %1").arg(f.fileName());
+        return r;
+    }
+    const QByteArray name = QFile::encodeName(QFileInfo(backupFile).fileName());
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("# ")) {
+            const QList<QByteArray> words = line.mid(2).split(' ');
+            bool ok = false;
+            if (words.size() == 3 && words[0] == name && words[2] == "bytes") {
+                const qint64 size = words[1].toLongLong(&ok);
+                if (ok)
+                    r.size = size;
+            }
+        } else if (line.size() == 64 + 2 + name.size() && line.mid(64, 2) == "  " && line.mid(66) == name) {
+            const QByteArray hex = line.left(64).toLower();
+            if (std::all_of(hex.begin(), hex.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+                r.hex = hex;
+        }
+    }
+    if (r.hex.isEmpty())
+        r.problem = QStringLiteral("plik %1 nie zawiera sumy SHA-256 pliku %2").arg(f.fileName(), QString::fromUtf8(name));
+    return r;
+}
+
+Sha256::Sha256() : m_ctx(EVP_MD_CTX_new())
+{
+    if (!m_ctx || EVP_DigestInit_ex(static_cast<EVP_MD_CTX *>(m_ctx), EVP_sha256(), nullptr) != 1)
+        throw QkError(QStringLiteral("SHA-256 is not available"));
+}
+
+Sha256::~Sha256()
+{
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(m_ctx));
+}
+
+void Sha256::add(const char *data, qint64 size)
+{
+    EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(m_ctx), data, size_t(size));
+}
+
+QByteArray Sha256::hex()
+{
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(m_ctx), md, &len);
+    return QByteArray(reinterpret_cast<const char *>(md), int(len)).toHex();
+}
+
+QByteArray ofFile(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("Unable to read %1: %2").arg(file, f.errorString()));
+    Sha256 sha;
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        const qint64 n = f.read(buf.data(), qint64(buf.size()));
+        if (n < 0)
+            throw FileError(QStringLiteral("Unable to read %1: %2").arg(file, f.errorString()));
+        if (n == 0)
+            break;
+        sha.add(buf.data(), n);
+    }
+    return sha.hex();
+}
+
+QString publish(const QString &partial, const QString &backupFile)
+{
+    const QString digest = fileName(backupFile);
+    const QString digestPart = digest + QStringLiteral(".part");
+    QByteArray hex;
+    try {
+        hex = ofFile(partial);
+    } catch (const FileError &) {
+        QFile::remove(digest);
+        Paths::replaceFile(partial, backupFile);
+        return QStringLiteral("Kopia bez sumy kontrolnej: program nie może odczytać pliku %1").arg(backupFile);
+    }
+    QSaveFile out(digestPart);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(text(hex, QFileInfo(backupFile).fileName(), QFileInfo(partial).size())) < 0 || !out.commit())
+        throw FileError(QStringLiteral("Unable to write %1: %2").arg(digestPart, out.errorString()));
+    if (QFile::exists(digest) && !QFile::remove(digest))
+        throw FileError(QStringLiteral("Unable to delete %1").arg(digest));
+    Paths::replaceFile(partial, backupFile);
+    Paths::replaceFile(digestPart, digest);
+    return {};
+}
+
+} // namespace BackupDigest

@@ -1,0 +1,64 @@
+#include "platform/Subprocess.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace Subprocess {
+
+Child start(const QString &program, const QStringList &arguments)
+{
+    std::vector<QByteArray> bytes{QFile::encodeName(program)};
+    for (const QString &a : arguments)
+        bytes.push_back(QFile::encodeName(a));
+    std::vector<char *> argv;
+    for (QByteArray &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    bool ok = posix_spawn_file_actions_init(&actions) == 0;
+    ok = ok && posix_spawnattr_init(&attr) == 0;
+    ok = ok && posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+    ok = ok && posix_spawn_file_actions_adddup2(&actions, out[1], 1) == 0;
+    ok = ok && posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+    ok = ok && posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID) == 0;
+    pid_t pid = -1;
+    if (ok)
+        ok = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(out[1]);
+    if (!ok) {
+        ::close(out[0]);
+        return {};
+    }
+    return {qint64(pid), out[0]};
+}
+
+QString selfExecutable()
+{
+    return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+}
+
+int wait(qint64 pid)
+{
+    int status = 0;
+    while (::waitpid(pid_t(pid), &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+} // namespace Subprocess

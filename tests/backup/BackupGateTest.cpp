@@ -1,0 +1,179 @@
+// A damaged backup never reaches the engine: cut, altered or foreign files are refused before the lock
+// flag, a service or a file changes; backups made elsewhere without a digest still restore.
+#include "platform/BackupDigest.h"
+#include "backup/BackupOps.h"
+#include "backup/BackupVerification.h"
+#include "common/RecordedLaunches.h"
+#include "common/RecordingOperator.h"
+#include "common/TestFiles.h"
+#include "common/TestModule.h"
+#include "platform/Errors.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+QString documents(TMainDm &dm)
+{
+    Query &q = dm.IBQuery1;
+    q.close();
+    q.setSql(QStringLiteral("select count(*) || ' ' || (select Bila from FJ_BAZA where LP = 1) from FJ_DOK3"));
+    q.open();
+    const QString v = q.field(0).asString().trimmed();
+    q.close();
+    dm.EmployeeTran.commit();
+    return v;
+}
+
+// The restore is refused with the reason, and nothing changed: no flag set, no new file, the
+// documents and the flag as they were.
+void expectRefused(TestModule &m, const QString &reason, const QString &before)
+{
+    RecordingOperator op;
+    const QStringList kept = BackupOps::keptCopies(m.folder);
+    try {
+        BackupOps::restoreDatabase(*m.dm, op);
+        ADD_FAILURE() << "restored";
+    } catch (const QkError &e) {
+        EXPECT_TRUE(e.message().contains(reason)) << e.message().toStdString();
+        EXPECT_TRUE(e.message().endsWith(QStringLiteral("Nic nie zostało zmienione."))) << e.message().toStdString();
+    }
+    EXPECT_TRUE(op.labels.isEmpty());
+    EXPECT_TRUE(op.questions.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(m.folder)));
+    EXPECT_EQ(BackupOps::keptCopies(m.folder), kept);
+    EXPECT_EQ(documents(*m.dm), before);
+}
+
+int firebirdPid()
+{
+    QProcess p;
+    p.start(QStringLiteral("pidof"), {QStringLiteral("firebird")});
+    p.waitForFinished();
+    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().split(' ').value(0).toInt();
+}
+
+} // namespace
+
+TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine)
+{
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    const QString backup = m.dm->Settings.backupFileName(), digest = BackupDigest::fileName(backup);
+    QProcess sha;
+    sha.setWorkingDirectory(m.folder);
+    sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), QStringLiteral("bazaqk.abk.sha256")});
+    ASSERT_TRUE(sha.waitForFinished());
+    EXPECT_EQ(sha.exitCode(), 0) << sha.readAll().toStdString(); // an operator can check it by hand
+    const QByteArray whole = TestFiles::read(backup), digestText = TestFiles::read(digest);
+    const QString before = documents(*m.dm);
+
+    // Without a digest the walk alone refuses every cut, densest over the external tables' columns
+    // (where the engine crashes).
+    QFile::remove(digest);
+    int cuts = 0;
+    for (qsizetype cut = 0; cut < whole.size() - 512; cut += (cut > 100000 && cut < 150000) ? 700 : 3001, ++cuts) {
+        TestFiles::write(backup, whole.left(cut));
+        expectRefused(m, cut == 0 ? QStringLiteral("kopia urywa się w nagłówku") : QStringLiteral("kopia urywa się"), before);
+    }
+    EXPECT_GT(cuts, 120);
+    TestFiles::write(backup, whole.left(110000));
+    expectRefused(m, QStringLiteral("kopia urywa się w kolumnach tabeli TA_EXD2"), before);
+    TestFiles::write(backup, "to nie jest kopia");
+    expectRefused(m, QStringLiteral("to nie jest kopia bazy"), before);
+
+    // With its digest, one changed byte in the data is refused, by the verification too.
+    QByteArray changed = whole;
+    changed[whole.size() * 3 / 4] = char(changed[whole.size() * 3 / 4] ^ 0x20);
+    TestFiles::write(backup, changed);
+    TestFiles::write(digest, digestText);
+    expectRefused(m, QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku bazaqk.abk.sha256"), before);
+    RecordingOperator verifying;
+    EXPECT_FALSE(BackupVerification::verify(*m.dm, verifying, backup));
+    EXPECT_TRUE(verifying.memos.value("BuMemo").join('\n').contains(QStringLiteral("NIEZGODNA")));
+
+    // The file as written restores.
+    TestFiles::write(backup, whole);
+    RecordedLaunches launches;
+    RecordingOperator restoring;
+    EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, restoring));
+    EXPECT_TRUE(restoring.memos.value("BuMemo").value(0).contains(QStringLiteral("zgodna")));
+}
+
+TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCopy)
+{
+    TestModule m;
+    m.started();
+    const QString before = documents(*m.dm);
+    const QString backup = m.dm->Settings.backupFileName();
+    RecordedLaunches launches;
+    int restores = 0;
+    for (const QStringList &options : {QStringList{}, QStringList{QStringLiteral("-nt")}}) {
+        const QString made = m.folder + QStringLiteral("gbak.fbk");
+        QFile::remove(made);
+        QProcess gbak;
+        gbak.start(QStringLiteral("gbak"), QStringList{QStringLiteral("-b")} + options +
+                                               QStringList{QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-pas"),
+                                                           QStringLiteral("quillstep"), QStringLiteral("localhost:") + m.folder + "bazaqk.adb", made});
+        ASSERT_TRUE(gbak.waitForFinished(120000));
+        ASSERT_EQ(gbak.exitCode(), 0) << gbak.readAllStandardError().toStdString();
+        QFile::remove(backup);
+        QFile::remove(BackupDigest::fileName(backup));
+        ASSERT_TRUE(QFile::rename(made, backup));
+        RecordingOperator op;
+        EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, op)) << options.join(' ').toStdString();
+        ++restores;
+        EXPECT_TRUE(op.memos.value("BuMemo").value(0).contains(QStringLiteral("brak pliku bazaqk.abk.sha256")));
+        EXPECT_EQ(documents(*m.dm), before);
+        // No restore overwrites the copy an earlier one kept (each has its own second).
+        EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), restores);
+        QThread::msleep(1100);
+    }
+
+    // A cut that crashes the server when it reaches it: refused, the server still the same process.
+    const int pid = firebirdPid();
+    ASSERT_GT(pid, 0);
+    TestFiles::write(backup, TestFiles::read(backup).left(110000));
+    expectRefused(m, QStringLiteral("w kolumnach tabeli TA_EXD2"), before);
+    EXPECT_EQ(firebirdPid(), pid);
+}
+
+// The embedded engine dying in the middle of a restore (a worker killed as a crash would end it):
+// the program goes on, the live database as it was, no file left.
+TEST(SerialRestoreWorker, AnEngineThatDiesTakesOnlyTheWorker)
+{
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    const QString before = documents(*m.dm);
+    RecordingOperator dying;
+    dying.onLine = [](const QString &, const QString &) {
+        for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const QByteArray &pid : TestFiles::read("/proc/self/task/" + task + "/children").split(' '))
+                if (pid.toInt() > 0)
+                    ::kill(pid.toInt(), SIGSEGV);
+    };
+    try {
+        BackupOps::restoreDatabase(*m.dm, dying);
+        ADD_FAILURE() << "restored";
+    } catch (const QkError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Silnik bazy danych przerwał pracę"))) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Baza nie została zmieniona"))) << e.message().toStdString();
+    }
+    EXPECT_EQ(dying.endCalls, 0);
+    EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(m.folder)));
+    EXPECT_TRUE(BackupOps::keptCopies(m.folder).isEmpty());
+    EXPECT_TRUE(m.dm->EmployeeDb.connected());
+    // The documents are all there; the flag stays 'T' as after any failed restore.
+    EXPECT_EQ(documents(*m.dm), before.section(' ', 0, 0) + QStringLiteral(" T"));
+}
