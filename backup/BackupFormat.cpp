@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
+#include <memory>
 
 namespace BackupFormat {
 
@@ -108,13 +108,13 @@ constexpr qint64 kPiece = 1 << 20;
 
 class Stream {
 public:
-    explicit Stream(const Reader &read) : m_read(read), m_buf(kPiece) {}
+    Stream(const Reader &read, qint64 piece) : m_read(read), m_size(piece), m_buf(new char[size_t(piece)]) {}
 
     int get()
     {
         if (m_pos == m_end && !refill())
             throw Cut{};
-        return static_cast<unsigned char>(m_buf[size_t(m_pos++)]);
+        return static_cast<unsigned char>(m_buf[m_pos++]);
     }
     void skip(qint64 n)
     {
@@ -133,7 +133,7 @@ public:
             if (m_pos == m_end && !refill())
                 throw Cut{};
             const qint64 k = std::min(n, m_end - m_pos);
-            out.append(m_buf.data() + m_pos, k);
+            out.append(m_buf.get() + m_pos, k);
             m_pos += k;
             n -= k;
         }
@@ -161,7 +161,7 @@ private:
     {
         m_base += m_end;
         m_pos = m_end = 0;
-        const qint64 got = m_read(m_buf.data(), qint64(m_buf.size()));
+        const qint64 got = m_read(m_buf.get(), m_size);
         if (got < 0)
             throw Unreadable{};
         m_end = got;
@@ -169,7 +169,8 @@ private:
     }
 
     const Reader &m_read;
-    std::vector<char> m_buf;
+    qint64 m_size;
+    std::unique_ptr<char[]> m_buf; // not cleared: every byte read is written first
     qint64 m_base = 0, m_pos = 0, m_end = 0;
 };
 
@@ -559,8 +560,13 @@ private:
 
 Walk walk(const Reader &read)
 {
+    return walk(read, kPiece);
+}
+
+Walk walk(const Reader &read, qint64 piece)
+{
     Walk w;
-    Stream s(read);
+    Stream s(read, piece);
     Walker walker(s, w);
     try {
         walker.run();
@@ -595,12 +601,14 @@ Walk walk(const Reader &read)
 Walk walk(const QByteArray &bytes)
 {
     qint64 pos = 0;
-    return walk([&](char *buf, qint64 size) {
-        const qint64 n = std::min(size, qint64(bytes.size()) - pos);
-        std::copy_n(bytes.constData() + pos, n, buf);
-        pos += n;
-        return n;
-    });
+    return walk(
+        [&](char *buf, qint64 size) {
+            const qint64 n = std::min(size, qint64(bytes.size()) - pos);
+            std::copy_n(bytes.constData() + pos, n, buf);
+            pos += n;
+            return n;
+        },
+        std::clamp(qint64(bytes.size()), qint64(4096), kPiece));
 }
 
 } // namespace BackupFormat

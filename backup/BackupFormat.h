@@ -43,6 +43,8 @@ using Reader = std::function<qint64(char *buf, qint64 size)>;
 // Reads until the end of the file (the padding after the end record too, so that a reader that
 // digests what it hands out sees every byte); never more than one piece in memory.
 Walk walk(const Reader &read);
+// The same, asking for at most piece bytes at a time.
+Walk walk(const Reader &read, qint64 piece);
 Walk walk(const QByteArray &bytes);
 
 // The backup's size must be a whole number of these (the engine writes whole blocks).

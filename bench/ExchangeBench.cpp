@@ -10,7 +10,9 @@
 //   - qkadmin-cli health on the largest sample.
 // Each measured operation runs in a process of its own (this program started again with "child"), so
 // that its peak resident size is its own. Prints figures and ratios; asserts nothing.
+#include "backup/BackupGate.h"
 #include "backup/RestoreWorker.h"
+#include "platform/BackupDigest.h"
 #include "backup/BackupOps.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
@@ -461,6 +463,21 @@ int main(int argc, char **argv)
         const Run restore = median("restore", ini, n);
         std::printf("%-9s %9d %10.0f %10.0f %8.2f\n", server ? "server" : "embedded", n, gbak[1], restore.ms,
                     restore.ms / gbak[1]);
+        // What the digest adds to a backup and the gate (digest and walk, one read) to a restore.
+        const Run backup = median("backup", ini, n);
+        const QString abk = folder + "bazaqk.abk";
+        const double mb = double(QFileInfo(abk).size()) / 1e6;
+        QElapsedTimer d;
+        d.start();
+        BackupDigest::ofFile(abk);
+        const double digestMs = d.nsecsElapsed() / 1e6;
+        d.restart();
+        const bool whole = BackupGate::inspect(abk).passes();
+        const double gateMs = d.nsecsElapsed() / 1e6;
+        std::printf("%-9s backup %.1f MB: backup %.0f ms, digest %.0f ms (%.2f of the backup, %.0f MB/s); gate %.0f ms "
+                    "(%.2f of the restore, %.0f MB/s, %s)\n",
+                    server ? "server" : "embedded", mb, backup.ms, digestMs, digestMs / backup.ms, mb / digestMs * 1000,
+                    gateMs, gateMs / restore.ms, mb / gateMs * 1000, whole ? "whole" : "NOT WHOLE");
         std::fflush(stdout);
         // The health check of the same database, the whole command-line run (median of 5).
         std::vector<double> health;

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::copy_n(bytes.constData() + pos, n, buf);
         pos += n;
         return n;
-    });
+    }, 4096);
     if (whole.whole != pieces.whole || whole.stop != pieces.stop || whole.tables.size() != pieces.tables.size())
         std::abort();
     if (whole.fileSize != qint64(size) && whole.stop.isEmpty())
