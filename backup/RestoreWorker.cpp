@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/wait.h>
@@ -92,6 +93,10 @@ int runIfAsked(int argc, char **argv)
         return -1;
     // A parent that has gone away leaves nobody to read: end with it.
     std::signal(SIGPIPE, SIG_DFL);
+    // The tests' stand-in for an engine that crashes: the worker dies by the signal named here before
+    // the engine starts (a real crash in the middle can leave the engine's shared lock files held).
+    if (const char *dies = std::getenv("QK_WORKER_DIES"))
+        std::raise(std::atoi(dies));
     const int rc = work(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     // The verdict is said and the service detached; the engine's own teardown at exit, racing its
     // worker threads, now and then crashes a process that has nothing left to do: leave without it.

@@ -14,7 +14,11 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 namespace ExchangeOps {
 
@@ -105,21 +109,73 @@ struct FoundDocument {
     QString typrej, kontow;
 };
 
-// The month's documents by key, the first in key order winning.
-QHash<DocKey, FoundDocument> documentNumbers(Query &q, const QString &table)
-{
-    const ForwardOnly forward(q);
-    openOn(q, QStringLiteral("select * from ") + table + QStringLiteral(" order by TYPREJ,KONTOW,NUMDOK,NUMPOZ"));
-    QHash<DocKey, FoundDocument> numbers;
-    const KeyColumns key(q);
-    const int numewi = q.fieldIndex(QStringLiteral("NUMEWI"));
-    for (; !q.eof(); q.next()) {
-        const DocKey k = key.of(q);
-        if (!numbers.contains(k))
-            numbers.insert(k, {q.field(numewi).asFloat(), q.field(key.typrej).asString(), q.field(key.kontow).asString()});
+// The month's documents by key, the first in key order winning, in 24 bytes a document: a 128-bit hash
+// of the key (two independent 64-bit hashes; a collision among a year's documents is far less likely than
+// a disk error), the record number and the row's place in key order, sorted for a binary search. The key
+// texts as stored are kept only for the rare keys not stored in their comparison form (lower-case
+// letters), so that the deletion meets the stored row; for the others the comparison form is the stored.
+class MonthDocuments {
+public:
+    MonthDocuments(Query &q, const QString &table)
+    {
+        {
+            const ForwardOnly forward(q);
+            openOn(q, QStringLiteral("select count(*) from ") + table);
+            m_entries.reserve(size_t(q.field(0).asInteger()));
+        }
+        const ForwardOnly forward(q);
+        openOn(q, QStringLiteral("select * from ") + table + QStringLiteral(" order by TYPREJ,KONTOW,NUMDOK,NUMPOZ"));
+        const KeyColumns key(q);
+        const int numewi = q.fieldIndex(QStringLiteral("NUMEWI"));
+        for (quint32 place = 0; !q.eof(); q.next(), ++place) {
+            const DocKey k = key.of(q);
+            const double n = q.field(numewi).asFloat();
+            // NUMEWI is DECIMAL(6,0): a whole number that an int holds.
+            if (n != std::trunc(n) || std::fabs(n) > 2147483647.0)
+                throw QkError(QStringLiteral("Numer ewidencyjny %1 w tabeli %2 nie jest liczbą całkowitą").arg(n).arg(table));
+            Entry e = entry(k);
+            e.numewi = qint32(n);
+            e.place = place;
+            m_entries.push_back(e);
+            const QString typrej = q.field(key.typrej).asString(), kontow = q.field(key.kontow).asString();
+            if (!typrej.startsWith(k.typrej) || !kontow.startsWith(k.kontow))
+                m_storedTexts.insert({e.h1, e.h2}, {typrej, kontow}); // the first in key order stays
+        }
+        std::sort(m_entries.begin(), m_entries.end(),
+                  [](const Entry &a, const Entry &b) { return std::tie(a.h1, a.h2, a.place) < std::tie(b.h1, b.h2, b.place); });
+        m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
+                                    [](const Entry &a, const Entry &b) { return a.h1 == b.h1 && a.h2 == b.h2; }),
+                        m_entries.end());
     }
-    return numbers;
-}
+
+    std::optional<FoundDocument> find(const DocKey &k) const
+    {
+        const Entry e = entry(k);
+        const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), e, [](const Entry &a, const Entry &b) {
+            return std::tie(a.h1, a.h2) < std::tie(b.h1, b.h2);
+        });
+        if (it == m_entries.end() || it->h1 != e.h1 || it->h2 != e.h2)
+            return std::nullopt;
+        const auto stored = m_storedTexts.constFind({e.h1, e.h2});
+        if (stored != m_storedTexts.constEnd())
+            return FoundDocument{double(it->numewi), stored->first, stored->second};
+        return FoundDocument{double(it->numewi), k.typrej, k.kontow};
+    }
+
+private:
+    struct Entry {
+        quint64 h1 = 0, h2 = 0;
+        qint32 numewi = 0;
+        quint32 place = 0;
+    };
+    static_assert(sizeof(Entry) == 24);
+    static Entry entry(const DocKey &k)
+    {
+        return {quint64(qHash(k, size_t(0x51a7e5ee7a11c0deULL))), quint64(qHash(k, size_t(0x9e3779b97f4a7c15ULL))), 0, 0};
+    }
+    std::vector<Entry> m_entries;
+    QHash<QPair<quint64, quint64>, QPair<QString, QString>> m_storedTexts;
+};
 
 class Activity {
 public:
@@ -184,13 +240,13 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
 
     stage("kasowanie starych dokumentów i zapisów");
     {
-        const QHash<DocKey, FoundDocument> existing = documentNumbers(q7, D);
+        const MonthDocuments existing(q7, D);
         openOn(q6, stagedDocs);
         const KeyColumns key(q6);
         Activity activity(op, bar);
         for (; !q6.eof(); q6.next()) {
-            const auto found = existing.constFind(key.of(q6));
-            if (found != existing.constEnd()) {
+            const std::optional<FoundDocument> found = existing.find(key.of(q6));
+            if (found) {
                 q8.setSql(QStringLiteral("delete from ") + Z + QStringLiteral(" where  (NUMEWI = :NUMEWI)"));
                 q8.paramByName(QStringLiteral("NUMEWI")).setAsFloat(found->numewi);
                 q8.execute();
@@ -244,14 +300,14 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
 
     stage("wczytanie numewi z Dokum do IMPORT_D");
     {
-        const QHash<DocKey, FoundDocument> numbers = documentNumbers(q7, D);
+        const MonthDocuments numbers(q7, D);
         openOn(q6, stagedDocs);
         const KeyColumns key(q6);
         const QString update = QStringLiteral("update IMPORT_D set   NUMEWI = :NUMEWI  where") + keyCondition;
         Activity activity(op, bar);
         for (; !q6.eof(); q6.next()) {
-            const auto found = numbers.constFind(key.of(q6));
-            if (found != numbers.constEnd()) {
+            const std::optional<FoundDocument> found = numbers.find(key.of(q6));
+            if (found) {
                 q8.setSql(update);
                 q8.paramByName(QStringLiteral("NUMEWI")).setAsFloat(found->numewi);
                 setKeyParams(q8, q6, key);

@@ -34,11 +34,13 @@ chown firebird:firebird /run/firebird3.0 /tmp/firebird /var/log/firebird
 find /tmp/firebird -mindepth 1 ! -user firebird -exec chown firebird:firebird {} + 2>/dev/null || true
 # A database's lock and monitor files are named after its file's identity (device and inode). A server or
 # an embedded engine that was killed leaves them behind, and a new database that gets the same inode (the
-# tests make and remove many) would meet a stale lock table. With the server down, those no running
-# process holds open or mapped are stale.
+# tests make and remove many) would meet a stale lock table. The shared trace and user-mapping tables carry
+# mutexes: one left locked by a process killed while holding it stops every later server and engine. With
+# the server down, those no running process holds open or mapped are stale.
 held=$( (find /proc/[0-9]*/fd -lname '/tmp/firebird/*' -printf '%l\n' 2>/dev/null
          cat /proc/[0-9]*/maps 2>/dev/null | grep -o '/tmp/firebird/[^ ]*') | sort -u || true)
-for f in /tmp/firebird/fb_lock_* /tmp/firebird/fb*_monitor_*; do
+for f in /tmp/firebird/fb_lock_* /tmp/firebird/fb*_monitor_* /tmp/firebird/fb*_trace /tmp/firebird/fb_trace_* \
+         /tmp/firebird/fb_user_mapping; do
     [ -e "$f" ] || continue
     grep -qxF "$f" <<<"$held" || rm -f "$f"
 done
