@@ -186,6 +186,7 @@ Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
     const QFileInfo backup(f.backupFile);
     if (backup.isFile()) {
         f.backupWritten = backup.lastModified();
+        f.backupBytes = backup.size();
         f.backupDefect = backupSizeDefect(f.backupFile, backup.size());
     }
     for (const QFileInfo &a : QDir(s.DatabasePath).entryInfoList(QDir::Files, QDir::Time)) // newest first

@@ -31,6 +31,7 @@ struct Facts {
     QDateTime now;
     QString backupFile;
     std::optional<QDateTime> backupWritten;
+    qint64 backupBytes = 0;
     QString backupDefect; // what the file's size says is wrong with it (cut), without reading it
     QString newestArchive;
     std::optional<QDateTime> archiveWritten;

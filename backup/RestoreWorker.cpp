@@ -6,6 +6,7 @@
 #include "platform/Errors.h"
 #include "platform/Subprocess.h"
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +94,8 @@ int runIfAsked(int argc, char **argv)
         return -1;
     // A parent that has gone away leaves nobody to read: end with it.
     std::signal(SIGPIPE, SIG_DFL);
+    // File names reach the engine in the system's encoding, which the locale names (as a Qt program's).
+    std::setlocale(LC_ALL, "");
     // The tests' stand-in for an engine that crashes: the worker dies by the signal named here before
     // the engine starts (a real crash in the middle can leave the engine's shared lock files held).
     if (const char *dies = std::getenv("QK_WORKER_DIES"))

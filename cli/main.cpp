@@ -6,6 +6,7 @@
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
+#include "cli/HealthCommand.h"
 #include "cli/TerminalOperator.h"
 #include "db/Errors.h"
 #include "exchange/ExchangeOps.h"
@@ -40,6 +41,7 @@ enum Takes : unsigned {
     Verify = 16,  // --verify
     FileArg = 32, // [FILE]
     Limits = 64,  // --backup-age HOURS, --gap N
+    HealthOptions = 128, // --format, --output, --all [FOLDER], --timeout
 };
 
 struct Command {
@@ -64,7 +66,7 @@ const Command kCommands[] = {
     {"properties", "the server's properties", 0},
     {"users", "the users attached to the database", 0},
     {"health", "check the backup's age, the lock flag, writes, free space, transactions and the server "
-               "(exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN)", Limits},
+               "(exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN); --all: every company", Limits | HealthOptions},
 };
 
 void usage(std::FILE *f)
@@ -85,6 +87,7 @@ QElapsedTimer g_clock; // since the start of the run, for the summary line
 struct Produced {
     QStringList files;
     QString result; // the summary's result where it is not ok or failed (health)
+    bool summaryToStderr = false; // standard output carries metrics, which a summary would spoil
 };
 
 // One line at the end of every run: command, result, duration and what it produced.
@@ -110,8 +113,8 @@ void printSummary(const QString &command, int rc, qint64 ms, const Produced &pro
     else if (present.size() > 1)
         line += QStringLiteral(" files=%1 bytes=%2").arg(present.size()).arg(bytes);
     std::fflush(stderr);
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
+    std::fprintf(produced.summaryToStderr ? stderr : stdout, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(nullptr);
 }
 
 void sayInterrupted()
@@ -136,24 +139,6 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         std::fflush(nullptr);
         ::_exit(Failure);
     }).detach();
-}
-
-// One line per check, the exit status of the monitoring plugins' convention; the database is only read.
-int runHealth(TMainDm &dm, const Health::Options &limits, Produced &produced)
-{
-    Health::Level level = Health::Level::Unknown;
-    try {
-        dm.Configure();
-        dm.checkDatabaseFile();
-        const QList<Health::Finding> findings = Health::evaluate(Health::gather(dm, false), limits);
-        for (const Health::Finding &f : findings)
-            std::fprintf(stdout, "%s\n", qPrintable(Health::line(f)));
-        level = Health::worst(findings);
-    } catch (const std::exception &e) {
-        std::fprintf(stdout, "UNKNOWN baza: %s\n", QString::fromUtf8(e.what()).replace(QLatin1Char('\n'), QLatin1Char(' ')).toLocal8Bit().constData());
-    }
-    produced.result = Health::levelName(level).toLower();
-    return int(level);
 }
 
 int run(const QStringList &args, QString &commandName, Produced &produced)
@@ -216,6 +201,17 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
                                                            "active one and the next is a warning (default 100000)"),
                      QStringLiteral("N")});
     }
+    if (takes(HealthOptions)) {
+        p.addOption({QStringLiteral("format"), QStringLiteral("lines (default) or prometheus (the node exporter's text format)"),
+                     QStringLiteral("FORMAT")});
+        p.addOption({QStringLiteral("output"), QStringLiteral("write the metrics to FILE (a temporary file renamed)"), QStringLiteral("FILE")});
+        p.addOption({QStringLiteral("all"), QStringLiteral("every company: each settings file of FOLDER (default the settings "
+                                                           "folder and /etc/qkadmin), one block each, then a summary table")});
+        p.addOption({QStringLiteral("timeout"), QStringLiteral("with --all: one company's limit in seconds (default 10)"),
+                     QStringLiteral("SECONDS")});
+        p.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("with --all: the folder of the settings files"),
+                                QStringLiteral("[FOLDER]"));
+    }
     if (takes(FileArg))
         p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the backup file (default bazaqk.abk in the database folder)"),
                                 QStringLiteral("[FILE]"));
@@ -230,7 +226,8 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         return Success;
     }
     const QStringList positional = p.positionalArguments();
-    if (positional.size() > (takes(FileArg) ? 1 : 0)) {
+    const bool all = takes(HealthOptions) && p.isSet(QStringLiteral("all"));
+    if (positional.size() > ((takes(FileArg) || all) ? 1 : 0)) {
         std::fprintf(stderr, "qkadmin-cli %s: unexpected %s\n", qPrintable(name), qPrintable(positional.last()));
         return Usage;
     }
@@ -270,13 +267,36 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         }
     }
 
+    HealthCommand::Request health;
+    if (takes(HealthOptions)) {
+        health.limits = limits;
+        health.all = all;
+        health.folder = positional.value(0);
+        health.settingsFile = settings;
+        health.output = p.value(QStringLiteral("output"));
+        health.format = p.isSet(QStringLiteral("format")) ? p.value(QStringLiteral("format")) : QStringLiteral("lines");
+        bool ok = true;
+        if (p.isSet(QStringLiteral("timeout")))
+            health.timeoutSeconds = p.value(QStringLiteral("timeout")).toInt(&ok);
+        if (!ok || health.timeoutSeconds < 1 ||
+            !QStringList{QStringLiteral("lines"), QStringLiteral("prometheus"), QStringLiteral("child")}.contains(health.format) ||
+            (!health.output.isEmpty() && health.format != QLatin1String("prometheus"))) {
+            std::fprintf(stderr, "qkadmin-cli %s: --format lines|prometheus, --output with prometheus, --timeout 1 or more\n",
+                         qPrintable(name));
+            return Usage;
+        }
+        produced.summaryToStderr = health.format == QLatin1String("prometheus") && health.output.isEmpty();
+        if (all)
+            return HealthCommand::runAll(health, produced.result);
+    }
+
     TerminalOperator op(stdout, stderr, yes);
     std::unique_ptr<TMainDm> dm;
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settings);
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("health"))
-            return runHealth(*dm, limits, produced);
+            return HealthCommand::runOne(*dm, health, produced.result);
         if (name == QLatin1String("verify-backup") || name == QLatin1String("inspect-backup")) {
             dm->Configure(); // the live database is neither needed nor touched
         } else {

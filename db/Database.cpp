@@ -93,7 +93,11 @@ void Database::open()
     isc_db_handle h = 0;
     m_client->attach_database(status, short(name.size()), name.constData(), &h, short(dpb.size()),
                               dpb.constData());
-    m_client->check(status);
+    try {
+        m_client->check(status);
+    } catch (const EngineError &e) {
+        throw explainLogin(e, params);
+    }
     m_handle = h;
     try {
         const int dialect = readDialect();

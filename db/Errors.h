@@ -3,6 +3,8 @@
 // The engine's errors and the database and service layer's own, on the family's base.
 #include "platform/Errors.h"
 
+#include <QStringList>
+
 // A nonzero status from the client library: the SQL code, the engine's first error code and the
 // status vector's texts joined by CR LF (the SQL code is not part of the message).
 class EngineError : public QkError {
@@ -18,6 +20,25 @@ private:
     long m_sqlCode;
     long m_engineCode;
 };
+
+// A login the server refused, said so that an operator can act on it: whom it refused, and where the
+// administrator's password is given; the server's own text follows. Other errors pass unchanged.
+inline EngineError explainLogin(const EngineError &e, const QStringList &params)
+{
+    constexpr long kLogin = 335544472; // isc_login
+    if (e.engineCode() != kLogin)
+        return e;
+    QString user = QStringLiteral("SYSDBA");
+    for (const QString &p : params)
+        if (p.startsWith(QLatin1String("user_name="), Qt::CaseInsensitive))
+            user = p.mid(10).toUpper();
+    return EngineError(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika %1 (nieznany użytkownik lub błędne "
+                                      "hasło). Użytkownika i hasło administratora podają zmienne środowiska ISC_USER i "
+                                      "ISC_PASSWORD, a jednostkom nocnej kopii plik /etc/qkadmin/credentials.\r")
+                           .arg(user) +
+                           e.message(),
+                       e.sqlCode(), e.engineCode());
+}
 
 // The database and service layer's own fixed messages.
 class LayerError : public QkError {

@@ -54,7 +54,11 @@ void Service::attach()
     isc_svc_handle h = 0;
     m_client->service_attach(status, static_cast<unsigned short>(addr.size()), addr.constData(), &h,
                              static_cast<unsigned short>(m_attachBlock.size()), m_attachBlock.constData());
-    m_client->check(status);
+    try {
+        m_client->check(status);
+    } catch (const EngineError &e) {
+        throw explainLogin(e, m_params);
+    }
     m_handle = h;
 }
 

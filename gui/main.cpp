@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
@@ -73,9 +74,14 @@ int main(int argc, char **argv)
         };
     }
 
+    // --settings FILE: one company of an office, its own settings file read and written instead of setup.ini.
+    QString settingsFile;
+    const qsizetype named = args.indexOf(QStringLiteral("--settings"));
+    if (named >= 0 && named + 1 < args.size())
+        settingsFile = QFileInfo(args[named + 1]).absoluteFilePath();
     std::unique_ptr<TMainDm> dm;
     try {
-        dm = std::make_unique<TMainDm>(Paths::settingsFolder());
+        dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settingsFile);
     } catch (const LibraryMissingError &e) {
         TMainForm::showModal(nullptr, QMessageBox::Critical, e.message());
         return 1;

@@ -4,6 +4,9 @@
 #include "platform/AnsiCodec.h"
 
 #include <QFile>
+
+#include <algorithm>
+#include <QStringDecoder>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -48,15 +51,33 @@ std::vector<Line> splitLines(const QByteArray &all)
     return lines;
 }
 
-QString decoded(const QByteArray &b)
+// A file that is valid UTF-8 with bytes above 127 was written by a UTF-8 editor (a Linux one): it is read
+// as UTF-8 and written back so. Any other file is in the 8-bit code page, as the system has always
+// written it. Each IniText call settles the file's encoding and hands it to the helpers below.
+
+bool readsAsUtf8(const QByteArray &text)
 {
-    return AnsiCodec::decode(b);
+    if (std::none_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }))
+        return false;
+    QStringDecoder d(QStringDecoder::Utf8);
+    const QString decodedText = d.decode(text); // the decoding runs when its result is taken
+    return !d.hasError();
+}
+
+QString decoded(const QByteArray &b, bool utf8)
+{
+    return utf8 ? QString::fromUtf8(b) : AnsiCodec::decode(b);
+}
+
+QByteArray encoded(const QString &s, bool utf8)
+{
+    return utf8 ? s.toUtf8() : AnsiCodec::encode(s);
 }
 
 // "[name]" gives the name, trimmed.
-std::optional<QString> sectionOf(const QByteArray &text)
+std::optional<QString> sectionOf(const QByteArray &text, bool utf8)
 {
-    const QString t = decoded(text).trimmed();
+    const QString t = decoded(text, utf8).trimmed();
     if (t.size() < 2 || !t.startsWith(QLatin1Char('[')))
         return std::nullopt;
     const qsizetype close = t.indexOf(QLatin1Char(']'));
@@ -71,9 +92,9 @@ bool isComment(const QString &t)
 }
 
 // Key and value of a "key=value" line; nullopt for anything else.
-std::optional<std::pair<QString, QString>> entryOf(const QByteArray &text)
+std::optional<std::pair<QString, QString>> entryOf(const QByteArray &text, bool utf8)
 {
-    const QString t = decoded(text);
+    const QString t = decoded(text, utf8);
     const QString trimmed = t.trimmed();
     if (trimmed.isEmpty() || isComment(trimmed) || trimmed.startsWith(QLatin1Char('[')))
         return std::nullopt;
@@ -97,15 +118,16 @@ QString IniFile::readString(const QString &file, const QString &section, const Q
 
 QString IniText::readString(const QByteArray &text, const QString &section, const QString &key, const QString &def)
 {
+    const bool utf8 = readsAsUtf8(text);
     bool inSection = false;
     for (const Line &l : splitLines(text)) {
-        if (const auto s = sectionOf(l.text)) {
+        if (const auto s = sectionOf(l.text, utf8)) {
             inSection = sameName(*s, section);
             continue;
         }
         if (!inSection)
             continue;
-        if (const auto e = entryOf(l.text); e && sameName(e->first, key))
+        if (const auto e = entryOf(l.text, utf8); e && sameName(e->first, key))
             return e->second;
     }
     return def;
@@ -118,9 +140,10 @@ QStringList IniFile::sectionNames(const QString &file)
 
 QStringList IniText::sectionNames(const QByteArray &text)
 {
+    const bool utf8 = readsAsUtf8(text);
     QStringList names;
     for (const Line &l : splitLines(text))
-        if (const auto s = sectionOf(l.text))
+        if (const auto s = sectionOf(l.text, utf8))
             names << *s;
     return names;
 }
@@ -132,15 +155,16 @@ QStringList IniFile::sectionLines(const QString &file, const QString &section)
 
 QStringList IniText::sectionLines(const QByteArray &text, const QString &section)
 {
+    const bool utf8 = readsAsUtf8(text);
     QStringList out;
     bool inSection = false;
     for (const Line &l : splitLines(text)) {
-        if (const auto s = sectionOf(l.text)) {
+        if (const auto s = sectionOf(l.text, utf8)) {
             inSection = sameName(*s, section);
             continue;
         }
-        if (inSection && entryOf(l.text))
-            out << decoded(l.text).trimmed();
+        if (inSection && entryOf(l.text, utf8))
+            out << decoded(l.text, utf8).trimmed();
     }
     return out;
 }
@@ -201,8 +225,9 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
 
 QByteArray IniText::writeString(const QByteArray &text, const QString &section, const QString &key, const QString &value)
 {
+    const bool utf8 = readsAsUtf8(text);
     std::vector<Line> lines = splitLines(text);
-    const QByteArray entry = AnsiCodec::encode(key + QLatin1Char('=') + value);
+    const QByteArray entry = encoded(key + QLatin1Char('=') + value, utf8);
     const QByteArray crlf("\r\n");
 
     // Find the section, and in it the key or the place after its last entry.
@@ -211,7 +236,7 @@ QByteArray IniText::writeString(const QByteArray &text, const QString &section, 
     qsizetype lastEntry = -1;
     bool inSection = false;
     for (qsizetype i = 0; i < qsizetype(lines.size()); ++i) {
-        if (const auto s = sectionOf(lines[size_t(i)].text)) {
+        if (const auto s = sectionOf(lines[size_t(i)].text, utf8)) {
             if (inSection)
                 break; // the section ended
             inSection = sameName(*s, section);
@@ -223,13 +248,13 @@ QByteArray IniText::writeString(const QByteArray &text, const QString &section, 
         }
         if (!inSection)
             continue;
-        if (const auto e = entryOf(lines[size_t(i)].text)) {
+        if (const auto e = entryOf(lines[size_t(i)].text, utf8)) {
             lastEntry = i;
             if (sameName(e->first, key)) {
                 keyLine = i;
                 break;
             }
-        } else if (!decoded(lines[size_t(i)].text).trimmed().isEmpty()) {
+        } else if (!decoded(lines[size_t(i)].text, utf8).trimmed().isEmpty()) {
             lastEntry = i; // a comment belongs to the section's body
         }
     }
@@ -240,19 +265,19 @@ QByteArray IniText::writeString(const QByteArray &text, const QString &section, 
         lines.insert(lines.begin() + pos, std::move(l));
     };
     if (keyLine >= 0) {
-        const auto e = entryOf(lines[size_t(keyLine)].text);
-        lines[size_t(keyLine)].text = AnsiCodec::encode(e->first + QLatin1Char('=') + value);
+        const auto e = entryOf(lines[size_t(keyLine)].text, utf8);
+        lines[size_t(keyLine)].text = encoded(e->first + QLatin1Char('=') + value, utf8);
         if (lines[size_t(keyLine)].end.isEmpty())
             lines[size_t(keyLine)].end = crlf;
     } else if (sectionLine >= 0) {
         insertAt(lastEntry + 1, Line{entry, crlf});
     } else {
         qsizetype pos = qsizetype(lines.size());
-        if (pos > 0 && !decoded(lines.back().text).trimmed().isEmpty()) {
+        if (pos > 0 && !decoded(lines.back().text, utf8).trimmed().isEmpty()) {
             insertAt(pos, Line{QByteArray(), crlf});
             ++pos;
         }
-        insertAt(pos, Line{AnsiCodec::encode(QLatin1Char('[') + section + QLatin1Char(']')), crlf});
+        insertAt(pos, Line{encoded(QLatin1Char('[') + section + QLatin1Char(']'), utf8), crlf});
         insertAt(pos + 1, Line{entry, crlf});
     }
 

@@ -6,7 +6,8 @@
 // Windows profile files ("setup.ini", "jn.ini") with the semantics the system relies on: sections and
 // keys match without regard to letter case; values are plain text (no quotes, no escapes); lines not
 // written stay byte for byte, in their order; new lines end with CR LF; the file is in the 8-bit code
-// page. Each call opens the file, reads or writes it, and releases it before returning.
+// page (a file a UTF-8 editor wrote, valid UTF-8 with letters beyond ASCII, is read and written back in
+// UTF-8). Each call opens the file, reads or writes it, and releases it before returning.
 namespace IniFile {
 
 // The value, blanks trimmed at both ends; def when the file, section or key is missing.

@@ -1,5 +1,6 @@
 // The command-line companion as a scheduler runs it: its effects, output and exit codes.
 #include "common/RecordingOperator.h"
+#include "admin/HealthMetrics.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "admin/AdminOps.h"
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -301,6 +303,9 @@ TEST(Cli, TheServersOwnPasswordFromTheEnvironment)
     };
     const CliRun wrong = withEnvironment("SYSDBA", "nie-to-haslo");
     EXPECT_EQ(wrong.exitCode, 1);
+    // Said first in Polish, whom and where the password is given, then the server's own text.
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika SYSDBA"))) << wrong.err.toStdString();
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("ISC_USER i ISC_PASSWORD")) && wrong.err.contains("/etc/qkadmin/credentials"));
     EXPECT_TRUE(wrong.err.contains(QStringLiteral("Your user name and password are not defined"))) << wrong.err.toStdString();
     const CliRun right = withEnvironment("sysdba", "quillstep");
     EXPECT_EQ(right.exitCode, 0) << right.err.toStdString();
@@ -503,6 +508,68 @@ void freshThenBackedUp(const QString &folder, const QString &protocol)
     const CliRun cut = health(ini, {"--backup-age", "100"});
     EXPECT_EQ(cut.exitCode, 2);
     EXPECT_TRUE(checkLine(cut, "kopia").contains(QStringLiteral("kopia obcięta lub zmieniona"))) << cut.out.toStdString();
+}
+
+TEST(Health, EveryCompanyAtOnceWithItsMetrics)
+{
+    // One healthy company (embedded, backed up), one without a backup (through the server), one whose
+    // folder is gone.
+    const QString companies = TestDb::newFolder();
+    const QString healthy = TestDb::createEmbeddedDatabase(), bare = TestDb::createDatabase();
+    ASSERT_TRUE(QFile::copy(settingsFor(healthy, "L"), companies + "firma1.ini"));
+    ASSERT_TRUE(QFile::copy(settingsFor(bare, "T"), companies + "firma2.ini"));
+    IniFile::writeString(companies + "firma3.ini", "Ogolne", "sciezka", companies + "nie-ma");
+    ASSERT_EQ(cli({"backup"}, companies + "firma1.ini").exitCode, 0);
+    TestFiles::write(companies + "jn.ini", "[AAA]\r\n1=1\r\n"); // the password history is no company
+
+    QElapsedTimer t;
+    t.start();
+    const CliRun all = cli({"health", "--all", companies});
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_EQ(all.exitCode, 2) << all.out.toStdString();
+    for (const char *name : {"firma1", "firma2", "firma3"})
+        EXPECT_TRUE(all.out.contains("== " + QString(name) + " (" + companies + name + ".ini)")) << all.out.toStdString();
+    EXPECT_FALSE(all.out.contains("== jn"));
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma1 +OK +[0-9.]+ h +NIE +[0-9]+ MB\n"))) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma2 +CRITICAL +- +NIE "))) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma3 +UNKNOWN +- +- +-\n"))) << all.out.toStdString();
+
+    // The same as metrics, written whole to the file the textfile collector reads.
+    const QString prom = companies + "qkadmin.prom";
+    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode, 2);
+    const QByteArray text = TestFiles::read(prom);
+    EXPECT_EQ(text.count("# TYPE qkadmin_check_status gauge"), 1);
+    const QHash<QString, double> m = HealthMetrics::parse(text);
+    EXPECT_EQ(m.value("qkadmin_check_status{company=\"firma1\",check=\"kopia\"}", -1), 0);
+    EXPECT_EQ(m.value("qkadmin_check_status{company=\"firma2\",check=\"kopia\"}", -1), 2);
+    EXPECT_EQ(m.value("qkadmin_check_status{company=\"firma3\",check=\"baza\"}", -1), 3);
+    EXPECT_EQ(m.value("qkadmin_backup_bytes{company=\"firma1\"}", -1), double(QFileInfo(healthy + "bazaqk.abk").size()));
+    EXPECT_EQ(m.value("qkadmin_lock_flag{company=\"firma2\"}", -1), 0);
+    EXPECT_GT(m.value("qkadmin_database_bytes{company=\"firma2\"}", -1), 0);
+    QProcess promtool;
+    promtool.start("promtool", {"check", "metrics"});
+    if (!promtool.waitForStarted()) {
+        std::printf("promtool is not installed (Debian's prometheus package): the format was not checked by it\n");
+        return;
+    }
+    promtool.write(text);
+    promtool.closeWriteChannel();
+    ASSERT_TRUE(promtool.waitForFinished());
+    EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
+}
+
+TEST(Health, AFolderWithPolishLettersInAUtf8SetupIni)
+{
+    // As a Linux editor saves it: UTF-8.
+    TestDb::Spec polish;
+    polish.subfolder = QStringLiteral("Księgowość/Firma ABC/");
+    const QString folder = TestDb::createEmbeddedDatabase(polish);
+    const QString ini = TestDb::newFolder() + "setup.ini";
+    TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=L\r\n").arg(folder.chopped(1)).toUtf8());
+    const CliRun backup = cli({"backup"}, ini);
+    EXPECT_EQ(backup.exitCode, 0) << backup.err.toStdString();
+    EXPECT_TRUE(cli({"health"}, ini).out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
+    EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
 }
 
 } // namespace

@@ -62,7 +62,12 @@ namespace {
 // A sample database in a new folder, through the server or by the embedded engine (empty server).
 QString create(const TestDb::Spec &spec, const QString &server)
 {
-    const QString folder = TestDb::newFolder();
+    const QString base = TestDb::newFolder(), folder = base + spec.subfolder;
+    if (!spec.subfolder.isEmpty()) {
+        QDir().mkpath(folder);
+        for (QString f = folder.chopped(1); f.size() > base.size(); f = QFileInfo(f).path())
+            QFile(f).setPermissions(QFile(base).permissions());
+    }
     QDir(folder).mkpath(QStringLiteral("paczki"));
     QFile(folder + QStringLiteral("paczki")).setPermissions(QFile(folder).permissions());
     SampleDb::Options o;

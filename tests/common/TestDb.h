@@ -23,6 +23,7 @@ struct Spec {
     int dialect = 3;
     SampleData::Scale scale = smallScale();
     bool stagingIndexes = true;
+    QString subfolder; // the database in this folder (ending with "/") of the new folder
     static SampleData::Scale smallScale();
 };
 QString createDatabase(const Spec &spec = {});

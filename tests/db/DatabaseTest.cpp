@@ -78,7 +78,8 @@ TEST(Connection, WrongPasswordAndMissingFileAreEngineErrors)
         s.db.open();
         FAIL();
     } catch (const EngineError &e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Your user name and password are not defined")));
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika SYSDBA")));
+        EXPECT_TRUE(e.message().contains(QStringLiteral("\rYour user name and password are not defined")));
         EXPECT_FALSE(e.message().endsWith(QLatin1Char('.')));
         EXPECT_NE(e.engineCode(), 0);
     }

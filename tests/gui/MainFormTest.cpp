@@ -1,4 +1,5 @@
 // The main window: its controls as designed, the activation, the boxes and the close.
+#include "common/TestFiles.h"
 #include "common/WindowHarness.h"
 #include "db/Errors.h"
 #include "platform/Clock.h"
@@ -415,6 +416,19 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
         EXPECT_TRUE(saved.readAll().contains("\r\ncien=")) << "the close did not save the settings, signal " << signal;
     }
+    // One company of an office: its own settings file read and written, the default left alone.
+    const QByteArray defaults = TestFiles::read(home + "setup.ini");
+    const QString company = TestDb::newFolder() + "firma1.ini";
+    IniFile::writeString(company, "Ogolne", "sciezka", folder.left(folder.size() - 1));
+    IniFile::writeString(company, "Ogolne", "protokol", "L");
+    QProcess p;
+    p.start(home + "qkadmin", {"--settings", company});
+    ASSERT_TRUE(p.waitForStarted());
+    QThread::msleep(1500);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    EXPECT_TRUE(p.waitForFinished(5000));
+    EXPECT_TRUE(TestFiles::read(company).contains("\r\ncien=")) << TestFiles::read(company).toStdString();
+    EXPECT_EQ(TestFiles::read(home + "setup.ini"), defaults);
 }
 
 TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks)

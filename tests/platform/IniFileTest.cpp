@@ -65,6 +65,23 @@ TEST(IniFile, ValuesTravelInWindows1250)
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QStringLiteral("C:\\Księgowość\\Łódź"));
 }
 
+TEST(IniFile, AFileAUtf8EditorWroteStaysUtf8)
+{
+    const QString f = TestDb::newFolder() + QStringLiteral("setup.ini");
+    const QByteArray utf8 = QStringLiteral("[Ogolne]\r\nsciezka=/srv/Księgowość/Firma ABC\r\nprotokol=L\r\n").toUtf8();
+    TestFiles::write(f, utf8);
+    EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QStringLiteral("/srv/Księgowość/Firma ABC"));
+    // Written back as it was read: the same value leaves the bytes as they were, a new one goes in UTF-8.
+    IniFile::writeString(f, "Ogolne", "sciezka", QStringLiteral("/srv/Księgowość/Firma ABC"));
+    EXPECT_EQ(TestFiles::read(f), utf8);
+    IniFile::writeString(f, "Ogolne", "cien", QStringLiteral("/srv/Łódź"));
+    EXPECT_EQ(TestFiles::read(f), utf8 + QStringLiteral("cien=/srv/Łódź\r\n").toUtf8());
+    // A file in the code page stays in it, also when its bytes happen to pair up.
+    TestFiles::write(f, "[Ogolne]\r\nsciezka=C:\\Ksi\xEAgowo\x9C\xE6\r\n");
+    IniFile::writeString(f, "Ogolne", "cien", QStringLiteral("Łódź"));
+    EXPECT_EQ(TestFiles::read(f), QByteArray("[Ogolne]\r\nsciezka=C:\\Ksi\xEAgowo\x9C\xE6\r\ncien=\xA3\xF3" "d\x9F\r\n"));
+}
+
 TEST(IniFile, AFailedWriteNamesTheFile)
 {
     const QString f = TestDb::newFolder() + QStringLiteral("brak/setup.ini");

@@ -5,6 +5,7 @@
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "platform/AnsiCodec.h"
+#include "platform/ClientText.h"
 #include "platform/Paths.h"
 
 namespace SampleDb {
@@ -19,7 +20,8 @@ static void createEmpty(const Options &o)
     FbClient &fb = FbClient::instance();
     if (!fb.dsql_execute_immediate)
         throw QkError(QStringLiteral("The client library cannot create databases"));
-    const QByteArray sql = AnsiCodec::encode(
+    // The statement carries a file name, which the client library reads as the system does (UTF-8 here).
+    const QByteArray sql = ClientText::encode(
         QStringLiteral("CREATE DATABASE '%1' USER '%2' PASSWORD '%3' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE")
             .arg(Paths::sqlLiteral(connectName(o)), Paths::sqlLiteral(o.user), Paths::sqlLiteral(o.password)));
     ISC_STATUS_ARRAY status;
