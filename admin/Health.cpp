@@ -243,7 +243,7 @@ Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
     // then, so that a check never stands in a starting backup's way).
     if (f.flagLocked) {
         try {
-            f.operationRunning = !FolderLock::tryTake(s.DatabaseFolder);
+            f.operationRunning = FolderLock::isHeld(s.DatabaseFolder);
         } catch (...) {
             f.operationRunning = false;
         }

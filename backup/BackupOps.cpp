@@ -45,13 +45,20 @@ QString filePathOf(const QString &name)
     return f.exists() ? f.canonicalFilePath() : f.absoluteFilePath();
 }
 
-// The archive copy holds the backup and, when it has one, its digest.
+// The archive copy holds the backup and, when it has one, its digest: each checked to be a regular
+// file right now, since arj follows a link and would file whatever it points to. A QkError when the
+// backup is not one.
 QStringList archiveArguments(const TMainDm &dm, const QString &stamp)
 {
+    const QFileInfo backup(dm.Settings.backupFileName());
+    if (backup.isSymLink() || !backup.isFile())
+        throw QkError(QStringLiteral("Plik kopii %1 nie jest zwykłym plikiem (może to dowiązanie): kopii archiwalnej nie "
+                                     "utworzono.")
+                          .arg(backup.filePath()));
     QStringList args{QStringLiteral("a"), stamp, QStringLiteral("bazaqk.abk")};
-    const QString digest = BackupDigest::fileName(dm.Settings.backupFileName());
-    if (QFileInfo(digest).isFile())
-        args << QFileInfo(digest).fileName();
+    const QFileInfo digest(BackupDigest::fileName(backup.filePath()));
+    if (digest.isFile() && !digest.isSymLink())
+        args << digest.fileName();
     return args;
 }
 
@@ -69,8 +76,28 @@ QString dearchivedProblem(const QString &backupFile, int exitCode)
 
 } // namespace
 
+namespace {
+struct Held {
+    QString folder;
+    std::shared_ptr<FolderLock> lock;
+};
+std::optional<Held> g_held; // the sequence in progress, if any (one thread runs the operations)
+} // namespace
+
+HeldFolder::HeldFolder(const QString &databaseFolder)
+{
+    g_held = Held{databaseFolder, takeFolderLock(databaseFolder)};
+}
+
+HeldFolder::~HeldFolder()
+{
+    g_held.reset();
+}
+
 std::shared_ptr<FolderLock> takeFolderLock(const QString &databaseFolder)
 {
+    if (g_held && g_held->folder == databaseFolder)
+        return g_held->lock;
     auto lock = FolderLock::tryTake(databaseFolder);
     if (!lock)
         throw QkError(QStringLiteral("Trwa inna operacja na kopii bazy w katalogu %1 (kopiowanie, odtwarzanie, "
@@ -323,7 +350,17 @@ bool restoreDatabase(TMainDm &dm, Operator &op)
 
     const QString stamp = archiveStamp(Clock::now());
     const QString leaving = QStringLiteral("\r\r") + QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ....");
-    if (Archiver::launch(archiveArguments(dm, stamp), dm.Settings.DatabasePath))
+    QStringList archived;
+    QString refused;
+    try {
+        archived = archiveArguments(dm, stamp);
+    } catch (const QkError &e) {
+        refused = e.message();
+    }
+    if (!refused.isEmpty())
+        op.message(Operator::Box::Error, refused + leaving);
+    // The archiver keeps the folder locked until it has filed the backup, after this program has ended.
+    else if (Archiver::launch(archived, dm.Settings.DatabasePath, {}, lock->descriptor()))
         op.message(Operator::Box::Information,
                    QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(stamp) + leaving);
     else
@@ -426,6 +463,7 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
 
 QString archiveBackup(TMainDm &dm, Operator &op)
 {
+    const auto lock = takeFolderLock(dm.Settings.DatabaseFolder);
     const QString stamp = archiveStamp(Clock::now());
     const int rc = Archiver::run(archiveArguments(dm, stamp), dm.Settings.DatabasePath);
     if (rc != 0)
@@ -447,6 +485,7 @@ QStringList archivesToDelete(const QStringList &names, int keep)
 
 void pruneArchives(TMainDm &dm, Operator &op, int keep)
 {
+    const auto lock = takeFolderLock(dm.Settings.DatabaseFolder);
     const QString folder = dm.Settings.DatabaseFolder;
     for (const QString &name : archivesToDelete(QDir(folder).entryList(QDir::Files), keep)) {
         if (!QFile::remove(folder + name))

@@ -33,6 +33,15 @@ QString partialBackupName(const QString &backupFile);
 // Backup, restore, verification and de-archiving of one database folder exclude each other: the lock
 // for one of them, or a QkError saying that another is running.
 std::shared_ptr<FolderLock> takeFolderLock(const QString &databaseFolder);
+// Holds the folder's lock across a sequence of this process's operations (backup, verification,
+// archive copy, pruning): each takes it from here, and no other operation gets in between.
+class HeldFolder {
+public:
+    explicit HeldFolder(const QString &databaseFolder);
+    ~HeldFolder();
+    HeldFolder(const HeldFolder &) = delete;
+    HeldFolder &operator=(const HeldFolder &) = delete;
+};
 // Asks the operator first (the question names the backup file and when it was written); false when
 // the answer was no, and nothing was changed. The restore builds restoringName beside the live
 // database, which takes the live database's place only when the restore reached its end, and only

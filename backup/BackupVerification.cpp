@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -85,6 +86,11 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
         return false;
     }
     const auto lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder); // no backup replaces it meanwhile
+    // Under the lock no other verification runs here: a scratch database in the folder is a killed one's.
+    for (const QString &left : QDir(dm.Settings.DatabaseFolder)
+                                   .entryList({QStringLiteral("qkverify-*.adb")}, QDir::Files | QDir::System | QDir::Hidden))
+        if (QFile::remove(dm.Settings.DatabaseFolder + left))
+            line(QStringLiteral("Usunięto bazę próbną przerwanego sprawdzania: %1").arg(left));
     line(QStringLiteral("Plik kopii: %1, %2 bajtów, z dnia %3")
              .arg(backupFile)
              .arg(backup.size())

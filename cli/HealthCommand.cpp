@@ -11,6 +11,10 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -109,6 +113,37 @@ QStringList companyFiles(const QString &folder, const QString &settingsFolder)
 int runOne(TMainDm &dm, const Request &r, QString &result)
 {
     const QString company = companyName(r.settingsFile);
+    // The watchdog works on copies: it may fire while this function is anywhere.
+    const auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([done, r, company] {
+        for (int i = 0; i < r.timeoutSeconds * 10 && !*done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (*done)
+            return;
+        const QByteArray metrics = HealthMetrics::exposition({{company, nullptr, {}}});
+        if (r.format == QLatin1String("prometheus")) {
+            writeOut(r.output, metrics);
+        } else {
+            std::printf("UNKNOWN baza: brak odpowiedzi w ciągu %d s\n", r.timeoutSeconds);
+            if (r.format == QLatin1String("child"))
+                std::printf("---\n%s", metrics.constData());
+        }
+        std::fflush(nullptr);
+        if (r.atTimeout)
+            r.atTimeout(int(Health::Level::Unknown));
+        ::_exit(int(Health::Level::Unknown));
+    }).detach();
+    struct Done {
+        std::shared_ptr<std::atomic<bool>> flag;
+        ~Done() { *flag = true; }
+    } finished{done};
+    // Read only: a missing settings file is not made.
+    dm.createMissingSettings = false;
+    if (!QFileInfo::exists(dm.settingsFile())) {
+        result = QStringLiteral("unknown");
+        std::printf("UNKNOWN baza: brak pliku ustawień %s\n", qPrintable(dm.settingsFile()));
+        return int(Health::Level::Unknown);
+    }
     Health::Level level = Health::Level::Unknown;
     QStringList lines;
     std::optional<Health::Facts> facts;

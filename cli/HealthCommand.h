@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class TMainDm;
 
 // qkadmin-cli health: one company (the settings given), or every company of a folder at once.
@@ -16,8 +18,11 @@ struct Request {
     QString output;                            // the metrics written here atomically instead of stdout
     bool all = false;
     QString folder;        // with all: where the settings files are (default: see companyFiles)
-    int timeoutSeconds = 10; // with all: one company's limit
+    int timeoutSeconds = 10; // one company's limit, its connection included
     QString settingsFile;  // the company's settings file (empty: the default setup.ini)
+    // One company's check past timeoutSeconds (a server that does not answer, a hung network mount):
+    // said UNKNOWN, then this ends the run with the status.
+    std::function<void(int status)> atTimeout;
 };
 
 // The exit status (0 OK ... 3 UNKNOWN); result is the summary's result word.

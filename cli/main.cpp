@@ -129,15 +129,18 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
 {
     if (fd < 0)
         return;
-    std::thread([fd, &command, &produced] {
+    // The thread keeps copies: main's own may change meanwhile, or be gone once main has returned.
+    std::thread([fd, command, produced] {
         pollfd p{fd, POLLIN, 0};
         while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
         }
         std::this_thread::sleep_for(std::chrono::seconds(3));
         sayInterrupted();
-        printSummary(command, Failure, g_clock.elapsed(), produced);
+        // A health check that could not end has judged nothing: UNKNOWN, as monitoring reads it.
+        const int rc = command == QLatin1String("health") ? 3 : Failure;
+        printSummary(command, rc, g_clock.elapsed(), produced);
         std::fflush(nullptr);
-        ::_exit(Failure);
+        ::_exit(rc);
     }).detach();
 }
 
@@ -207,7 +210,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         p.addOption({QStringLiteral("output"), QStringLiteral("write the metrics to FILE (a temporary file renamed)"), QStringLiteral("FILE")});
         p.addOption({QStringLiteral("all"), QStringLiteral("every company: each settings file of FOLDER (default the settings "
                                                            "folder and /etc/qkadmin), one block each, then a summary table")});
-        p.addOption({QStringLiteral("timeout"), QStringLiteral("with --all: one company's limit in seconds (default 10)"),
+        p.addOption({QStringLiteral("timeout"), QStringLiteral("one company's limit in seconds, its connection included (default 10)"),
                      QStringLiteral("SECONDS")});
         p.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("with --all: the folder of the settings files"),
                                 QStringLiteral("[FOLDER]"));
@@ -286,6 +289,11 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
             return Usage;
         }
         produced.summaryToStderr = health.format == QLatin1String("prometheus") && health.output.isEmpty();
+        health.atTimeout = [name, produced](int status) {
+            Produced copy = produced;
+            copy.result = QStringLiteral("unknown");
+            printSummary(name, status, g_clock.elapsed(), copy);
+        };
         if (all)
             return HealthCommand::runAll(health, produced.result);
     }
@@ -315,6 +323,8 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         const QString c = name;
         const QString root = d.Settings.exchangeRoot();
         if (c == QLatin1String("backup")) {
+            // One lock from the backup to the last pruned archive: no de-archiving slips in between.
+            const BackupOps::HeldFolder held(d.Settings.DatabaseFolder);
             produced.files << d.Settings.backupFileName();
             BackupOps::backupDatabase(d, op);
             if (p.isSet(QStringLiteral("verify")) && !BackupVerification::verify(d, op, d.Settings.backupFileName())) {
@@ -404,8 +414,11 @@ int main(int argc, char **argv)
     }
     if (Signals::received()) {
         sayInterrupted();
-        rc = Failure;
+        rc = command == QLatin1String("health") ? 3 : Failure;
     }
+    // Monitoring reads every exit of health it cannot judge as UNKNOWN, a wrong command line too.
+    if (command == QLatin1String("health") && rc == Usage)
+        rc = 3;
     const QStringList args = app.arguments();
     if (!args.contains(QStringLiteral("--help")) && !args.contains(QStringLiteral("-h")))
         printSummary(command, rc, g_clock.elapsed(), produced);

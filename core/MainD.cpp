@@ -1,11 +1,14 @@
 #include "core/MainD.h"
 
 #include "platform/Errors.h"
-
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <cstring>
+#include <optional>
 
 namespace {
 const QString kSection = QStringLiteral("Ogolne");
@@ -99,15 +102,41 @@ bool TMainDm::hasServerPrefix(const QString &name)
     return !head.startsWith(QLatin1Char('/')) && !head.contains(QLatin1Char('\\'));
 }
 
+namespace {
+
+// A value of the credentials file systemd hands a unit ($CREDENTIALS_DIRECTORY/credentials, KEY=VALUE
+// lines as /etc/qkadmin/credentials has them); nullopt when there is none.
+std::optional<QString> credential(const char *key)
+{
+    const QString dir = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (dir.isEmpty())
+        return std::nullopt;
+    QFile f(dir + QStringLiteral("/credentials"));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    for (const QByteArray &raw : f.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith(QByteArray(key) + '='))
+            return QString::fromUtf8(line.mid(qsizetype(std::strlen(key)) + 1));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 QString TMainDm::adminUser()
 {
-    const QString user = qEnvironmentVariable("ISC_USER").trimmed();
+    QString user = qEnvironmentVariable("ISC_USER").trimmed();
+    if (user.isEmpty())
+        user = credential("ISC_USER").value_or(QString()).trimmed();
     return user.isEmpty() ? kAdminUser : user;
 }
 
 QString TMainDm::adminPassword()
 {
-    return qEnvironmentVariableIsSet("ISC_PASSWORD") ? qEnvironmentVariable("ISC_PASSWORD") : kAdminPassword;
+    if (qEnvironmentVariableIsSet("ISC_PASSWORD"))
+        return qEnvironmentVariable("ISC_PASSWORD");
+    return credential("ISC_PASSWORD").value_or(kAdminPassword);
 }
 
 void TMainDm::checkDatabaseFile() const
@@ -150,7 +179,7 @@ void TMainDm::prepareConnection(Database &db, const QString &databaseName) const
 void TMainDm::ReadSettings()
 {
     const QString file = settingsFile();
-    if (!QFileInfo::exists(file)) {
+    if (createMissingSettings && !QFileInfo::exists(file)) {
         for (const char *key : {"sciezka", "serwer", "protokol", "cien"})
             IniFile::writeString(file, kSection, QString::fromLatin1(key), QString());
     }

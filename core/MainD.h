@@ -48,6 +48,8 @@ public:
     TMainDm &operator=(const TMainDm &) = delete;
 
     ConnectionSettings Settings;
+    // A read-only caller (health) leaves a missing settings file missing.
+    bool createMissingSettings = true;
 
     Database EmployeeDb;
     Transaction EmployeeTran;

@@ -68,9 +68,11 @@ bool Archiver::isArchiveCopyName(const QString &fileName)
     return stamped.match(fileName).hasMatch();
 }
 
-bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished)
+bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished, int heldLock)
 {
-    return launcher()(command(arguments, workingDirectory), std::move(finished));
+    Launch l = command(arguments, workingDirectory);
+    l.heldLock = heldLock;
+    return launcher()(l, std::move(finished));
 }
 
 int Archiver::run(const QStringList &arguments, const QString &workingDirectory)
@@ -119,7 +121,10 @@ qint64 Archiver::spawn(const Launch &l, Output output)
     bool ok = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
     if (ok && output == Output::Discard)
         ok = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
-    ok = ok && posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+    // A lock the archiver holds for the program: the same open file, so the lock lasts until it ends.
+    if (l.heldLock >= 0)
+        ok = ok && posix_spawn_file_actions_adddup2(&actions, l.heldLock, 3) == 0;
+    ok = ok && posix_spawn_file_actions_addclosefrom_np(&actions, l.heldLock >= 0 ? 4 : 3) == 0;
     if (ok && !dir.isEmpty())
         ok = posix_spawn_file_actions_addchdir_np(&actions, dir.constData()) == 0;
     pid_t pid = -1;

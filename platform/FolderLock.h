@@ -16,6 +16,10 @@ public:
     // process included. A folder that does not exist needs no lock. Throws FileError when the lock
     // file can be neither opened nor created.
     static std::shared_ptr<FolderLock> tryTake(const QString &folder);
+    // Whether someone holds the lock of folder now; creates nothing (a missing lock file is no lock).
+    static bool isHeld(const QString &folder);
+    // The lock's descriptor (-1 for a folder that needed none), for a child that keeps the lock.
+    int descriptor() const { return m_fd; }
     ~FolderLock();
     FolderLock(const FolderLock &) = delete;
     FolderLock &operator=(const FolderLock &) = delete;

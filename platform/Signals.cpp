@@ -1,5 +1,7 @@
 #include "platform/Signals.h"
 
+#include <cerrno>
+
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -14,6 +16,7 @@ std::atomic<int> g_received{0};
 
 void onSignal(int signal, siginfo_t *info, void *context)
 {
+    const int savedErrno = errno; // the interrupted code may be about to read it
     for (int i = 0; i < 3; ++i) {
         if (kSignals[i] != signal)
             continue;
@@ -28,6 +31,7 @@ void onSignal(int signal, siginfo_t *info, void *context)
     g_received.store(signal);
     const char byte = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 } // namespace

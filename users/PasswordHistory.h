@@ -4,7 +4,8 @@
 
 class Operator;
 
-// The history of each user's last passwords in jn.ini, stored scrambled.
+// The history of each user's last passwords in jn.ini, stored as salted hashes; entries of the older,
+// reversibly scrambled form are read and converted.
 
 // '1' after a password was accepted and recorded, '0' otherwise; meaningful right after the check.
 extern char PasswordHistoryResult;

@@ -9,6 +9,7 @@
 #include "common/TestModule.h"
 #include "platform/Errors.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -144,6 +145,23 @@ TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCop
     TestFiles::write(backup, TestFiles::read(backup).left(110000));
     expectRefused(m, QStringLiteral("w kolumnach tabeli TA_EXD2"), before);
     EXPECT_EQ(firebirdPid(), pid);
+}
+
+// A backup file made a link to a file the operator may not read, between the backup and its archive
+// copy: arj is not given it.
+TEST(ArchiveCopy, ABackupThatIsALinkIsNotFiled)
+{
+    TestModule m;
+    m.started();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    const QString secret = TestDb::newFolder() + "shadow";
+    TestFiles::write(secret, "root:tajne:19000:0:99999:7:::\n");
+    const QString backup = m.dm->Settings.backupFileName();
+    QFile::remove(backup);
+    ASSERT_TRUE(QFile::link(secret, backup));
+    EXPECT_THROW(BackupOps::archiveBackup(*m.dm, op), QkError);
+    EXPECT_TRUE(QDir(m.folder).entryList({"*.arj"}).isEmpty());
 }
 
 // The embedded engine dying in a restore (its worker ended by SIGSEGV, as a crash would end it):

@@ -234,6 +234,7 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
     // The archive copy holds the backup with its digest.
     EXPECT_EQ(launches.launches[0].arguments, QStringList({"a", "22040909", "bazaqk.abk", "bazaqk.abk.sha256"}));
     EXPECT_EQ(launches.launches[0].workingDirectory, m.folder.left(m.folder.size() - 1));
+    EXPECT_GE(launches.launches[0].heldLock, 0); // arj keeps the folder locked until it has filed the backup
     // The replaced database is kept under the restore's own dated name, named in the memo and the message.
     const QString kept = m.folder + "bazaqk-przed-odtworzeniem-20220409-090500.adb";
     {

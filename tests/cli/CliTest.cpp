@@ -5,6 +5,7 @@
 #include "common/TestModule.h"
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
+#include "backup/BackupVerification.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
@@ -651,4 +652,58 @@ TEST(Health, AnUnreachableDatabaseIsUnknown)
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("UNKNOWN baza: W folderze "))) << r.out.toStdString();
     EXPECT_TRUE(summaryOf(r).startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "));
+    // What it cannot judge is UNKNOWN, a wrong command line too; a missing settings file stays missing.
+    EXPECT_EQ(health(settingsFor(empty), {"--gap", "zero"}).exitCode, 3);
+    const QString none = TestDb::newFolder() + "firma9.ini";
+    EXPECT_EQ(health(none).exitCode, 3);
+    EXPECT_FALSE(QFileInfo::exists(none));
+}
+
+// A server that takes the connection and never answers (stopped): health says UNKNOWN within its limit.
+TEST(SerialHealth, AServerThatDoesNotAnswerIsUnknownWithinTheTimeout)
+{
+    TestModule m;
+    m.dm->shutDown();
+    const QString ini = settingsFor(m.folder);
+    QProcess pidof;
+    pidof.start("pidof", {"firebird"});
+    pidof.waitForFinished();
+    const int pid = QString::fromLatin1(pidof.readAllStandardOutput()).trimmed().split(' ').value(0).toInt();
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGSTOP);
+    QElapsedTimer t;
+    t.start();
+    const CliRun r = health(ini, {"--timeout", "2"});
+    const qint64 ms = t.elapsed();
+    ::kill(pid, SIGCONT);
+    EXPECT_EQ(r.exitCode, 3) << r.out.toStdString();
+    EXPECT_LT(ms, 6000);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu 2 s"))) << r.out.toStdString();
+    EXPECT_TRUE(summaryOf(r).contains(" result=unknown exit=3 "));
+}
+
+// The nightly sequence keeps the folder locked from the backup to the last pruned archive: another
+// process's operation is refused in every gap between the steps.
+TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
+{
+    TestModule m;
+    m.started();
+    const QString ini = settingsFor(m.folder);
+    RecordingOperator op;
+    auto othersRefused = [&] {
+        const CliRun other = cli({"verify-backup"}, ini);
+        EXPECT_EQ(other.exitCode, 1);
+        EXPECT_TRUE(other.err.contains(QStringLiteral("Trwa inna operacja na kopii bazy"))) << other.err.toStdString();
+    };
+    {
+        const BackupOps::HeldFolder held(m.dm->Settings.DatabaseFolder);
+        othersRefused();
+        BackupOps::backupDatabase(*m.dm, op);
+        othersRefused();
+        EXPECT_TRUE(BackupVerification::verify(*m.dm, op, m.dm->Settings.backupFileName()));
+        othersRefused();
+        BackupOps::pruneArchives(*m.dm, op, 3);
+        othersRefused();
+    }
+    EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
 }

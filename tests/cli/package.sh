@@ -44,24 +44,35 @@ done
 # The programs start from where the package puts them (stripped, outside the build tree).
 "$work/root/usr/bin/qkadmin-cli" --help >/dev/null || fail "qkadmin-cli --help failed"
 grep -q '^Exec=qkadmin$' "$work/root/usr/share/applications/qkadmin.desktop" || fail "the desktop entry does not start qkadmin"
-grep -q 'ExecStart=/usr/bin/qkadmin-cli backup --verify --archive --keep 14' \
-    "$work/root/lib/systemd/system/qkadmin-backup.service" || fail "the backup service runs something else"
-grep -q '^EnvironmentFile=-/etc/qkadmin/credentials$' "$work/root/lib/systemd/system/qkadmin-backup.service" ||
-    fail "the backup service does not read the credentials file"
-
-grep -q '^ExecStopPost=-/usr/bin/qkadmin-cli health$' "$work/root/lib/systemd/system/qkadmin-backup.service" ||
-    fail "the backup service does not check the health after the backup"
-
-# Several databases: the template's instance names a settings file in the settings folder.
-template="$work/root/lib/systemd/system/qkadmin-backup@.service"
-grep -q 'ExecStart=/usr/bin/qkadmin-cli --settings /var/lib/qkadmin/%i.ini backup --verify --archive --keep 14' "$template" ||
+# The nightly units: root's settings, an unprivileged user, the credentials as a file of the unit's own,
+# the health after the backup; sandboxed so that systemd rates them at most 2.0.
+units="$work/root/lib/systemd/system"
+single="$units/qkadmin-backup.service"
+template="$units/qkadmin-backup@.service"
+grep -q '^ExecStart=/usr/bin/qkadmin-cli --settings /etc/qkadmin/backup.ini backup --verify --archive --keep 14$' "$single" ||
+    fail "the backup service runs something else"
+grep -q '^ExecStart=/usr/bin/qkadmin-cli --settings /etc/qkadmin/%i.ini backup --verify --archive --keep 14$' "$template" ||
     fail "the template unit runs something else"
-grep -q '^EnvironmentFile=-/etc/qkadmin/credentials$' "$template" || fail "the template does not read the credentials file"
-grep -q '^ExecStopPost=-/usr/bin/qkadmin-cli --settings /var/lib/qkadmin/%i.ini health$' "$template" ||
-    fail "the template does not check the health of its own database"
-grep -q '^OnCalendar=' "$work/root/lib/systemd/system/qkadmin-backup@.timer" || fail "the template timer has no calendar"
+for unit in "$single" "$template"; do
+    grep -q '^User=qkbackup$' "$unit" || fail "$(basename "$unit") does not run as qkbackup"
+    grep -q '^LoadCredential=credentials:/etc/qkadmin/credentials$' "$unit" || fail "$(basename "$unit") has no credentials"
+    grep -q '^EnvironmentFile=' "$unit" && fail "$(basename "$unit") puts the credentials into the environment"
+    grep -q '^ExecStopPost=-/usr/bin/qkadmin-cli --settings /etc/qkadmin/[%a-z.]*ini health$' "$unit" ||
+        fail "$(basename "$unit") does not check the health after the backup"
+done
+grep -q '^OnCalendar=' "$units/qkadmin-backup@.timer" || fail "the template timer has no calendar"
 if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify "$template" 2>&1 | grep -v 'qkadmin-cli' | grep -i 'error' && fail "the template unit does not verify"
+    mkdir -p "$work/units"
+    cp "$single" "$work/units/"
+    cp "$template" "$work/units/qkadmin-backup@firma1.service"
+    for unit in "$work/units/"*.service; do
+        level=$(systemd-analyze security --offline=true "$unit" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+        [ -n "$level" ] || fail "systemd-analyze did not rate $(basename "$unit")"
+        awk -v l="$level" 'BEGIN { exit !(l <= 2.0) }' || fail "$(basename "$unit") is rated $level, above 2.0"
+    done
+else
+    echo "package: systemd-analyze is not installed: the units' sandbox was not rated"
 fi
 
 # The credentials file: root's alone, kept over upgrades; the settings folder made by postinst.
@@ -69,6 +80,10 @@ dpkg-deb -c "$deb" | grep -E ' \./etc/qkadmin/credentials$' | grep -q '^-rw-----
     fail "the credentials file is not root's alone: $(dpkg-deb -c "$deb" | grep credentials)"
 dpkg-deb -e "$deb" "$work/control"
 grep -qxF /etc/qkadmin/credentials "$work/control/conffiles" || fail "the credentials file is not a conffile"
+grep -qxF /etc/qkadmin/backup.ini "$work/control/conffiles" || fail "the unit's settings are not a conffile"
+dpkg-deb -c "$deb" | grep -E ' \./etc/qkadmin/backup.ini$' | grep -q '^-rw-r--r-- root/root' ||
+    fail "the unit's settings may be changed by others than root"
+grep -q 'useradd --system --gid qkadmin' "$work/control/postinst" || fail "postinst does not make the units' user"
 grep -q 'chmod 2770' "$work/control/postinst" || fail "postinst does not make the settings folder"
 [ "$(cat "$work/root/opt/qkadmin/settings-folder")" = /var/lib/qkadmin ] || fail "settings-folder names another folder"
 
@@ -94,5 +109,25 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     printf '[Ogolne]\r\nsciezka=/brak\r\n' >"$work/other.ini"
     setpriv --reuid=54323 --regid=54323 --groups=54322 sh -c "cat '$work/other.ini' > '$folder/setup.ini'" ||
         fail "another operator of the group cannot write setup.ini"
+    # Two operators of the group share the lock file the first one made (its mode past any umask).
+    firma="$work/firma"
+    mkdir -p "$firma"
+    chown root:54322 "$firma"
+    chmod 2770 "$firma"
+    printf 'to nie jest kopia' >"$firma/bazaqk.abk"
+    chmod 640 "$firma/bazaqk.abk"
+    chown root:54322 "$firma/bazaqk.abk"
+    printf '[Ogolne]\r\nsciezka=%s\r\nprotokol=T\r\n' "$firma" >"$work/firma.ini"
+    chmod 644 "$work/firma.ini"
+    for uid in 54321 54323; do
+        set +e
+        out=$(cd / && umask 022 && setpriv --reuid=$uid --regid=$uid --groups=54322 "$work/root/usr/bin/qkadmin-cli" \
+            --settings "$work/firma.ini" verify-backup 2>&1)
+        set -e
+        grep -q 'pliku blokady' <<<"$out" && fail "operator $uid cannot take the lock: $out"
+        grep -q 'to nie jest kopia bazy' <<<"$out" || fail "operator $uid did not reach the backup: $out"
+    done
+    [ "$(stat -c '%u %g %a' "$firma/bazaqk.abk.lock")" = "54321 54322 660" ] ||
+        fail "the lock file is $(stat -c '%u %g %a' "$firma/bazaqk.abk.lock"), not the group's to share"
 fi
 echo "package: $(basename "$deb"): files and dependencies as expected"

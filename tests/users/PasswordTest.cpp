@@ -1,6 +1,7 @@
 // The password rules and the password history.
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
+#include "common/TestFiles.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 #include "users/PasswordHistory.h"
@@ -105,11 +106,10 @@ TEST(PasswordHistory, FirstEntrySeedAndAcceptance)
     CheckPasswordHistory(file, QStringLiteral("Jan"), QStringLiteral(" Abcdefg1 "), op);
     EXPECT_EQ(PasswordHistoryResult, '1');
     EXPECT_TRUE(op.messages.isEmpty()); // the first entry is silent
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    // "Abcdefg1" XOR "sowaiklo": 41^73 62^6F 63^77 64^61 65^69 66^6B 67^6C 31^6F
-    EXPECT_EQ(f.readAll(), QByteArray("[AAA]\r\n1=1\r\n\r\n[Jan]\r\n1=320D14050C0D0B5E\r\n"));
-    f.close();
+    // A salted hash, never the password in a form that can be read back.
+    const QByteArray written = TestFiles::read(file);
+    EXPECT_TRUE(written.startsWith("[AAA]\r\n1=1\r\n\r\n[Jan]\r\n1=$p$20000$")) << written.toStdString();
+    EXPECT_FALSE(written.contains("320D14050C0D0B5E")); // "Abcdefg1" as the old form scrambled it
 
     CheckPasswordHistory(file, QStringLiteral("JAN"), QStringLiteral("Abcdefg1"), op);
     EXPECT_EQ(PasswordHistoryResult, '0');
@@ -141,9 +141,14 @@ TEST(PasswordHistory, TheFileIsTheOwnersAlone)
     ASSERT_TRUE(QFile::setPermissions(old, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     CheckPasswordHistory(old, QStringLiteral("Jan"), QStringLiteral("Abcdefg2"), op);
     EXPECT_EQ(mode(old), ownerOnly);
-    QFile f(old);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("[AAA]\r\n1=1\r\n\r\n[Jan]\r\n1=320D14050C0D0B5E\r\n2=320D14050C0D0B5D\r\n"));
+    // The old, reversible entries are converted when the file is first read; the history still holds.
+    const QByteArray converted = TestFiles::read(old);
+    EXPECT_FALSE(converted.contains("320D14050C0D0B5E")) << converted.toStdString();
+    const QStringList jan = IniFile::sectionLines(old, "Jan");
+    ASSERT_EQ(jan.size(), 2);
+    EXPECT_TRUE(jan[0].startsWith("1=$p$") && jan[1].startsWith("2=$p$")) << jan.join(' ').toStdString();
+    CheckPasswordHistory(old, QStringLiteral("Jan"), QStringLiteral("Abcdefg1"), op);
+    EXPECT_EQ(PasswordHistoryResult, '0');
 
     // setup.ini is no secret: it stays as the system creates files.
     const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
@@ -177,7 +182,7 @@ TEST(PasswordHistory, FiveEntriesAllComparedNineOnlyTheLastSix)
     EXPECT_EQ(op.texts().last(), kRepeatMany);
     CheckPasswordHistory(file, "Ewa", QStringLiteral("Haslo#3aB"), op); // entry 3 of nine: too old
     EXPECT_EQ(PasswordHistoryResult, '1');
-    EXPECT_EQ(IniFile::sectionLines(file, "Ewa").last(), QStringLiteral("10=") + ScramblePassword("Haslo#3aB", kHistoryKey));
+    EXPECT_TRUE(IniFile::sectionLines(file, "Ewa").last().startsWith(QStringLiteral("10=$p$")));
 }
 
 TEST(PasswordHistory, SeedUserLongPasswordsAndPolishLetters)
@@ -186,12 +191,16 @@ TEST(PasswordHistory, SeedUserLongPasswordsAndPolishLetters)
     RecordingOperator op;
     CheckPasswordHistory(file, "aaa", QStringLiteral("Pierwsze1"), op);
     EXPECT_EQ(PasswordHistoryResult, '1');
-    EXPECT_EQ(IniFile::sectionLines(file, "AAA"), QStringList({"1=1", "2=" + ScramblePassword("Pierwsze1", kHistoryKey)}));
+    const QStringList seed = IniFile::sectionLines(file, "AAA");
+    ASSERT_EQ(seed.size(), 2);
+    EXPECT_EQ(seed[0], QStringLiteral("1=1"));
+    EXPECT_TRUE(seed[1].startsWith(QStringLiteral("2=$p$")));
 
-    const QString longOne = QStringLiteral("Abcdefghijklmnopqrstuvwxyz1"); // 27: more than 50 digits stored
+    // A long password: the old form stored 50 digits and never found it again; a hash finds it.
+    const QString longOne = QStringLiteral("Abcdefghijklmnopqrstuvwxyz1");
     CheckPasswordHistory(file, "Ola", longOne, op);
     CheckPasswordHistory(file, "Ola", longOne, op);
-    EXPECT_EQ(PasswordHistoryResult, '1'); // never found as a repeat
+    EXPECT_EQ(PasswordHistoryResult, '0');
 
     const QString polish = QStringLiteral("Źdźbło#Łąka1");
     CheckPasswordHistory(file, "Zenon", polish, op);
