@@ -178,6 +178,13 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         return Usage;
     }
     commandName = name;
+    // Monitoring reads an exit of health it cannot judge as UNKNOWN (3), a wrong command line too.
+    auto usageError = [&] {
+        if (name != QLatin1String("health"))
+            return int(Usage);
+        produced.result = QStringLiteral("unknown");
+        return 3;
+    };
     auto takes = [&](Takes t) { return (command->takes & t) != 0; };
 
     QCommandLineParser p;
@@ -222,7 +229,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     commandArgs += args.mid(i + 1);
     if (!p.parse(commandArgs)) {
         std::fprintf(stderr, "qkadmin-cli %s: %s\n", qPrintable(name), qPrintable(p.errorText()));
-        return Usage;
+        return usageError();
     }
     if (p.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(p.helpText()), stdout);
@@ -232,7 +239,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     const bool all = takes(HealthOptions) && p.isSet(QStringLiteral("all"));
     if (positional.size() > ((takes(FileArg) || all) ? 1 : 0)) {
         std::fprintf(stderr, "qkadmin-cli %s: unexpected %s\n", qPrintable(name), qPrintable(positional.last()));
-        return Usage;
+        return usageError();
     }
     int month = 0;
     if (takes(Month)) {
@@ -240,7 +247,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         month = p.value(QStringLiteral("month")).toInt(&ok);
         if (!ok || month < 1 || month > 12) {
             std::fprintf(stderr, "qkadmin-cli %s: --month takes a month from 1 to 12\n", qPrintable(name));
-            return Usage;
+            return usageError();
         }
     }
     int keep = 0;
@@ -249,11 +256,11 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         keep = p.value(QStringLiteral("keep")).toInt(&ok);
         if (!p.isSet(QStringLiteral("archive"))) {
             std::fprintf(stderr, "qkadmin-cli %s: --keep goes with --archive\n", qPrintable(name));
-            return Usage;
+            return usageError();
         }
         if (!ok || keep < 1) {
             std::fprintf(stderr, "qkadmin-cli %s: --keep takes a number of archives, 1 or more\n", qPrintable(name));
-            return Usage;
+            return usageError();
         }
     }
     const bool yes = takes(Yes) && p.isSet(QStringLiteral("yes"));
@@ -266,7 +273,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
             limits.gap = p.value(QStringLiteral("gap")).toLongLong(&ok);
         if (!ok || limits.backupAgeHours < 1 || limits.gap < 1) {
             std::fprintf(stderr, "qkadmin-cli %s: --backup-age and --gap take whole numbers, 1 or more\n", qPrintable(name));
-            return Usage;
+            return usageError();
         }
     }
 
@@ -286,7 +293,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
             (!health.output.isEmpty() && health.format != QLatin1String("prometheus"))) {
             std::fprintf(stderr, "qkadmin-cli %s: --format lines|prometheus, --output with prometheus, --timeout 1 or more\n",
                          qPrintable(name));
-            return Usage;
+            return usageError();
         }
         produced.summaryToStderr = health.format == QLatin1String("prometheus") && health.output.isEmpty();
         health.atTimeout = [name, produced](int status) {
@@ -416,9 +423,6 @@ int main(int argc, char **argv)
         sayInterrupted();
         rc = command == QLatin1String("health") ? 3 : Failure;
     }
-    // Monitoring reads every exit of health it cannot judge as UNKNOWN, a wrong command line too.
-    if (command == QLatin1String("health") && rc == Usage)
-        rc = 3;
     const QStringList args = app.arguments();
     if (!args.contains(QStringLiteral("--help")) && !args.contains(QStringLiteral("-h")))
         printSummary(command, rc, g_clock.elapsed(), produced);

@@ -695,6 +695,7 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
         EXPECT_EQ(other.exitCode, 1);
         EXPECT_TRUE(other.err.contains(QStringLiteral("Trwa inna operacja na kopii bazy"))) << other.err.toStdString();
     };
+    BackupOps::backupDatabase(*m.dm, op); // a backup the others would verify
     {
         const BackupOps::HeldFolder held(m.dm->Settings.DatabaseFolder);
         othersRefused();
