@@ -357,6 +357,22 @@ long cliPeakKb(const QString &ini, const QStringList &command)
     return ok ? kb : -1;
 }
 
+// The median of runs whole qkadmin-cli runs, process start to end, in milliseconds.
+double cliMedianMs(const QStringList &args, int runs)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QProcess p;
+        QElapsedTimer t;
+        t.start();
+        p.start(QCoreApplication::applicationDirPath() + "/../qkadmin-cli", args);
+        p.waitForFinished(-1);
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
 // measure PROGRAM ARGS...: runs it, its output discarded, and prints its peak resident size in KiB
 // (-1 when it failed). Called before anything of this program is set up, to stay small.
 int measure(char **argv)
@@ -527,19 +543,9 @@ int main(int argc, char **argv)
                     server ? "server" : "embedded", mb, backup.ms, digestMs, digestMs / backup.ms, mb / digestMs * 1000,
                     gateMs, gateMs / restore.ms, mb / gateMs * 1000, whole ? "whole" : "NOT WHOLE");
         std::fflush(stdout);
-        // The health check of the same database, the whole command-line run (median of 5).
-        std::vector<double> health;
-        const QString cli = QCoreApplication::applicationDirPath() + "/../qkadmin-cli";
-        for (int i = 0; i < 5; ++i) {
-            QProcess p;
-            QElapsedTimer t;
-            t.start();
-            p.start(cli, {"--settings", ini, "health"});
-            p.waitForFinished(-1);
-            health.push_back(t.nsecsElapsed() / 1e6);
-        }
-        std::sort(health.begin(), health.end());
-        healthLines << QString::asprintf("%-9s %9d %8.0f ms (target 300)", server ? "server" : "embedded", n, health[2]);
+        // The health check of the same database, the whole command-line run.
+        healthLines << QString::asprintf("%-9s %9d %8.0f ms (target 300)", server ? "server" : "embedded", n,
+                                         cliMedianMs({"--settings", ini, "health"}, 5));
     }
     std::printf("\nqkadmin-cli health on the same database, process start to end (median of 5)\n");
     for (const QString &l : healthLines)
@@ -553,19 +559,8 @@ int main(int argc, char **argv)
             QFile::copy(settingsFor(folder, "T", makeFolder(root, QString("sf%1").arg(c))) ,
                         companies + QString("firma%1.ini").arg(c));
         }
-        std::vector<double> all;
-        const QString cli = QCoreApplication::applicationDirPath() + "/../qkadmin-cli";
-        for (int i = 0; i < 3; ++i) {
-            QProcess p;
-            QElapsedTimer t;
-            t.start();
-            p.start(cli, {"health", "--all", companies});
-            p.waitForFinished(-1);
-            all.push_back(t.nsecsElapsed() / 1e6);
-        }
-        std::sort(all.begin(), all.end());
         std::printf("\nqkadmin-cli health --all over 50 companies through the server (median of 3): %.0f ms (target 3000)\n",
-                    all[1]);
+                    cliMedianMs({"health", "--all", companies}, 3));
     }
 
     std::printf("\nImport into a database whose staging tables have no indexes (embedded)\n");
