@@ -59,7 +59,8 @@ bool readsAsUtf8(const QByteArray &text)
 {
     if (std::none_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }))
         return false;
-    QStringDecoder d(QStringDecoder::Utf8);
+    // Stateless: a sequence cut at the end is an error too, not one left waiting for more bytes.
+    QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decodedText = d.decode(text); // the decoding runs when its result is taken
     return !d.hasError();
 }

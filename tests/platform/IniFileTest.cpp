@@ -80,6 +80,10 @@ TEST(IniFile, AFileAUtf8EditorWroteStaysUtf8)
     TestFiles::write(f, "[Ogolne]\r\nsciezka=C:\\Ksi\xEAgowo\x9C\xE6\r\n");
     IniFile::writeString(f, "Ogolne", "cien", QStringLiteral("Łódź"));
     EXPECT_EQ(TestFiles::read(f), QByteArray("[Ogolne]\r\nsciezka=C:\\Ksi\xEAgowo\x9C\xE6\r\ncien=\xA3\xF3" "d\x9F\r\n"));
+    // A letter of the code page at the very end is no cut UTF-8 sequence.
+    TestFiles::write(f, "[\xCD");
+    IniFile::writeString(f, "Ogolne", "cien", QStringLiteral("Łódź"));
+    EXPECT_EQ(IniFile::readString(f, "Ogolne", "cien"), QStringLiteral("Łódź"));
 }
 
 TEST(IniFile, AFailedWriteNamesTheFile)
