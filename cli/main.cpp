@@ -9,6 +9,7 @@
 #include "cli/HealthCommand.h"
 #include "cli/TerminalOperator.h"
 #include "db/Errors.h"
+#include "db/FbClient.h"
 #include "exchange/ExchangeOps.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -426,5 +427,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (!args.contains(QStringLiteral("--help")) && !args.contains(QStringLiteral("-h")))
         printSummary(command, rc, g_clock.elapsed(), produced);
+    if (Signals::received())
+        FbClient::endAfterSignal(rc);
     return rc;
 }

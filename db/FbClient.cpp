@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include <dlfcn.h>
+#include <cstdio>
+#include <unistd.h>
 
 QString FbClient::defaultLibraryName()
 {
@@ -56,6 +58,7 @@ std::unique_ptr<FbClient> FbClient::load(const QString &libraryName)
     bind(c->service_start, "isc_service_start");
     bind(c->service_query, "isc_service_query");
     bind(c->dsql_execute_immediate, "isc_dsql_execute_immediate", false);
+    bind(c->shutdown, "fb_shutdown", false);
     if (!complete)
         throw LibraryMissingError(missing); // the destructor closes the handle
     return c;
@@ -83,4 +86,16 @@ void FbClient::check(const ISC_STATUS *status) const
     if (message.endsWith(QLatin1Char('.')))
         message.chop(1);
     throw EngineError(message, sql, engine);
+}
+
+void FbClient::endAfterSignal(int status)
+{
+    try {
+        FbClient &c = instance();
+        if (c.shutdown)
+            c.shutdown(10000, fb_shutrsn_signal);
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    ::_exit(status);
 }

@@ -3,6 +3,7 @@
 #include "core/MainD.h"
 #include "gui/MainF.h"
 #include "db/Errors.h"
+#include "db/FbClient.h"
 #include "platform/Paths.h"
 #include "platform/Signals.h"
 
@@ -124,5 +125,7 @@ int main(int argc, char **argv)
     }
     // Every attachment ends before the client library's own exit handler runs.
     dm.reset();
+    if (Signals::received())
+        FbClient::endAfterSignal(rc);
     return rc;
 }

@@ -427,6 +427,7 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
     QThread::msleep(1500);
     ::kill(pid_t(p.processId()), SIGTERM);
     EXPECT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_TRUE(TestFiles::read(company).contains("\r\ncien=")) << TestFiles::read(company).toStdString();
     EXPECT_EQ(TestFiles::read(home + "setup.ini"), defaults);
 }
