@@ -1,4 +1,5 @@
 #include "platform/Archiver.h"
+#include "platform/Subprocess.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -9,11 +10,7 @@
 #include <QProcess>
 #else
 #include <cerrno>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <vector>
-extern char **environ;
 #endif
 
 namespace {
@@ -90,11 +87,8 @@ int Archiver::run(const QStringList &arguments, const QString &workingDirectory)
     const qint64 pid = spawn(command(arguments, workingDirectory), Output::Discard);
     if (pid < 0)
         return -1;
-    int status = 0;
-    while (waitpid(pid_t(pid), &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    return exitCode(status);
+    const int status = Subprocess::wait(pid);
+    return status < 0 ? -1 : status; // killed
 #endif
 }
 
@@ -105,34 +99,11 @@ qint64 Archiver::spawn(const Launch &l, Output output)
     qint64 pid = -1;
     return QProcess::startDetached(l.program, l.arguments, l.workingDirectory, &pid) ? pid : -1;
 #else
-    std::vector<QByteArray> bytes{QFile::encodeName(l.program)};
-    for (const QString &a : l.arguments)
-        bytes.push_back(QFile::encodeName(a));
-    std::vector<char *> argv;
-    for (QByteArray &b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    const QByteArray dir = QFile::encodeName(l.workingDirectory);
-
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return -1;
     // Nobody answers the archiver's questions; its progress, drawn with backspaces, is no log's business.
-    bool ok = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
-    if (ok && output == Output::Discard)
-        ok = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
-    // A lock the archiver holds for the program: the same open file, so the lock lasts until it ends.
-    if (l.heldLock >= 0)
-        ok = ok && posix_spawn_file_actions_adddup2(&actions, l.heldLock, 3) == 0;
-    ok = ok && posix_spawn_file_actions_addclosefrom_np(&actions, l.heldLock >= 0 ? 4 : 3) == 0;
-    if (ok && !dir.isEmpty())
-        ok = posix_spawn_file_actions_addchdir_np(&actions, dir.constData()) == 0;
-    pid_t pid = -1;
-    // A missing program or working directory fails here: the child reports the failed exec.
-    if (ok)
-        ok = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return ok ? qint64(pid) : -1;
+    return Subprocess::spawn({l.program, l.arguments, l.workingDirectory,
+                              output == Output::Discard ? Subprocess::Output::Discard : Subprocess::Output::Inherit,
+                              l.heldLock, false})
+        .pid;
 #endif
 }
 

@@ -13,38 +13,55 @@ extern char **environ;
 
 namespace Subprocess {
 
-Child start(const QString &program, const QStringList &arguments)
+Child spawn(const Options &o)
 {
-    std::vector<QByteArray> bytes{QFile::encodeName(program)};
-    for (const QString &a : arguments)
+    std::vector<QByteArray> bytes{QFile::encodeName(o.program)};
+    for (const QString &a : o.arguments)
         bytes.push_back(QFile::encodeName(a));
     std::vector<char *> argv;
     for (QByteArray &b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
+    const QByteArray dir = QFile::encodeName(o.workingDirectory);
 
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
+    int out[2] = {-1, -1};
+    if (o.output == Output::Pipe && ::pipe2(out, O_CLOEXEC) != 0)
         return {};
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     bool ok = posix_spawn_file_actions_init(&actions) == 0;
     ok = ok && posix_spawnattr_init(&attr) == 0;
     ok = ok && posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
-    ok = ok && posix_spawn_file_actions_adddup2(&actions, out[1], 1) == 0;
-    ok = ok && posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
-    ok = ok && posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID) == 0;
+    if (o.output == Output::Discard)
+        ok = ok && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
+    if (o.output == Output::Pipe)
+        ok = ok && posix_spawn_file_actions_adddup2(&actions, out[1], 1) == 0;
+    // The same open file as the caller's: a lock on it lasts until the child ends too.
+    if (o.keptDescriptor >= 0)
+        ok = ok && posix_spawn_file_actions_adddup2(&actions, o.keptDescriptor, 3) == 0;
+    ok = ok && posix_spawn_file_actions_addclosefrom_np(&actions, o.keptDescriptor >= 0 ? 4 : 3) == 0;
+    if (!dir.isEmpty())
+        ok = ok && posix_spawn_file_actions_addchdir_np(&actions, dir.constData()) == 0;
+    if (o.newSession)
+        ok = ok && posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID) == 0;
     pid_t pid = -1;
     if (ok)
-        ok = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ) == 0;
+        ok = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    ::close(out[1]);
+    if (out[1] >= 0)
+        ::close(out[1]);
     if (!ok) {
-        ::close(out[0]);
+        if (out[0] >= 0)
+            ::close(out[0]);
         return {};
     }
     return {qint64(pid), out[0]};
+}
+
+Child start(const QString &program, const QStringList &arguments)
+{
+    return spawn({program, arguments, QString(), Output::Pipe, -1, true});
 }
 
 QString selfExecutable()

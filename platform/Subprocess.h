@@ -3,17 +3,32 @@
 #include <QString>
 #include <QStringList>
 
-// A child process of the program's own whose standard output the caller reads: standard input from
-// /dev/null, no descriptor of the parent but standard error, a session of its own (no controlling
-// terminal: nothing in it can wait for an answer on one).
+// Child processes: the archiver, and the program's own workers whose standard output the caller reads
+// (in a session of their own: no controlling terminal, so nothing in them waits for an answer on one).
 namespace Subprocess {
 
 struct Child {
     qint64 pid = -1;
-    int output = -1; // the read end of its standard output
+    int output = -1; // the read end of its standard output, with Output::Pipe
 };
 
-// Child{} (pid -1) when it cannot be started.
+enum class Output { Inherit, Discard, Pipe };
+
+struct Options {
+    QString program; // searched in PATH when it has no slash
+    QStringList arguments;
+    QString workingDirectory; // empty: this process's
+    Output output = Output::Inherit;
+    int keptDescriptor = -1; // a descriptor the child keeps, as its descriptor 3 (a lock it holds)
+    bool newSession = false;
+};
+
+// Standard input from /dev/null, no other descriptor of this process but standard output and error
+// (and the kept one): a child must not hold the embedded engine's database and lock files. Child{}
+// (pid -1) when it cannot be started; a missing working directory or program fails here.
+Child spawn(const Options &options);
+
+// The program in a session of its own, its standard output piped to the caller.
 Child start(const QString &program, const QStringList &arguments);
 
 // The running program's executable, to start it again in another mode.
