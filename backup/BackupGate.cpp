@@ -5,6 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
 namespace BackupGate {
 
 bool Inspection::passes() const
@@ -16,28 +22,46 @@ QString Inspection::problem() const
 {
     if (!readable)
         return readError;
-    const QString differs = QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia "
-                                           "została zmieniona lub uszkodzona po zapisaniu)")
-                                .arg(digestName);
-    if (!walk.whole)
-        return digest == DigestState::Differs ? walk.stop + QStringLiteral("; ") + differs : walk.stop;
+    const bool otherSize = recorded.size >= 0 && recorded.size != walk.fileSize;
+    if (!walk.whole) {
+        if (digest != DigestState::Differs)
+            return walk.stop;
+        return walk.stop + QStringLiteral("; suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia "
+                                          "została zmieniona lub uszkodzona po zapisaniu)")
+                               .arg(digestName);
+    }
+    // A whole backup beside a digest that does not fit it: most often a backup brought from elsewhere
+    // beside the digest of the one it replaced; a changed byte walks whole too, so it is refused all the same.
+    const QString acceptElsewhere = QStringLiteral("jeśli ta kopia pochodzi spoza programu (skopiowana, z innego "
+                                                   "komputera), usuń plik %1, aby ją przyjąć")
+                                        .arg(digestName);
+    if (digest == DigestState::Differs && otherSize)
+        return QStringLiteral("plik %1 opisuje inną kopię (zapisano w nim %2 bajtów, ta kopia ma %3); %4")
+            .arg(digestName)
+            .arg(recorded.size)
+            .arg(walk.fileSize)
+            .arg(acceptElsewhere);
     if (digest == DigestState::Differs)
-        return differs;
+        return QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia została zmieniona "
+                              "lub uszkodzona po zapisaniu, albo plik %1 należy do innej kopii tej samej wielkości: %2)")
+            .arg(digestName, acceptElsewhere);
     if (digest == DigestState::Unusable)
-        return recorded.problem;
+        return recorded.problem + QStringLiteral("; ") + acceptElsewhere;
+    const auto control = std::find_if(walk.tables.begin(), walk.tables.end(), [](const BackupFormat::Table &t) {
+        return t.name == QLatin1String(kControlTable);
+    });
+    if (control == walk.tables.end() || control->records < 1)
+        return QStringLiteral("to nie jest kopia bazy programu księgowego (brak tabeli kontrolnej %1 z wierszem; kopia bazy %2)")
+            .arg(QLatin1String(kControlTable), walk.sourceDatabase);
     return {};
 }
 
-Inspection inspect(const QString &backupFile)
+namespace {
+
+Inspection inspectOpen(QFile &f, const QString &backupFile)
 {
     Inspection i;
     i.digestName = QFileInfo(BackupDigest::fileName(backupFile)).fileName();
-    QFile f(backupFile);
-    if (!f.open(QIODevice::ReadOnly)) {
-        i.readable = false;
-        i.readError = QStringLiteral("nie można odczytać pliku: %1").arg(f.errorString());
-        return i;
-    }
     i.recorded = BackupDigest::read(backupFile);
     BackupDigest::Sha256 sha;
     bool failed = false;
@@ -66,14 +90,83 @@ Inspection inspect(const QString &backupFile)
     return i;
 }
 
-Inspection check(const QString &backupFile)
+QString unreadable(const QFile &f)
 {
-    Inspection i = inspect(backupFile);
-    const QString problem = i.problem();
+    return QStringLiteral("nie można odczytać pliku: %1").arg(f.errorString());
+}
+
+} // namespace
+
+Inspection inspect(const QString &backupFile)
+{
+    QFile f(backupFile);
+    if (!f.open(QIODevice::ReadOnly)) {
+        Inspection i;
+        i.readable = false;
+        i.readError = unreadable(f);
+        return i;
+    }
+    return inspectOpen(f, backupFile);
+}
+
+Checked::Checked(Checked &&o) noexcept
+    : m_file(std::move(o.m_file)), m_inspection(std::move(o.m_inspection)), m_fd(std::exchange(o.m_fd, -1)),
+      m_identity(o.m_identity)
+{
+}
+
+Checked::~Checked()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Checked::Identity Checked::identityOf(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return {};
+    auto ns = [](const timespec &t) { return qint64(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+void Checked::ensureUnchanged() const
+{
+    const int now = ::open(QFile::encodeName(m_file).constData(), O_RDONLY | O_CLOEXEC);
+    const Identity named = now >= 0 ? identityOf(now) : Identity{};
+    if (now >= 0)
+        ::close(now);
+    if (named == m_identity && identityOf(m_fd) == m_identity)
+        return;
+    throw QkError(QStringLiteral("Plik kopii %1 został zmieniony lub zastąpiony innym po sprawdzeniu (w trakcie pytania "
+                                 "o zgodę).\rNic nie zostało zmienione: uruchom odtwarzanie ponownie.")
+                      .arg(m_file));
+}
+
+Checked hold(const QString &backupFile)
+{
+    Checked c;
+    c.m_file = backupFile;
+    QFile f(backupFile);
+    if (f.open(QIODevice::ReadOnly)) {
+        c.m_fd = ::fcntl(f.handle(), F_DUPFD_CLOEXEC, 0);
+        c.m_identity = Checked::identityOf(c.m_fd);
+        c.m_inspection = inspectOpen(f, backupFile);
+    } else {
+        c.m_inspection.readable = false;
+        c.m_inspection.readError = unreadable(f);
+    }
+    return c;
+}
+
+Checked check(const QString &backupFile)
+{
+    Checked c = hold(backupFile);
+    const QString problem = c.inspection().problem();
     if (!problem.isEmpty())
         throw QkError(QStringLiteral("Kopia %1 nie nadaje się do odtworzenia: %2.\rNic nie zostało zmienione.")
                           .arg(backupFile, problem));
-    return i;
+    return c;
 }
 
 QString digestLine(const Inspection &i, const QString &backupFile)

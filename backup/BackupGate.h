@@ -28,9 +28,41 @@ struct Inspection {
 // Reads backupFile once; changes nothing.
 Inspection inspect(const QString &backupFile);
 
-// inspect, and a QkError saying what is wrong and that nothing was changed when the backup may
-// not be restored.
-Inspection check(const QString &backupFile);
+// A backup that passed, held open from its check until the engine reads it: a copy, a share or the
+// accounting program's own backup may put another file under the name while the question waits.
+class Checked {
+public:
+    Checked(Checked &&) noexcept;
+    ~Checked();
+    const Inspection &inspection() const { return m_inspection; }
+    const QString &file() const { return m_file; }
+    // A QkError saying that nothing was changed when the name no longer names the file that was
+    // checked, or that file has been written since.
+    void ensureUnchanged() const;
+
+private:
+    friend Checked hold(const QString &backupFile);
+    Checked() = default;
+    struct Identity {
+        quint64 device = 0, inode = 0;
+        qint64 size = -1, modified = 0, changed = 0; // nanoseconds
+        bool operator==(const Identity &) const = default;
+    };
+    static Identity identityOf(int fd);
+    QString m_file;
+    Inspection m_inspection;
+    int m_fd = -1;
+    Identity m_identity;
+};
+
+// Reads backupFile once and holds it, whatever the reading found.
+Checked hold(const QString &backupFile);
+// hold, and a QkError saying what is wrong and that nothing was changed when the backup may not be
+// restored.
+Checked check(const QString &backupFile);
+
+// The accounting program's control table: a backup without its row is not this program's database.
+inline constexpr const char *kControlTable = "FJ_BAZA";
 
 // One line on the digest for the memo and the terminal.
 QString digestLine(const Inspection &i, const QString &backupFile);

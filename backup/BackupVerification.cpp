@@ -2,7 +2,8 @@
 
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
-#include "backup/RestoreWorker.h"
+#include "backup/RestoreBeside.h"
+#include "platform/FolderLock.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
@@ -42,26 +43,6 @@ private:
     bool m_ok = false;
 };
 
-// Restores backupFile into the new file scratch; true when the restore reached its end. On the
-// embedded engine in a worker process, so that an engine that dies takes only the worker.
-bool restoreScratch(TMainDm &dm, const QString &backupFile, const QString &scratch)
-{
-    if (dm.Settings.ServiceProtocol == Service::Protocol::Local)
-        return RestoreWorker::restore(backupFile, scratch, [](const QString &) {});
-    RestoreService restore(QStringLiteral("VerifyRestore"));
-    dm.PrepareService(restore);
-    restore.options = Spb::ResCreate; // a new file: never a replace
-    // Verbose: the output runs until the restore has ended, and its failure comes with it (a
-    // quiet restore says nothing and would still be running).
-    restore.verbose = true;
-    restore.databaseNames = {scratch};
-    restore.backupFiles = {backupFile};
-    DetachOnExit detach(restore);
-    restore.attach();
-    restore.serviceStart();
-    return readRestoreOutput(restore, [](const QString &) {});
-}
-
 } // namespace
 
 QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid)
@@ -69,10 +50,10 @@ QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 
     return databaseFolder + QStringLiteral("qkverify-%1-%2.adb").arg(stamp).arg(pid);
 }
 
-bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString &memo)
+bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held)
 {
     auto line = [&](const QString &text) {
-        op.appendLine(memo, text);
+        op.appendLine(QStringLiteral("BuMemo"), text);
         op.processEvents();
     };
     auto failed = [&](const QString &what, const std::exception &e) {
@@ -85,7 +66,7 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
         line(QStringLiteral("BŁĄD: brak pliku kopii %1").arg(backupFile));
         return false;
     }
-    const auto lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder); // no backup replaces it meanwhile
+    const BackupOps::Lock lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held); // no backup replaces it meanwhile
     // Under the lock no other verification runs here: a scratch database in the folder is a killed one's.
     for (const QString &left : QDir(dm.Settings.DatabaseFolder)
                                    .entryList({QStringLiteral("qkverify-*.adb")}, QDir::Files | QDir::System | QDir::Hidden))
@@ -95,8 +76,9 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
              .arg(backupFile)
              .arg(backup.size())
              .arg(backup.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
-    // A cut or altered backup never reaches the engine, which may crash on it.
-    const BackupGate::Inspection inspection = BackupGate::inspect(backupFile);
+    // A cut or altered backup never reaches the engine, which may crash on it; the engine reads the file checked.
+    const BackupGate::Checked checked = BackupGate::hold(backupFile);
+    const BackupGate::Inspection &inspection = checked.inspection();
     line(BackupGate::digestLine(inspection, backupFile));
     if (!inspection.passes()) {
         line(QStringLiteral("BŁĄD: kopia nie nadaje się do odtworzenia: %1").arg(inspection.problem()));
@@ -113,7 +95,9 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString 
     ScratchCleanUp cleanUp(db, scratch);
 
     try {
-        if (!restoreScratch(dm, backupFile, scratch)) {
+        const RestoreBeside::Request request{
+            .backup = checked, .target = scratch, .heldLock = lock->descriptor(), .idle = [&op] { op.processEvents(); }};
+        if (!RestoreBeside::run(dm, request)) {
             line(QStringLiteral("BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
             return false;
         }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "backup/BackupOps.h"
+
 #include <QString>
 
-class Operator;
-class TMainDm;
 
 // Proves that a backup file restores: a backup that was never restored is a hope, not a backup.
 namespace BackupVerification {
@@ -12,7 +12,8 @@ namespace BackupVerification {
 // over it, never touching the lock flag), validates the scratch database, reads its control row and
 // counts the rows of the monthly document tables it has, then removes it, also when a step fails.
 // Each check is one line of memo; true only when every check succeeded.
-bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const QString &memo = QStringLiteral("BuMemo"));
+// held: the folder lock of the sequence this verification is part of.
+bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held = {});
 
 // The scratch database's name for a verification started at stamp by process pid.
 QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid);

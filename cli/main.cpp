@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -56,6 +57,8 @@ const Command kCommands[] = {
     {"verify-backup", "restore a backup (default bazaqk.abk) into a scratch database, check it, remove it", FileArg},
     {"inspect-backup", "read a backup (default bazaqk.abk) without an engine: tables, whether it is whole, its digest", FileArg},
     {"restore", "restore the database from bazaqk.abk and file the backup into an archive copy", Yes},
+    {"dearchive", "bring the backup and its digest back from a dated archive copy as bazaqk.abk (checked first; "
+                  "the current backup kept aside)", FileArg | Yes},
     {"validate", "have the server validate the database", 0},
     {"reset-connections", "clear the workstation state left by a hung workstation", 0},
     {"export", "export one month's documents and entries and the three lists", Month},
@@ -94,6 +97,9 @@ struct Produced {
 // One line at the end of every run: command, result, duration and what it produced.
 void printSummary(const QString &command, int rc, qint64 ms, const Produced &produced)
 {
+    static std::atomic<bool> printed{false}; // by main or by the watchdog, never both
+    if (printed.exchange(true))
+        return;
     const QString result = !produced.result.isEmpty() ? produced.result
                            : rc == Success            ? QStringLiteral("ok")
                            : rc == Usage              ? QStringLiteral("usage")
@@ -136,6 +142,11 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
         }
         std::this_thread::sleep_for(std::chrono::seconds(3));
+        // A worker that got the signal is waited for (it stops its engine and removes its file), up
+        // to the half minute after which its parent kills it.
+        for (int i = 0; Signals::forwarding() && i < 400; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         sayInterrupted();
         // A health check that could not end has judged nothing: UNKNOWN, as monitoring reads it.
         const int rc = command == QLatin1String("health") ? 3 : Failure;
@@ -242,6 +253,10 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         std::fprintf(stderr, "qkadmin-cli %s: unexpected %s\n", qPrintable(name), qPrintable(positional.last()));
         return usageError();
     }
+    if (name == QLatin1String("dearchive") && positional.isEmpty()) {
+        std::fprintf(stderr, "qkadmin-cli %s: name the archive (FILE)\n", qPrintable(name));
+        return usageError();
+    }
     int month = 0;
     if (takes(Month)) {
         bool ok = false;
@@ -313,7 +328,8 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("health"))
             return HealthCommand::runOne(*dm, health, produced.result);
-        if (name == QLatin1String("verify-backup") || name == QLatin1String("inspect-backup")) {
+        if (name == QLatin1String("verify-backup") || name == QLatin1String("inspect-backup") ||
+            name == QLatin1String("dearchive")) {
             dm->Configure(); // the live database is neither needed nor touched
         } else {
             dm->DataModuleCreate();
@@ -332,18 +348,29 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         const QString root = d.Settings.exchangeRoot();
         if (c == QLatin1String("backup")) {
             // One lock from the backup to the last pruned archive: no de-archiving slips in between.
-            const BackupOps::HeldFolder held(d.Settings.DatabaseFolder);
+            const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
             produced.files << d.Settings.backupFileName();
-            BackupOps::backupDatabase(d, op);
-            if (p.isSet(QStringLiteral("verify")) && !BackupVerification::verify(d, op, d.Settings.backupFileName())) {
-                op.error(QStringLiteral("Kopia nie przeszła sprawdzenia%1.")
-                             .arg(p.isSet(QStringLiteral("archive")) ? QStringLiteral(": kopii archiwalnej nie utworzono")
-                                                                     : QString()));
-                rc = Failure;
-            } else if (p.isSet(QStringLiteral("archive"))) {
-                produced.files << BackupOps::archiveBackup(d, op);
+            const bool verify = p.isSet(QStringLiteral("verify"));
+            BackupOps::NewBackup written = BackupOps::backupDatabase(d, op, {held, !verify});
+            if (verify) {
+                // Verified before it replaces anything: a backup that does not restore never becomes the only one.
+                written.writeDigest();
+                if (!BackupVerification::verify(d, op, written.file(), held)) {
+                    const QString aside = written.setAside();
+                    op.error(QStringLiteral("Kopia nie przeszła sprawdzenia: poprzednia kopia %1 pozostaje bez zmian, nowa "
+                                            "zachowana jako %2%3.")
+                                 .arg(d.Settings.backupFileName(), aside,
+                                      p.isSet(QStringLiteral("archive")) ? QStringLiteral("; kopii archiwalnej nie utworzono")
+                                                                         : QString()));
+                    rc = Failure;
+                } else if (const QString note = written.publish(); !note.isEmpty()) {
+                    op.appendLine(QStringLiteral("BuMemo"), note);
+                }
+            }
+            if (rc == Success && p.isSet(QStringLiteral("archive"))) {
+                produced.files << BackupOps::archiveBackup(d, op, held);
                 if (keep > 0)
-                    BackupOps::pruneArchives(d, op, keep);
+                    BackupOps::pruneArchives(d, op, keep, held);
             }
         } else if (c == QLatin1String("verify-backup")) {
             const QString file = positional.isEmpty() ? d.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
@@ -356,8 +383,14 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
             rc = i.passes() ? Success : Failure;
         } else if (c == QLatin1String("restore")) {
             produced.files << d.Settings.fullDatabaseName();
-            if (!BackupOps::restoreDatabase(d, op)) {
+            if (!BackupOps::restoreDatabase(d, op, {{}, true})) {
                 op.error(QStringLiteral("Odtwarzanie przerwane: nie potwierdzono (bez terminala potwierdza --yes)."));
+                rc = Failure;
+            }
+        } else if (c == QLatin1String("dearchive")) {
+            produced.files << d.Settings.backupFileName();
+            if (!BackupOps::dearchive(d, op, QFileInfo(positional.value(0)).absoluteFilePath()) && !op.errorShown()) {
+                op.error(QStringLiteral("Dearchiwizacja przerwana: nie potwierdzono (bez terminala potwierdza --yes)."));
                 rc = Failure;
             }
         } else if (c == QLatin1String("validate")) {

@@ -5,6 +5,7 @@
 #include "db/SqlValue.h"
 #include "exchange/Formatters.h"
 #include "platform/AnsiCodec.h"
+#include "platform/Paths.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -249,6 +250,11 @@ int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow
         ioError(m_path, file.errorString());
     if (!file.commit())
         ioError(m_path, file.errorString());
+    try {
+        Paths::syncFolderOf(m_path); // the file is synced by its save, its name here
+    } catch (const FileError &e) {
+        ioError(m_path, e.message());
+    }
     // The server reads these files through its external tables, as its own user.
     QFile::setPermissions(m_path, QFile::permissions(m_path) | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     return rows;

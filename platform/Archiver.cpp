@@ -1,4 +1,5 @@
 #include "platform/Archiver.h"
+#include "platform/Paths.h"
 #include "platform/Subprocess.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,7 @@ namespace {
 
 bool startAndWatch(const Archiver::Launch &l, Archiver::Finished finished)
 {
-    const qint64 pid = Archiver::spawn(l);
+    const qint64 pid = Archiver::spawn(l, Archiver::Output::Discard);
     if (pid < 0)
         return false;
     Archiver::watch(pid, std::move(finished));
@@ -61,8 +62,26 @@ QString Archiver::archiveFileName(const QString &stamp)
 
 bool Archiver::isArchiveCopyName(const QString &fileName)
 {
-    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}\\.arj$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}(-[1-9][0-9]{0,5})?\\.arj$"),
+                                            QRegularExpression::CaseInsensitiveOption);
     return stamped.match(fileName).hasMatch();
+}
+
+QString Archiver::newArchiveName(const QString &folder, const QString &stamp)
+{
+    const QString file = Paths::firstFree(folder + archiveFileName(stamp));
+    const QString name = file.mid(folder.size());
+    return name.left(name.size() - archiveFileName(QString()).size());
+}
+
+bool Archiver::archiveCopyBefore(const QString &a, const QString &b)
+{
+    auto number = [](const QString &name) {
+        return name.size() > 9 && name[8] == QLatin1Char('-') ? name.mid(9, name.indexOf(QLatin1Char('.')) - 9).toInt() : 1;
+    };
+    if (a.left(8) != b.left(8))
+        return a.left(8) < b.left(8);
+    return number(a) < number(b);
 }
 
 bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished, int heldLock)

@@ -20,8 +20,15 @@ struct Launch {
 Launch command(const QStringList &arguments, const QString &workingDirectory);
 // The file the archiver makes for an archive named stamp (it adds its own extension).
 QString archiveFileName(const QString &stamp);
-// Whether a file name is a dated archive copy: an eight-digit stamp with the archive extension (any case).
+// Whether a file name is a dated archive copy: an eight-digit stamp, perhaps with "-N" (the Nth of its
+// hour), with the archive extension (any case).
 bool isArchiveCopyName(const QString &fileName);
+// The name to give arj for a new archive copy at stamp in folder: the stamp itself, or "stamp-2",
+// "stamp-3" ... when that hour already has one. arj adds to an archive that exists (and replaces a
+// member of the same name in it), so an archive is never named twice.
+QString newArchiveName(const QString &folder, const QString &stamp);
+// Orders dated archive names by time: by stamp, then by their number within the hour.
+bool archiveCopyBefore(const QString &a, const QString &b);
 
 // Called with the archiver's exit code once it has ended (-1: it was killed).
 using Finished = std::function<void(int exitCode)>;

@@ -10,6 +10,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <unistd.h>
 #include <vector>
 
 namespace BackupDigest {
@@ -46,7 +47,8 @@ Recorded read(const QString &backupFile)
                 if (ok)
                     r.size = size;
             }
-        } else if (line.size() == 64 + 2 + name.size() && line.mid(64, 2) == "  " && line.mid(66) == name) {
+        } else if (line.size() == 64 + 2 + name.size() && (line.mid(64, 2) == "  " || line.mid(64, 2) == " *") &&
+                   line.mid(66) == name) { // text or binary mode (sha256sum -b): the same digest
             const QByteArray hex = line.left(64).toLower();
             if (std::all_of(hex.begin(), hex.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
                 r.hex = hex;
@@ -99,27 +101,71 @@ QByteArray ofFile(const QString &file)
     return sha.hex();
 }
 
-QString publish(const QString &partial, const QString &backupFile)
+namespace {
+
+// A second (hard) link where the file system has them, else a copy on disk.
+void keepAs(const QString &file, const QString &as)
 {
-    const QString digest = fileName(backupFile);
-    const QString digestPart = digest + QStringLiteral(".part");
-    QByteArray hex;
+    if (::link(QFile::encodeName(file).constData(), QFile::encodeName(as).constData()) == 0)
+        return;
+    if (!QFile::copy(file, as))
+        throw FileError(QStringLiteral("Unable to keep %1 as %2").arg(file, as));
+    Paths::syncFile(as);
+}
+
+// A new file in one piece, on disk (the save syncs it).
+void writeText(const QString &file, const QByteArray &bytes)
+{
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        throw FileError(QStringLiteral("Unable to write %1: %2").arg(file, out.errorString()));
+}
+
+} // namespace
+
+QString publish(const QString &partial, const QString &backupFile, const QByteArray &knownHex)
+{
+    const QString digestPart = fileName(backupFile) + QStringLiteral(".part");
+    QByteArray hex = knownHex;
     try {
-        hex = ofFile(partial);
+        if (hex.isEmpty())
+            hex = ofFile(partial);
     } catch (const FileError &) {
-        QFile::remove(digest);
-        Paths::replaceFile(partial, backupFile);
+        QFile::remove(fileName(backupFile));
+        Paths::replaceFile(partial, backupFile, false); // the server's backup syncs what it wrote
         return QStringLiteral("Kopia bez sumy kontrolnej: program nie może odczytać pliku %1").arg(backupFile);
     }
-    QSaveFile out(digestPart);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(text(hex, QFileInfo(backupFile).fileName(), QFileInfo(partial).size())) < 0 || !out.commit())
-        throw FileError(QStringLiteral("Unable to write %1: %2").arg(digestPart, out.errorString()));
+    writeText(digestPart, text(hex, QFileInfo(backupFile).fileName(), QFileInfo(partial).size()));
+    replace(partial, digestPart, backupFile, QString());
+    return {};
+}
+
+QByteArray write(const QString &file, const QByteArray &knownHex)
+{
+    const QByteArray hex = knownHex.isEmpty() ? ofFile(file) : knownHex;
+    writeText(fileName(file), text(hex, QFileInfo(file).fileName(), QFileInfo(file).size()));
+    Paths::syncFolderOf(file);
+    return hex;
+}
+
+void replace(const QString &newBackup, const QString &newDigest, const QString &backupFile, const QString &aside)
+{
+    const QString digest = fileName(backupFile);
+    if (!aside.isEmpty() && QFileInfo::exists(backupFile)) {
+        // A second name for each: the previous pair stays whole under the aside name.
+        keepAs(backupFile, aside);
+        if (QFileInfo::exists(digest))
+            keepAs(digest, fileName(aside));
+        Paths::syncFolderOf(aside);
+    }
+    // The old digest is gone from the disk before the new backup is there: a power cut in between
+    // leaves a backup without a digest, never one beside another backup's.
     if (QFile::exists(digest) && !QFile::remove(digest))
         throw FileError(QStringLiteral("Unable to delete %1").arg(digest));
-    Paths::replaceFile(partial, backupFile);
-    Paths::replaceFile(digestPart, digest);
-    return {};
+    Paths::syncFolderOf(digest);
+    Paths::replaceFile(newBackup, backupFile);
+    if (!newDigest.isEmpty())
+        Paths::replaceFile(newDigest, digest);
 }
 
 } // namespace BackupDigest

@@ -44,6 +44,14 @@ QByteArray ofFile(const QString &file);
 // partial is written beside it, the old digest goes, the backup takes backupFile's place, then its
 // digest. A crash in between leaves a backup without a digest, never one with another's. A backup
 // this process cannot read is put in place without a digest; the text returned says so (else empty).
-QString publish(const QString &partial, const QString &backupFile);
+// hex: the partial's digest when the caller has it already (else it is read here).
+QString publish(const QString &partial, const QString &backupFile, const QByteArray &hex = {});
+// Writes the digest file beside file, for file under its own name (hex: its digest when known, else
+// read here); its digest. Throws FileError when it cannot.
+QByteArray write(const QString &file, const QByteArray &hex = {});
+// Puts a backup checked elsewhere (de-archived, fetched) in place with its digest file newDigest (empty:
+// it has none), the same way; the previous backup and its digest are kept as aside and aside's digest
+// when aside is given (else they go). Throws FileError when it cannot.
+void replace(const QString &newBackup, const QString &newDigest, const QString &backupFile, const QString &aside);
 
 } // namespace BackupDigest

@@ -1,4 +1,5 @@
 #include "platform/IniFile.h"
+#include "platform/Paths.h"
 
 #include "platform/Errors.h"
 #include "platform/AnsiCodec.h"
@@ -218,6 +219,7 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
     f.setDirectWriteFallback(true);
     if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
         throw FileError(QStringLiteral("Unable to write to %1").arg(file));
+    Paths::syncFolderOf(file); // the new file is synced by its save, its name here
     const bool modeOk = access == Access::OwnerOnly ? ensureMode(file, privateMode)
                                                     : (existed || !shared || ensureMode(file, 0660));
     if (!modeOk)

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -59,36 +60,119 @@ QString Paths::settingsFolder()
     return executableFolder();
 }
 
-void Paths::replaceFile(const QString &from, const QString &to)
+namespace {
+
+FileError syncError(const QString &what, int err)
 {
+    return FileError(QStringLiteral("Unable to write %1 to disk: %2").arg(what, QString::fromLocal8Bit(std::strerror(err))));
+}
+
+QString folderOf(const QString &file)
+{
+    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : file.left(slash);
+}
+
+} // namespace
+
+void Paths::syncFile(const QString &file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        throw syncError(file, errno);
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0)
+        throw syncError(file, err);
+}
+
+void Paths::syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw syncError(folder, errno);
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    // Some file systems (a network share) cannot sync a folder: the rename is theirs to keep.
+    if (rc != 0 && err != EINVAL && err != ENOTSUP)
+        throw syncError(folder, err);
+}
+
+void Paths::syncFolderOf(const QString &file)
+{
+    syncFolder(folderOf(file));
+}
+
+QString Paths::numbered(const QString &name, int n)
+{
+    if (n <= 1)
+        return name;
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const qsizetype at = dot > slash + 1 ? dot : name.size();
+    return name.left(at) + QStringLiteral("-%1").arg(n) + name.mid(at);
+}
+
+QString Paths::firstFree(const QString &name)
+{
+    for (int n = 1;; ++n) {
+        const QString candidate = numbered(name, n);
+        const qsizetype dot = candidate.lastIndexOf(QLatin1Char('.'));
+        const QString stem = dot > candidate.lastIndexOf(QLatin1Char('/')) ? candidate.left(dot) : candidate;
+        const QString ext = dot > candidate.lastIndexOf(QLatin1Char('/')) ? candidate.mid(dot) : QString();
+        if (!QFileInfo::exists(candidate) && !QFileInfo::exists(stem + ext.toLower()) && !QFileInfo::exists(stem + ext.toUpper()))
+            return candidate;
+    }
+}
+
+void Paths::replaceFile(const QString &from, const QString &to, bool syncFirst)
+{
+    if (syncFirst)
+        syncFile(from);
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()), ec);
     if (ec)
         throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(ec.message())));
+    syncFolderOf(to);
 }
 
-void Paths::swapIn(const QString &replacement, const QString &file, const QString &kept)
+QString Paths::swapIn(const QString &replacement, const QString &file, const QString &kept)
 {
-    const QByteArray r = QFile::encodeName(replacement), f = QFile::encodeName(file), k = QFile::encodeName(kept);
+    syncFile(replacement); // the engine that wrote it never did
+    const QByteArray r = QFile::encodeName(replacement), f = QFile::encodeName(file);
     // The replaced file gets its kept name first, as a second link: at no moment is it only under
     // the replacement's name, where a clean-up would take it for a leftover. Then one rename puts
     // the replacement in its place; when that fails, the live name still holds it and the extra
-    // link goes.
-    if (::link(f.constData(), k.constData()) == 0) {
-        if (::rename(r.constData(), f.constData()) == 0)
-            return;
-        const int err = errno;
-        ::unlink(k.constData());
-        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(replacement, file, QString::fromLocal8Bit(std::strerror(err))));
-    }
-    // No hard links here: two renames, the first undone when the second fails. The replaced file is
-    // under its kept name in between, never under the replacement's.
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, k.constData(), RENAME_NOREPLACE) != 0)
-        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(file, kept, QString::fromLocal8Bit(std::strerror(errno))));
-    try {
-        replaceFile(replacement, file);
-    } catch (...) {
-        ::renameat2(AT_FDCWD, k.constData(), AT_FDCWD, f.constData(), RENAME_NOREPLACE);
-        throw;
+    // link goes. A kept name someone made meanwhile (two restores in one second) is passed over.
+    for (int n = 1;; ++n) {
+        const QString name = numbered(kept, n);
+        const QByteArray k = QFile::encodeName(name);
+        if (::link(f.constData(), k.constData()) == 0) {
+            if (::rename(r.constData(), f.constData()) == 0) {
+                syncFolderOf(file);
+                return name;
+            }
+            const int err = errno;
+            ::unlink(k.constData());
+            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(replacement, file, QString::fromLocal8Bit(std::strerror(err))));
+        }
+        if (errno == EEXIST)
+            continue;
+        // No hard links here: two renames, the first undone when the second fails. The replaced file is
+        // under its kept name in between, never under the replacement's.
+        if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, k.constData(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                continue;
+            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(file, name, QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        try {
+            replaceFile(replacement, file);
+        } catch (...) {
+            ::renameat2(AT_FDCWD, k.constData(), AT_FDCWD, f.constData(), RENAME_NOREPLACE);
+            throw;
+        }
+        return name;
     }
 }

@@ -20,12 +20,29 @@ QString sqlLiteral(const QString &text);
 // where its operators may write), else the executable's folder.
 QString settingsFolder();
 // Puts the file from in the place of the file to in one step (the old one is never missing in
-// between); throws FileError when it cannot.
-void replaceFile(const QString &from, const QString &to);
-// Puts replacement in the place of file and file under the new name kept, so that the replaced file is
+// between), durably: from is on disk before the rename (unless the caller cannot read it and its writer
+// synced it: syncFirst false) and the rename is on disk after it. Throws FileError when it cannot.
+void replaceFile(const QString &from, const QString &to, bool syncFirst = true);
+// Puts replacement in the place of file and file under a name of its own, so that the replaced file is
 // never only under the replacement's name: a second link and one rename where the file system has
 // hard links (the name file then always names a whole database), else two renames, undoing the first
-// when the second fails. Never overwrites kept. Throws FileError when it cannot.
-void swapIn(const QString &replacement, const QString &file, const QString &kept);
+// when the second fails. The kept name is the first of numbered(kept, 1), numbered(kept, 2), ... that
+// does not exist (never an overwrite, whoever made the name meanwhile); the name used. The replacement
+// is on disk before it takes the place, the folder after. Throws FileError when it cannot.
+QString swapIn(const QString &replacement, const QString &file, const QString &kept);
+
+// name itself for n 1, else "-n" before its extension: "x-20261209-154344.adb", "x-20261209-154344-2.adb".
+QString numbered(const QString &name, int n);
+// The first of numbered(name, 1), numbered(name, 2), ... that names nothing yet (in any letter case
+// of its extension: an archive copied from Windows has its own).
+QString firstFree(const QString &name);
+
+// Forces what was written to file onto the disk, whoever wrote it (the server, the engine, arj):
+// through a descriptor of its own, since a file's dirty pages are synced whoever has it open.
+// Throws FileError when it cannot.
+void syncFile(const QString &file);
+// Forces a folder's entries onto the disk: a rename, a new or a removed name in it.
+void syncFolder(const QString &folder);
+void syncFolderOf(const QString &file);
 
 } // namespace Paths

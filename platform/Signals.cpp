@@ -13,6 +13,16 @@ const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 struct sigaction g_previous[3];
 int g_pipe[2] = {-1, -1};
 std::atomic<int> g_received{0};
+// The workers that get the program's signals; a plain array of atomics, as a handler may read it.
+constexpr int kForwarded = 16;
+std::atomic<long> g_forwarded[kForwarded];
+
+void forwardAll()
+{
+    for (std::atomic<long> &p : g_forwarded)
+        if (const long pid = p.load(); pid > 0)
+            ::kill(pid_t(pid), SIGINT);
+}
 
 void onSignal(int signal, siginfo_t *info, void *context)
 {
@@ -29,6 +39,7 @@ void onSignal(int signal, siginfo_t *info, void *context)
         }
     }
     g_received.store(signal);
+    forwardAll();
     const char byte = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
@@ -69,4 +80,29 @@ const char *Signals::name(int signal)
     default:
         return "?";
     }
+}
+
+Signals::Forward::Forward(long pid)
+{
+    for (int i = 0; i < kForwarded && m_slot < 0; ++i) {
+        long free = 0;
+        if (g_forwarded[i].compare_exchange_strong(free, pid))
+            m_slot = i;
+    }
+    if (g_received.load() != 0 && pid > 0)
+        ::kill(pid_t(pid), SIGINT);
+}
+
+Signals::Forward::~Forward()
+{
+    if (m_slot >= 0)
+        g_forwarded[m_slot].store(0);
+}
+
+bool Signals::forwarding()
+{
+    for (const std::atomic<long> &p : g_forwarded)
+        if (p.load() > 0)
+            return true;
+    return false;
 }

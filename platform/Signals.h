@@ -13,4 +13,19 @@ int received();
 // "SIGTERM", "SIGINT", "SIGHUP".
 const char *name(int signal);
 
+// A child of the program's own (a worker) gets, as SIGINT, every signal the program receives while
+// this lives: it is asked to stop its engine cleanly, and whoever ends the program waits for it
+// (forwarding() says whether one is registered). A signal that came before is forwarded at once.
+class Forward {
+public:
+    explicit Forward(long pid);
+    ~Forward();
+    Forward(const Forward &) = delete;
+    Forward &operator=(const Forward &) = delete;
+
+private:
+    int m_slot = -1;
+};
+bool forwarding();
+
 } // namespace Signals

@@ -17,7 +17,7 @@ enum class Output { Inherit, Discard, Pipe };
 struct Options {
     QString program; // searched in PATH when it has no slash
     QStringList arguments;
-    QString workingDirectory; // empty: this process's
+    QString workingDirectory{}; // empty: this process's
     Output output = Output::Inherit;
     int keptDescriptor = -1; // a descriptor the child keeps, as its descriptor 3 (a lock it holds)
     bool newSession = false;

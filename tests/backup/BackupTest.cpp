@@ -347,7 +347,10 @@ TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
         QCoreApplication::processEvents();
         QThread::msleep(20);
     }
-    ASSERT_EQ(d.texts(), QStringList({"Dearchiwizacja pliku " + kept + "22040909.arj zakończona pomyślnie ..."}));
+    ASSERT_EQ(d.messages.size(), 1);
+    EXPECT_TRUE(d.messages[0].text.startsWith("Dearchiwizacja pliku " + kept + "22040909.arj zakończona pomyślnie ...\r"
+                                              "Rozpakowano bazaqk.abk: " + QString::number(backup.size()) + " bajtów"));
+    EXPECT_TRUE(d.messages[0].text.contains(QStringLiteral("suma kontrolna zgodna")));
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
 
     // A damaged archive: arj's failure reaches the operator.
@@ -376,7 +379,7 @@ TEST(Dearchiving, EmptyNameIsRefusedWithAWarning)
     EXPECT_TRUE(launches.launches.isEmpty());
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22 04.arj"));
     ASSERT_EQ(launches.launches.size(), 1);
-    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-y", "/arch/22 04.arj"})); // one argument
+    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-y", "/arch/22 04.arj", "bazaqk.abk", "bazaqk.abk.sha256"})); // one argument
 }
 
 TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
@@ -395,14 +398,15 @@ TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
     // One backup operation at a time: the folder is locked until arj has ended.
     EXPECT_THROW(BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj")), QkError);
     EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), QkError);
-    ASSERT_TRUE(QFile::rename(backup + ".arj-brings", backup));
+    ASSERT_TRUE(QFile::rename(backup + ".arj-brings", launches.launches[0].workingDirectory + "bazaqk.abk"));
     launches.finished[0](0);
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22040910.arj"));
     ASSERT_EQ(launches.finished.size(), 2);
     launches.finished[1](6);
     ASSERT_EQ(op.messages.size(), 2);
     EXPECT_EQ(op.messages[0].kind, Operator::Box::Information);
-    EXPECT_EQ(op.messages[0].text, QStringLiteral("Dearchiwizacja pliku /arch/22040909.arj zakończona pomyślnie ..."));
+    EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("Dearchiwizacja pliku /arch/22040909.arj zakończona pomyślnie ...\r")));
+    EXPECT_TRUE(QFileInfo(backup).isFile());
     EXPECT_EQ(op.messages[1].kind, Operator::Box::Error);
     EXPECT_EQ(op.messages[1].text, QStringLiteral("Dearchiwizacja pliku /arch/22040910.arj nie powiodła się (arj: kod 6)"));
 

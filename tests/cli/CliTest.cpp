@@ -223,16 +223,25 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
     EXPECT_EQ(QDir(m.folder).entryList({"????????.arj"}, QDir::Files).size(), 2); // usage errors change nothing
 }
 
-TEST(UnattendedBackup, AFailedVerificationMakesNoArchive)
+TEST(UnattendedBackup, AFailedVerificationKeepsThePreviousBackupAndMakesNoArchive)
 {
     TestModule m;
     m.started();
-    m.exec("delete from FJ_BAZA"); // a backup that restores, but without its control row
     m.dm->shutDown();
-    const CliRun r = cli({"backup", "--verify", "--archive"}, settingsFor(m.folder));
+    const QString ini = settingsFor(m.folder);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    const QByteArray good = TestFiles::read(m.folder + "bazaqk.abk");
+    const QByteArray digest = TestFiles::read(m.folder + "bazaqk.abk.sha256");
+    TestDb::exec(m.folder, "delete from FJ_BAZA"); // a backup the server writes, but without its control row
+    const CliRun r = cli({"backup", "--verify", "--archive"}, ini);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("Kopia nie przeszła sprawdzenia: kopii archiwalnej nie utworzono.")));
-    EXPECT_EQ(QDir(m.folder).entryList({"*.arj"}, QDir::Files), QStringList());
+    EXPECT_TRUE(r.err.contains("Kopia nie przeszła sprawdzenia: poprzednia kopia " + m.folder + "bazaqk.abk pozostaje bez "
+                               "zmian, nowa zachowana jako " + m.folder + "bazaqk-nieudana-")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("; kopii archiwalnej nie utworzono.")));
+    EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), good);
+    EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk.sha256"), digest);
+    EXPECT_EQ(QDir(m.folder).entryList({"bazaqk-nieudana-*.abk"}, QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(m.folder).entryList({"*.arj", "*.part"}, QDir::Files), QStringList());
 }
 
 namespace {
@@ -697,13 +706,13 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
     };
     BackupOps::backupDatabase(*m.dm, op); // a backup the others would verify
     {
-        const BackupOps::HeldFolder held(m.dm->Settings.DatabaseFolder);
+        const BackupOps::Lock held = BackupOps::takeFolderLock(m.dm->Settings.DatabaseFolder);
         othersRefused();
-        BackupOps::backupDatabase(*m.dm, op);
+        BackupOps::backupDatabase(*m.dm, op, {held});
         othersRefused();
-        EXPECT_TRUE(BackupVerification::verify(*m.dm, op, m.dm->Settings.backupFileName()));
+        EXPECT_TRUE(BackupVerification::verify(*m.dm, op, m.dm->Settings.backupFileName(), held));
         othersRefused();
-        BackupOps::pruneArchives(*m.dm, op, 3);
+        BackupOps::pruneArchives(*m.dm, op, 3, held);
         othersRefused();
     }
     EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class RestoreService;
+class TMainDm;
+namespace BackupGate {
+class Checked;
+}
+
+// The one way this program restores a backup: into a new database file beside the live one (never
+// over it), on the embedded engine in a worker process, through a server on its restore service. The
+// restore, the verification and the worker all go through it.
+namespace RestoreBeside {
+
+struct Request {
+    const BackupGate::Checked &backup;
+    QString target{};
+    int heldLock = -1; // the folder lock, which a worker holds as long as it lives
+    std::function<void(const QString &)> line{};
+    std::function<void()> idle{}; // between lines of a worker that says nothing for a while
+    // Through a server: the service to use (null: one of the request's own, set up by the data
+    // module), and what to ask it while it is still attached once the restore has ended.
+    RestoreService *service = nullptr;
+    std::function<void(RestoreService &)> whenEnded{};
+};
+
+// True when the restore reached its end. The engine gets the backup only while its name still names
+// the file that was checked, unchanged. Throws what the engine, the server or the worker reports.
+bool run(TMainDm &dm, const Request &request);
+
+} // namespace RestoreBeside

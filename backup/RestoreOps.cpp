@@ -1,0 +1,233 @@
+// The restore: prepare, restore beside, swap, finish.
+#include "backup/ArchiveCopy.h"
+#include "backup/BackupGate.h"
+#include "backup/BackupOps.h"
+#include "backup/RestoreBeside.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
+#include "core/ServiceRun.h"
+#include "db/DatabaseInfo.h"
+#include "db/Errors.h"
+#include "platform/Clock.h"
+#include "platform/FolderLock.h"
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QStorageInfo>
+
+#include <algorithm>
+#include <optional>
+
+namespace BackupOps {
+
+namespace {
+
+const QString kBuMemo = QStringLiteral("BuMemo");
+
+QString inUseMessage(const QString &database, int attachments)
+{
+    return QStringLiteral("Baza %1 jest używana: otwartych połączeń innych programów lub stanowisk: %2.\r"
+                          "Odtwarzanie przerwane, nic nie zostało zmienione. Zamknij program księgowy na "
+                          "wszystkich stanowiskach i spróbuj ponownie.")
+        .arg(database)
+        .arg(attachments);
+}
+
+// The file path of a database name as the server reports it or as the settings give it ("host:path").
+QString filePathOf(const QString &name)
+{
+    const QFileInfo f(TMainDm::hasServerPrefix(name) ? name.mid(name.indexOf(QLatin1Char(':')) + 1) : name);
+    return f.exists() ? f.canonicalFilePath() : f.absoluteFilePath();
+}
+
+// The new database is built beside the live one: there must be room for both.
+void checkRoom(const ConnectionSettings &settings, const QString &live)
+{
+    const qint64 liveSize = QFileInfo(live).size();
+    const qint64 room = QStorageInfo(settings.DatabasePath).bytesAvailable();
+    if (room >= 0 && room < liveSize)
+        throw QkError(QStringLiteral("Za mało miejsca w katalogu %1: wolne %2 MB, baza zajmuje %3 MB.\r"
+                                     "Odtwarzanie buduje nową bazę obok obecnej; nic nie zostało zmienione.")
+                          .arg(settings.DatabasePath)
+                          .arg(room / (1024 * 1024))
+                          .arg((liveSize + 1024 * 1024 - 1) / (1024 * 1024)));
+}
+
+class Restore {
+public:
+    Restore(TMainDm &dm, Operator &op, const RestoreOptions &options)
+        : m_dm(dm), m_op(op), m_options(options), m_backupFile(dm.Settings.backupFileName()),
+          m_live(dm.Settings.fullDatabaseName()), m_restoring(restoringName(dm.Settings.DatabaseFolder))
+    {
+    }
+    // The file, the lock, the gate, the question, the room, the attachments, the flag: false when the
+    // operator said no, and nothing changed.
+    bool prepare();
+    // The new database beside the live one, whole, or an error.
+    void restoreBeside();
+    // The new database in the live one's place, the replaced one kept.
+    void swap();
+    // The connection, the message, the flag, the archive copy, the end of the program.
+    void finish();
+    const QString &restoring() const { return m_restoring; }
+
+private:
+    void noteSource(const BackupFormat::Walk &walk);
+
+    TMainDm &m_dm;
+    Operator &m_op;
+    const RestoreOptions m_options;
+    const QString m_backupFile, m_live, m_restoring;
+    QString m_kept;
+    Lock m_lock;
+    std::optional<BackupGate::Checked> m_checked;
+};
+
+bool Restore::prepare()
+{
+    if (!QFileInfo(m_backupFile).isFile())
+        throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(m_backupFile));
+    m_lock = takeFolderLock(m_dm.Settings.DatabaseFolder, m_options.held);
+    // Before anything changes, the backup must be whole, what was written and this program's: the
+    // engine commits what it has read of a cut backup, and a cut inside an external table's columns
+    // crashes it. The file stays held: what the engine reads is what was checked.
+    m_checked.emplace(BackupGate::check(m_backupFile));
+    const BackupFormat::Walk &walk = m_checked->inspection().walk;
+    // The live database is replaced and everything entered since the backup lost: ask first.
+    if (!m_op.confirm(restoreQuestion(m_backupFile, QFileInfo(m_backupFile).lastModified(), &walk)))
+        return false;
+    checkRoom(m_dm.Settings, m_live);
+    servicePreCheck(m_dm);
+    if (const int others = DatabaseInfo(&m_dm.EmployeeDb).otherAttachments())
+        throw QkError(inUseMessage(m_live, others));
+    m_checked->ensureUnchanged();
+    lockFlagUpdate(m_dm, m_op, QLatin1Char('T'));
+    m_dm.EmployeeDb.close(); // the restored file takes the place of the one the connection is attached to
+    m_op.clearMemo(kBuMemo);
+    m_op.appendLine(kBuMemo, BackupGate::digestLine(m_checked->inspection(), m_backupFile));
+    noteSource(walk);
+    m_op.beginBusy();
+    return true;
+}
+
+// A backup of another database (another company's, copied into this folder) is said before the engine starts.
+void Restore::noteSource(const BackupFormat::Walk &walk)
+{
+    if (!walk.sourceDatabase.isEmpty() && filePathOf(walk.sourceDatabase) != filePathOf(m_live))
+        m_op.appendLine(kBuMemo, QStringLiteral("Uwaga: kopia pochodzi z bazy %1, odtwarzana jest baza %2")
+                                     .arg(walk.sourceDatabase, m_live));
+}
+
+void Restore::restoreBeside()
+{
+    const auto idle = qScopeGuard([this] { m_op.endBusy(); });
+    // A leftover under the new file's name is a restore that was killed, never a replaced database
+    // (that is always under a kept name).
+    QFile::remove(m_restoring);
+    const RestoreBeside::Request request{
+        *m_checked,
+        m_restoring,
+        m_lock->descriptor(),
+        [this](const QString &text) {
+            m_op.appendLine(kBuMemo, text);
+            m_op.processEvents();
+        },
+        [this] { m_op.processEvents(); },
+        &m_dm.IBRestore,
+        // Nobody may have attached to the live database since the check: asked on the restore's own
+        // service while it is attached (through a server; the embedded engine sees only its own).
+        [this](RestoreService &r) {
+            const Spb::ServerDbInfo inUse = r.fetchDatabaseInfo();
+            const QString livePath = filePathOf(m_live);
+            for (const QString &name : inUse.names)
+                if (filePathOf(name) == livePath)
+                    throw QkError(inUseMessage(m_live, std::max(1, inUse.attachments)));
+        }};
+    if (!RestoreBeside::run(m_dm, request))
+        throw QkError(QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\r"
+                                     "Baza nie została zmieniona.")
+                          .arg(m_backupFile));
+}
+
+void Restore::swap()
+{
+    m_kept = Paths::swapIn(m_restoring, m_live, keptName(m_dm.Settings.DatabaseFolder, Clock::now()));
+    m_op.appendLine(kBuMemo, QStringLiteral("Poprzednia baza zachowana w pliku ") + m_kept);
+    m_op.appendLine(kBuMemo, QString());
+}
+
+void Restore::finish()
+{
+    // Open again before the message, so that the activation after it reads the restored database.
+    m_dm.EmployeeDb.open();
+    m_op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...") +
+                                                 QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") + m_kept);
+    lockFlagUpdate(m_dm, m_op, QLatin1Char('N'));
+    const ArchiveCopy::Said said = ArchiveCopy::afterRestore(m_dm, m_lock, m_options.waitForArchiver);
+    m_op.message(said.kind, said.text + QStringLiteral("\r\r") +
+                                QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    m_op.endProgram();
+}
+
+} // namespace
+
+QString restoringName(const QString &databaseFolder)
+{
+    return databaseFolder + QStringLiteral("bazaqk-odtwarzana.adb");
+}
+
+QString keptName(const QString &databaseFolder, const QDateTime &when)
+{
+    return databaseFolder + QStringLiteral("bazaqk-przed-odtworzeniem-%1.adb").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+QStringList keptCopies(const QString &databaseFolder)
+{
+    QStringList names = QDir(databaseFolder).entryList({QStringLiteral("bazaqk-przed-odtworzeniem-*.adb")}, QDir::Files);
+    // By the stamp, then by the number a second restore within the same second got.
+    auto key = [](const QString &n) {
+        const QString stem = n.chopped(4); // .adb
+        const qsizetype second = stem.lastIndexOf(QLatin1Char('-'));
+        const bool numbered = stem.size() - second < 6; // "-2", not "-HHMMSS"
+        return std::pair(numbered ? stem.left(second) : stem, numbered ? stem.mid(second + 1).toInt() : 1);
+    };
+    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) { return key(a) < key(b); });
+    for (QString &n : names)
+        n.prepend(databaseFolder);
+    return names;
+}
+
+QString restoreQuestion(const QString &backupFile, const QDateTime &written, const BackupFormat::Walk *walk)
+{
+    const QString name = QFileInfo(backupFile).fileName();
+    QString question =
+        !written.isValid()
+            ? QStringLiteral("Odtworzyć bazę z kopii %1? Zmiany wprowadzone po jej utworzeniu zostaną utracone.").arg(name)
+            : QStringLiteral("Odtworzyć bazę z kopii %1 z dnia %2? Zmiany wprowadzone po tej chwili zostaną utracone.")
+                  .arg(name, written.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    if (walk && !walk->sourceDatabase.isEmpty())
+        question += QStringLiteral("\rKopia bazy %1, wykonana %2.").arg(walk->sourceDatabase, walk->backupDate.simplified());
+    return question;
+}
+
+bool restoreDatabase(TMainDm &dm, Operator &op, const RestoreOptions &options)
+{
+    Restore restore(dm, op, options);
+    if (!restore.prepare())
+        return false;
+    {
+        ReopenOnExit reopen(dm.EmployeeDb);
+        // The new file goes unless it was put in place.
+        auto discard = qScopeGuard([&] { QFile::remove(restore.restoring()); });
+        restore.restoreBeside();
+        restore.swap();
+        discard.dismiss();
+    }
+    restore.finish();
+    return true;
+}
+
+} // namespace BackupOps
