@@ -183,7 +183,8 @@ ArchiveCopy::Said Dearchive::finish(int exitCode)
     const QString failed = QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się").arg(m_name);
     const QString unchanged = QStringLiteral(".\rObecna kopia %1 pozostaje bez zmian.").arg(kBackupName);
     ArchiveCopy::Said said{Operator::Box::Error, failed + QStringLiteral(" (arj: kod %1)").arg(exitCode)};
-    if (exitCode == 0 && !regularFile(m_scratch + kBackupName)) {
+    // arj's 1 is its warning that a file named to it was not in the archive.
+    if ((exitCode == 0 || exitCode == 1) && !regularFile(m_scratch + kBackupName)) {
         said.text = failed + QStringLiteral(": archiwum nie zawierało pliku %1").arg(kBackupName) + unchanged;
     } else if (exitCode == 0) {
         const BackupGate::Inspection i = BackupGate::inspect(m_scratch + kBackupName);

@@ -144,9 +144,11 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         std::this_thread::sleep_for(std::chrono::seconds(3));
         // A worker that got the signal is waited for (it stops its engine and removes its file), up
         // to the half minute after which its parent kills it.
-        for (int i = 0; Signals::forwarding() && i < 400; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (Signals::forwarding()) {
+            for (int i = 0; Signals::forwarding() && i < 400; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::seconds(1)); // the run's own end after it
+        }
         sayInterrupted();
         // A health check that could not end has judged nothing: UNKNOWN, as monitoring reads it.
         const int rc = command == QLatin1String("health") ? 3 : Failure;

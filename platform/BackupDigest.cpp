@@ -154,8 +154,8 @@ void replace(const QString &newBackup, const QString &newDigest, const QString &
     if (!aside.isEmpty() && QFileInfo::exists(backupFile)) {
         // A second name for each: the previous pair stays whole under the aside name.
         keepAs(backupFile, aside);
-        if (QFileInfo::exists(digest))
-            keepAs(digest, fileName(aside));
+        if (const Recorded r = read(backupFile); !r.hex.isEmpty()) // the same digest, for the file's new name
+            writeText(fileName(aside), text(r.hex, QFileInfo(aside).fileName(), QFileInfo(aside).size()));
         Paths::syncFolderOf(aside);
     }
     // The old digest is gone from the disk before the new backup is there: a power cut in between

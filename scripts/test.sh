@@ -45,7 +45,8 @@ stop() { [ "$started" -eq 1 ] && as_root bash scripts/firebird-down.sh; true; }
 trap stop EXIT
 
 export LC_ALL=C.UTF-8
-# An entry that fails runs once more and must pass then: a fault fails both times, while a connection the
-# server drops now and then under the suite's load (seen, cause open) does not fail the whole run. Every
-# failure is still printed.
-ctest --test-dir "$build" --output-on-failure -j2 --repeat until-pass:2 "$@"
+# The test entries' embedded engines keep their shared tables in folders of their own, made afresh: a
+# table an engine killed in an earlier run left locked must not stop this one.
+rm -rf "$build/firebird-lock"
+mkdir -p "$build/firebird-lock"
+ctest --test-dir "$build" --output-on-failure -j2 "$@"

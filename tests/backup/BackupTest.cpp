@@ -332,7 +332,11 @@ TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
     Clock::setOverride(QDateTime());
     const QString archive = m.folder + "22040909.arj";
     ASSERT_TRUE(waitForFile(archive)) << "arj made no archive";
-    QThread::msleep(300); // arj finishes writing
+    // arj holds the folder's lock until it has written the archive.
+    QElapsedTimer arj;
+    arj.start();
+    while (FolderLock::isHeld(m.folder) && arj.elapsed() < 15000)
+        QThread::msleep(20);
 
     // From a folder whose name has a blank: the name reaches arj as one argument.
     const QString kept = m.folder + "kopie z grudnia/";

@@ -1,6 +1,7 @@
 // The command-line companion as a scheduler runs it: its effects, output and exit codes.
 #include "common/RecordingOperator.h"
 #include "admin/HealthMetrics.h"
+#include "common/CliRun.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
 #include "admin/AdminOps.h"
@@ -25,46 +26,10 @@
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString out, err;
-};
-
-CliRun cli(const QStringList &args, const QString &settings = QString(), const QString &path = QString())
-{
-    QProcess p;
-    if (!path.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PATH"), path);
-        p.setProcessEnvironment(env);
-    }
-    QStringList all;
-    if (!settings.isEmpty())
-        all << QStringLiteral("--settings") << settings;
-    all << args;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), all);
-    if (!p.waitForFinished(300000))
-        return {};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
-
-// setup.ini for the command line, naming the database folder.
-QString settingsFor(const QString &folder, const QString &protocol = QStringLiteral("T"))
-{
-    const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
-    IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
-    IniFile::writeString(ini, "Ogolne", "protokol", protocol);
-    return ini;
-}
-
-// The last line of a run's output: its summary.
-QString summaryOf(const CliRun &r)
-{
-    const QStringList lines = r.out.trimmed().split(QLatin1Char('\n'));
-    return lines.last();
-}
+using TestCli::CliRun;
+using TestCli::cli;
+using TestCli::settingsFor;
+using TestCli::summaryOf;
 
 QStringList scratchFiles(const QString &folder)
 {
@@ -360,7 +325,14 @@ TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure)
     p.setStandardInputFile(QProcess::nullDevice());
     p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", settingsFor(m.folder), "reset-connections"});
     ASSERT_TRUE(p.waitForStarted());
-    QThread::msleep(1500);
+    // It waits once its statement is active on the server, behind the row the other connection holds.
+    QElapsedTimer waiting;
+    waiting.start();
+    while (TestDb::scalar(m.folder, "select count(*) from MON$STATEMENTS where MON$STATE = 1 and MON$ATTACHMENT_ID <> "
+                                    "CURRENT_CONNECTION").trimmed() == QLatin1String("0") &&
+           waiting.elapsed() < 60000)
+        QThread::msleep(20);
+    ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()));
     ASSERT_EQ(p.state(), QProcess::Running) << "the run did not wait";
     QElapsedTimer t;
     t.start();

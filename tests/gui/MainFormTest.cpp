@@ -407,8 +407,7 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
         QProcess p;
         p.start(home + "qkadmin", {});
         ASSERT_TRUE(p.waitForStarted());
-        QThread::msleep(1500);
-        ASSERT_EQ(p.state(), QProcess::Running) << p.readAllStandardError().toStdString();
+        ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId())) << p.readAllStandardError().toStdString();
         ::kill(pid_t(p.processId()), signal);
         EXPECT_TRUE(p.waitForFinished(5000)) << "still running 5 s after signal " << signal;
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << signal;
@@ -424,7 +423,7 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
     QProcess p;
     p.start(home + "qkadmin", {"--settings", company});
     ASSERT_TRUE(p.waitForStarted());
-    QThread::msleep(1500);
+    ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()));
     ::kill(pid_t(p.processId()), SIGTERM);
     EXPECT_TRUE(p.waitForFinished(5000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
