@@ -23,9 +23,9 @@ void configure(TMainDm &dm, Operator &op, int sleepMs, const std::function<void(
     s.waitWhileRunning(sleepMs);
 }
 
-void report(Service &service, Operator &op, const QString &memo)
+void report(Service &service, Operator &op, Operator::Log memo)
 {
-    op.clearMemo(memo);
+    op.clearLog(memo);
     op.beginBusy();
     ServiceRun run(service, op);
     service.attach();
@@ -78,12 +78,12 @@ void setSweepInterval(TMainDm &dm, Operator &op, const QString &text)
 
 void statistics(TMainDm &dm, Operator &op)
 {
-    report(dm.IBStat, op, QStringLiteral("StatsMemo"));
+    report(dm.IBStat, op, Operator::Log::Statistics);
 }
 
 void serverLog(TMainDm &dm, Operator &op)
 {
-    report(dm.IBLog, op, QStringLiteral("StatsMemo"));
+    report(dm.IBLog, op, Operator::Log::Statistics);
 }
 
 QString configKeyLabel(int key)
@@ -99,9 +99,9 @@ QString configKeyLabel(int key)
 
 void serverProperties(TMainDm &dm, Operator &op)
 {
-    const QString memo = QStringLiteral("PropMemo");
+    const Operator::Log memo = Operator::Log::Properties;
     auto line = [&](const QString &text) { op.appendLine(memo, text); };
-    op.clearMemo(memo);
+    op.clearLog(memo);
     PropertiesService &p = dm.IBProperties;
     p.attach();
     DetachOnExit detach(p);
@@ -136,8 +136,8 @@ void serverProperties(TMainDm &dm, Operator &op)
 
 void activeUsers(TMainDm &dm, Operator &op)
 {
-    const QString memo = QStringLiteral("Memo1");
-    op.clearMemo(memo);
+    const Operator::Log memo = Operator::Log::Attachments;
+    op.clearLog(memo);
     dm.EmployeeDb.open();
     for (const QString &name : dm.IBDatabaseInfo1.userNames())
         op.appendLine(memo, name);

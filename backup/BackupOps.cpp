@@ -18,7 +18,7 @@
 namespace BackupOps {
 
 namespace {
-const QString kBuMemo = QStringLiteral("BuMemo");
+constexpr Operator::Log kBuMemo = Operator::Log::Backup;
 } // namespace
 
 Lock takeFolderLock(const QString &databaseFolder, const Lock &held)
@@ -109,14 +109,6 @@ void servicePreCheck(TMainDm &dm)
     p.detach();
 }
 
-void showLockFlag(Operator &op, bool locked)
-{
-    if (locked)
-        op.setLabel(QStringLiteral("Label47"), QStringLiteral("TAK"), Operator::Tone::Red);
-    else
-        op.setLabel(QStringLiteral("Label47"), QStringLiteral("NIE"), Operator::Tone::Black);
-}
-
 void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
 {
     dm.EmployeeTran.guarded([&] {
@@ -125,7 +117,7 @@ void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
         q.execute();
         q.close();
     });
-    showLockFlag(op, flag == QLatin1Char('T'));
+    op.showLockFlag(flag == QLatin1Char('T'));
     op.processEvents();
 }
 
@@ -134,7 +126,7 @@ NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options
     servicePreCheck(dm);
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, options.held);
     lockFlagUpdate(dm, op, QLatin1Char('T'));
-    op.clearMemo(kBuMemo);
+    op.clearLog(kBuMemo);
     op.beginBusy();
     BackupService &backup = dm.IBBackup;
     const QString backupFile = backup.backupFiles.value(0, dm.Settings.backupFileName());
@@ -196,8 +188,7 @@ void resetConnections(TMainDm &dm, Operator &op)
         q3.execute();
     }
     const QString ile = dm.IBQuery2.fieldByName(QStringLiteral("ile")).asString();
-    op.setLabel(QStringLiteral("Label10"), ile);
-    op.setLabel(QStringLiteral("Label26"), ile);
+    op.showConnectionCount(ile);
     lockFlagUpdate(dm, op, QLatin1Char('N'));
 }
 

@@ -20,8 +20,6 @@ namespace BackupOps {
 // Attaches the server-properties service, opens the connection if closed and asks for the server's
 // database information; the answer is not used, a failure ends the operation before any change.
 void servicePreCheck(TMainDm &dm);
-// "TAK" in red or "NIE" in black in Label47.
-void showLockFlag(Operator &op, bool locked);
 // Sets Bila in the control row to 'T' or 'N' and commits at once; rolled back on failure.
 void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag);
 

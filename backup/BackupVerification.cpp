@@ -53,7 +53,7 @@ QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 
 bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held)
 {
     auto line = [&](const QString &text) {
-        op.appendLine(QStringLiteral("BuMemo"), text);
+        op.appendLine(Operator::Log::Backup, text);
         op.processEvents();
     };
     auto failed = [&](const QString &what, const std::exception &e) {

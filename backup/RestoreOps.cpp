@@ -25,7 +25,7 @@ namespace BackupOps {
 
 namespace {
 
-const QString kBuMemo = QStringLiteral("BuMemo");
+constexpr Operator::Log kBuMemo = Operator::Log::Backup;
 
 QString inUseMessage(const QString &database, int attachments)
 {
@@ -106,7 +106,7 @@ bool Restore::prepare()
     m_checked->ensureUnchanged();
     lockFlagUpdate(m_dm, m_op, QLatin1Char('T'));
     m_dm.EmployeeDb.close(); // the restored file takes the place of the one the connection is attached to
-    m_op.clearMemo(kBuMemo);
+    m_op.clearLog(kBuMemo);
     m_op.appendLine(kBuMemo, BackupGate::digestLine(m_checked->inspection(), m_backupFile));
     noteSource(walk);
     m_op.beginBusy();

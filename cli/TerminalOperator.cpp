@@ -64,12 +64,8 @@ bool TerminalOperator::confirm(const QString &text)
     return answer == QLatin1String("t") || answer == QLatin1String("tak") || answer == QLatin1String("y");
 }
 
-void TerminalOperator::setLabel(const QString &label, const QString &text, Tone)
+void TerminalOperator::setStage(Activity, const QString &text)
 {
-    // The status lines of the long operations; the window's other labels have no place here.
-    static const QStringList statusLabels{QStringLiteral("Label42"), QStringLiteral("Label43"), QStringLiteral("Label59")};
-    if (!statusLabels.contains(label))
-        return;
     endProgressLine();
     m_status = text;
     if (!text.isEmpty())
@@ -84,7 +80,7 @@ void TerminalOperator::stopOnSignal()
     throw QkError(QStringLiteral("Przerwano sygnałem %1.").arg(QLatin1String(Signals::name(Signals::received()))));
 }
 
-void TerminalOperator::setProgress(const QString &, int value)
+void TerminalOperator::setActivity(Activity, int value)
 {
     stopOnSignal();
     if (value == 0) {
@@ -102,7 +98,7 @@ void TerminalOperator::setProgress(const QString &, int value)
     m_progressShown = true;
 }
 
-void TerminalOperator::appendLine(const QString &, const QString &line)
+void TerminalOperator::appendLine(Log, const QString &line)
 {
     endProgressLine();
     put(m_out, line + QLatin1Char('\n'));

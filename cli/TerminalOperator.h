@@ -15,10 +15,14 @@ public:
 
     void message(Box kind, const QString &text) override;
     bool confirm(const QString &text) override;
-    void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) override;
-    void setProgress(const QString &bar, int value) override;
-    void clearMemo(const QString &) override {}
-    void appendLine(const QString &memo, const QString &line) override;
+    // The window's labels but a long step's stage have no place on a terminal.
+    void showLockFlag(bool) override {}
+    void showConnectionCount(const QString &) override {}
+    void setStage(Activity activity, const QString &text) override;
+    void setActivity(Activity activity, int value) override;
+    void clearLog(Log) override {}
+    void appendLine(Log log, const QString &line) override;
+    void showResult(YearEnd, const QString &) override {}
     void beginBusy() override {}
     void endBusy() override {}
     // A signal received (SIGTERM, SIGINT, SIGHUP) ends the operation here, as a failure, once.

@@ -366,7 +366,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
                                                                          : QString()));
                     rc = Failure;
                 } else if (const QString note = written.publish(); !note.isEmpty()) {
-                    op.appendLine(QStringLiteral("BuMemo"), note);
+                    op.appendLine(Operator::Log::Backup, note);
                 }
             }
             if (rc == Success && p.isSet(QStringLiteral("archive"))) {
@@ -381,7 +381,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
             const QString file = positional.isEmpty() ? d.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
             const BackupGate::Inspection i = BackupGate::inspect(file);
             for (const QString &line : BackupGate::report(i, file))
-                op.appendLine(QStringLiteral("BuMemo"), line);
+                op.appendLine(Operator::Log::Backup, line);
             rc = i.passes() ? Success : Failure;
         } else if (c == QLatin1String("restore")) {
             produced.files << d.Settings.fullDatabaseName();

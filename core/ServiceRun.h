@@ -105,7 +105,7 @@ inline bool readRestoreOutput(Service &restore, const std::function<void(const Q
 
 // Hands every line of the action's output to the memo as it arrives, the closing empty line included,
 // letting the memo repaint after each.
-inline void copyOutput(Service &service, Operator &op, const QString &memo)
+inline void copyOutput(Service &service, Operator &op, Operator::Log memo)
 {
     while (!service.eof()) {
         op.appendLine(memo, service.nextLine());

@@ -46,23 +46,23 @@ struct ForwardOnly {
     ForwardOnly &operator=(const ForwardOnly &) = delete;
 };
 
-// Writes one exchange file from a select, with its status label and activity bar.
-void writeFile(Operator &op, Query &q, const QString &status, const QString &bar, const QString &path,
-               const QString &sql, const ExchangeLayouts::Layout &layout)
+// Writes one exchange file from a select, with its stage and activity.
+void writeFile(Operator &op, Operator::Activity bar, Query &q, const QString &path, const QString &sql,
+               const ExchangeLayouts::Layout &layout)
 {
-    op.setLabel(status, QStringLiteral("tworzenie pliku ") + path);
+    op.setStage(bar, QStringLiteral("tworzenie pliku ") + path);
     op.processEvents();
     const ForwardOnly forward(q);
     openOn(q, sql);
     ExchangeWriter writer(path, layout, Clock::now().date());
-    op.setProgress(bar, 0);
+    op.setActivity(bar, 0);
     int counter = 0;
     writer.writeAll(q, [&] {
         counter = nextActivity(counter);
-        op.setProgress(bar, counter);
+        op.setActivity(bar, counter);
     });
     q.close();
-    op.setProgress(bar, 100);
+    op.setActivity(bar, 100);
 }
 
 // The document key of a row: TYPREJ and KONTOW without regard to letter case (and trailing blanks),
@@ -177,19 +177,19 @@ private:
     QHash<QPair<quint64, quint64>, QPair<QString, QString>> m_storedTexts;
 };
 
+// The import's activity indicator over one row loop: 0 at its start, 100 at its end however it ends.
 class Activity {
 public:
-    Activity(Operator &op, QString bar) : m_op(op), m_bar(std::move(bar)) { m_op.setProgress(m_bar, 0); }
+    explicit Activity(Operator &op) : m_op(op) { m_op.setActivity(Operator::Activity::Import, 0); }
     void step()
     {
         m_counter = nextActivity(m_counter);
-        m_op.setProgress(m_bar, m_counter);
+        m_op.setActivity(Operator::Activity::Import, m_counter);
     }
-    ~Activity() { m_op.setProgress(m_bar, 100); }
+    ~Activity() { m_op.setActivity(Operator::Activity::Import, 100); }
 
 private:
     Operator &m_op;
-    QString m_bar;
     int m_counter = 0;
 };
 
@@ -206,13 +206,11 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
     const QString n = QString::number(m);
     const QString D = QStringLiteral("FJ_DOK") + n;
     const QString Z = QStringLiteral("FJ_ZAP") + n;
-    const QString status = QStringLiteral("Label42");
-    const QString bar = QStringLiteral("ProgressBar2");
     Query &q6 = dm.IBQuery6;
     Query &q7 = dm.IBQuery7;
     Query &q8 = dm.IBQuery8;
     auto stage = [&](const char *text) {
-        op.setLabel(status, QString::fromUtf8(text));
+        op.setStage(Operator::Activity::Import, QString::fromUtf8(text));
         op.processEvents();
     };
     auto exec = [&](Query &q, const QString &sql) {
@@ -243,7 +241,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         const MonthDocuments existing(q7, D);
         openOn(q6, stagedDocs);
         const KeyColumns key(q6);
-        Activity activity(op, bar);
+        Activity activity(op);
         for (; !q6.eof(); q6.next()) {
             const std::optional<FoundDocument> found = existing.find(key.of(q6));
             if (found) {
@@ -282,7 +280,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         const int numdok = q6.fieldIndex(QStringLiteral("NUMDOK")), numpoz = q6.fieldIndex(QStringLiteral("NUMPOZ"));
         const int datdok = q6.fieldIndex(QStringLiteral("DATDOK")), terdni = q6.fieldIndex(QStringLiteral("TERDNI"));
         const int dokdat = q6.fieldIndex(QStringLiteral("DOKDAT")), terdat = q6.fieldIndex(QStringLiteral("TERDAT"));
-        Activity activity(op, bar);
+        Activity activity(op);
         for (; !q6.eof(); q6.next()) {
             q7.setSql(insert);
             for (const auto &[name, column] : textColumns)
@@ -304,7 +302,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         openOn(q6, stagedDocs);
         const KeyColumns key(q6);
         const QString update = QStringLiteral("update IMPORT_D set   NUMEWI = :NUMEWI  where") + keyCondition;
-        Activity activity(op, bar);
+        Activity activity(op);
         for (; !q6.eof(); q6.next()) {
             const std::optional<FoundDocument> found = numbers.find(key.of(q6));
             if (found) {
@@ -321,7 +319,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
     {
         openOn(q6, stagedDocs);
         const int numewi = q6.fieldIndex(QStringLiteral("NUMEWI")), numewi2 = q6.fieldIndex(QStringLiteral("NUMEWI2"));
-        Activity activity(op, bar);
+        Activity activity(op);
         for (; !q6.eof(); q6.next()) {
             q8.setSql(QStringLiteral("update IMPORT_Z set   NUMEWI = :NUMEWI1  where (NUMEWI2 = :NUMEWI2)"));
             q8.paramByName(QStringLiteral("NUMEWI1")).setAsFloat(q6.field(numewi).asFloat());
@@ -340,7 +338,7 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth)
         const int numewi = q6.fieldIndex(QStringLiteral("NUMEWI")), numpoz = q6.fieldIndex(QStringLiteral("NUMPOZ"));
         const int strona = q6.fieldIndex(QStringLiteral("STRONA")), konto = q6.fieldIndex(QStringLiteral("KONTO"));
         const int kwota = q6.fieldIndex(QStringLiteral("KWOTA")), kworo = q6.fieldIndex(QStringLiteral("KWORO"));
-        Activity activity(op, bar);
+        Activity activity(op);
         for (; !q6.eof(); q6.next()) {
             q7.setSql(insert);
             q7.paramByName(QStringLiteral("NUMEWI")).setAsFloat(q6.field(numewi).asFloat());
@@ -390,9 +388,8 @@ void exportMonth(TMainDm &dm, Operator &op, int month, const QString &yearText)
     const L::Layout *layouts[] = {&L::documents(), &L::entries(), &L::settlements(), &L::openingBalance(),
                                   &L::accountPlan()};
     for (int i = 0; i < 5; ++i)
-        writeFile(op, dm.IBQuery6, QStringLiteral("Label43"), QStringLiteral("ProgressBar1"), files[i], statements[i],
-                  *layouts[i]);
-    op.setLabel(QStringLiteral("Label43"), QString());
+        writeFile(op, Operator::Activity::Export, dm.IBQuery6, files[i], statements[i], *layouts[i]);
+    op.setStage(Operator::Activity::Export, QString());
     op.processEvents();
     op.message(Operator::Box::Information,
                QStringLiteral("Export Danych za  [") + MonthName(month).trimmed() + QLatin1Char(' ') + yearText.trimmed() +
@@ -438,7 +435,7 @@ bool importMonth(TMainDm &dm, Operator &op, int month, bool clearMonth)
             throw;
         throw QkError(externalFilesRefused(root, e.message()));
     }
-    op.setLabel(QStringLiteral("Label42"), QString());
+    op.setStage(Operator::Activity::Import, QString());
     op.message(Operator::Box::Information, QStringLiteral("Import danych zakończony pomyślnie ..."));
     return true;
 }
@@ -471,11 +468,11 @@ void exportTransfers(TMainDm &dm, Operator &op, const QString &folder)
     const QStringList files = transferFiles(folder);
     const QString &packages = files[0];
     const QString &transfers = files[1];
-    writeFile(op, dm.IBQuery6, QStringLiteral("Label59"), QStringLiteral("ProgressBar3"), packages,
-              QStringLiteral("select * from PACZKA order by KOD"), ExchangeLayouts::packages());
-    writeFile(op, dm.IBQuery6, QStringLiteral("Label59"), QStringLiteral("ProgressBar3"), transfers,
+    writeFile(op, Operator::Activity::Transfers, dm.IBQuery6, packages, QStringLiteral("select * from PACZKA order by KOD"),
+              ExchangeLayouts::packages());
+    writeFile(op, Operator::Activity::Transfers, dm.IBQuery6, transfers,
               QStringLiteral("select * from PRZELEWY order by KODP,KODPP"), ExchangeLayouts::transfers());
-    op.setLabel(QStringLiteral("Label59"), QString());
+    op.setStage(Operator::Activity::Transfers, QString());
     op.processEvents();
     op.message(Operator::Box::Information,
                QStringLiteral("Export Danych o Przelewach zakończony pomyślnie ....") + kCr +

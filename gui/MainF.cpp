@@ -1,4 +1,5 @@
 #include "gui/MainF.h"
+#include "gui/OperatorControls.h"
 
 #include "gui/MainFormLayout.h"
 #include "admin/Health.h"
@@ -527,41 +528,50 @@ template <typename T> T *TMainForm::named(const QString &name) const
     return w;
 }
 
-void TMainForm::setLabel(const QString &label, const QString &text, Tone tone)
+void TMainForm::showLockFlag(bool locked)
 {
-    auto *l = named<QLabel>(label);
-    if (!l)
-        return;
-    if (tone != Tone::Keep) {
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, tone == Tone::Red ? QColor(Qt::red) : QColor(Qt::black));
-        l->setPalette(p);
-    }
-    showText(l, text);
+    QLabel *l = named<QLabel>(QString::fromUtf16(OperatorControls::kLockFlag));
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, locked ? QColor(Qt::red) : QColor(Qt::black));
+    l->setPalette(p);
+    showText(l, locked ? QStringLiteral("TAK") : QStringLiteral("NIE"));
+}
+
+void TMainForm::showConnectionCount(const QString &count)
+{
+    for (const char16_t *label : OperatorControls::kConnectionCounts)
+        showText(named<QLabel>(QString::fromUtf16(label)), count);
+}
+
+void TMainForm::setStage(Activity activity, const QString &text)
+{
+    showText(named<QLabel>(QString::fromUtf16(OperatorControls::stageLabel(activity))), text);
+}
+
+void TMainForm::setActivity(Activity activity, int value)
+{
+    named<QProgressBar>(QString::fromUtf16(OperatorControls::activityBar(activity)))->setValue(value);
+}
+
+void TMainForm::clearLog(Log log)
+{
+    named<QPlainTextEdit>(QString::fromUtf16(OperatorControls::memo(log)))->clear();
+}
+
+void TMainForm::appendLine(Log log, const QString &line)
+{
+    named<QPlainTextEdit>(QString::fromUtf16(OperatorControls::memo(log)))->appendPlainText(line);
+}
+
+void TMainForm::showResult(YearEnd item, const QString &text)
+{
+    showText(named<QLabel>(QString::fromUtf16(OperatorControls::resultLabel(item))), text);
 }
 
 void TMainForm::showText(QLabel *label, const QString &text)
 {
     label->setText(text);
     growToText(label);
-}
-
-void TMainForm::setProgress(const QString &bar, int value)
-{
-    if (auto *p = named<QProgressBar>(bar))
-        p->setValue(value);
-}
-
-void TMainForm::clearMemo(const QString &memo)
-{
-    if (auto *m = named<QPlainTextEdit>(memo))
-        m->clear();
-}
-
-void TMainForm::appendLine(const QString &memo, const QString &line)
-{
-    if (auto *m = named<QPlainTextEdit>(memo))
-        m->appendPlainText(line);
 }
 
 void TMainForm::beginBusy()
@@ -640,7 +650,7 @@ void TMainForm::FormActivate()
             q.close();
         });
         locked = flag == QLatin1String("T");
-        BackupOps::showLockFlag(*this, *locked);
+        showLockFlag(*locked);
     });
     showHealth(locked);
     --m_activationDepth;

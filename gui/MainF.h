@@ -56,12 +56,15 @@ public:
     // transaction inside the operation's work), shown once it has ended.
     void notice(Box kind, const QString &text) override;
     bool confirm(const QString &text) override;
-    void setLabel(const QString &label, const QString &text, Tone tone = Tone::Keep) override;
+    void showLockFlag(bool locked) override;
+    void showConnectionCount(const QString &count) override;
+    void setStage(Activity activity, const QString &text) override;
+    void setActivity(Activity activity, int value) override;
+    void clearLog(Log log) override;
+    void appendLine(Log log, const QString &line) override;
+    void showResult(YearEnd item, const QString &text) override;
     // Sets a label's text and lets the label grow to show it whole.
     void showText(QLabel *label, const QString &text);
-    void setProgress(const QString &bar, int value) override;
-    void clearMemo(const QString &memo) override;
-    void appendLine(const QString &memo, const QString &line) override;
     void beginBusy() override;
     void endBusy() override;
     void processEvents() override;

@@ -1,6 +1,7 @@
 // The click handlers, one section per tab in the order of the tabs: each hands the controls' values to
 // its operation inside the one dispatcher, so that every failure ends in the error box.
 #include "gui/MainF.h"
+#include "gui/OperatorControls.h"
 
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
@@ -202,7 +203,7 @@ void TMainForm::Button2Click()
         std::array<bool, YearEndOps::kCategoryCount> checked{};
         const auto &categories = YearEndOps::categories();
         for (size_t i = 0; i < categories.size(); ++i)
-            checked[i] = findChild<QCheckBox *>(QLatin1String(categories[i].checkBox))->isChecked();
+            checked[i] = findChild<QCheckBox *>(QString::fromUtf16(OperatorControls::resultControl(categories[i].result)))->isChecked();
         YearEndOps::deleteCategories(m_dm, *this, checked);
     });
 }
@@ -275,37 +276,37 @@ void TMainForm::Button8Click()
 
 void TMainForm::Button9Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button9"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade221, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button10Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button10"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade226, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button11Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button11"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade236a, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button12Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button12"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade236b, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button15Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button15"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade242a, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button16Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button16"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade242b, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button17Click()
 {
-    guarded([this] { YearEndOps::upgrade(m_dm, *this, QStringLiteral("Button17"), m_dm.settingsFolder()); });
+    guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade242c, m_dm.settingsFolder()); });
 }
 
 void TMainForm::Button19Click()

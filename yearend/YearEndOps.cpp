@@ -1,5 +1,7 @@
 #include "yearend/YearEndOps.h"
 
+#include <algorithm>
+
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "db/Savepoint.h"
@@ -45,20 +47,21 @@ QStringList entryStatements()
     return s;
 }
 
+using Y = Operator::YearEnd;
+
 struct Step {
-    const char *button;
-    const char *label;
+    Y step;
     const char16_t *done;
 };
 
 const Step kSteps[] = {
-    {"Button9", "Label44", u"Tworzenie wersji v.2.21 zakończono pomyślnie"},
-    {"Button10", "Label45", u"Tworzenie wersji v.2.26 zakończono pomyślnie"},
-    {"Button11", "Label48", u"Tworzenie wersji v.2.36(1)zakończono pomyślnie"},
-    {"Button12", "Label49", u"Tworzenie wersji v.2.36(2) zakończono pomyślnie"},
-    {"Button15", "Label51", u"Tworzenie wersji v.2.42(1) zakończono pomyślnie"},
-    {"Button16", "Label52", u"Tworzenie wersji v.2.42(2)zakończono pomyślnie"},
-    {"Button17", "Label53", u"Tworzenie wersji v.2.42(3) zakończono pomyślnie"},
+    {Y::Upgrade221, u"Tworzenie wersji v.2.21 zakończono pomyślnie"},
+    {Y::Upgrade226, u"Tworzenie wersji v.2.26 zakończono pomyślnie"},
+    {Y::Upgrade236a, u"Tworzenie wersji v.2.36(1)zakończono pomyślnie"},
+    {Y::Upgrade236b, u"Tworzenie wersji v.2.36(2) zakończono pomyślnie"},
+    {Y::Upgrade242a, u"Tworzenie wersji v.2.42(1) zakończono pomyślnie"},
+    {Y::Upgrade242b, u"Tworzenie wersji v.2.42(2)zakończono pomyślnie"},
+    {Y::Upgrade242c, u"Tworzenie wersji v.2.42(3) zakończono pomyślnie"},
 };
 
 } // namespace
@@ -66,28 +69,28 @@ const Step kSteps[] = {
 const std::vector<Category> &categories()
 {
     static const std::vector<Category> c{
-        {"CheckBox10", "Label12", "OK ...", entryStatements()},
-        {"CheckBox9", "Label11", "OK  ...", documentStatements()},
-        {"CheckBox11", "Label13", "OK ...", {"delete from FJ_OBR"}},
-        {"CheckBox12", "Label14", "OK ...", {"delete from FJ_BIL", "SET GENERATOR NUMZAP_BIL TO 0"}},
-        {"CheckBox13", "Label15", "OK ...", {"delete from FJ_ZPLK"}},
-        {"CheckBox14", "Label16", "OK ...", {"delete from FJ_ZPUK"}},
-        {"CheckBox15", "Label17", "OK ...", {"delete from FJ_ROZR"}},
-        {"CheckBox16", "Label18", "OK ...", {"delete from FJ_REJV"}},
-        {"CheckBox17", "Label19", "OK ...", {"delete from FJ_STRU"}},
-        {"CheckBox18", "Label20", "OK ...", {"delete from FJ_BWYD"}},
-        {"CheckBox19", "Label21", "OK ...", {"delete from FJ_BDOC"}},
-        {"CheckBox20", "Label22", "OK ...", {"delete from FJ_TYPD"}},
-        {"CheckBox22", "Label27", "OK ...", budgetPlanStatements()},
-        {"CheckBox23", "Label29", "OK ...", {"drop shadow 1"}},
+        {Y::Entries, "OK ...", entryStatements()},
+        {Y::Documents, "OK  ...", documentStatements()},
+        {Y::Turnovers, "OK ...", {"delete from FJ_OBR"}},
+        {Y::OpeningBalanceDeleted, "OK ...", {"delete from FJ_BIL", "SET GENERATOR NUMZAP_BIL TO 0"}},
+        {Y::Zplk, "OK ...", {"delete from FJ_ZPLK"}},
+        {Y::Zpuk, "OK ...", {"delete from FJ_ZPUK"}},
+        {Y::Contractors, "OK ...", {"delete from FJ_ROZR"}},
+        {Y::VatRegister, "OK ...", {"delete from FJ_REJV"}},
+        {Y::Structures, "OK ...", {"delete from FJ_STRU"}},
+        {Y::Expenses, "OK ...", {"delete from FJ_BWYD"}},
+        {Y::Income, "OK ...", {"delete from FJ_BDOC"}},
+        {Y::DocumentTypes, "OK ...", {"delete from FJ_TYPD"}},
+        {Y::BudgetPlans, "OK ...", budgetPlanStatements()},
+        {Y::ShadowDropped, "OK ...", {"drop shadow 1"}},
     };
     return c;
 }
 
 void deleteCategories(TMainDm &dm, Operator &op, const std::array<bool, kCategoryCount> &checked)
 {
-    op.setLabel(QStringLiteral("Label11"), QString());
-    op.setLabel(QStringLiteral("Label12"), QString());
+    op.showResult(Y::Documents, QString());
+    op.showResult(Y::Entries, QString());
     dm.EmployeeDb.setDatabaseName(dm.Settings.fullDatabaseName());
     Query &q = dm.IBQuery5;
     const auto &all = categories();
@@ -96,12 +99,12 @@ void deleteCategories(TMainDm &dm, Operator &op, const std::array<bool, kCategor
             continue;
         for (const QString &sql : all[i].statements)
             statementStep(q, sql);
-        if (QLatin1String(all[i].checkBox) == QLatin1String("CheckBox23")) {
+        if (all[i].result == Y::ShadowDropped) {
             dm.WriteD1(QString());
             dm.WriteD2(QString());
         }
         q.close();
-        op.setLabel(QLatin1String(all[i].label), QLatin1String(all[i].text));
+        op.showResult(all[i].result, QLatin1String(all[i].text));
     }
 }
 
@@ -116,7 +119,7 @@ void createShadow(TMainDm &dm, Operator &op, const QString &shadowFolder)
 {
     statementStep(dm.IBQuery5, shadowStatement(shadowFolder));
     dm.IBQuery5.close();
-    op.setLabel(QStringLiteral("Label30"), QStringLiteral("OK ..."));
+    op.showResult(Y::Shadow, QStringLiteral("OK ..."));
 }
 
 void buildOpeningBalance(TMainDm &dm, Operator &op)
@@ -130,7 +133,7 @@ void buildOpeningBalance(TMainDm &dm, Operator &op)
                                        "DECIMAL(13,2)), CAST(KWOMA AS DECIMAL(13,2)), CAST(KWORO AS DECIMAL(13,2)), OPIS, "
                                        "CAST(TERDAT AS DATE), NAZWA1, NAZWA2, NAZWA3 FROM TA_BZBO"));
     });
-    op.setLabel(QStringLiteral("Label28"), QStringLiteral("OK ..."));
+    op.showResult(Y::OpeningBalance, QStringLiteral("OK ..."));
 }
 
 void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder)
@@ -141,27 +144,23 @@ void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder)
     withSavepoint(q, QStringLiteral("QK_PACZKI"), [&] {
         statementStep(q, QStringLiteral("DROP TABLE TA_PACZ"));
         statementStep(q, UpgradeStatements::taPacz(folder));
-        op.setLabel(QStringLiteral("Label54"), QStringLiteral("OK"));
+        op.showResult(Y::PackageTables, QStringLiteral("OK"));
         statementStep(q, QStringLiteral("DROP TABLE TA_PACZP"));
         statementStep(q, UpgradeStatements::taPaczp(folder));
-        op.setLabel(QStringLiteral("Label54"), QStringLiteral("OK"));
+        op.showResult(Y::PackageTables, QStringLiteral("OK"));
     });
 }
 
-void upgrade(TMainDm &dm, Operator &op, const QString &button, const QString &folder)
+void upgrade(TMainDm &dm, Operator &op, Operator::YearEnd step, const QString &folder)
 {
     namespace U = UpgradeStatements;
-    const Step *step = nullptr;
-    for (const Step &s : kSteps)
-        if (button == QLatin1String(s.button))
-            step = &s;
-    if (!step)
+    const auto known = std::find_if(std::begin(kSteps), std::end(kSteps), [step](const Step &s) { return s.step == step; });
+    if (known == std::end(kSteps))
         return;
-    const QString label = QLatin1String(step->label);
-    op.setLabel(label, QString());
+    op.showResult(step, QString());
     op.processEvents();
     Query &q = dm.IBQuery6;
-    if (button == QLatin1String("Button17")) {
+    if (step == Y::Upgrade242c) {
         const std::pair<QString, const char *> tables[] = {{U::importPa(), "IMPORT_PA"},
                                                            {U::importPp(), "IMPORT_PP"},
                                                            {U::taPacz(folder), "TA_PACZ"},
@@ -170,19 +169,19 @@ void upgrade(TMainDm &dm, Operator &op, const QString &button, const QString &fo
         withSavepoint(q, QStringLiteral("QK_WERSJA"), [&] {
             for (const auto &[sql, name] : tables) {
                 statementStep(q, sql);
-                op.setLabel(label, QStringLiteral("Tworzenie tabeli %1 ..... OK").arg(QLatin1String(name)));
+                op.showResult(step, QStringLiteral("Tworzenie tabeli %1 ..... OK").arg(QLatin1String(name)));
             }
         });
     } else {
-        const QString sql = button == QLatin1String("Button9")    ? U::importR()
-                            : button == QLatin1String("Button10") ? U::komunR()
-                            : button == QLatin1String("Button11") ? U::taZplk(dm.Settings.exchangeRoot())
-                            : button == QLatin1String("Button12") ? U::importP()
-                            : button == QLatin1String("Button15") ? U::paczka()
-                                                                   : U::przelewy();
+        const QString sql = step == Y::Upgrade221    ? U::importR()
+                            : step == Y::Upgrade226  ? U::komunR()
+                            : step == Y::Upgrade236a ? U::taZplk(dm.Settings.exchangeRoot())
+                            : step == Y::Upgrade236b ? U::importP()
+                            : step == Y::Upgrade242a ? U::paczka()
+                                                     : U::przelewy();
         statementStep(q, sql);
     }
-    op.setLabel(label, QString::fromUtf16(step->done));
+    op.showResult(step, QString::fromUtf16(known->done));
 }
 
 } // namespace YearEndOps

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "core/Operator.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <array>
 #include <vector>
 
-class Operator;
 class TMainDm;
 
 // Year-end work on the accounting database: deletion by category, the shadow file, the opening
@@ -16,8 +17,7 @@ namespace YearEndOps {
 
 // The deletion categories, in the order they are processed.
 struct Category {
-    const char *checkBox;
-    const char *label;
+    Operator::YearEnd result; // where its acknowledgement is shown
     const char *text;
     QStringList statements; // for the shadow category: "drop shadow 1", then the settings keys are emptied
 };
@@ -34,7 +34,7 @@ void buildOpeningBalance(TMainDm &dm, Operator &op);
 // Declares TA_PACZ and TA_PACZP again over "paczki" in folder (the executable's, ending with the separator).
 void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder);
 
-// The upgrade steps by their buttons: Button9, Button10, Button11, Button12, Button15, Button16, Button17.
-void upgrade(TMainDm &dm, Operator &op, const QString &button, const QString &folder);
+// One schema upgrade step (Operator::YearEnd::Upgrade221 to Upgrade242c); folder as for the package tables.
+void upgrade(TMainDm &dm, Operator &op, Operator::YearEnd step, const QString &folder);
 
 } // namespace YearEndOps

@@ -116,13 +116,13 @@ TEST(Reports, StatisticsThenLogLeavesOnlyTheLog)
     Module m;
     RecordingOperator op;
     AdminOps::statistics(*m.dm, op);
-    const QString stats = op.memos.value("StatsMemo").join('\n');
+    const QString stats = op.log(Operator::Log::Statistics).join('\n');
     EXPECT_TRUE(stats.contains(QStringLiteral("FJ_DOK3 (")));
     EXPECT_TRUE(stats.contains(QStringLiteral("Data pages:")));
     EXPECT_TRUE(stats.contains(QStringLiteral("Index FJ_ZAP3_NUMEWI")));
-    EXPECT_EQ(op.memos.value("StatsMemo").last(), QString());
+    EXPECT_EQ(op.log(Operator::Log::Statistics).last(), QString());
     AdminOps::serverLog(*m.dm, op);
-    const QStringList log = op.memos.value("StatsMemo");
+    const QStringList log = op.log(Operator::Log::Statistics);
     EXPECT_FALSE(log.join('\n').contains(QStringLiteral("FJ_DOK3 (")));
     EXPECT_EQ(log.last(), QString());
     EXPECT_EQ(op.events, QStringList({"busy", "idle", "busy", "idle"}));
@@ -145,7 +145,7 @@ TEST(Reports, PropertiesCountTheSystemsAttachmentAndOpenItAgain)
     m.dm->EmployeeDb.close();
     RecordingOperator op;
     AdminOps::serverProperties(*m.dm, op);
-    const QStringList lines = op.memos.value("PropMemo");
+    const QStringList lines = op.log(Operator::Log::Properties);
     ASSERT_GE(lines.size(), 14);
     const QString sep(50, QLatin1Char('-'));
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Number of attachments: ")));
@@ -187,9 +187,9 @@ TEST(Reports, ActiveUsersOpenTheConnection)
     Database other;
     TestDb::connect(other, m.folder);
     RecordingOperator op;
-    op.memos["Memo1"] = QStringList{"stare"};
+    op.logs[Operator::Log::Attachments] = QStringList{"stare"};
     AdminOps::activeUsers(*m.dm, op);
     EXPECT_TRUE(m.dm->EmployeeDb.connected());
-    EXPECT_EQ(op.memos.value("Memo1"), QStringList({"SYSDBA", "SYSDBA"}));
+    EXPECT_EQ(op.log(Operator::Log::Attachments), QStringList({"SYSDBA", "SYSDBA"}));
     other.close();
 }

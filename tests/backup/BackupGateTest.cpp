@@ -45,7 +45,7 @@ void expectRefused(TestModule &m, const QString &reason, const QString &before)
         EXPECT_TRUE(e.message().contains(reason)) << e.message().toStdString();
         EXPECT_TRUE(e.message().endsWith(QStringLiteral("Nic nie zostało zmienione."))) << e.message().toStdString();
     }
-    EXPECT_TRUE(op.labels.isEmpty());
+    EXPECT_TRUE(op.nothingShown());
     EXPECT_TRUE(op.questions.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(m.folder)));
     EXPECT_EQ(BackupOps::keptCopies(m.folder), kept);
@@ -99,14 +99,14 @@ TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine)
     expectRefused(m, QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku bazaqk.abk.sha256"), before);
     RecordingOperator verifying;
     EXPECT_FALSE(BackupVerification::verify(*m.dm, verifying, backup));
-    EXPECT_TRUE(verifying.memos.value("BuMemo").join('\n').contains(QStringLiteral("NIEZGODNA")));
+    EXPECT_TRUE(verifying.log(Operator::Log::Backup).join('\n').contains(QStringLiteral("NIEZGODNA")));
 
     // The file as written restores.
     TestFiles::write(backup, whole);
     RecordedLaunches launches;
     RecordingOperator restoring;
     EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, restoring));
-    EXPECT_TRUE(restoring.memos.value("BuMemo").value(0).contains(QStringLiteral("zgodna")));
+    EXPECT_TRUE(restoring.log(Operator::Log::Backup).value(0).contains(QStringLiteral("zgodna")));
 }
 
 TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCopy)
@@ -132,7 +132,7 @@ TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCop
         RecordingOperator op;
         EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, op)) << options.join(' ').toStdString();
         ++restores;
-        EXPECT_TRUE(op.memos.value("BuMemo").value(0).contains(QStringLiteral("brak pliku bazaqk.abk.sha256")));
+        EXPECT_TRUE(op.log(Operator::Log::Backup).value(0).contains(QStringLiteral("brak pliku bazaqk.abk.sha256")));
         EXPECT_EQ(documents(*m.dm), before);
         // No restore overwrites the copy an earlier one kept, within the same second too.
         EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), restores);

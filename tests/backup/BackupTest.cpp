@@ -67,7 +67,7 @@ TEST(Backup, WritesTheFileUnderTheLockFlag)
     Module m;
     RecordingOperator op;
     QStringList flagsDuringRun;
-    op.onLine = [&](const QString &, const QString &) {
+    op.onLine = [&](Operator::Log, const QString &) {
         if (flagsDuringRun.isEmpty()) // read from a second connection while the service runs
             flagsDuringRun << m.value("select Bila from FJ_BAZA where LP = 1");
     };
@@ -79,12 +79,11 @@ TEST(Backup, WritesTheFileUnderTheLockFlag)
     EXPECT_EQ(flagAtMessage, QStringLiteral("T"));
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
     EXPECT_EQ(op.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
-    const QStringList memo = op.memos.value("BuMemo");
+    const QStringList memo = op.log(Operator::Log::Backup);
     ASSERT_GE(memo.size(), 3);
     EXPECT_EQ(memo.last(), QString());
     EXPECT_TRUE(memo[memo.size() - 2].startsWith(QStringLiteral("gbak:closing file, committing, and finishing")));
-    EXPECT_EQ(op.labels.value("Label47"), QStringLiteral("NIE"));
-    EXPECT_EQ(op.labelTones.value("Label47"), Operator::Tone::Black);
+    EXPECT_EQ(op.lockFlag, false);
     EXPECT_EQ(op.events, QStringList({"busy", "message", "idle"}));
     EXPECT_FALSE(m.dm->IBBackup.active());
     EXPECT_TRUE(m.dm->EmployeeDb.connected());
@@ -96,7 +95,7 @@ TEST(Backup, WritesTheFileUnderTheLockFlag)
     QFile::remove(m.folder + "marker");
     RecordingOperator op2;
     BackupOps::backupDatabase(*m.dm, op2);
-    EXPECT_EQ(op2.memos.value("BuMemo").last(), QString());
+    EXPECT_EQ(op2.log(Operator::Log::Backup).last(), QString());
     EXPECT_TRUE(QFileInfo(m.folder + "bazaqk.abk").lastModified() >= first.lastModified());
 }
 
@@ -107,10 +106,10 @@ TEST(Backup, UnreachableDatabaseChangesNothing)
     m.dm->Settings.DatabaseFolder = m.folder + "brak/";
     m.dm->EmployeeDb.setDatabaseName(m.folder + "brak/bazaqk.adb");
     RecordingOperator op;
-    op.memos["BuMemo"] = QStringList{"earlier output"};
+    op.logs[Operator::Log::Backup] = QStringList{"earlier output"};
     EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), EngineError);
-    EXPECT_TRUE(op.labels.isEmpty());
-    EXPECT_EQ(op.memos.value("BuMemo"), QStringList({"earlier output"}));
+    EXPECT_TRUE(op.nothingShown());
+    EXPECT_EQ(op.log(Operator::Log::Backup), QStringList({"earlier output"}));
     EXPECT_FALSE(m.dm->IBProperties.active());
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 
@@ -118,7 +117,7 @@ TEST(Backup, UnreachableDatabaseChangesNothing)
     u.dm->IBProperties.serverName = QStringLiteral("127.0.0.2"); // nobody listens there
     RecordingOperator op3;
     EXPECT_THROW(BackupOps::backupDatabase(*u.dm, op3), EngineError);
-    EXPECT_TRUE(op3.labels.isEmpty());
+    EXPECT_TRUE(op3.nothingShown());
     EXPECT_EQ(u.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
@@ -129,8 +128,7 @@ TEST(Backup, FailingServiceLeavesTheFlagSet)
     RecordingOperator op;
     EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), EngineError);
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("T"));
-    EXPECT_EQ(op.labels.value("Label47"), QStringLiteral("TAK"));
-    EXPECT_EQ(op.labelTones.value("Label47"), Operator::Tone::Red);
+    EXPECT_EQ(op.lockFlag, true);
     EXPECT_TRUE(op.messages.isEmpty());
     EXPECT_FALSE(op.busy);
     EXPECT_FALSE(m.dm->IBBackup.active());
@@ -165,7 +163,7 @@ void failedBackupKeepsTheLastGoodOne(const QString &folder, const QString &proto
     EXPECT_FALSE(QFileInfo::exists(BackupOps::partialBackupName(folder + "bazaqk.abk")));
     EXPECT_EQ(m.dm->IBBackup.backupFiles, QStringList({folder + "bazaqk.abk"}));
     EXPECT_TRUE(failed.messages.isEmpty());
-    EXPECT_EQ(failed.labels.value("Label47"), QStringLiteral("TAK")); // the flag stays set
+    EXPECT_EQ(failed.lockFlag, true); // the flag stays set
     m.dm->shutDown();
 }
 
@@ -227,8 +225,8 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
     EXPECT_NE(m.value("select count(*) from FJ_ZAP3"), QStringLiteral("0"));
     EXPECT_EQ(m.value("select count(*) from FJ_DOK3"), zap3.trimmed());
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N")); // the backup held 'T'
-    EXPECT_EQ(r.memos.value("BuMemo").last(), QString());
-    EXPECT_TRUE(r.memos.value("BuMemo").join('\n').contains(QStringLiteral("gbak:")));
+    EXPECT_EQ(r.log(Operator::Log::Backup).last(), QString());
+    EXPECT_TRUE(r.log(Operator::Log::Backup).join('\n').contains(QStringLiteral("gbak:")));
     ASSERT_EQ(launches.launches.size(), 1);
     EXPECT_EQ(launches.launches[0].program, QStringLiteral("arj"));
     // The archive copy holds the backup with its digest.
@@ -255,7 +253,7 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
         old.close();
     }
     EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-odtwarzana.adb"));
-    EXPECT_TRUE(r.memos.value("BuMemo").contains(QStringLiteral("Poprzednia baza zachowana w pliku ") + kept));
+    EXPECT_TRUE(r.log(Operator::Log::Backup).contains(QStringLiteral("Poprzednia baza zachowana w pliku ") + kept));
     EXPECT_EQ(r.texts(), QStringList({"Odtwarzanie Bazy zakończono pomyślnie ...\r\rPoprzednia baza zachowana w pliku " + kept,
                                       "Powstał dodatkowy plik kopii o nazwie 22040909.arj\r\rUwaga .... nastąpi teraz "
                                       "automatyczne wyjście z programu ...."}));
@@ -283,7 +281,7 @@ TEST(Restore, AsksFirstAndANoChangesNothing)
     ASSERT_EQ(no.questions.size(), 1);
     EXPECT_TRUE(no.questions[0].startsWith(QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk z dnia ")));
     EXPECT_TRUE(no.messages.isEmpty());
-    EXPECT_TRUE(no.labels.isEmpty()); // no lock flag shown
+    EXPECT_TRUE(no.nothingShown()); // no lock flag shown
     EXPECT_TRUE(launches.launches.isEmpty());
     EXPECT_EQ(no.endCalls, 0);
     EXPECT_EQ(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
@@ -310,7 +308,7 @@ TEST(Restore, FailingServiceKeepsTheProgramRunning)
     EXPECT_EQ(r.endCalls, 0);
     EXPECT_TRUE(launches.launches.isEmpty());
     EXPECT_TRUE(r.messages.isEmpty());
-    EXPECT_EQ(r.labels.value("Label47"), QStringLiteral("TAK"));
+    EXPECT_EQ(r.lockFlag, true);
     EXPECT_TRUE(m.dm->EmployeeDb.connected()); // opened again
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("T"));
 }
@@ -451,7 +449,7 @@ TEST(Validation, ShowsItsMessageAndOpensTheConnectionAgain)
     EXPECT_TRUE(m.dm->EmployeeDb.connected());
     EXPECT_FALSE(m.dm->IBValidate.active());
     EXPECT_FALSE(op.busy);
-    EXPECT_TRUE(op.labels.isEmpty());
+    EXPECT_TRUE(op.nothingShown());
 
     // Another attachment keeps the server from validating: the error, no message.
     Database other;
@@ -477,15 +475,15 @@ TEST(ConnectionReset, ClearsTheWorkstationState)
     EXPECT_EQ(m.value("select count(*) from FJ_FLOP"), QStringLiteral("0"));
     EXPECT_EQ(m.value("select count(*) from KOMUN_R"), QStringLiteral("0"));
     EXPECT_EQ(m.value("select gen_id(NUM_OPER, 0) from RDB$DATABASE"), QStringLiteral("0"));
-    EXPECT_EQ(op.labels.value("Label10"), QStringLiteral("0"));
-    EXPECT_EQ(op.labels.value("Label26"), QStringLiteral("0"));
-    EXPECT_EQ(op.labels.value("Label47"), QStringLiteral("NIE"));
+    EXPECT_EQ(op.connectionCount, QStringLiteral("0"));
+    EXPECT_EQ(op.connectionCount, QStringLiteral("0"));
+    EXPECT_EQ(op.lockFlag, false);
     EXPECT_FALSE(m.dm->EmployeeTran.active());
 
     // Already empty tables: it still succeeds.
     RecordingOperator again;
     BackupOps::resetConnections(*m.dm, again);
-    EXPECT_EQ(again.labels.value("Label26"), QStringLiteral("0"));
+    EXPECT_EQ(again.connectionCount, QStringLiteral("0"));
 }
 
 TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted)
@@ -497,7 +495,7 @@ TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted)
     RecordingOperator op;
     EXPECT_THROW(BackupOps::resetConnections(*m.dm, op), EngineError);
     EXPECT_TRUE(m.dm->EmployeeTran.active()); // the statements already run wait in the open transaction
-    EXPECT_TRUE(op.labels.isEmpty());
+    EXPECT_TRUE(op.nothingShown());
     m.dm->EmployeeTran.rollback();
     EXPECT_EQ(m.value("select ILE from FJ_BAZA where LP = 1"), QStringLiteral("5"));
 }
@@ -525,7 +523,7 @@ TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
         EXPECT_TRUE(e.message().contains(QStringLiteral("jest używana: otwartych połączeń innych programów lub stanowisk: 1")))
             << e.message().toStdString();
     }
-    EXPECT_TRUE(before.labels.isEmpty()); // the lock flag never set
+    EXPECT_TRUE(before.nothingShown()); // the lock flag never set
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
     noNewFiles();
     other.close();
@@ -533,7 +531,7 @@ TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
     // One that attaches while the restore runs: the restored file does not take the live one's place.
     Database late;
     RecordingOperator during;
-    during.onLine = [&](const QString &, const QString &) {
+    during.onLine = [&](Operator::Log, const QString &) {
         if (!late.connected())
             TestDb::connect(late, m.folder);
     };
@@ -581,7 +579,7 @@ TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing)
             EXPECT_TRUE(e.message().startsWith(QStringLiteral("Trwa inna operacja na kopii bazy w katalogu ") + m.folder));
         }
     }
-    EXPECT_TRUE(second.labels.isEmpty());
+    EXPECT_TRUE(second.nothingShown());
     EXPECT_TRUE(second.questions.isEmpty());
     EXPECT_TRUE(launches.launches.isEmpty());
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);

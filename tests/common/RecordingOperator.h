@@ -8,12 +8,8 @@
 #include <QStringList>
 
 #include <functional>
-
-#ifdef QK_TEST_WIDGETS
-#include "gui/MainFormLayout.h"
-
-#include <gtest/gtest.h>
-#endif
+#include <map>
+#include <optional>
 
 struct RecordingOperator : Operator {
     struct Message {
@@ -21,16 +17,18 @@ struct RecordingOperator : Operator {
         QString text;
     };
     QList<Message> messages;
-    QHash<QString, QString> labels;
-    QHash<QString, Tone> labelTones;
-    QHash<QString, QList<int>> progress;
-    QHash<QString, QStringList> memos;
+    std::optional<bool> lockFlag; // the lock flag as last shown
+    QString connectionCount;      // null until shown
+    std::map<Activity, QString> stages;
+    std::map<Activity, QList<int>> activity;
+    std::map<Log, QStringList> logs;
+    std::map<YearEnd, QString> results;
     QStringList events; // "busy", "idle", "message", "end", in order
     bool busy = false;
     int endCalls = 0;
     QStringList questions;
     bool answer = true;
-    std::function<void(const QString &memo, const QString &line)> onLine;
+    std::function<void(Log log, const QString &line)> onLine;
     std::function<void(const Message &)> onMessage;
 
     void message(Box kind, const QString &text) override
@@ -45,30 +43,18 @@ struct RecordingOperator : Operator {
         questions.append(text);
         return answer;
     }
-    void setLabel(const QString &label, const QString &text, Tone tone) override
+    void showLockFlag(bool locked) override { lockFlag = locked; }
+    void showConnectionCount(const QString &count) override { connectionCount = count; }
+    void setStage(Activity a, const QString &text) override { stages[a] = text; }
+    void setActivity(Activity a, int value) override { activity[a].append(value); }
+    void clearLog(Log l) override { logs[l].clear(); }
+    void appendLine(Log l, const QString &line) override
     {
-        expectControl(label, "Label");
-        labels[label] = text;
-        if (tone != Tone::Keep)
-            labelTones[label] = tone;
-    }
-    void setProgress(const QString &bar, int value) override
-    {
-        expectControl(bar, "ProgressBar");
-        progress[bar].append(value);
-    }
-    void clearMemo(const QString &memo) override
-    {
-        expectControl(memo, "Memo");
-        memos[memo].clear();
-    }
-    void appendLine(const QString &memo, const QString &line) override
-    {
-        expectControl(memo, "Memo");
-        memos[memo].append(line);
+        logs[l].append(line);
         if (onLine)
-            onLine(memo, line);
+            onLine(l, line);
     }
+    void showResult(YearEnd item, const QString &text) override { results[item] = text; }
     void beginBusy() override
     {
         busy = true;
@@ -85,20 +71,12 @@ struct RecordingOperator : Operator {
         ++endCalls;
         events << QStringLiteral("end");
     }
-    // Every control an operation names must be on the window, of the kind the call expects.
-    static void expectControl([[maybe_unused]] const QString &name, [[maybe_unused]] const char *kind)
-    {
-#ifdef QK_TEST_WIDGETS
-        using K = MainFormLayout::Kind;
-        const K wanted = QLatin1String(kind) == QLatin1String("Label")         ? K::Label
-                         : QLatin1String(kind) == QLatin1String("ProgressBar") ? K::ProgressBar
-                                                                               : K::Memo;
-        for (const auto &c : MainFormLayout::controls())
-            if (name == QLatin1String(c.name) && c.kind == wanted)
-                return;
-        ADD_FAILURE() << "the window has no " << kind << " named " << name.toStdString();
-#endif
-    }
+
+    QStringList log(Log l) const { return logs.count(l) ? logs.at(l) : QStringList(); }
+    QString result(YearEnd item) const { return results.count(item) ? results.at(item) : QString(); }
+    bool shown(YearEnd item) const { return results.count(item) > 0; }
+    // Nothing but boxes and questions reached the operator: no flag, counter, stage or result.
+    bool nothingShown() const { return !lockFlag && connectionCount.isNull() && stages.empty() && results.empty(); }
     QStringList texts() const
     {
         QStringList t;

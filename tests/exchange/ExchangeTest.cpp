@@ -98,8 +98,8 @@ TEST(MonthlyExport, EveryLayoutByteForByte)
                                        "wyeksportowane pliki znajdują się w katalogu :" + cr + cr + m.folder + "EX03D.TXT" +
                                        cr + m.folder + "EX03Z.TXT" + cr + m.folder + "ROZR.TXT" + cr + m.folder + "BO.TXT" +
                                        cr + m.folder + "ZPLK.TXT"}));
-    EXPECT_EQ(op.labels.value("Label43"), QString());
-    EXPECT_EQ(op.progress.value("ProgressBar1").last(), 100);
+    EXPECT_EQ(op.stages[Operator::Activity::Export], QString());
+    EXPECT_EQ(op.activity[Operator::Activity::Export].last(), 100);
 }
 
 TEST(MonthlyExport, EmptyMonthActivityBarAndOverwrite)
@@ -116,7 +116,7 @@ TEST(MonthlyExport, EmptyMonthActivityBarAndOverwrite)
     for (int i = 1; i <= 100; ++i)
         expected << i;
     expected << 1 << 100; // the 101st row starts again; the end of the file shows 100
-    EXPECT_EQ(op.progress.value("ProgressBar1").mid(0, 103), expected);
+    EXPECT_EQ(op.activity[Operator::Activity::Export].mid(0, 103), expected);
     EXPECT_EQ(QFileInfo(m.folder + "EX02D.TXT").size(), 101 * 499);
     EXPECT_EQ(QFileInfo(m.folder + "EX02Z.TXT").size(), 0); // no rows, an empty file
 
@@ -320,9 +320,9 @@ TEST(MonthlyImport, AFailureKeepsTheWorkEarlierOperationsLeftPending)
     RecordingOperator del;
     std::array<bool, YearEndOps::kCategoryCount> checked{};
     for (size_t i = 0; i < checked.size(); ++i)
-        checked[i] = QLatin1String(YearEndOps::categories()[i].checkBox) == QLatin1String("CheckBox11");
+        checked[i] = YearEndOps::categories()[i].result == Operator::YearEnd::Turnovers;
     YearEndOps::deleteCategories(*m.dm, del, checked);
-    ASSERT_EQ(del.labels.value("Label13"), QStringLiteral("OK ..."));
+    ASSERT_EQ(del.result(Operator::YearEnd::Turnovers), QStringLiteral("OK ..."));
     ASSERT_NE(m.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
 
     const QString month = m.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3");

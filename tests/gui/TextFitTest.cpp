@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 // The width a control's text needs, and the width it has for it; both zero for a control without text.
@@ -95,17 +97,19 @@ TEST(TextFit, EveryMonthNameAndEveryLabelAnOperationSets)
         EXPECT_EQ(cutOff(form), QStringList()) << month;
     }
     // The longest texts the operations put in labels.
-    const std::pair<const char *, const char16_t *> texts[] = {
-        {"Label43", u"tworzenie pliku /var/lib/qkadmin/dane/EX12D.TXT"},
-        {"Label42", u"wczytanie numewi z Dokum do IMPORT_D"},
-        {"Label53", u"Tworzenie wersji v.2.42(3) zakończono pomyślnie"},
-        {"Label53", u"Tworzenie tabeli TA_PACZP ..... OK"},
-        {"Label11", u"OK  ..."},
-        {"Label47", u"TAK"},
-        {"Label26", u"12345"},
+    using A = Operator::Activity;
+    using Y = Operator::YearEnd;
+    const std::pair<const char *, std::function<void()>> texts[] = {
+        {"export stage", [&] { form.setStage(A::Export, QStringLiteral("tworzenie pliku /var/lib/qkadmin/dane/EX12D.TXT")); }},
+        {"import stage", [&] { form.setStage(A::Import, QStringLiteral("wczytanie numewi z Dokum do IMPORT_D")); }},
+        {"upgrade done", [&] { form.showResult(Y::Upgrade242c, QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie")); }},
+        {"upgrade table", [&] { form.showResult(Y::Upgrade242c, QStringLiteral("Tworzenie tabeli TA_PACZP ..... OK")); }},
+        {"documents", [&] { form.showResult(Y::Documents, QStringLiteral("OK  ...")); }},
+        {"lock flag", [&] { form.showLockFlag(true); }},
+        {"connections", [&] { form.showConnectionCount(QStringLiteral("12345")); }},
     };
-    for (const auto &[label, text] : texts) {
-        form.setLabel(QLatin1String(label), QString::fromUtf16(text));
-        EXPECT_EQ(cutOff(form), QStringList()) << label;
+    for (const auto &[what, show] : texts) {
+        show();
+        EXPECT_EQ(cutOff(form), QStringList()) << what;
     }
 }

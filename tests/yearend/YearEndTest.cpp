@@ -12,16 +12,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
-std::array<bool, YearEndOps::kCategoryCount> only(std::initializer_list<const char *> boxes)
+using Y = Operator::YearEnd;
+
+std::array<bool, YearEndOps::kCategoryCount> only(std::initializer_list<Y> ticked)
 {
     std::array<bool, YearEndOps::kCategoryCount> checked{};
     const auto &c = YearEndOps::categories();
     for (size_t i = 0; i < c.size(); ++i)
-        for (const char *b : boxes)
-            if (QLatin1String(c[i].checkBox) == QLatin1String(b))
-                checked[i] = true;
+        checked[i] = std::find(ticked.begin(), ticked.end(), c[i].result) != ticked.end();
     return checked;
 }
 
@@ -36,12 +38,12 @@ TEST(Deletion, CategoriesInTheirOrder)
 {
     const auto &c = YearEndOps::categories();
     ASSERT_EQ(c.size(), 14u);
-    QStringList boxes;
+    std::vector<Y> order;
     for (const auto &cat : c)
-        boxes << QLatin1String(cat.checkBox);
-    EXPECT_EQ(boxes, QStringList({"CheckBox10", "CheckBox9", "CheckBox11", "CheckBox12", "CheckBox13", "CheckBox14",
-                                  "CheckBox15", "CheckBox16", "CheckBox17", "CheckBox18", "CheckBox19", "CheckBox20",
-                                  "CheckBox22", "CheckBox23"}));
+        order.push_back(cat.result);
+    EXPECT_EQ(order, std::vector<Y>({Y::Entries, Y::Documents, Y::Turnovers, Y::OpeningBalanceDeleted, Y::Zplk, Y::Zpuk,
+                                     Y::Contractors, Y::VatRegister, Y::Structures, Y::Expenses, Y::Income,
+                                     Y::DocumentTypes, Y::BudgetPlans, Y::ShadowDropped}));
     EXPECT_EQ(c[1].statements.mid(0, 4), QStringList({"delete from FJ_DOK1", "SET GENERATOR NUMEWI_DOK TO 0",
                                                       "delete from FJ_DOK2", "SET GENERATOR NUMEWI_DOK2 TO 0"}));
     EXPECT_EQ(c[1].statements.last(), QStringLiteral("SET GENERATOR NUMEWI_DOK12 TO 0"));
@@ -62,16 +64,14 @@ TEST(Deletion, EachCategoryEmptiesItsTablesAndNothingElse)
     TestModule m;
     m.started();
     RecordingOperator op;
-    op.labels["Label13"] = QStringLiteral("OK ... earlier");
+    op.results[Operator::YearEnd::Turnovers] = QStringLiteral("OK ... earlier");
     YearEndOps::deleteCategories(*m.dm, op, {});
-    EXPECT_EQ(op.labels.value("Label11"), QString());
-    EXPECT_EQ(op.labels.value("Label12"), QString());
-    EXPECT_EQ(op.labels.value("Label13"), QStringLiteral("OK ... earlier"));
+    EXPECT_EQ(op.result(Operator::YearEnd::Documents), QString());
+    EXPECT_EQ(op.result(Operator::YearEnd::Entries), QString());
+    EXPECT_EQ(op.result(Operator::YearEnd::Turnovers), QStringLiteral("OK ... earlier"));
     EXPECT_FALSE(m.dm->EmployeeTran.active()); // nothing ran
 
-    YearEndOps::deleteCategories(*m.dm, op, only({"CheckBox10", "CheckBox9", "CheckBox11", "CheckBox12", "CheckBox13",
-                                                  "CheckBox14", "CheckBox15", "CheckBox16", "CheckBox17", "CheckBox18",
-                                                  "CheckBox19", "CheckBox20"}));
+    YearEndOps::deleteCategories(*m.dm, op, only({Y::Entries, Y::Documents, Y::Turnovers, Y::OpeningBalanceDeleted, Y::Zplk, Y::Zpuk, Y::Contractors, Y::VatRegister, Y::Structures, Y::Expenses, Y::Income, Y::DocumentTypes}));
     EXPECT_EQ(count(m, "FJ_DOK3"), QStringLiteral("6")); // not committed yet
     m.dm->EmployeeTran.commit();
     for (const char *t : {"FJ_DOK1", "FJ_DOK12", "FJ_ZAP1", "FJ_ZAP12", "FJ_OBR", "FJ_BIL", "FJ_ZPLK", "FJ_ZPUK", "FJ_ROZR",
@@ -82,11 +82,12 @@ TEST(Deletion, EachCategoryEmptiesItsTablesAndNothingElse)
     EXPECT_NE(count(m, "FJ_DKSI"), QStringLiteral("0")); // not a category
     EXPECT_NE(count(m, "FJ_VAT7"), QStringLiteral("0"));
     EXPECT_NE(count(m, "KOMUN_R"), QStringLiteral("0"));
-    EXPECT_EQ(op.labels.value("Label11"), QStringLiteral("OK  ..."));
-    EXPECT_EQ(op.labels.value("Label12"), QStringLiteral("OK ..."));
-    for (const char *l : {"Label13", "Label14", "Label15", "Label16", "Label17", "Label18", "Label19", "Label20", "Label21", "Label22"})
-        EXPECT_EQ(op.labels.value(l), QStringLiteral("OK ...")) << l;
-    EXPECT_FALSE(op.labels.contains("Label27"));
+    EXPECT_EQ(op.result(Operator::YearEnd::Documents), QStringLiteral("OK  ..."));
+    EXPECT_EQ(op.result(Operator::YearEnd::Entries), QStringLiteral("OK ..."));
+    for (const Y y : {Y::Turnovers, Y::OpeningBalanceDeleted, Y::Zplk, Y::Zpuk, Y::Contractors, Y::VatRegister, Y::Structures,
+                      Y::Expenses, Y::Income, Y::DocumentTypes})
+        EXPECT_EQ(op.result(y), QStringLiteral("OK ...")) << int(y);
+    EXPECT_FALSE(op.shown(Operator::YearEnd::BudgetPlans));
 }
 
 TEST(Deletion, BudgetPlansAreZeroedAndAMissingTableStops)
@@ -94,20 +95,20 @@ TEST(Deletion, BudgetPlansAreZeroedAndAMissingTableStops)
     TestModule m;
     m.started();
     RecordingOperator op;
-    YearEndOps::deleteCategories(*m.dm, op, only({"CheckBox22"}));
+    YearEndOps::deleteCategories(*m.dm, op, only({Y::BudgetPlans}));
     m.dm->EmployeeTran.commit();
     EXPECT_EQ(m.value("select sum(BIL_WN1 + BIL_MA1 + GR10 + BIL_WN12 + GR129) from FJ_BWYD"), QStringLiteral("0"));
     EXPECT_NE(count(m, "FJ_BWYD"), QStringLiteral("0"));
-    EXPECT_EQ(op.labels.value("Label27"), QStringLiteral("OK ..."));
+    EXPECT_EQ(op.result(Operator::YearEnd::BudgetPlans), QStringLiteral("OK ..."));
 
     m.exec("drop table FJ_OBR");
     RecordingOperator stop;
-    EXPECT_THROW(YearEndOps::deleteCategories(*m.dm, stop, only({"CheckBox10", "CheckBox9", "CheckBox11", "CheckBox12"})),
+    EXPECT_THROW(YearEndOps::deleteCategories(*m.dm, stop, only({Y::Entries, Y::Documents, Y::Turnovers, Y::OpeningBalanceDeleted})),
                  EngineError);
-    EXPECT_EQ(stop.labels.value("Label12"), QStringLiteral("OK ..."));
-    EXPECT_EQ(stop.labels.value("Label11"), QStringLiteral("OK  ..."));
-    EXPECT_FALSE(stop.labels.contains("Label13"));
-    EXPECT_FALSE(stop.labels.contains("Label14"));
+    EXPECT_EQ(stop.result(Operator::YearEnd::Entries), QStringLiteral("OK ..."));
+    EXPECT_EQ(stop.result(Operator::YearEnd::Documents), QStringLiteral("OK  ..."));
+    EXPECT_FALSE(stop.shown(Operator::YearEnd::Turnovers));
+    EXPECT_FALSE(stop.shown(Operator::YearEnd::OpeningBalanceDeleted));
     EXPECT_TRUE(m.dm->EmployeeTran.active()); // the deletions already run wait in the open transaction
     m.dm->EmployeeTran.rollback();
 }
@@ -124,20 +125,20 @@ TEST(Shadow, CreateThenDropEmptiesTheSettingsKeys)
     QFile(shadowDir).setPermissions(QFile(TestDb::newFolder()).permissions());
     RecordingOperator op;
     YearEndOps::createShadow(*m.dm, op, QStringLiteral(" ") + shadowDir + QStringLiteral(" "));
-    EXPECT_EQ(op.labels.value("Label30"), QStringLiteral("OK ..."));
+    EXPECT_EQ(op.result(Operator::YearEnd::Shadow), QStringLiteral("OK ..."));
     m.dm->EmployeeTran.commit();
     EXPECT_EQ(m.value("select trim(RDB$FILE_NAME) from RDB$FILES where RDB$SHADOW_NUMBER = 1"), shadowDir + "/bazaqk.shd");
 
     RecordingOperator twice;
     EXPECT_THROW(YearEndOps::createShadow(*m.dm, twice, shadowDir), EngineError);
-    EXPECT_FALSE(twice.labels.contains("Label30"));
+    EXPECT_FALSE(twice.shown(Operator::YearEnd::Shadow));
     m.dm->EmployeeTran.rollback();
 
     RecordingOperator drop;
-    YearEndOps::deleteCategories(*m.dm, drop, only({"CheckBox23"}));
+    YearEndOps::deleteCategories(*m.dm, drop, only({Y::ShadowDropped}));
     m.dm->EmployeeTran.commit();
     EXPECT_EQ(m.value("select count(*) from RDB$FILES where RDB$SHADOW_NUMBER = 1"), QStringLiteral("0"));
-    EXPECT_EQ(drop.labels.value("Label29"), QStringLiteral("OK ..."));
+    EXPECT_EQ(drop.result(Operator::YearEnd::ShadowDropped), QStringLiteral("OK ..."));
     EXPECT_EQ(IniFile::readString(ini, "Ogolne", "d1", "?"), QString());
     EXPECT_EQ(IniFile::readString(ini, "Ogolne", "d2", "?"), QString());
 }
@@ -163,7 +164,7 @@ TEST(OpeningBalance, RebuiltFromTheOpeningBalanceFile)
     for (int run = 0; run < 2; ++run) { // twice gives the same table
         RecordingOperator b;
         YearEndOps::buildOpeningBalance(*m.dm, b);
-        EXPECT_EQ(b.labels.value("Label28"), QStringLiteral("OK ..."));
+        EXPECT_EQ(b.result(Operator::YearEnd::OpeningBalance), QStringLiteral("OK ..."));
         m.dm->EmployeeTran.commit();
         EXPECT_EQ(m.value(sql), expected);
     }
@@ -176,7 +177,7 @@ TEST(OpeningBalance, RebuiltFromTheOpeningBalanceFile)
     f.close();
     RecordingOperator bad;
     EXPECT_THROW(YearEndOps::buildOpeningBalance(*m.dm, bad), EngineError);
-    EXPECT_FALSE(bad.labels.contains("Label28"));
+    EXPECT_FALSE(bad.shown(Operator::YearEnd::OpeningBalance));
     m.started(); // the activation after the error box commits nothing of it
     EXPECT_EQ(m.value(sql), expected);
 
@@ -187,7 +188,7 @@ TEST(OpeningBalance, RebuiltFromTheOpeningBalanceFile)
     YearEndOps::buildOpeningBalance(*m.dm, empty);
     m.dm->EmployeeTran.commit();
     EXPECT_EQ(count(m, "FJ_BIL"), QStringLiteral("0"));
-    EXPECT_EQ(empty.labels.value("Label28"), QStringLiteral("OK ..."));
+    EXPECT_EQ(empty.result(Operator::YearEnd::OpeningBalance), QStringLiteral("OK ..."));
 }
 
 TEST(SharedTransaction, AFailingOpeningBalanceUndoesOnlyItsOwnWork)
@@ -198,8 +199,8 @@ TEST(SharedTransaction, AFailingOpeningBalanceUndoesOnlyItsOwnWork)
     ASSERT_NE(balance, QStringLiteral("0"));
     // Deletions and the shadow file, shown as done and pending in the shared transaction.
     RecordingOperator done;
-    YearEndOps::deleteCategories(*m.dm, done, only({"CheckBox11", "CheckBox16"}));
-    ASSERT_EQ(done.labels.value("Label13"), QStringLiteral("OK ..."));
+    YearEndOps::deleteCategories(*m.dm, done, only({Y::Turnovers, Y::VatRegister}));
+    ASSERT_EQ(done.result(Operator::YearEnd::Turnovers), QStringLiteral("OK ..."));
     YearEndOps::createShadow(*m.dm, done, TestDb::newFolder());
     // An opening balance file the server's CAST refuses.
     QFile f(m.folder + "BO.TXT");
@@ -216,7 +217,7 @@ TEST(SharedTransaction, AFailingOpeningBalanceUndoesOnlyItsOwnWork)
     EXPECT_EQ(m.value("select count(*) from RDB$FILES where RDB$SHADOW_NUMBER = 1"), QStringLiteral("1"));
     EXPECT_EQ(count(m, "FJ_BIL"), balance);
     RecordingOperator drop;
-    YearEndOps::deleteCategories(*m.dm, drop, only({"CheckBox23"}));
+    YearEndOps::deleteCategories(*m.dm, drop, only({Y::ShadowDropped}));
     m.started();
 }
 
@@ -227,7 +228,7 @@ TEST(SharedTransaction, PackageTablesAreDeclaredWholeOrNotAtAll)
     const QString file = m.value("select trim(RDB$EXTERNAL_FILE) from RDB$RELATIONS where RDB$RELATION_NAME = 'TA_PACZ'");
     m.exec("DROP TABLE TA_PACZP"); // the second drop will fail
     RecordingOperator done;
-    YearEndOps::deleteCategories(*m.dm, done, only({"CheckBox11"}));
+    YearEndOps::deleteCategories(*m.dm, done, only({Y::Turnovers}));
     RecordingOperator op;
     EXPECT_THROW(YearEndOps::declarePackageTables(*m.dm, op, TestDb::newFolder()), EngineError);
     m.started();
@@ -251,14 +252,14 @@ TEST(SharedTransaction, TheFourTablesOfVersion242AreCreatedWholeOrNotAtAll)
     m.started();
     m.exec("CREATE TABLE TA_PACZ (A CHAR(1))"); // the third create will fail
     RecordingOperator op;
-    EXPECT_THROW(YearEndOps::upgrade(*m.dm, op, QStringLiteral("Button17"), m.settingsFolder), EngineError);
+    EXPECT_THROW(YearEndOps::upgrade(*m.dm, op, Operator::YearEnd::Upgrade242c, m.settingsFolder), EngineError);
     m.started();
     EXPECT_EQ(m.value("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME in ('IMPORT_PA', 'IMPORT_PP')"),
               QStringLiteral("0"));
     m.exec("DROP TABLE TA_PACZ");
     RecordingOperator again;
-    YearEndOps::upgrade(*m.dm, again, QStringLiteral("Button17"), m.settingsFolder);
-    EXPECT_EQ(again.labels.value("Label53"), QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie"));
+    YearEndOps::upgrade(*m.dm, again, Operator::YearEnd::Upgrade242c, m.settingsFolder);
+    EXPECT_EQ(again.result(Operator::YearEnd::Upgrade242c), QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie"));
     m.started();
     EXPECT_EQ(m.value("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME in ('IMPORT_PA', 'IMPORT_PP', "
                       "'TA_PACZ', 'TA_PACZP')"),
@@ -274,19 +275,16 @@ TEST(Upgrades, AnOldDatabaseGetsEveryTableOfTheCurrentOne)
     const QString exeFolder = m.settingsFolder;
     RecordingOperator declare;
     EXPECT_THROW(YearEndOps::declarePackageTables(*m.dm, declare, exeFolder), EngineError); // no TA_PACZ yet
-    EXPECT_FALSE(declare.labels.contains("Label54"));
+    EXPECT_FALSE(declare.shown(Operator::YearEnd::PackageTables));
     m.dm->EmployeeTran.rollback();
 
-    const std::pair<const char *, const char *> steps[] = {
-        {"Button9", "Label44"}, {"Button10", "Label45"}, {"Button11", "Label48"}, {"Button12", "Label49"},
-        {"Button15", "Label51"}, {"Button16", "Label52"}, {"Button17", "Label53"}};
     RecordingOperator op;
-    for (const auto &[button, label] : steps)
-        YearEndOps::upgrade(*m.dm, op, QLatin1String(button), exeFolder);
-    EXPECT_EQ(op.labels.value("Label44"), QStringLiteral("Tworzenie wersji v.2.21 zakończono pomyślnie"));
-    EXPECT_EQ(op.labels.value("Label48"), QStringLiteral("Tworzenie wersji v.2.36(1)zakończono pomyślnie"));
-    EXPECT_EQ(op.labels.value("Label52"), QStringLiteral("Tworzenie wersji v.2.42(2)zakończono pomyślnie"));
-    EXPECT_EQ(op.labels.value("Label53"), QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie"));
+    for (const Y step : {Y::Upgrade221, Y::Upgrade226, Y::Upgrade236a, Y::Upgrade236b, Y::Upgrade242a, Y::Upgrade242b, Y::Upgrade242c})
+        YearEndOps::upgrade(*m.dm, op, step, exeFolder);
+    EXPECT_EQ(op.result(Operator::YearEnd::Upgrade221), QStringLiteral("Tworzenie wersji v.2.21 zakończono pomyślnie"));
+    EXPECT_EQ(op.result(Operator::YearEnd::Upgrade236a), QStringLiteral("Tworzenie wersji v.2.36(1)zakończono pomyślnie"));
+    EXPECT_EQ(op.result(Operator::YearEnd::Upgrade242b), QStringLiteral("Tworzenie wersji v.2.42(2)zakończono pomyślnie"));
+    EXPECT_EQ(op.result(Operator::YearEnd::Upgrade242c), QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie"));
     m.dm->EmployeeTran.commit();
     for (const QString &t : SampleSchema::tableNames(SampleSchema::Variant::Current))
         EXPECT_EQ(m.value(QStringLiteral("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME = '%1'").arg(t)),
@@ -303,17 +301,17 @@ TEST(Upgrades, AnOldDatabaseGetsEveryTableOfTheCurrentOne)
 
     // A second click fails with the server's error and leaves its label empty; the others stay.
     RecordingOperator again;
-    again.labels["Label45"] = QStringLiteral("earlier");
-    EXPECT_THROW(YearEndOps::upgrade(*m.dm, again, QStringLiteral("Button9"), exeFolder), EngineError);
-    EXPECT_EQ(again.labels.value("Label44"), QString());
-    EXPECT_EQ(again.labels.value("Label45"), QStringLiteral("earlier"));
+    again.results[Operator::YearEnd::Upgrade226] = QStringLiteral("earlier");
+    EXPECT_THROW(YearEndOps::upgrade(*m.dm, again, Operator::YearEnd::Upgrade221, exeFolder), EngineError);
+    EXPECT_EQ(again.result(Operator::YearEnd::Upgrade221), QString());
+    EXPECT_EQ(again.result(Operator::YearEnd::Upgrade226), QStringLiteral("earlier"));
     m.dm->EmployeeTran.rollback();
 
     // The new-year declaration of the package tables now finds them, over the folder given.
     const QString other = TestDb::newFolder();
     RecordingOperator ok;
     YearEndOps::declarePackageTables(*m.dm, ok, other);
-    EXPECT_EQ(ok.labels.value("Label54"), QStringLiteral("OK"));
+    EXPECT_EQ(ok.result(Operator::YearEnd::PackageTables), QStringLiteral("OK"));
     m.dm->EmployeeTran.commit();
     EXPECT_EQ(m.value("select trim(RDB$EXTERNAL_FILE) from RDB$RELATIONS where RDB$RELATION_NAME = 'TA_PACZ'"),
               other + "paczki/PACZKA.TXT");
