@@ -28,7 +28,7 @@ constexpr int AttPrivObjectType = 8, ObjPackageHeader = 18; // rec_user_privileg
 constexpr int AttExceptionName = 1, AttExceptionMsg = 2, AttExceptionDescription = 3,
               AttExceptionDescription2 = 4, AttExceptionMsg2 = 5;
 // Arrays.
-constexpr int AttBlobFieldNumber = 3, AttArrayDimensions = 14, MaxDimension = 16;
+constexpr int AttBlobFieldNumber = 3, AttArrayDimensions = 14, AttFieldDimensions = 29, MaxDimension = 16;
 // Data, blob and array records.
 constexpr int AttDataLength = 1, AttDataData = 2, AttBlobMaxSegment = 6, AttBlobNumberSegments = 5,
               AttBlobData = 7, AttXdrLength = 17, AttXdrArray = 18;
@@ -289,6 +289,17 @@ private:
         return qint32(m_s.number(len) << shift) >> shift;
     }
 
+    // A number attribute's value of len bytes as the restore takes it: none from more than four.
+    qint64 plainNumber(int len)
+    {
+        if (len == 0 || len > 4) {
+            m_s.skip(len);
+            return 0;
+        }
+        const int shift = 32 - 8 * len;
+        return qint32(m_s.number(len) << shift) >> shift;
+    }
+
     void header()
     {
         bool numbered = false;
@@ -356,13 +367,24 @@ private:
                     m_w.pageSize = int(m_s.number(n));
                     m_s.skip(len - n);
                 } else if (att == AttPrivObjectType && rec == RecUserPrivilege && m_w.format < 10) {
-                    const int n = std::min(len, 4);
                     // The restore of an older format ends at a privilege on a package.
-                    if (m_s.number(n) == ObjPackageHeader)
+                    if (plainNumber(len) == ObjPackageHeader)
                         bad(at, QStringLiteral(
                                     "uprawnienie do pakietu w kopii formatu %1 (pakiety są od Firebird 3)")
                                     .arg(m_w.format));
-                    m_s.skip(len - n);
+                } else if (att == AttFieldDimensions && rec == RecField) {
+                    // The restore reads a column's ranges right after its number of dimensions,
+                    // whatever their codes, into room for 16.
+                    const int dimensions = quint16(plainNumber(len));
+                    if (dimensions > MaxDimension)
+                        bad(at, QStringLiteral("kolumna o %1 wymiarach (najwyżej %2) %3")
+                                    .arg(dimensions)
+                                    .arg(MaxDimension)
+                                    .arg(where()));
+                    for (int i = 0; i < 2 * dimensions; ++i) {
+                        m_s.get();
+                        m_s.skip(m_s.get());
+                    }
                 } else
                     m_s.skip(len);
                 break;

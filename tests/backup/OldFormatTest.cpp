@@ -151,17 +151,34 @@ TEST(OldFormats, EveryFormatWalksWholeAndTheServersOwnRestoreRestoresIt)
                 << gbak.out.toStdString();
             EXPECT_EQ(contents(database, lock), expectedContents(o)) << name.toStdString();
         }
-        // The small file that seeds the fuzzer restores too.
+        // The small file that seeds the fuzzer restores too, also with its array column's lower bound
+        // coded 0 (the end of a record elsewhere): the restore reads the bounds after the number of
+        // dimensions whatever their codes, into room for 16.
         OldBackupWriter::Options o;
         o.format = format;
         o.small = true;
-        const QByteArray bytes = OldBackupWriter::write(o);
+        QByteArray bytes = OldBackupWriter::write(o);
+        const QByteArray dimensions("\x1d\x04\x01\x00\x00\x00\x20", 7); // one, then the lower bound
+        const qsizetype at = bytes.indexOf(dimensions, bytes.indexOf(QByteArray("\x04\x01\x01"
+                                                                                "A")));
+        ASSERT_GT(at, 0);
+        bytes[at + 6] = '\0';
         ASSERT_TRUE(BackupFormat::walk(bytes).whole);
         const QString backup = folder + QStringLiteral("s%1.fbk").arg(format);
         TestFiles::write(backup, bytes);
         const ToolRun gbak = embedded(QStringLiteral("gbak"),
                                       {QStringLiteral("-c"), backup, backup + QStringLiteral(".fdb")}, lock);
         EXPECT_EQ(gbak.exitCode, 0) << gbak.out.toStdString();
+        bytes[at + 2] = 17;
+        EXPECT_TRUE(
+            BackupFormat::walk(bytes).stop.contains(QStringLiteral("kolumna o 17 wymiarach (najwyżej 16)")));
+        // So are an array's in its data.
+        const qsizetype array = bytes.indexOf(QByteArray("\x0e\x04\x01\x00\x00\x00\x0f", 7));
+        ASSERT_GT(array, at);
+        bytes[at + 2] = 1;
+        bytes[array + 2] = 17;
+        EXPECT_TRUE(
+            BackupFormat::walk(bytes).stop.contains(QStringLiteral("tablica o 17 wymiarach (najwyżej 16)")));
     }
 }
 
