@@ -23,6 +23,12 @@ constexpr int AttEnd = 0;
 constexpr int AttBackupDate = 1, AttBackupFormat = 2, AttBackupCompress = 4, AttBackupTransportable = 5,
               AttBackupBlksize = 6, AttBackupFile = 7;
 constexpr int AttPageSize = 5; // rec_physical_db and rec_database
+constexpr int AttPrivObjectType = 8, ObjPackageHeader = 18; // rec_user_privilege
+// Exceptions.
+constexpr int AttExceptionName = 1, AttExceptionMsg = 2, AttExceptionDescription = 3,
+              AttExceptionDescription2 = 4, AttExceptionMsg2 = 5;
+// Arrays.
+constexpr int AttBlobFieldNumber = 3, AttArrayDimensions = 14, AttFieldDimensions = 29, MaxDimension = 16;
 // Data, blob and array records.
 constexpr int AttDataLength = 1, AttDataData = 2, AttBlobMaxSegment = 6, AttBlobNumberSegments = 5,
               AttBlobData = 7, AttXdrLength = 17, AttXdrArray = 18;
@@ -32,14 +38,19 @@ constexpr int AttDataLength = 1, AttDataData = 2, AttBlobMaxSegment = 6, AttBlob
 // last byte must be one); a two-byte length.
 enum class Kind : unsigned char { Plain, Blob, Source, Text2 };
 
-using KindTable = std::array<std::array<Kind, 64>, RecCount>;
+// A trigger inside a table's data (the oldest servers' kind) is read by a restore of its own, which
+// knows fewer of the trigger's attributes.
+constexpr int RecOldTrigger = RecCount;
 
+using KindTable = std::array<std::array<Kind, 64>, RecCount + 1>;
+
+// As Firebird 3's restore reads each attribute of a backup of its own format.
 KindTable makeKinds()
 {
     KindTable t{};
-    auto set = [&](Rec r, std::initializer_list<int> atts, Kind k) {
+    auto set = [&](int r, std::initializer_list<int> atts, Kind k) {
         for (int a : atts)
-            t[r][a] = k;
+            t[size_t(r)][size_t(a)] = k;
     };
     set(RecDatabase, {6}, Kind::Blob);
     set(RecDatabase, {10}, Kind::Source);
@@ -55,9 +66,12 @@ KindTable makeKinds()
     set(RecSecurityClass, {19}, Kind::Source);
     set(RecTrigger, {2, 3, 7, 14}, Kind::Blob);
     set(RecTrigger, {10, 11}, Kind::Source);
+    set(RecOldTrigger, {2, 3}, Kind::Blob);
+    set(RecOldTrigger, {10}, Kind::Source);
     set(RecFunction, {2, 13, 16}, Kind::Blob);
     set(RecFunction, {9, 14}, Kind::Source);
-    set(RecFunctionArg, {13, 14, 20}, Kind::Blob);
+    set(RecFunctionArg, {13}, Kind::Blob);
+    set(RecFunctionArg, {14, 20}, Kind::Source);
     set(RecSystemType, {4}, Kind::Blob);
     set(RecSystemType, {13}, Kind::Source);
     set(RecFilter, {7}, Kind::Blob);
@@ -65,8 +79,8 @@ KindTable makeKinds()
     set(RecGenerator, {4}, Kind::Source);
     set(RecProcedure, {4, 6, 8, 13}, Kind::Blob);
     set(RecProcedure, {5, 7}, Kind::Source);
-    set(RecProcedurePrm, {5, 7, 8}, Kind::Blob);
-    set(RecProcedurePrm, {6}, Kind::Source);
+    set(RecProcedurePrm, {5, 7}, Kind::Blob);
+    set(RecProcedurePrm, {6, 8}, Kind::Source);
     set(RecException, {3}, Kind::Blob);
     set(RecException, {4}, Kind::Source);
     set(RecException, {5}, Kind::Text2);
@@ -78,10 +92,46 @@ KindTable makeKinds()
     return t;
 }
 
-const KindTable &kinds()
+// The text and BLR attributes that Firebird 3's restore reads as such only from the format that
+// introduced them: in an older backup it skips the attribute as one of a one-byte length (its
+// restore.epp, the checks on RESTORE_format).
+struct Gate {
+    int rec, att, since;
+};
+constexpr Gate kGates[] = {
+    {RecCollation, 10, 7},    // RDB$SPECIFIC_ATTRIBUTES (Firebird 2.0)
+    {RecGenerator, 4, 7},     // RDB$DESCRIPTION of a generator
+    {RecSqlRoles, 3, 7},      // RDB$DESCRIPTION of a role
+    {RecProcedure, 13, 8},    // RDB$DEBUG_INFO (Firebird 2.1)
+    {RecTrigger, 14, 8},      // RDB$DEBUG_INFO
+    {RecProcedurePrm, 7, 8},  // RDB$DEFAULT_VALUE of a parameter
+    {RecProcedurePrm, 8, 8},  // RDB$DEFAULT_SOURCE
+    {RecFunction, 13, 10},    // RDB$FUNCTION_BLR (Firebird 3)
+    {RecFunction, 14, 10},    // RDB$FUNCTION_SOURCE
+    {RecFunction, 16, 10},    // RDB$DEBUG_INFO
+    {RecFunctionArg, 13, 10}, // RDB$DEFAULT_VALUE of an argument
+    {RecFunctionArg, 14, 10}, // RDB$DEFAULT_SOURCE
+    {RecFunctionArg, 20, 10}, // RDB$DESCRIPTION
+};
+
+using FormatKinds = std::array<KindTable, kFormatVersion + 1>;
+
+FormatKinds makeFormatKinds()
 {
-    static const KindTable t = makeKinds();
-    return t;
+    FormatKinds f;
+    for (int format = 0; format <= kFormatVersion; ++format) {
+        f[size_t(format)] = makeKinds();
+        for (const Gate &g : kGates)
+            if (format < g.since)
+                f[size_t(format)][size_t(g.rec)][size_t(g.att)] = Kind::Plain;
+    }
+    return f;
+}
+
+const KindTable &kinds(int format)
+{
+    static const FormatKinds f = makeFormatKinds();
+    return f[size_t(std::clamp(format, 0, kFormatVersion))];
 }
 
 // The attribute that names a record of each type (0: none kept; a column or an index is told by its table).
@@ -101,6 +151,7 @@ struct Cut {};
 struct Bad {
     qint64 offset;
     QString what;
+    bool where = true; // the message names the byte
 };
 struct Unreadable {};
 
@@ -238,49 +289,69 @@ private:
         return qint32(m_s.number(len) << shift) >> shift;
     }
 
+    // A number attribute's value of len bytes as the restore takes it: none from more than four.
+    qint64 plainNumber(int len)
+    {
+        if (len == 0 || len > 4) {
+            m_s.skip(len);
+            return 0;
+        }
+        const int shift = 32 - 8 * len;
+        return qint32(m_s.number(len) << shift) >> shift;
+    }
+
     void header()
     {
+        bool numbered = false;
         for (int att = m_s.get(); att != AttEnd; att = m_s.get()) {
             switch (att) {
             case AttBackupDate: m_w.backupDate = QString::fromUtf8(m_s.take(m_s.get())); break;
             case AttBackupFile: m_w.sourceDatabase = QString::fromUtf8(m_s.take(m_s.get())); break;
-            case AttBackupFormat: m_w.format = int(integer()); break;
+            case AttBackupFormat: {
+                // A format this server cannot restore is refused as soon as it is read, before
+                // anything after it: a newer server's file need not walk as this one's.
+                const qint64 at = m_s.offset() - 1;
+                m_w.format = int(integer());
+                numbered = true;
+                if (m_w.format < kOldestFormat || m_w.format > kFormatVersion)
+                    throw Bad{at, formatRefusal(m_w.format), false};
+                break;
+            }
             case AttBackupCompress: m_w.compressed = integer() != 0; break;
             case AttBackupTransportable: m_w.transportable = integer() != 0; break;
             case AttBackupBlksize: m_w.blockSize = integer(); break;
             default: m_s.skip(m_s.get()); break;
             }
         }
-        if (m_w.format != kFormatVersion)
-            bad(0, formatRefusal(m_w.format));
+        if (!numbered)
+            bad(0, QStringLiteral("nagłówek kopii bez numeru jej formatu (kopia nieznanego programu)"));
     }
 
     static QString formatRefusal(int format)
     {
-        QString made;
-        if (format >= 1 && format <= 6)
-            made = QStringLiteral("InterBase 6 lub Firebird 1.x");
-        else if (format == 7)
-            made = QStringLiteral("Firebird 2.0");
-        else if (format == 8)
-            made = QStringLiteral("Firebird 2.1");
-        else if (format == 9)
-            made = QStringLiteral("Firebird 2.5");
-        else if (format > kFormatVersion)
-            made = QStringLiteral("nowszy Firebird (4 lub późniejszy)");
-        else
-            made = QStringLiteral("nieznany program");
-        return QStringLiteral("kopia w formacie %1 (%2); odtwarzane są kopie formatu %3 (Firebird 3)")
-            .arg(format)
-            .arg(made)
-            .arg(kFormatVersion);
+        const QString made = QStringLiteral("kopia w formacie %1 (%2)").arg(format).arg(serverOf(format));
+        if (format > kFormatVersion)
+            return made +
+                   QStringLiteral(": ten serwer (Firebird 3) nie odtworzy kopii nowszego serwera; odtwórz ją "
+                                  "na serwerze %1 albo wykonaj tam kopię w formacie, który odczyta "
+                                  "Firebird 3 (format %2 lub starszy)")
+                       .arg(serverOf(format))
+                       .arg(kFormatVersion);
+        if (format >= 1)
+            return made +
+                   QStringLiteral(": odtwarzane są kopie formatów %1–%2 (od InterBase 6 i Firebird 1.0 do "
+                                  "Firebird 3); odtwórz ją na serwerze InterBase 6 lub Firebird 1.5–2.5 "
+                                  "i wykonaj tam nową kopię")
+                       .arg(kOldestFormat)
+                       .arg(kFormatVersion);
+        return made;
     }
 
     // The attributes of one record up to its end; the record's name kept for the messages.
     void attributes(int rec)
     {
         const int named = nameAttribute(rec);
-        const auto &kind = kinds()[size_t(rec)];
+        const auto &kind = kinds(m_w.format)[size_t(rec)];
         for (;;) {
             const qint64 at = m_s.offset();
             const int att = m_s.get();
@@ -295,21 +366,33 @@ private:
                     const int n = std::min(len, 4);
                     m_w.pageSize = int(m_s.number(n));
                     m_s.skip(len - n);
+                } else if (att == AttPrivObjectType && rec == RecUserPrivilege && m_w.format < 10) {
+                    // The restore of an older format ends at a privilege on a package.
+                    if (plainNumber(len) == ObjPackageHeader)
+                        bad(at, QStringLiteral(
+                                    "uprawnienie do pakietu w kopii formatu %1 (pakiety są od Firebird 3)")
+                                    .arg(m_w.format));
+                } else if (att == AttFieldDimensions && rec == RecField) {
+                    // The restore reads a column's ranges right after its number of dimensions,
+                    // whatever their codes, into room for 16.
+                    const int dimensions = quint16(plainNumber(len));
+                    if (dimensions > MaxDimension)
+                        bad(at, QStringLiteral("kolumna o %1 wymiarach (najwyżej %2) %3")
+                                    .arg(dimensions)
+                                    .arg(MaxDimension)
+                                    .arg(where()));
+                    for (int i = 0; i < 2 * dimensions; ++i) {
+                        m_s.get();
+                        m_s.skip(m_s.get());
+                    }
                 } else
                     m_s.skip(len);
                 break;
             }
             case Kind::Blob:
-            case Kind::Source: {
-                const qint64 length = qint64(quint32(integer()));
-                if (kind[size_t(att)] == Kind::Source && length > 0) {
-                    m_s.skip(length - 1);
-                    if (m_s.get() != 0)
-                        bad(at, QStringLiteral("tekst atrybutu %1 bez końcowego znaku NUL").arg(att));
-                } else
-                    m_s.skip(length);
+            case Kind::Source:
+                skipBlob(at, att, kind[size_t(att)]);
                 break;
-            }
             case Kind::Text2:
                 m_s.skip(m_s.number(2));
                 break;
@@ -339,11 +422,21 @@ private:
         case RecProcedure:
             withParts(rec, Where::Procedure, RecProcedurePrm, RecProcedureEnd);
             return;
+        case RecException:
+            exception();
+            return;
         case RecGlobalField: m_where = Where::Domain; break;
-        case RecTrigger: m_where = Where::Trigger; break;
-        case RecException: m_where = Where::Exception; break;
+        case RecTrigger:
+            m_where = Where::Trigger;
+            break;
         case RecGenerator: m_where = Where::Generator; break;
-        case RecPackage: m_where = Where::Package; break;
+        case RecPackage:
+            // The restore of an older format stops at a package: it knows none.
+            if (m_w.format < 10)
+                bad(at,
+                    QStringLiteral("pakiet w kopii formatu %1 (pakiety są od Firebird 3)").arg(m_w.format));
+            m_where = Where::Package;
+            break;
         case RecCharset: case RecCollation: case RecChkConstraint: case RecFieldDimensions:
         case RecRefConstraint: case RecRelConstraint: case RecSystemType: case RecFilter:
         case RecTriggerMessage: case RecUserPrivilege: case RecSecurityClass: case RecFiles:
@@ -357,11 +450,80 @@ private:
         m_lastWhere = where();
     }
 
+    // An exception as Firebird 3's restore reads it. Firebird 2.0 and 2.1 (formats 7 and 8) wrote a
+    // message longer than 255 bytes with its length's low byte alone, the whole message after it; the
+    // restore of those formats takes every attribute it does not know after the message for the next
+    // piece of it (the unknown byte and up to 255 more, to the 1021 bytes of their message field).
+    void exception()
+    {
+        m_where = Where::Exception;
+        constexpr int kLimit = 1021;
+        const auto &kind = kinds(m_w.format)[RecException];
+        const bool repairs = m_w.format == 7 || m_w.format == 8;
+        bool messageSeen = false, messageSet = false;
+        int message = 0; // the bytes of the message read, as far as its repair counts them
+        for (;;) {
+            const qint64 at = m_s.offset();
+            const int att = m_s.get();
+            switch (att) {
+            case AttEnd:
+                m_lastWhere = where();
+                return;
+            case AttExceptionName:
+                m_name = QString::fromUtf8(m_s.take(m_s.get()));
+                continue;
+            case AttExceptionMsg: {
+                messageSeen = true;
+                const int len = m_s.get();
+                if (!messageSet)
+                    message = len;
+                messageSet = true;
+                m_s.skip(len);
+                continue;
+            }
+            case AttExceptionMsg2:
+                messageSet = true;
+                m_s.skip(m_s.number(2));
+                continue;
+            case AttExceptionDescription:
+            case AttExceptionDescription2:
+                messageSeen = false;
+                skipBlob(at, att, kind[size_t(att)]);
+                continue;
+            default:
+                break;
+            }
+            if (repairs && messageSeen && att > 7) {
+                const int piece = std::min(kLimit - message - 1, 255);
+                m_s.skip(piece);
+                message += piece + 1;
+                if (message == kLimit)
+                    messageSeen = false;
+                continue;
+            }
+            if (att <= 7)
+                messageSeen = false;
+            m_s.skip(m_s.get());
+        }
+    }
+
+    void skipBlob(qint64 at, int att, Kind kind)
+    {
+        const qint64 length = qint64(quint32(integer()));
+        if (kind == Kind::Source && length > 0) {
+            m_s.skip(length - 1);
+            if (m_s.get() != 0)
+                bad(at, QStringLiteral("tekst atrybutu %1 bez końcowego znaku NUL").arg(att));
+        } else
+            m_s.skip(length);
+    }
+
     void relation()
     {
         m_where = Where::Relation;
         attributes(RecRelation);
         const QString table = m_name;
+        m_w.relations.append(table);
         for (;;) {
             const qint64 at = m_s.offset();
             const int rec = m_s.get();
@@ -446,7 +608,7 @@ private:
                 break;
             case RecTrigger:
                 m_where = Where::Trigger;
-                attributes(RecTrigger);
+                attributes(RecOldTrigger);
                 next();
                 break;
             default:
@@ -528,8 +690,12 @@ private:
         }
     }
 
+    // An array as the restore reads it: the ranges that follow its number of dimensions are read as
+    // attributes whatever their codes; its column must be named first (the restore looks it up
+    // there and would otherwise write through no column at all).
     void array()
     {
+        bool column = false;
         for (;;) {
             const qint64 at = m_s.offset();
             const int att = m_s.get();
@@ -537,8 +703,27 @@ private:
                 break;
             if (att == AttEnd)
                 bad(at, QStringLiteral("niepełny opis tablicy %1").arg(where()));
-            m_s.skip(m_s.get());
+            if (att == AttBlobFieldNumber) {
+                integer();
+                column = true;
+            } else if (att == AttArrayDimensions) {
+                if (!column)
+                    bad(at, QStringLiteral("wymiary tablicy przed numerem jej kolumny %1").arg(where()));
+                const int dimensions = qint16(integer()); // as the restore keeps it
+                if (dimensions > MaxDimension)
+                    bad(at, QStringLiteral("tablica o %1 wymiarach (najwyżej %2) %3")
+                                .arg(dimensions)
+                                .arg(MaxDimension)
+                                .arg(where()));
+                for (int i = 0; i < 2 * dimensions; ++i) {
+                    m_s.get();
+                    m_s.skip(m_s.get());
+                }
+            } else
+                m_s.skip(m_s.get());
         }
+        if (!column)
+            bad(m_s.offset() - 1, QStringLiteral("dane tablicy bez numeru jej kolumny %1").arg(where()));
         const qint64 length = m_s.number(4);
         if (m_w.transportable) {
             expect(AttXdrArray, "danych tablicy XDR");
@@ -557,6 +742,40 @@ private:
 };
 
 } // namespace
+
+QString serverOf(int format)
+{
+    switch (format) {
+    case 5:
+        return QStringLiteral("InterBase 4.5 lub 5");
+    case 6:
+        return QStringLiteral("InterBase 6 / Firebird 1.x");
+    case 7:
+        return QStringLiteral("Firebird 2.0");
+    case 8:
+        return QStringLiteral("Firebird 2.1");
+    case 9:
+        return QStringLiteral("Firebird 2.5");
+    case 10:
+        return QStringLiteral("Firebird 3");
+    case 11:
+        return QStringLiteral("Firebird 4 lub 5");
+    case 12:
+        return QStringLiteral("Firebird 6");
+    default:
+        break;
+    }
+    if (format >= 1 && format < 5)
+        return QStringLiteral("InterBase 4.0 lub starszy");
+    if (format > 12)
+        return QStringLiteral("serwer nowszy niż Firebird 6");
+    return QStringLiteral("nieznany program");
+}
+
+bool olderThanThisServer(int format)
+{
+    return format >= kOldestFormat && format < kFormatVersion;
+}
 
 Walk walk(const Reader &read)
 {
@@ -585,7 +804,7 @@ Walk walk(const Reader &read, qint64 piece)
         w.stop = QStringLiteral("kopia urywa się %1 (po %2 bajtach)").arg(walker.where()).arg(w.stopOffset);
     } catch (const Bad &b) {
         w.stopOffset = b.offset;
-        w.stop = QStringLiteral("bajt %1: %2").arg(b.offset).arg(b.what);
+        w.stop = b.where ? QStringLiteral("bajt %1: %2").arg(b.offset).arg(b.what) : b.what;
         try {
             s.drain();
         } catch (...) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -10,10 +11,20 @@
 // record. The engine's restore trusts the file it is given: a cut one makes it commit what it has
 // (and a cut inside an external table's columns crashes it), a segment longer than its stated maximum
 // overruns its buffer. A file that does not walk whole to its end record never reaches the engine.
+// Each record's attributes are read as Firebird 3's restore reads them for the file's format: an older
+// format frames some of them otherwise.
 namespace BackupFormat {
 
-// Written by Firebird 3; the engine this program works with restores no other.
+// The format this server (Firebird 3) writes, and the oldest it is given to restore: those of
+// InterBase 6 and Firebird 1.0 to 2.5, which its own restore reads as they were written. A newer
+// server's backup it cannot restore.
 constexpr int kFormatVersion = 10;
+constexpr int kOldestFormat = 6;
+
+// The server generation that writes a format, in Polish: "Firebird 2.5", "Firebird 4 lub 5" ...
+QString serverOf(int format);
+// A format this server restores that an older server wrote.
+bool olderThanThisServer(int format);
 
 struct Table {
     QString name;
@@ -31,7 +42,8 @@ struct Walk {
     QString backupDate;     // as the header gives it
     QString sourceDatabase; // the database the backup was made of
     int pageSize = 0;
-    QList<Table> tables; // every table with data, in the file's order
+    QList<Table> tables;   // every table with data, in the file's order
+    QStringList relations; // every table and view the backup defines, with data or without
     qint64 endRecordOffset = -1;
     qint64 fileSize = 0; // bytes read, the padding after the end record included
 };

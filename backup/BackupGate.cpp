@@ -183,6 +183,21 @@ QString digestLine(const Inspection &i, const QString &backupFile)
         .arg(digest);
 }
 
+namespace {
+
+// The server that wrote the format, and whether it is an older one than this.
+QString formatOrigin(int format)
+{
+    const QString server = BackupFormat::serverOf(format);
+    if (BackupFormat::olderThanThisServer(format))
+        return server +
+               QStringLiteral(
+                   "; kopia starszego serwera; po odtworzeniu baza ma strukturę Firebird 3 (ODS 12)");
+    return server;
+}
+
+} // namespace
+
 QStringList report(const Inspection &i, const QString &backupFile)
 {
     auto yesNo = [](bool b) { return b ? QStringLiteral("tak") : QStringLiteral("nie"); };
@@ -190,17 +205,20 @@ QStringList report(const Inspection &i, const QString &backupFile)
     if (!i.readable)
         return lines << QStringLiteral("BŁĄD: ") + i.readError;
     const BackupFormat::Walk &w = i.walk;
-    lines << QStringLiteral("Baza źródłowa: %1").arg(w.sourceDatabase)
-          << QStringLiteral("Data kopii: %1").arg(w.backupDate)
-          << QStringLiteral("Format: %1, przenośna (XDR): %2, kompresja: %3, blok: %4 bajtów, strona bazy: %5 bajtów")
-                 .arg(w.format)
-                 .arg(yesNo(w.transportable), yesNo(w.compressed))
-                 .arg(w.blockSize)
-                 .arg(w.pageSize);
+    lines
+        << QStringLiteral("Baza źródłowa: %1").arg(w.sourceDatabase)
+        << QStringLiteral("Data kopii: %1").arg(w.backupDate)
+        << QStringLiteral(
+               "Format: %1 (%2), przenośna (XDR): %3, kompresja: %4, blok: %5 bajtów, strona bazy: %6 bajtów")
+               .arg(w.format)
+               .arg(formatOrigin(w.format), yesNo(w.transportable), yesNo(w.compressed))
+               .arg(w.blockSize)
+               .arg(w.pageSize);
     qint64 records = 0;
     for (const BackupFormat::Table &t : w.tables)
         records += t.records;
-    lines << QStringLiteral("Tabele z danymi: %1, rekordów razem: %2").arg(w.tables.size()).arg(records);
+    lines << QStringLiteral("Tabele i widoki: %1").arg(w.relations.size())
+          << QStringLiteral("Tabele z danymi: %1, rekordów razem: %2").arg(w.tables.size()).arg(records);
     for (const BackupFormat::Table &t : w.tables)
         lines << QStringLiteral("  %1: %2").arg(t.name).arg(t.records);
     lines << (w.whole ? QStringLiteral("Struktura kopii: cała (rekord końcowy w bajcie %1)").arg(w.endRecordOffset)

@@ -1,5 +1,5 @@
-// The walk of a backup file: it never reads past what it was given, and what it finds does not depend on
-// how the file arrives (whole, or a few bytes at a time).
+// The walk of a backup file, of every format it reads: it never reads past what it was given, and what it
+// finds does not depend on how the file arrives (whole, or a few bytes at a time).
 #include "backup/BackupFormat.h"
 
 #include <algorithm>
@@ -25,6 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                         whole.fileSize % BackupFormat::kBlock != 0 || !whole.stop.isEmpty()))
         std::abort();
     if (!whole.whole && (whole.stop.isEmpty() || whole.stopOffset > qint64(size)))
+        std::abort();
+    // Only the formats this server restores walk whole.
+    if (whole.whole &&
+        (whole.format < BackupFormat::kOldestFormat || whole.format > BackupFormat::kFormatVersion))
+        std::abort();
+    if (whole.relations != pieces.relations)
         std::abort();
     return 0;
 }
