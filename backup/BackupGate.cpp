@@ -50,7 +50,7 @@ QString Inspection::problem() const
     const auto control = std::find_if(walk.tables.begin(), walk.tables.end(), [](const BackupFormat::Table &t) {
         return t.name == QLatin1String(kControlTable);
     });
-    if (control == walk.tables.end() || control->records < 1)
+    if (!walk.relations.contains(QLatin1String(kControlTable)) || control == walk.tables.end() || control->records < 1)
         return QStringLiteral("to nie jest kopia bazy programu księgowego (brak tabeli kontrolnej %1 z wierszem; kopia bazy %2)")
             .arg(QLatin1String(kControlTable), walk.sourceDatabase);
     return {};

@@ -163,8 +163,16 @@ void Restore::finish()
 {
     // Open again before the message, so that the activation after it reads the restored database.
     m_dm.EmployeeDb.open();
+    const int format = m_checked->inspection().walk.format;
+    const QString upgraded =
+        BackupFormat::olderThanThisServer(format)
+            ? QStringLiteral("\r\rKopia pochodziła ze starszego serwera (%1): baza ma teraz strukturę dyskową serwera "
+                             "Firebird 3. Jeśli program księgowy wymaga nowszej wersji bazy, wykonaj kolejne kroki na "
+                             "zakładce \"Nowe wersje\".")
+                  .arg(BackupFormat::serverOf(format))
+            : QString();
     m_op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...") +
-                                                 QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") + m_kept);
+                                                 QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") + m_kept + upgraded);
     lockFlagUpdate(m_dm, m_op, QLatin1Char('N'));
     const ArchiveCopy::Said said = ArchiveCopy::afterRestore(m_dm, m_lock, m_options.waitForArchiver);
     m_op.message(said.kind, said.text + QStringLiteral("\r\r") +
@@ -210,6 +218,11 @@ QString restoreQuestion(const QString &backupFile, const QDateTime &written, con
                   .arg(name, written.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     if (walk && !walk->sourceDatabase.isEmpty())
         question += QStringLiteral("\rKopia bazy %1, wykonana %2.").arg(walk->sourceDatabase, walk->backupDate.simplified());
+    if (walk && BackupFormat::olderThanThisServer(walk->format))
+        question += QStringLiteral("\rKopia pochodzi ze starszego serwera (%1, format %2): odtworzona baza będzie miała "
+                                   "strukturę serwera Firebird 3.")
+                        .arg(BackupFormat::serverOf(walk->format))
+                        .arg(walk->format);
     return question;
 }
 

@@ -5,6 +5,7 @@
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/OldBackupWriter.h"
+#include "common/CliRun.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
@@ -84,11 +85,8 @@ QString expectedContents(const OldBackupWriter::Options &o)
 // The command line as a scheduler runs it, on the database folder's settings with the embedded engine.
 ToolRun cli(const QStringList &args, const QString &folder)
 {
-    const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
-    IniFile::writeString(ini, "Ogolne", "sciezka", folder.chopped(1));
-    IniFile::writeString(ini, "Ogolne", "protokol", "L");
-    return embedded(QString::fromLocal8Bit(qgetenv("QK_CLI")),
-                    QStringList{QStringLiteral("--settings"), ini} + args, {});
+    const TestCli::CliRun r = TestCli::cli(args, TestCli::settingsFor(folder, QStringLiteral("L")));
+    return {r.exitCode, r.out + r.err};
 }
 
 // What a restore says when it refuses the backup; before that nothing asked, flagged or written.
@@ -103,7 +101,7 @@ QString refusal(TestModule &m)
     } catch (const QkError &e) {
         said = e.message();
     }
-    EXPECT_TRUE(op.questions.isEmpty() && op.labels.isEmpty()) << said.toStdString();
+    EXPECT_TRUE(op.questions.isEmpty() && op.nothingShown()) << said.toStdString();
     EXPECT_FALSE(QFileInfo::exists(BackupOps::restoringName(m.folder)));
     EXPECT_TRUE(BackupOps::keptCopies(m.folder).isEmpty());
     EXPECT_EQ(TestFiles::read(live), liveBytes);
@@ -208,6 +206,10 @@ TEST(OldFormats, EachOlderFormatRestoresThroughTheCommandLine)
 
         const ToolRun restored = cli({QStringLiteral("restore"), QStringLiteral("--yes")}, folder);
         ASSERT_EQ(restored.exitCode, 0) << format << "\n" << restored.out.toStdString();
+        // The operator hears that the database now has this server's structure and what may follow.
+        EXPECT_TRUE(restored.out.contains("Kopia pochodziła ze starszego serwera (" + BackupFormat::serverOf(format) +
+                                          "): baza ma teraz strukturę dyskową serwera Firebird 3."))
+            << restored.out.toStdString();
         EXPECT_EQ(BackupOps::keptCopies(folder).size(), 1);
         EXPECT_EQ(contents(folder + QStringLiteral("bazaqk.adb"), {}), expectedContents(o)) << format;
     }
