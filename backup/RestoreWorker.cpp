@@ -6,7 +6,8 @@
 #include "platform/Errors.h"
 #include "platform/Subprocess.h"
 
-#include <clocale>
+#include <QFile>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -94,13 +95,13 @@ int runIfAsked(int argc, char **argv)
         return -1;
     // A parent that has gone away leaves nobody to read: end with it.
     std::signal(SIGPIPE, SIG_DFL);
-    // File names reach the engine in the system's encoding, which the locale names (as a Qt program's).
-    std::setlocale(LC_ALL, "");
+    // File names arrive as the parent encoded them (QFile::encodeName) and reach the engine as UTF-8
+    // whatever the locale: the client library's loading makes the process's character set UTF-8.
     // The tests' stand-in for an engine that crashes: the worker dies by the signal named here before
     // the engine starts (a real crash in the middle can leave the engine's shared lock files held).
     if (const char *dies = std::getenv("QK_WORKER_DIES"))
         std::raise(std::atoi(dies));
-    const int rc = work(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    const int rc = work(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     // The verdict is said and the service detached; the engine's own teardown at exit, racing its
     // worker threads, now and then crashes a process that has nothing left to do: leave without it.
     std::fflush(stdout);
