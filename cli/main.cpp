@@ -310,6 +310,8 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     std::unique_ptr<TMainDm> dm;
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settings);
+        // The database's own triggers run only for a command that changes the books.
+        dm->databaseTriggers = name == QLatin1String("import") || name == QLatin1String("reset-connections");
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("health"))
             return HealthCommand::runOne(*dm, health, produced.result);
@@ -322,7 +324,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         }
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
-        return Failure;
+        return name == QLatin1String("health") ? usageError() : int(Failure); // health: UNKNOWN, as monitoring reads it
     }
 
     int rc = Success;

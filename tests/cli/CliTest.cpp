@@ -22,6 +22,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +52,18 @@ CliRun cli(const QStringList &args, const QString &settings = QString(), const Q
         return {};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// The command line with no environment at all, as cron or env -i starts it.
+CliRun bareCli(const QStringList &args, const QString &settings)
+{
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QStringLiteral("env"), QStringList{"-i", QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings", settings} + args);
+    if (!p.waitForFinished(300000))
+        return {};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 // setup.ini for the command line, naming the database folder.
@@ -108,17 +124,22 @@ void verifyBackups(const QString &folder, const QString &protocol)
     EXPECT_EQ(TestFiles::read(folder + "bazaqk.adb"), live); // the live database untouched
 }
 
-// The documents of March in the database of folder, read by the server's own tool (embedded for L).
-QString marchDocuments(const QString &folder, const QString &protocol)
+// The server's own tool on the database of folder (embedded for L); its output and errors.
+QString isql(const QString &folder, const QString &protocol, const QByteArray &script, const QStringList &options = {})
 {
     QProcess isql;
     const QString db = (protocol == QLatin1String("L") ? QString() : QStringLiteral("localhost:")) + folder + "bazaqk.adb";
-    isql.start(QStringLiteral("isql-fb"), {"-q", "-user", "SYSDBA", "-password", "quillstep", db});
-    isql.write("set list on; select count(*) as N from FJ_DOK3;\n");
+    isql.start(QStringLiteral("isql-fb"), QStringList{"-q", "-user", "SYSDBA", "-password", "quillstep"} + options + QStringList{db});
+    isql.write(script);
     isql.closeWriteChannel();
     isql.waitForFinished(60000);
-    const QString out = QString::fromLocal8Bit(isql.readAllStandardOutput() + isql.readAllStandardError());
-    return out.simplified();
+    return QString::fromLocal8Bit(isql.readAllStandardOutput() + isql.readAllStandardError());
+}
+
+// The documents of March in the database of folder, read by the server's own tool (embedded for L).
+QString marchDocuments(const QString &folder, const QString &protocol)
+{
+    return isql(folder, protocol, "set list on; select count(*) as N from FJ_DOK3;\n").simplified();
 }
 
 // A restore from a backup that is not whole fails and leaves every document; a whole one keeps the
@@ -559,18 +580,29 @@ TEST(Health, EveryCompanyAtOnceWithItsMetrics)
     EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
 }
 
-TEST(Health, AFolderWithPolishLettersInAUtf8SetupIni)
+// A folder with Polish letters in a setup.ini as a Linux editor saves it (UTF-8), run as cron runs a job:
+// with no environment at all (no LANG, no PATH), so the client library's character set is ASCII.
+TEST(Health, AFolderWithPolishLettersInAUtf8SetupIniWithoutALocale)
 {
-    // As a Linux editor saves it: UTF-8.
     TestDb::Spec polish;
-    polish.subfolder = QStringLiteral("Księgowość/Firma ABC/");
-    const QString folder = TestDb::createEmbeddedDatabase(polish);
-    const QString ini = TestDb::newFolder() + "setup.ini";
-    TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=L\r\n").arg(folder.chopped(1)).toUtf8());
-    const CliRun backup = cli({"backup"}, ini);
-    EXPECT_EQ(backup.exitCode, 0) << backup.err.toStdString();
-    EXPECT_TRUE(cli({"health"}, ini).out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
-    EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
+    polish.subfolder = QStringLiteral("Księgowość/Firma Łódź/");
+    for (const QString protocol : {"L", "T"}) {
+        const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase(polish) : TestDb::createDatabase(polish);
+        const QString ini = TestDb::newFolder() + "setup.ini";
+        TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=%2\r\n").arg(folder.chopped(1), protocol).toUtf8());
+        const CliRun backup = bareCli({"backup"}, ini);
+        EXPECT_EQ(backup.exitCode, 0) << protocol.toStdString() << backup.err.toStdString();
+        const CliRun health = bareCli({"health"}, ini);
+        EXPECT_EQ(health.exitCode, 0) << protocol.toStdString() << health.out.toStdString();
+        EXPECT_TRUE(health.out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
+        if (protocol == "L") {
+            const CliRun verify = bareCli({"verify-backup"}, ini);
+            EXPECT_EQ(verify.exitCode, 0) << verify.out.toStdString();
+            const CliRun restore = bareCli({"restore", "--yes"}, ini);
+            EXPECT_EQ(restore.exitCode, 0) << restore.out.toStdString() << restore.err.toStdString();
+            EXPECT_EQ(BackupOps::keptCopies(folder).size(), 1);
+        }
+    }
 }
 
 } // namespace
@@ -707,4 +739,64 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
         othersRefused();
     }
     EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
+}
+
+// A database whose ON CONNECT trigger writes a row into a file outside it (an external table): the
+// program's own connections, its backup and its verification's scratch database run none of its code.
+TEST(UntrustedInput, ADatabasesOwnCodeNeverRunsInTheProgramsConnections)
+{
+    for (const QString protocol : {"T", "L"}) {
+        const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase() : TestDb::createDatabase();
+        const QString planted = folder + "planted.txt";
+        const QString made = isql(folder, protocol,
+                                  "create table PLANTED external file '" + planted.toUtf8() + "' (T char(10)); commit;\n"
+                                  "set term ^; create trigger PLANT on connect as begin insert into PLANTED values ('x'); end^\n"
+                                  "set term ;^ commit;\n",
+                                  {"-nodbtriggers"});
+        ASSERT_FALSE(made.contains("Statement failed")) << made.toStdString();
+        const QString ini = settingsFor(folder, protocol);
+        for (const QStringList &command : {QStringList{"health"}, QStringList{"backup"}, QStringList{"verify-backup"}}) {
+            const CliRun r = cli(command, ini);
+            EXPECT_LE(r.exitCode, 2) << command.join(' ').toStdString() << r.out.toStdString() << r.err.toStdString();
+            EXPECT_EQ(QFileInfo(planted).size(), 0) << protocol.toStdString() << " " << command.join(' ').toStdString();
+        }
+        EXPECT_EQ(cli({"health"}, ini).exitCode, 0);
+        // A connection that asks for nothing runs the trigger: the check above would have seen the program's.
+        isql(folder, protocol, "select count(*) from RDB$DATABASE;\n");
+        EXPECT_EQ(QFileInfo(planted).size(), 10) << protocol.toStdString();
+    }
+}
+
+TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a run as root (or as the units' user) refuses them; the suite runs as root";
+    const QString ini = settingsFor(TestDb::newFolder());
+    ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0664), 0);
+    const QString said = "Plik ustawień " + ini + " może zmienić nie tylko root (grupa root może go zmieniać). Program "
+                         "uruchomiony jako root nie korzysta z takich ustawień";
+    const CliRun health = cli({"health"}, ini);
+    EXPECT_EQ(health.exitCode, 3);
+    EXPECT_TRUE(health.out.startsWith("UNKNOWN baza: " + said)) << health.out.toStdString();
+    EXPECT_TRUE(health.out.contains("--settings /etc/qkadmin/firma.ini")) << health.out.toStdString();
+    const CliRun backup = cli({"backup"}, ini);
+    EXPECT_EQ(backup.exitCode, 1);
+    EXPECT_TRUE(backup.err.contains(said)) << backup.err.toStdString();
+
+    ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0644), 0);
+    const QString credentials = TestDb::newFolder();
+    TestFiles::write(credentials + "credentials", "ISC_USER=SYSDBA\nISC_PASSWORD=quillstep\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(credentials + "credentials").constData(), 0666), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CREDENTIALS_DIRECTORY", credentials.chopped(1));
+    p.setProcessEnvironment(env);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", ini, "backup"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(err.contains("Plik danych logowania " + credentials + "credentials może zmienić nie tylko root (każdy może go "
+                             "zmieniać)"))
+        << err.toStdString();
 }
