@@ -138,8 +138,12 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         std::this_thread::sleep_for(std::chrono::seconds(3));
         sayInterrupted();
         // A health check that could not end has judged nothing: UNKNOWN, as monitoring reads it.
-        const int rc = command == QLatin1String("health") ? 3 : Failure;
-        printSummary(command, rc, g_clock.elapsed(), produced);
+        const bool health = command == QLatin1String("health");
+        Produced said = produced;
+        if (health)
+            said.result = QStringLiteral("unknown");
+        const int rc = health ? 3 : Failure;
+        printSummary(command, rc, g_clock.elapsed(), said);
         std::fflush(nullptr);
         ::_exit(rc);
     }).detach();

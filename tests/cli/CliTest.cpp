@@ -518,14 +518,9 @@ void freshThenBackedUp(const QString &folder, const QString &protocol)
     EXPECT_EQ(after.exitCode, 0) << after.out.toStdString();
     EXPECT_TRUE(checkLine(after, "kopia").startsWith("OK kopia: ostatnia kopia " + folder + "bazaqk.abk z "));
     EXPECT_TRUE(summaryOf(after).startsWith("qkadmin-cli: summary command=health result=ok exit=0 "));
-    // An old backup: a warning past the limit, critical past twice the limit.
+    // A backup cut by a whole block is told by its digest's recorded size, without reading it (the ages
+    // and limits themselves: HealthRules).
     QFile backup(folder + "bazaqk.abk");
-    ASSERT_TRUE(backup.open(QIODevice::ReadWrite));
-    backup.setFileTime(QDateTime::currentDateTime().addSecs(-30 * 3600), QFileDevice::FileModificationTime);
-    backup.close();
-    EXPECT_EQ(health(ini).exitCode, 1);
-    EXPECT_EQ(health(ini, {"--backup-age", "12"}).exitCode, 2);
-    // A backup cut by a whole block is told by its digest's recorded size, without reading it.
     ASSERT_TRUE(backup.resize(backup.size() - 512));
     const CliRun cut = health(ini, {"--backup-age", "100"});
     EXPECT_EQ(cut.exitCode, 2);
@@ -558,7 +553,7 @@ TEST(Health, EveryCompanyAtOnceWithItsMetrics)
 
     // The same as metrics, written whole to the file the textfile collector reads.
     const QString prom = companies + "qkadmin.prom";
-    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode, 2);
+    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode, 0); // written
     const QByteArray text = TestFiles::read(prom);
     EXPECT_EQ(text.count("# TYPE qkadmin_check_status gauge"), 1);
     const QHash<QString, double> m = HealthMetrics::parse(text);
@@ -741,6 +736,55 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
     EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
 }
 
+namespace {
+
+// The processes whose parent is pid.
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 candidate = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        const QByteArray stat = TestFiles::read(QStringLiteral("/proc/%1/stat").arg(candidate));
+        // "pid (name) state ppid ...": the name may hold blanks, the fields after it do not.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid)
+            children << candidate;
+    }
+    return children;
+}
+
+// A listener on a port of its own on 127.0.0.1 that takes connections into its backlog and never
+// answers, as a server that has stopped answering does.
+struct SilentServer {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    quint16 port = 0;
+    SilentServer()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && ::listen(fd, 16) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0)
+            port = ntohs(a.sin_port);
+    }
+    ~SilentServer() { ::close(fd); }
+};
+
+// A settings file naming a database on a server that takes the connection and never answers.
+QString silentCompany(const QString &folder, quint16 port)
+{
+    const QString ini = folder + "cicha.ini";
+    IniFile::writeString(ini, "Ogolne", "sciezka", QStringLiteral("127.0.0.1/%1:/srv/qk/cicha").arg(port));
+    IniFile::writeString(ini, "Ogolne", "protokol", "T");
+    return ini;
+}
+
+} // namespace
+
 // A database whose ON CONNECT trigger writes a row into a file outside it (an external table): the
 // program's own connections, its backup and its verification's scratch database run none of its code.
 TEST(UntrustedInput, ADatabasesOwnCodeNeverRunsInTheProgramsConnections)
@@ -799,4 +843,81 @@ TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused)
     EXPECT_TRUE(err.contains("Plik danych logowania " + credentials + "credentials może zmienić nie tylko root (każdy może go "
                              "zmieniać)"))
         << err.toStdString();
+}
+
+TEST(HealthAll, AServerThatNeverAnswersIsUnknownWithinTheTimeoutGiven)
+{
+    const SilentServer silent;
+    ASSERT_NE(silent.port, 0);
+    const QString companies = TestDb::newFolder();
+    silentCompany(companies, silent.port);
+    QElapsedTimer t;
+    t.start();
+    const CliRun all = cli({"health", "--all", companies, "--timeout", "3"});
+    // Far below a check's own default of 10 s: the limit reached the check.
+    EXPECT_LT(t.elapsed(), 8000);
+    EXPECT_EQ(all.exitCode, 3) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains("== cicha (" + companies + "cicha.ini)\nUNKNOWN baza: brak odpowiedzi w ciągu 3 s\n"))
+        << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\ncicha +UNKNOWN +- +- +-\n"))) << all.out.toStdString();
+    EXPECT_TRUE(summaryOf(all).startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "));
+}
+
+TEST(HealthAll, ASignalIsPassedOnAndWaitedFor)
+{
+    const SilentServer silent;
+    ASSERT_NE(silent.port, 0);
+    const QString companies = TestDb::newFolder();
+    silentCompany(companies, silent.port);
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"health", "--all", companies, "--timeout", "60"});
+    ASSERT_TRUE(p.waitForStarted());
+    QList<qint64> checks;
+    for (int i = 0; i < 100 && checks.isEmpty(); ++i) {
+        QThread::msleep(50);
+        checks = childrenOf(p.processId());
+    }
+    ASSERT_EQ(checks.size(), 1);
+    QThread::msleep(300); // the check is waiting for the server
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(15000);
+    for (const qint64 pid : checks)
+        if (::kill(pid_t(pid), 0) == 0) {
+            ADD_FAILURE() << "check " << pid << " left running";
+            ::kill(pid_t(pid), SIGKILL);
+        }
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 3);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(out.contains("UNKNOWN baza: sprawdzenie przerwane sygnałem SIGTERM\n")) << out.toStdString();
+    EXPECT_TRUE(out.trimmed().split('\n').last().startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "))
+        << out.toStdString();
+}
+
+TEST(HealthMetricsFile, TheCollectorCanReadItWhateverTheUmask)
+{
+    const QString folder = TestDb::newFolder();
+    const QString ini = settingsFor(TestDb::newFolder()); // no database there: UNKNOWN, and said so in the file
+    auto withUmask077 = [&](const QString &output) {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start("sh", {"-c", "umask 077; exec \"$0\" --settings \"$1\" health --format prometheus --output \"$2\"",
+                       QString::fromLocal8Bit(qgetenv("QK_CLI")), ini, output});
+        p.waitForFinished(60000);
+        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    };
+    const CliRun written = withUmask077(folder + "qkadmin.prom");
+    EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder + "qkadmin.prom").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(HealthMetrics::parse(TestFiles::read(folder + "qkadmin.prom"))
+                  .value("qkadmin_check_status{company=\"setup\",check=\"baza\"}", -1),
+              3);
+    // A file it cannot write: said, and the exit status says so.
+    const CliRun refused = withUmask077(folder + "brak/qkadmin.prom");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("qkadmin-cli health: cannot write " + folder + "brak/qkadmin.prom")) << refused.err.toStdString();
 }
