@@ -30,11 +30,15 @@ namespace RootFiles {
 
 bool privilegedRun()
 {
-    const uid_t me = ::geteuid();
-    if (me == 0)
-        return true;
-    const passwd *unit = ::getpwnam(kUnitUser);
-    return unit && unit->pw_uid == me;
+    // A process's user does not change: asked once (every connection's credentials ask it).
+    static const bool privileged = [] {
+        const uid_t me = ::geteuid();
+        if (me == 0)
+            return true;
+        const passwd *unit = ::getpwnam(kUnitUser);
+        return unit && unit->pw_uid == me;
+    }();
+    return privileged;
 }
 
 QString runningAs()
