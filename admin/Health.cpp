@@ -146,14 +146,17 @@ QList<Finding> evaluate(const Facts &facts, const Options &options)
             server(facts)};
 }
 
+Level worse(Level a, Level b)
+{
+    auto rank = [](Level l) { return l == Level::Critical ? 3 : l == Level::Unknown ? 2 : int(l); };
+    return rank(b) > rank(a) ? b : a;
+}
+
 Level worst(const QList<Finding> &findings)
 {
-    // Critical outranks an unknown check: what is known to be wrong is said first.
     Level w = Level::Ok;
-    auto rank = [](Level l) { return l == Level::Critical ? 3 : l == Level::Unknown ? 2 : int(l); };
     for (const Finding &f : findings)
-        if (rank(f.level) > rank(w))
-            w = f.level;
+        w = worse(w, f.level);
     return w;
 }
 

@@ -48,6 +48,10 @@ struct Facts {
 
 // The findings, one per check, in the order above.
 QList<Finding> evaluate(const Facts &facts, const Options &options);
+// The worse of two states: CRITICAL above UNKNOWN above WARNING above OK (what is known to be wrong is
+// said first). The one ranking of states, for one database's findings and for an office's companies.
+Level worse(Level a, Level b);
+// The worst finding's state; OK for none.
 Level worst(const QList<Finding> &findings);
 // "OK", "WARNING", "CRITICAL", "UNKNOWN".
 QString levelName(Level level);

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -218,10 +217,10 @@ int runIfAsked(int argc, char **argv)
     std::signal(SIGPIPE, SIG_DFL);
     ::prctl(PR_SET_PDEATHSIG, SIGINT);
     std::signal(SIGALRM, onAlarm);
-    const QString backupFile = QString::fromLocal8Bit(argv[2]);
+    // File names arrive as the parent encoded them (QFile::encodeName) and reach the engine as UTF-8
+    // whatever the locale: the client library's loading makes the process's character set UTF-8.
+    const QString backupFile = QFile::decodeName(argv[2]);
     ::alarm(unsigned(limitFor(QFileInfo(backupFile).size()) + 60));
-    // File names reach the engine in the system's encoding, which the locale names (as a Qt program's).
-    std::setlocale(LC_ALL, "");
     // The tests' stand-ins: an engine that crashes (the worker dies by the signal named here before the
     // engine starts: a real crash in the middle can leave the engine's shared lock files held), and a
     // slow one (silent for the seconds named before it starts).
@@ -230,7 +229,7 @@ int runIfAsked(int argc, char **argv)
     if (const char *slow = std::getenv("QK_WORKER_SLOW"))
         for (int left = std::atoi(slow); left > 0;)
             left = int(::sleep(unsigned(left)));
-    const int rc = work(backupFile, QString::fromLocal8Bit(argv[3]));
+    const int rc = work(backupFile, QFile::decodeName(argv[3]));
     // The verdict is said and the service detached; the engine's own teardown at exit, racing its
     // worker threads, now and then crashes a process that has nothing left to do: leave without it.
     std::fflush(stdout);

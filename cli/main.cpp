@@ -151,8 +151,12 @@ void watchSignals(int fd, const QString &command, const Produced &produced)
         }
         sayInterrupted();
         // A health check that could not end has judged nothing: UNKNOWN, as monitoring reads it.
-        const int rc = command == QLatin1String("health") ? 3 : Failure;
-        printSummary(command, rc, g_clock.elapsed(), produced);
+        const bool health = command == QLatin1String("health");
+        Produced said = produced;
+        if (health)
+            said.result = QStringLiteral("unknown");
+        const int rc = health ? 3 : Failure;
+        printSummary(command, rc, g_clock.elapsed(), said);
         std::fflush(nullptr);
         ::_exit(rc);
     }).detach();
@@ -327,6 +331,8 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     std::unique_ptr<TMainDm> dm;
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settings);
+        // The database's own triggers run only for a command that changes the books.
+        dm->databaseTriggers = name == QLatin1String("import") || name == QLatin1String("reset-connections");
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("health"))
             return HealthCommand::runOne(*dm, health, produced.result);
@@ -340,7 +346,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         }
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
-        return Failure;
+        return name == QLatin1String("health") ? usageError() : int(Failure); // health: UNKNOWN, as monitoring reads it
     }
 
     int rc = Success;

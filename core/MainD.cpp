@@ -3,16 +3,28 @@
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "platform/RootFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstring>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 const QString kSection = QStringLiteral("Ogolne");
+
+QString refusedSettings(const QString &file, const QString &why)
+{
+    return QStringLiteral("Plik ustawień %1 może zmienić nie tylko root (%2). Program uruchomiony jako %3 nie "
+                          "korzysta z takich ustawień: operator mógłby nimi kierować pracą roota.\rUżyj ustawień, "
+                          "które zmienia tylko root, np. --settings /etc/qkadmin/firma.ini (chown root:root; chmod "
+                          "644), albo uruchom program jako operator.")
+        .arg(file, why, RootFiles::runningAs());
 }
+
+} // namespace
 
 QString ConnectionSettings::exchangeRoot() const
 {
@@ -43,7 +55,7 @@ TMainDm::TMainDm(const QString &settingsFolder, const QString &settingsFile)
     for (const char *l : {"UPDATE FJ_DKSI", "SET", "BLOK='N' ", "where", "TYPR  <>  ''"})
         IBQuery4.addLine(QString::fromLatin1(l));
     IBBackup.verbose = true;
-    IBBackup.options = 0;
+    IBBackup.options = Spb::BkpNoTriggers; // the program's own attachment: none of the database's code
     IBBackup.blockingFactor = 0;
     IBRestore.verbose = true;
     // Create, never replace: the server's replace drops the live database before it has read the backup.
@@ -104,17 +116,40 @@ bool TMainDm::hasServerPrefix(const QString &name)
 
 namespace {
 
+QString credentialsFile()
+{
+    const QString dir = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/credentials");
+}
+
+// The credentials file's bytes; nullopt when there is none, or when a privileged run may not trust it
+// (why says so): root's, or the unit's own copy that systemd made for this run.
+std::optional<QByteArray> credentialsText(QString *why = nullptr)
+{
+    const QString file = credentialsFile();
+    if (file.isEmpty())
+        return std::nullopt;
+    if (RootFiles::privilegedRun()) {
+        QString reason;
+        const std::optional<QByteArray> text = RootFiles::readRootsFile(file, reason, ::geteuid());
+        if (!text && why)
+            *why = reason;
+        return text;
+    }
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return f.readAll();
+}
+
 // A value of the credentials file systemd hands a unit ($CREDENTIALS_DIRECTORY/credentials, KEY=VALUE
 // lines as /etc/qkadmin/credentials has them); nullopt when there is none.
 std::optional<QString> credential(const char *key)
 {
-    const QString dir = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-    if (dir.isEmpty())
+    const std::optional<QByteArray> text = credentialsText();
+    if (!text)
         return std::nullopt;
-    QFile f(dir + QStringLiteral("/credentials"));
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    for (const QByteArray &raw : f.readAll().split('\n')) {
+    for (const QByteArray &raw : text->split('\n')) {
         const QByteArray line = raw.trimmed();
         if (line.startsWith(QByteArray(key) + '='))
             return QString::fromUtf8(line.mid(qsizetype(std::strlen(key)) + 1));
@@ -157,9 +192,11 @@ void TMainDm::checkDatabaseFile() const
                           .arg(Settings.DatabasePath, Settings.DatabaseFileName, where));
 }
 
-QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName)
+QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName, bool databaseTriggers)
 {
     QStringList p{QStringLiteral("user_name=") + adminUser(), QStringLiteral("password=") + adminPassword()};
+    if (!databaseTriggers)
+        p << QStringLiteral("no_db_triggers=1");
     // A plain path goes to the embedded engine for L, to the local server otherwise; the services
     // reach the same place through their address.
     if (!hasServerPrefix(databaseName))
@@ -181,12 +218,25 @@ void TMainDm::ReadSettings()
     const QString file = settingsFile();
     if (createMissingSettings && !QFileInfo::exists(file)) {
         for (const char *key : {"sciezka", "serwer", "protokol", "cien"})
-            IniFile::writeString(file, kSection, QString::fromLatin1(key), QString());
+            writeKey(QString::fromLatin1(key), QString());
     }
-    Settings.DatabasePath = IniFile::readString(file, kSection, QStringLiteral("sciezka"));
-    Settings.ServerSetting = IniFile::readString(file, kSection, QStringLiteral("serwer"));
-    Settings.ProtocolLetter = IniFile::readString(file, kSection, QStringLiteral("protokol"));
-    Settings.ShadowPath = IniFile::readString(file, kSection, QStringLiteral("cien"));
+    // Read once: the four values come from one file, the one that was checked.
+    QByteArray text;
+    if (RootFiles::privilegedRun()) {
+        QString why;
+        const std::optional<QByteArray> trusted = RootFiles::readRootsFile(file, why);
+        if (!trusted)
+            throw QkError(refusedSettings(file, why));
+        text = *trusted;
+    } else {
+        QFile f(file);
+        if (f.open(QIODevice::ReadOnly))
+            text = f.readAll();
+    }
+    Settings.DatabasePath = IniText::readString(text, kSection, QStringLiteral("sciezka"));
+    Settings.ServerSetting = IniText::readString(text, kSection, QStringLiteral("serwer"));
+    Settings.ProtocolLetter = IniText::readString(text, kSection, QStringLiteral("protokol"));
+    Settings.ShadowPath = IniText::readString(text, kSection, QStringLiteral("cien"));
 }
 
 void TMainDm::PrepareService(Service &service)
@@ -207,6 +257,12 @@ void TMainDm::DataModuleCreate()
 
 void TMainDm::Configure()
 {
+    QString why;
+    if (RootFiles::privilegedRun() && !credentialsText(&why) && !why.isEmpty())
+        throw QkError(QStringLiteral("Plik danych logowania %1 może zmienić nie tylko root (%2). Program uruchomiony "
+                                     "jako %3 go nie czyta.\rNadaj mu właściciela root i prawa 600 (chown root:root "
+                                     "%1; chmod 600 %1).")
+                          .arg(credentialsFile(), why, RootFiles::runningAs()));
     ReadSettings();
     Settings.DatabaseFileName = QStringLiteral("bazaqk.adb");
     Settings.DatabaseFolder = Settings.DatabasePath + Paths::separator();
@@ -236,11 +292,14 @@ void TMainDm::Configure()
     PrepareService(IBProperties);
 
     IBQuery2.database()->setDatabaseName(db);
-    EmployeeDb.params = connectionParams(Settings.ProtocolLetter, db);
+    EmployeeDb.params = connectionParams(Settings.ProtocolLetter, db, databaseTriggers && !RootFiles::privilegedRun());
 }
 
 void TMainDm::writeKey(const QString &key, const QString &value)
 {
+    if (RootFiles::privilegedRun())
+        if (const QString why = RootFiles::refusedForWriting(settingsFile()); !why.isEmpty())
+            throw QkError(refusedSettings(settingsFile(), why));
     IniFile::writeString(settingsFile(), kSection, key, value);
 }
 

@@ -50,6 +50,14 @@ public:
     ConnectionSettings Settings;
     // A read-only caller (health) leaves a missing settings file missing.
     bool createMissingSettings = true;
+    // Whether the shared connection runs the database's own triggers (ON CONNECT, ON DISCONNECT, ON
+    // TRANSACTION ...): yes for a run that changes the books (the window, an import, the connection
+    // reset), whose work the accounting program's triggers must see; no for the program's own work
+    // (backups, verification, health, reports), and never in a privileged run, where the embedded
+    // engine would run a database's code, placed in a folder the operators write, with root's rights.
+    // Table triggers run either way. Every other connection the program opens runs none. Read by
+    // Configure.
+    bool databaseTriggers = true;
 
     Database EmployeeDb;
     Transaction EmployeeTran;
@@ -84,9 +92,12 @@ public:
     void shutDown();
 
     static Service::Protocol protocolFromLetter(const QString &letter);
-    // The connection's parameter lines: credentials and, for a plain path, its routing.
-    static QStringList connectionParams(const QString &protocolLetter, const QString &databaseName);
-    // A connection of an operation's own to databaseName, routed and credentialed as the module's.
+    // The connection's parameter lines: credentials, for a plain path its routing, and unless
+    // databaseTriggers the request that the database's own triggers do not run.
+    static QStringList connectionParams(const QString &protocolLetter, const QString &databaseName,
+                                        bool databaseTriggers = false);
+    // A connection of an operation's own to databaseName, routed and credentialed as the module's;
+    // the database's own triggers do not run on it.
     void prepareConnection(Database &db, const QString &databaseName) const;
     static bool hasServerPrefix(const QString &databaseName);
 

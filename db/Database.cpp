@@ -16,11 +16,16 @@ namespace {
 struct DpbName {
     const char *name;
     char code;
+    bool number = false; // the value a one-byte number ("no_db_triggers=1"), not a text
 };
 
 const DpbName kDpbNames[] = {
-    {"user_name", isc_dpb_user_name}, {"password", isc_dpb_password}, {"lc_ctype", isc_dpb_lc_ctype},
-    {"sql_role_name", isc_dpb_sql_role_name}, {"config", isc_dpb_config},
+    {"user_name", isc_dpb_user_name},
+    {"password", isc_dpb_password},
+    {"lc_ctype", isc_dpb_lc_ctype},
+    {"sql_role_name", isc_dpb_sql_role_name},
+    {"config", isc_dpb_config},
+    {"no_db_triggers", isc_dpb_no_db_triggers, true},
 };
 
 } // namespace
@@ -65,11 +70,12 @@ QByteArray Database::buildParameterBlock(const QStringList &lines)
         QString name = (eq < 0 ? line : line.left(eq)).trimmed().toLower();
         if (name.startsWith(QLatin1String("isc_dpb_")))
             name.remove(0, 8);
-        const QByteArray value = ClientText::encode(eq < 0 ? QString() : line.mid(eq + 1));
         const auto it = std::find_if(std::begin(kDpbNames), std::end(kDpbNames),
                                      [&](const DpbName &n) { return name == QLatin1String(n.name); });
         if (it == std::end(kDpbNames))
             throw LayerError(Msg::DpbUnknown);
+        const QString text = eq < 0 ? QString() : line.mid(eq + 1);
+        const QByteArray value = it->number ? QByteArray(1, char(text.trimmed().toInt() & 0xFF)) : ClientText::encode(text);
         dpb.append(it->code);
         dpb.append(char(std::min<qsizetype>(value.size(), 255)));
         dpb.append(value.left(255));

@@ -2,9 +2,11 @@
 
 #include "db/Errors.h"
 #include "platform/AnsiCodec.h"
+#include "platform/ClientText.h"
 
 #include <QStringList>
 
+#include <atomic>
 #include <dlfcn.h>
 #include <cstdio>
 #include <unistd.h>
@@ -14,16 +16,26 @@ QString FbClient::defaultLibraryName()
     return QStringLiteral("libfbclient.so.2");
 }
 
+namespace {
+std::atomic<FbClient *> g_instance{nullptr};
+}
+
 FbClient &FbClient::instance()
 {
     // Never unloaded: the library stays until the program ends.
-    static FbClient *client = load(defaultLibraryName()).release();
+    static FbClient *client = [] {
+        FbClient *c = load(defaultLibraryName()).release();
+        g_instance = c;
+        return c;
+    }();
     return *client;
 }
 
 std::unique_ptr<FbClient> FbClient::load(const QString &libraryName)
 {
     const QString missing = QString::fromLatin1(Msg::LibraryMissing).arg(libraryName);
+    // Before the library converts its first file name, whatever the environment's locale.
+    ClientText::useUtf8CharacterSet();
     void *handle = dlopen(libraryName.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
         throw LibraryMissingError(missing);
@@ -88,14 +100,17 @@ void FbClient::check(const ISC_STATUS *status) const
     throw EngineError(message, sql, engine);
 }
 
+bool FbClient::shutDownWithin(int timeoutMs)
+{
+    FbClient *c = g_instance.load();
+    return !c || !c->shutdown || c->shutdown(unsigned(timeoutMs), fb_shutrsn_app_stopped) == 0;
+}
+
 void FbClient::endAfterSignal(int status)
 {
-    try {
-        FbClient &c = instance();
-        if (c.shutdown)
-            c.shutdown(10000, fb_shutrsn_signal);
-    } catch (...) {
-    }
+    // A process that never loaded the library (health --all) has nothing of it to wait for.
+    if (FbClient *c = g_instance.load(); c && c->shutdown)
+        c->shutdown(10000, fb_shutrsn_signal);
     std::fflush(nullptr);
     ::_exit(status);
 }

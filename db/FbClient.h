@@ -55,6 +55,11 @@ public:
     // then): this waits for that shutdown (the library runs one at a time) and leaves at once, with
     // nothing of the library left running. For a process that received such a signal only.
     [[noreturn]] static void endAfterSignal(int status);
+    // Cancels whatever the library is running, in any thread, and detaches everything within timeoutMs
+    // (fb_shutdown), so that the embedded engine lets go of its shared tables before a process leaves
+    // in the middle of its work. Nothing to do in a process that never loaded the library. True when
+    // the library had ended in time.
+    static bool shutDownWithin(int timeoutMs);
 
 private:
     FbClient() = default;

@@ -88,6 +88,9 @@ enum : unsigned char {
 constexpr quint32 PrpDbOnline = isc_spb_prp_db_online;
 constexpr quint32 ResReplace = isc_spb_res_replace;
 constexpr quint32 ResCreate = isc_spb_res_create;
+// The backup's attachment runs none of the database's own triggers (ON CONNECT, ON TRANSACTION ...); a
+// restore and the validation attach so always.
+constexpr quint32 BkpNoTriggers = isc_spb_bkp_no_triggers;
 constexpr quint32 RprValidateDb = isc_spb_rpr_validate_db;
 constexpr quint32 RprFull = isc_spb_rpr_full;
 constexpr quint32 StsDataPages = isc_spb_sts_data_pages;

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -47,7 +48,17 @@ Archiver::Launch Archiver::command(const QStringList &arguments, const QString &
     return {QStringLiteral("cmd.exe"), QStringList{QStringLiteral("/c"), QStringLiteral("arj.exe")} + arguments,
             workingDirectory};
 #else
-    return {QStringLiteral("arj"), arguments, workingDirectory};
+    // By its full name: arj finds itself through its argv[0] and the PATH, and dies on a null pointer
+    // when a job starts it with no PATH (cron's env -i, a bare unit) under a bare name.
+    QString program = QStringLiteral("arj");
+    const QByteArray path = qgetenv("PATH");
+    for (const QString &dir : QString::fromLocal8Bit(path.isEmpty() ? QByteArray("/usr/local/bin:/usr/bin:/bin") : path)
+                                  .split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (QFileInfo(dir + QStringLiteral("/arj")).isExecutable()) {
+            program = dir + QStringLiteral("/arj");
+            break;
+        }
+    return {program, arguments, workingDirectory};
 #endif
 }
 

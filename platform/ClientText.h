@@ -16,4 +16,13 @@ bool markedUtf8();
 QByteArray encode(const QString &text);
 QString decode(const QByteArray &bytes);
 
+// A name marked UTF-8 is still converted by the library to the process's character set (that of
+// LC_CTYPE) before it is used, by the embedded engine and by the client's own side of a remote
+// attachment alike: with no locale (cron, a unit on a machine without one, env -i) that is ASCII and a
+// Polish letter fails ("Cannot transliterate character between character sets"). Names are UTF-8
+// on this system, as Qt takes them: this makes the process's character type UTF-8 (the environment's
+// language in UTF-8, else C.UTF-8) when it is not, before the library first converts a name; the
+// rest of the locale is left alone. Returns the character set now in force.
+QString useUtf8CharacterSet();
+
 } // namespace ClientText

@@ -24,6 +24,7 @@ if [ ! -f "$data/bazaqk.adb" ]; then
 fi
 if [ ! -f "$exe_dir/setup.ini" ]; then
     printf '[Ogolne]\r\nsciezka=%s\r\nserwer=\r\nprotokol=L\r\ncien=%s\r\n' "$data" "$data" >"$exe_dir/setup.ini"
+    chmod 644 "$exe_dir/setup.ini" # the window run as root takes only settings no one else may change
 fi
 
 # The embedded engine gets a Firebird root of its own that may read external files in the data folder

@@ -23,9 +23,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
+using TestCli::bareCli;
 using TestCli::CliRun;
 using TestCli::cli;
 using TestCli::settingsFor;
@@ -73,17 +78,22 @@ void verifyBackups(const QString &folder, const QString &protocol)
     EXPECT_EQ(TestFiles::read(folder + "bazaqk.adb"), live); // the live database untouched
 }
 
-// The documents of March in the database of folder, read by the server's own tool (embedded for L).
-QString marchDocuments(const QString &folder, const QString &protocol)
+// The server's own tool on the database of folder (embedded for L); its output and errors.
+QString isql(const QString &folder, const QString &protocol, const QByteArray &script, const QStringList &options = {})
 {
     QProcess isql;
     const QString db = (protocol == QLatin1String("L") ? QString() : QStringLiteral("localhost:")) + folder + "bazaqk.adb";
-    isql.start(QStringLiteral("isql-fb"), {"-q", "-user", "SYSDBA", "-password", "quillstep", db});
-    isql.write("set list on; select count(*) as N from FJ_DOK3;\n");
+    isql.start(QStringLiteral("isql-fb"), QStringList{"-q", "-user", "SYSDBA", "-password", "quillstep"} + options + QStringList{db});
+    isql.write(script);
     isql.closeWriteChannel();
     isql.waitForFinished(60000);
-    const QString out = QString::fromLocal8Bit(isql.readAllStandardOutput() + isql.readAllStandardError());
-    return out.simplified();
+    return QString::fromLocal8Bit(isql.readAllStandardOutput() + isql.readAllStandardError());
+}
+
+// The documents of March in the database of folder, read by the server's own tool (embedded for L).
+QString marchDocuments(const QString &folder, const QString &protocol)
+{
+    return isql(folder, protocol, "set list on; select count(*) as N from FJ_DOK3;\n").simplified();
 }
 
 // A restore from a backup that is not whole fails and leaves every document; a whole one keeps the
@@ -478,14 +488,9 @@ void freshThenBackedUp(const QString &folder, const QString &protocol)
     EXPECT_EQ(after.exitCode, 0) << after.out.toStdString();
     EXPECT_TRUE(checkLine(after, "kopia").startsWith("OK kopia: ostatnia kopia " + folder + "bazaqk.abk z "));
     EXPECT_TRUE(summaryOf(after).startsWith("qkadmin-cli: summary command=health result=ok exit=0 "));
-    // An old backup: a warning past the limit, critical past twice the limit.
+    // A backup cut by a whole block is told by its digest's recorded size, without reading it (the ages
+    // and limits themselves: HealthRules).
     QFile backup(folder + "bazaqk.abk");
-    ASSERT_TRUE(backup.open(QIODevice::ReadWrite));
-    backup.setFileTime(QDateTime::currentDateTime().addSecs(-30 * 3600), QFileDevice::FileModificationTime);
-    backup.close();
-    EXPECT_EQ(health(ini).exitCode, 1);
-    EXPECT_EQ(health(ini, {"--backup-age", "12"}).exitCode, 2);
-    // A backup cut by a whole block is told by its digest's recorded size, without reading it.
     ASSERT_TRUE(backup.resize(backup.size() - 512));
     const CliRun cut = health(ini, {"--backup-age", "100"});
     EXPECT_EQ(cut.exitCode, 2);
@@ -518,7 +523,7 @@ TEST(Health, EveryCompanyAtOnceWithItsMetrics)
 
     // The same as metrics, written whole to the file the textfile collector reads.
     const QString prom = companies + "qkadmin.prom";
-    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode, 2);
+    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode, 0); // written
     const QByteArray text = TestFiles::read(prom);
     EXPECT_EQ(text.count("# TYPE qkadmin_check_status gauge"), 1);
     const QHash<QString, double> m = HealthMetrics::parse(text);
@@ -540,18 +545,29 @@ TEST(Health, EveryCompanyAtOnceWithItsMetrics)
     EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
 }
 
-TEST(Health, AFolderWithPolishLettersInAUtf8SetupIni)
+// A folder with Polish letters in a setup.ini as a Linux editor saves it (UTF-8), run as cron runs a job:
+// with no environment at all (no LANG, no PATH), so the client library's character set is ASCII.
+TEST(Health, AFolderWithPolishLettersInAUtf8SetupIniWithoutALocale)
 {
-    // As a Linux editor saves it: UTF-8.
     TestDb::Spec polish;
-    polish.subfolder = QStringLiteral("Księgowość/Firma ABC/");
-    const QString folder = TestDb::createEmbeddedDatabase(polish);
-    const QString ini = TestDb::newFolder() + "setup.ini";
-    TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=L\r\n").arg(folder.chopped(1)).toUtf8());
-    const CliRun backup = cli({"backup"}, ini);
-    EXPECT_EQ(backup.exitCode, 0) << backup.err.toStdString();
-    EXPECT_TRUE(cli({"health"}, ini).out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
-    EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
+    polish.subfolder = QStringLiteral("Księgowość/Firma Łódź/");
+    for (const QString protocol : {"L", "T"}) {
+        const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase(polish) : TestDb::createDatabase(polish);
+        const QString ini = TestDb::newFolder() + "setup.ini";
+        TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=%2\r\n").arg(folder.chopped(1), protocol).toUtf8());
+        const CliRun backup = bareCli({"backup"}, ini);
+        EXPECT_EQ(backup.exitCode, 0) << protocol.toStdString() << backup.err.toStdString();
+        const CliRun health = bareCli({"health"}, ini);
+        EXPECT_EQ(health.exitCode, 0) << protocol.toStdString() << health.out.toStdString();
+        EXPECT_TRUE(health.out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
+        if (protocol == "L") {
+            const CliRun verify = bareCli({"verify-backup"}, ini);
+            EXPECT_EQ(verify.exitCode, 0) << verify.out.toStdString();
+            const CliRun restore = bareCli({"restore", "--yes"}, ini);
+            EXPECT_EQ(restore.exitCode, 0) << restore.out.toStdString() << restore.err.toStdString();
+            EXPECT_EQ(BackupOps::keptCopies(folder).size(), 1);
+        }
+    }
 }
 
 } // namespace
@@ -688,4 +704,190 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
         othersRefused();
     }
     EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
+}
+
+namespace {
+
+// The processes whose parent is pid.
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 candidate = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        const QByteArray stat = TestFiles::read(QStringLiteral("/proc/%1/stat").arg(candidate));
+        // "pid (name) state ppid ...": the name may hold blanks, the fields after it do not.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid)
+            children << candidate;
+    }
+    return children;
+}
+
+// A listener on a port of its own on 127.0.0.1 that takes connections into its backlog and never
+// answers, as a server that has stopped answering does.
+struct SilentServer {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    quint16 port = 0;
+    SilentServer()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && ::listen(fd, 16) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0)
+            port = ntohs(a.sin_port);
+    }
+    ~SilentServer() { ::close(fd); }
+};
+
+// A settings file naming a database on a server that takes the connection and never answers.
+QString silentCompany(const QString &folder, quint16 port)
+{
+    const QString ini = folder + "cicha.ini";
+    IniFile::writeString(ini, "Ogolne", "sciezka", QStringLiteral("127.0.0.1/%1:/srv/qk/cicha").arg(port));
+    IniFile::writeString(ini, "Ogolne", "protokol", "T");
+    return ini;
+}
+
+} // namespace
+
+// A database whose ON CONNECT trigger writes a row into a file outside it (an external table): the
+// program's own connections, its backup and its verification's scratch database run none of its code.
+TEST(UntrustedInput, ADatabasesOwnCodeNeverRunsInTheProgramsConnections)
+{
+    for (const QString protocol : {"T", "L"}) {
+        const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase() : TestDb::createDatabase();
+        const QString planted = folder + "planted.txt";
+        const QString made = isql(folder, protocol,
+                                  "create table PLANTED external file '" + planted.toUtf8() + "' (T char(10)); commit;\n"
+                                  "set term ^; create trigger PLANT on connect as begin insert into PLANTED values ('x'); end^\n"
+                                  "set term ;^ commit;\n",
+                                  {"-nodbtriggers"});
+        ASSERT_FALSE(made.contains("Statement failed")) << made.toStdString();
+        const QString ini = settingsFor(folder, protocol);
+        for (const QStringList &command : {QStringList{"health"}, QStringList{"backup"}, QStringList{"verify-backup"}}) {
+            const CliRun r = cli(command, ini);
+            EXPECT_LE(r.exitCode, 2) << command.join(' ').toStdString() << r.out.toStdString() << r.err.toStdString();
+            EXPECT_EQ(QFileInfo(planted).size(), 0) << protocol.toStdString() << " " << command.join(' ').toStdString();
+        }
+        EXPECT_EQ(cli({"health"}, ini).exitCode, 0);
+        // A connection that asks for nothing runs the trigger: the check above would have seen the program's.
+        isql(folder, protocol, "select count(*) from RDB$DATABASE;\n");
+        EXPECT_EQ(QFileInfo(planted).size(), 10) << protocol.toStdString();
+    }
+}
+
+TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a run as root (or as the units' user) refuses them; the suite runs as root";
+    const QString ini = settingsFor(TestDb::newFolder());
+    ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0664), 0);
+    const QString said = "Plik ustawień " + ini + " może zmienić nie tylko root (grupa root może go zmieniać). Program "
+                         "uruchomiony jako root nie korzysta z takich ustawień";
+    const CliRun health = cli({"health"}, ini);
+    EXPECT_EQ(health.exitCode, 3);
+    EXPECT_TRUE(health.out.startsWith("UNKNOWN baza: " + said)) << health.out.toStdString();
+    EXPECT_TRUE(health.out.contains("--settings /etc/qkadmin/firma.ini")) << health.out.toStdString();
+    const CliRun backup = cli({"backup"}, ini);
+    EXPECT_EQ(backup.exitCode, 1);
+    EXPECT_TRUE(backup.err.contains(said)) << backup.err.toStdString();
+
+    ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0644), 0);
+    const QString credentials = TestDb::newFolder();
+    TestFiles::write(credentials + "credentials", "ISC_USER=SYSDBA\nISC_PASSWORD=quillstep\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(credentials + "credentials").constData(), 0666), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CREDENTIALS_DIRECTORY", credentials.chopped(1));
+    p.setProcessEnvironment(env);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", ini, "backup"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(err.contains("Plik danych logowania " + credentials + "credentials może zmienić nie tylko root (każdy może go "
+                             "zmieniać)"))
+        << err.toStdString();
+}
+
+TEST(HealthAll, AServerThatNeverAnswersIsUnknownWithinTheTimeoutGiven)
+{
+    const SilentServer silent;
+    ASSERT_NE(silent.port, 0);
+    const QString companies = TestDb::newFolder();
+    silentCompany(companies, silent.port);
+    QElapsedTimer t;
+    t.start();
+    const CliRun all = cli({"health", "--all", companies, "--timeout", "3"});
+    // Far below a check's own default of 10 s: the limit reached the check.
+    EXPECT_LT(t.elapsed(), 8000);
+    EXPECT_EQ(all.exitCode, 3) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains("== cicha (" + companies + "cicha.ini)\nUNKNOWN baza: brak odpowiedzi w ciągu 3 s\n"))
+        << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\ncicha +UNKNOWN +- +- +-\n"))) << all.out.toStdString();
+    EXPECT_TRUE(summaryOf(all).startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "));
+}
+
+TEST(HealthAll, ASignalIsPassedOnAndWaitedFor)
+{
+    const SilentServer silent;
+    ASSERT_NE(silent.port, 0);
+    const QString companies = TestDb::newFolder();
+    silentCompany(companies, silent.port);
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"health", "--all", companies, "--timeout", "60"});
+    ASSERT_TRUE(p.waitForStarted());
+    QList<qint64> checks;
+    for (int i = 0; i < 100 && checks.isEmpty(); ++i) {
+        QThread::msleep(50);
+        checks = childrenOf(p.processId());
+    }
+    ASSERT_EQ(checks.size(), 1);
+    QThread::msleep(300); // the check is waiting for the server
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(15000);
+    for (const qint64 pid : checks)
+        if (::kill(pid_t(pid), 0) == 0) {
+            ADD_FAILURE() << "check " << pid << " left running";
+            ::kill(pid_t(pid), SIGKILL);
+        }
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 3);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(out.contains("UNKNOWN baza: sprawdzenie przerwane sygnałem SIGTERM\n")) << out.toStdString();
+    EXPECT_TRUE(out.trimmed().split('\n').last().startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "))
+        << out.toStdString();
+}
+
+TEST(HealthMetricsFile, TheCollectorCanReadItWhateverTheUmask)
+{
+    const QString folder = TestDb::newFolder();
+    const QString ini = settingsFor(TestDb::newFolder()); // no database there: UNKNOWN, and said so in the file
+    auto withUmask077 = [&](const QString &output) {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start("sh", {"-c", "umask 077; exec \"$0\" --settings \"$1\" health --format prometheus --output \"$2\"",
+                       QString::fromLocal8Bit(qgetenv("QK_CLI")), ini, output});
+        p.waitForFinished(60000);
+        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    };
+    const CliRun written = withUmask077(folder + "qkadmin.prom");
+    EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder + "qkadmin.prom").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(HealthMetrics::parse(TestFiles::read(folder + "qkadmin.prom"))
+                  .value("qkadmin_check_status{company=\"setup\",check=\"baza\"}", -1),
+              3);
+    // A file it cannot write: said, and the exit status says so.
+    const CliRun refused = withUmask077(folder + "brak/qkadmin.prom");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("qkadmin-cli health: cannot write " + folder + "brak/qkadmin.prom")) << refused.err.toStdString();
 }

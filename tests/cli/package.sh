@@ -17,7 +17,7 @@ for f in /opt/qkadmin/qkadmin /opt/qkadmin/qkadmin-cli /usr/share/applications/q
          /usr/share/icons/hicolor/scalable/apps/qkadmin.svg /usr/share/man/man1/qkadmin-cli.1 \
          /lib/systemd/system/qkadmin-backup.service /lib/systemd/system/qkadmin-backup.timer \
          /lib/systemd/system/qkadmin-backup@.service /lib/systemd/system/qkadmin-backup@.timer \
-         /opt/qkadmin/settings-folder /etc/qkadmin/credentials \
+         /opt/qkadmin/settings-folder /etc/qkadmin/credentials /usr/lib/tmpfiles.d/qkadmin.conf \
          "/usr/bin/qkadmin -> ../../opt/qkadmin/qkadmin" "/usr/bin/qkadmin-cli -> ../../opt/qkadmin/qkadmin-cli"; do
     grep -qxF "$f" "$work/files" || fail "missing $f"
 done
@@ -59,7 +59,25 @@ for unit in "$single" "$template"; do
     grep -q '^EnvironmentFile=' "$unit" && fail "$(basename "$unit") puts the credentials into the environment"
     grep -q '^ExecStopPost=-/usr/bin/qkadmin-cli --settings /etc/qkadmin/[%a-z.]*ini health$' "$unit" ||
         fail "$(basename "$unit") does not check the health after the backup"
+    # The metrics go to the package's own folder, and a file that cannot be written fails the unit.
+    grep -q '^ExecStopPost=/usr/bin/qkadmin-cli --settings /etc/qkadmin/[%a-z.]*ini health --format prometheus --output /var/lib/qkadmin-metrics/qkadmin[-%i]*\.prom$' "$unit" ||
+        fail "$(basename "$unit") does not write the metrics, or hides its failure"
+    grep -q '^ReadWritePaths=.*[= ]/var/lib/qkadmin-metrics\( \|$\)' "$unit" || fail "$(basename "$unit") may not write the metrics folder"
+    grep -q 'prometheus/node-exporter' "$unit" && fail "$(basename "$unit") still names the node exporter's own folder"
 done
+# The metrics folder as the package makes it: the units' user writes it, the collector's user (not in
+# the group) reads it. Made here by the package's own tmpfiles line in the extracted tree, with the
+# users of a system the package has configured.
+mkdir -p "$work/root/etc"
+printf 'root:x:0:0::/root:/bin/sh\nqkbackup:x:54399:54398::/nonexistent:/usr/sbin/nologin\n' >"$work/root/etc/passwd"
+printf 'root:x:0:\nqkadmin:x:54398:\n' >"$work/root/etc/group"
+if command -v systemd-tmpfiles >/dev/null; then
+    systemd-tmpfiles --root="$work/root" --create qkadmin.conf || fail "the tmpfiles line does not apply"
+    [ "$(stat -c '%u %g %a' "$work/root/var/lib/qkadmin-metrics")" = "54399 54398 755" ] ||
+        fail "the metrics folder is $(stat -c '%u %g %a' "$work/root/var/lib/qkadmin-metrics"), not qkbackup's, readable by all"
+else
+    echo "package: systemd-tmpfiles is not installed: the metrics folder was checked in postinst only"
+fi
 grep -q '^OnCalendar=' "$units/qkadmin-backup@.timer" || fail "the template timer has no calendar"
 if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify "$template" 2>&1 | grep -v 'qkadmin-cli' | grep -i 'error' && fail "the template unit does not verify"
@@ -85,6 +103,9 @@ dpkg-deb -c "$deb" | grep -E ' \./etc/qkadmin/backup.ini$' | grep -q '^-rw-r--r-
     fail "the unit's settings may be changed by others than root"
 grep -q 'useradd --system --gid qkadmin' "$work/control/postinst" || fail "postinst does not make the units' user"
 grep -q 'chmod 2770' "$work/control/postinst" || fail "postinst does not make the settings folder"
+grep -q 'install -d -o qkbackup -g qkadmin -m 0755 /var/lib/qkadmin-metrics' "$work/control/postinst" ||
+    fail "postinst does not make the metrics folder without systemd-tmpfiles"
+grep -q 'systemd-tmpfiles --create qkadmin.conf' "$work/control/postinst" || fail "postinst does not make the metrics folder"
 [ "$(cat "$work/root/opt/qkadmin/settings-folder")" = /var/lib/qkadmin ] || fail "settings-folder names another folder"
 
 # An operator who is not root: a member of the folder's group (a temporary uid and gid here), with the

@@ -37,6 +37,18 @@ inline CliRun cli(const QStringList &args, const QString &settings = QString(), 
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+// The command line with no environment at all, as cron or env -i starts it.
+inline CliRun bareCli(const QStringList &args, const QString &settings)
+{
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QStringLiteral("env"), QStringList{"-i", QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings", settings} + args);
+    if (!p.waitForFinished(300000))
+        return {};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 // setup.ini for the command line, naming the database folder.
 inline QString settingsFor(const QString &folder, const QString &protocol = QStringLiteral("T"))
 {

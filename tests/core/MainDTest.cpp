@@ -34,13 +34,16 @@ TEST(Settings, ProtocolLetters)
 
 TEST(Settings, ConnectionRouting)
 {
+    // The program's own connections run none of the database's own triggers; a run on the books does.
     const QStringList local = TMainDm::connectionParams("l", "/data/bazaqk.adb");
-    EXPECT_EQ(local, QStringList({"user_name=SYSDBA", "password=quillstep", "config=Providers=Engine12"}));
+    EXPECT_EQ(local, QStringList({"user_name=SYSDBA", "password=quillstep", "no_db_triggers=1", "config=Providers=Engine12"}));
+    EXPECT_EQ(TMainDm::connectionParams("l", "/data/bazaqk.adb", true),
+              QStringList({"user_name=SYSDBA", "password=quillstep", "config=Providers=Engine12"}));
     EXPECT_EQ(TMainDm::connectionParams("T", "/data/bazaqk.adb").last(), QStringLiteral("config=Providers=Remote,Loopback"));
     EXPECT_EQ(TMainDm::connectionParams("", "/data/bazaqk.adb").last(), QStringLiteral("config=Providers=Remote,Loopback"));
     // A name with its own server prefix is left to the client library.
-    EXPECT_EQ(TMainDm::connectionParams("L", "serwer:/data/bazaqk.adb").size(), 2);
-    EXPECT_EQ(TMainDm::connectionParams("T", "localhost/3050:/data/bazaqk.adb").size(), 2);
+    EXPECT_EQ(TMainDm::connectionParams("L", "serwer:/data/bazaqk.adb").size(), 3);
+    EXPECT_EQ(TMainDm::connectionParams("T", "localhost/3050:/data/bazaqk.adb").size(), 3);
     EXPECT_FALSE(TMainDm::hasServerPrefix("C:\\qk_inter\\bazaqk.adb"));
     EXPECT_FALSE(TMainDm::hasServerPrefix("/data/a:b/bazaqk.adb"));
     EXPECT_TRUE(TMainDm::hasServerPrefix("\\\\serwer\\C:\\qk\\bazaqk.adb"));
@@ -66,7 +69,7 @@ TEST(Settings, StartUpConfiguresEveryService)
     EXPECT_EQ(dm.IBBackup.databaseName, full);
     EXPECT_EQ(dm.IBBackup.backupFiles, QStringList({dbFolder + QStringLiteral("/bazaqk.abk")}));
     EXPECT_TRUE(dm.IBBackup.verbose);
-    EXPECT_EQ(dm.IBBackup.options, 0u);
+    EXPECT_EQ(dm.IBBackup.options, 0x8000u); // its attachment runs none of the database's own triggers
     EXPECT_EQ(dm.IBRestore.databaseNames, QStringList({full}));
     EXPECT_EQ(dm.IBRestore.backupFiles, QStringList({dbFolder + QStringLiteral("/bazaqk.abk")}));
     EXPECT_EQ(dm.IBRestore.options, 0x2000u); // create only

@@ -149,6 +149,8 @@ TEST(AttachBlocks, ServiceAndConnection)
                                              QStringLiteral("config=Providers=Engine12")}),
               bytes({1, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "quillstep" + bytes({87, 18}) + "Providers=Engine12" +
                   bytes({77, 0}));
+    // A number, not a text.
+    EXPECT_EQ(Database::buildParameterBlock({QStringLiteral("no_db_triggers=1")}), bytes({1, 72, 1, 1, 77, 0}));
 }
 
 TEST(Replies, Lines)
