@@ -50,10 +50,13 @@ namespace {
 struct NullOperator : Operator {
     void message(Box, const QString &) override {}
     bool confirm(const QString &) override { return true; }
-    void setLabel(const QString &, const QString &, Tone) override {}
-    void setProgress(const QString &, int) override {}
-    void clearMemo(const QString &) override {}
-    void appendLine(const QString &, const QString &) override {}
+    void showLockFlag(bool) override {}
+    void showConnectionCount(const QString &) override {}
+    void setStage(Activity, const QString &) override {}
+    void setActivity(Activity, int) override {}
+    void clearLog(Log) override {}
+    void appendLine(Log, const QString &) override {}
+    void showResult(YearEnd, const QString &) override {}
     void beginBusy() override {}
     void endBusy() override {}
     void processEvents() override {}
