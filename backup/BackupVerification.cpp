@@ -50,64 +50,70 @@ QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 
     return databaseFolder + QStringLiteral("qkverify-%1-%2.adb").arg(stamp).arg(pid);
 }
 
-bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held)
-{
-    auto line = [&](const QString &text) {
-        op.appendLine(Operator::Log::Backup, text);
-        op.processEvents();
-    };
-    auto failed = [&](const QString &what, const std::exception &e) {
+namespace {
+
+// One verification, in its steps: the backup checked, restored into the scratch database, the scratch
+// database validated and read. Each says its line; false when it failed (said too).
+class Verification {
+public:
+    Verification(TMainDm &dm, Operator &op, const QString &backupFile) : m_dm(dm), m_op(op), m_backupFile(backupFile) {}
+    // Under the folder lock: leftovers of a killed verification go, and the backup file is said.
+    void start();
+    bool restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const QString &scratch);
+    bool validate(const QString &scratch);
+    bool read(Database &db, Transaction &tr);
+    void line(const QString &text)
+    {
+        m_op.appendLine(Operator::Log::Backup, text);
+        m_op.processEvents();
+    }
+    bool failed(const QString &what, const std::exception &e)
+    {
         line(QStringLiteral("BŁĄD: %1: %2").arg(what, QString::fromUtf8(e.what())));
         return false;
-    };
-
-    const QFileInfo backup(backupFile);
-    if (!backup.isFile()) {
-        line(QStringLiteral("BŁĄD: brak pliku kopii %1").arg(backupFile));
-        return false;
     }
-    const BackupOps::Lock lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held); // no backup replaces it meanwhile
-    // Under the lock no other verification runs here: a scratch database in the folder is a killed one's.
-    for (const QString &left : QDir(dm.Settings.DatabaseFolder)
-                                   .entryList({QStringLiteral("qkverify-*.adb")}, QDir::Files | QDir::System | QDir::Hidden))
-        if (QFile::remove(dm.Settings.DatabaseFolder + left))
+
+private:
+    TMainDm &m_dm;
+    Operator &m_op;
+    const QString m_backupFile;
+};
+
+// Under the lock no other verification runs here: a scratch database in the folder is a killed one's.
+void Verification::start()
+{
+    const QString folder = m_dm.Settings.DatabaseFolder;
+    for (const QString &left : QDir(folder).entryList({QStringLiteral("qkverify-*.adb")}, QDir::Files | QDir::System | QDir::Hidden))
+        if (QFile::remove(folder + left))
             line(QStringLiteral("Usunięto bazę próbną przerwanego sprawdzania: %1").arg(left));
+    const QFileInfo backup(m_backupFile);
     line(QStringLiteral("Plik kopii: %1, %2 bajtów, z dnia %3")
-             .arg(backupFile)
+             .arg(m_backupFile)
              .arg(backup.size())
              .arg(backup.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
-    // A cut or altered backup never reaches the engine, which may crash on it; the engine reads the file checked.
-    const BackupGate::Checked checked = BackupGate::hold(backupFile);
-    const BackupGate::Inspection &inspection = checked.inspection();
-    line(BackupGate::digestLine(inspection, backupFile));
-    if (!inspection.passes()) {
-        line(QStringLiteral("BŁĄD: kopia nie nadaje się do odtworzenia: %1").arg(inspection.problem()));
-        return false;
-    }
-    line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
+}
 
-    const QString scratch = scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
-                                        QCoreApplication::applicationPid());
-    Database db;
-    Transaction tr(&db);
-    db.defaultTransaction = &tr;
-    dm.prepareConnection(db, scratch);
-    ScratchCleanUp cleanUp(db, scratch);
-
+bool Verification::restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const QString &scratch)
+{
     try {
         const RestoreBeside::Request request{
-            .backup = checked, .target = scratch, .heldLock = lock->descriptor(), .idle = [&op] { op.processEvents(); }};
-        if (!RestoreBeside::run(dm, request)) {
+            .backup = checked, .target = scratch, .heldLock = lock->descriptor(), .idle = [this] { m_op.processEvents(); }};
+        if (!RestoreBeside::run(m_dm, request)) {
             line(QStringLiteral("BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
             return false;
         }
         line(QStringLiteral("Odtworzenie do bazy próbnej %1: OK").arg(QFileInfo(scratch).fileName()));
+        return true;
     } catch (const std::exception &e) {
         return failed(QStringLiteral("odtworzenie z kopii"), e);
     }
+}
+
+bool Verification::validate(const QString &scratch)
+{
     try {
         ValidationService validate(QStringLiteral("VerifyValidate"));
-        dm.PrepareService(validate);
+        m_dm.PrepareService(validate);
         validate.databaseName = scratch;
         validate.validateDb = true;
         validate.validateFull = true;
@@ -116,10 +122,15 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
         validate.serviceStart();
         validate.waitWhileRunning(10);
         line(QStringLiteral("Sprawdzenie bazy próbnej: OK"));
+        return true;
     } catch (const std::exception &e) {
         return failed(QStringLiteral("sprawdzenie bazy próbnej"), e);
     }
+}
 
+// The control row, and the rows of each monthly document table the backup has.
+bool Verification::read(Database &db, Transaction &tr)
+{
     try {
         Query q(QStringLiteral("VerifyQuery"), &db, &tr);
         q.setSql(QStringLiteral("select count(*) from FJ_BAZA where LP = 1"));
@@ -146,15 +157,47 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
             q.close();
         }
         tr.commit();
+        return true;
     } catch (const std::exception &e) {
         return failed(QStringLiteral("odczyt bazy próbnej"), e);
     }
+}
 
-    if (!cleanUp.removed()) {
-        line(QStringLiteral("BŁĄD: nie można usunąć bazy próbnej %1").arg(scratch));
+} // namespace
+
+bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held)
+{
+    Verification v(dm, op, backupFile);
+    if (!QFileInfo(backupFile).isFile()) {
+        v.line(QStringLiteral("BŁĄD: brak pliku kopii %1").arg(backupFile));
         return false;
     }
-    line(QStringLiteral("Baza próbna usunięta"));
+    const BackupOps::Lock lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held); // no backup replaces it meanwhile
+    v.start();
+    // A cut or altered backup never reaches the engine, which may crash on it; the engine reads the file checked.
+    const BackupGate::Checked checked = BackupGate::hold(backupFile);
+    const BackupGate::Inspection &inspection = checked.inspection();
+    v.line(BackupGate::digestLine(inspection, backupFile));
+    if (!inspection.passes()) {
+        v.line(QStringLiteral("BŁĄD: kopia nie nadaje się do odtworzenia: %1").arg(inspection.problem()));
+        return false;
+    }
+    v.line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
+
+    const QString scratch = scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
+                                        QCoreApplication::applicationPid());
+    Database db;
+    Transaction tr(&db);
+    db.defaultTransaction = &tr;
+    dm.prepareConnection(db, scratch);
+    ScratchCleanUp cleanUp(db, scratch);
+    if (!v.restore(checked, lock, scratch) || !v.validate(scratch) || !v.read(db, tr))
+        return false;
+    if (!cleanUp.removed()) {
+        v.line(QStringLiteral("BŁĄD: nie można usunąć bazy próbnej %1").arg(scratch));
+        return false;
+    }
+    v.line(QStringLiteral("Baza próbna usunięta"));
     return true;
 }
 

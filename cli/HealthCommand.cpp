@@ -1,4 +1,5 @@
 #include "cli/HealthCommand.h"
+#include "cli/Summary.h"
 
 #include "admin/HealthMetrics.h"
 #include "core/MainD.h"
@@ -152,19 +153,20 @@ Health::Level officeLevel(const QList<Report> &reports)
     return anyJudged ? level : Health::Level::Unknown;
 }
 
-int runOne(TMainDm &dm, const Request &r, QString &result)
+namespace {
+
+// Whoever takes the mutex first says the result: the watchdog (and the process ends with it) or the check.
+struct Watch {
+    std::mutex said;
+    bool done = false;
+    std::atomic<bool> embedded{false};
+};
+
+// A check past its limit says UNKNOWN and ends the process (its embedded engine stopped first). The
+// watchdog works on copies: it may fire while the check is anywhere.
+void startWatchdog(const std::shared_ptr<Watch> &watch, const Request &r, const QString &company)
 {
-    const QString company = companyName(r.settingsFile);
-    const bool toFile = !r.output.isEmpty();
-    // The watchdog works on copies: it may fire while this function is anywhere. Whoever takes the
-    // mutex first says the result: the watchdog (and the process ends with it) or the check.
-    struct Watch {
-        std::mutex said;
-        bool done = false;
-        std::atomic<bool> embedded{false};
-    };
-    const auto watch = std::make_shared<Watch>();
-    std::thread([watch, r, company, toFile] {
+    std::thread([watch, r, company] {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(r.timeoutSeconds);
         while (std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -182,7 +184,7 @@ int runOne(TMainDm &dm, const Request &r, QString &result)
         int status = int(Health::Level::Unknown);
         if (r.format == QLatin1String("prometheus")) {
             const bool written = writeOut(r.output, metrics);
-            if (toFile)
+            if (!r.output.isEmpty())
                 status = fileStatus(written);
         } else if (r.format == QLatin1String("child")) {
             const QByteArray out = childOutput({line}, metrics);
@@ -197,6 +199,16 @@ int runOne(TMainDm &dm, const Request &r, QString &result)
             r.atTimeout(status);
         ::_exit(status);
     }).detach();
+}
+
+} // namespace
+
+int runOne(TMainDm &dm, const Request &r, QString &result)
+{
+    const QString company = companyName(r.settingsFile);
+    const bool toFile = !r.output.isEmpty();
+    const auto watch = std::make_shared<Watch>();
+    startWatchdog(watch, r, company);
 
     // Read only: a missing settings file is not made.
     dm.createMissingSettings = false;
@@ -239,117 +251,152 @@ int runOne(TMainDm &dm, const Request &r, QString &result)
     return int(level);
 }
 
-int runAll(const Request &r, QString &result)
-{
-    // Before the first check starts: a signal is then passed on to every check that runs.
-    const int signalFd = Signals::install();
-    const QStringList files = companyFiles(r.folder, Paths::settingsFolder());
+namespace {
+
+// The checks of health --all, each a process of its own, at most kConcurrent at once, each within its
+// limit; a signal to this program passed on to every one that runs.
+class OfficeChecks {
+public:
+    OfficeChecks(const Request &r, QStringList files, int signalFd)
+        : m_request(r), m_files(std::move(files)), m_signalFd(signalFd), m_reports(m_files.size()),
+          m_self(Subprocess::selfExecutable())
+    {
+        m_clock.start();
+    }
+    // Runs them all; a report per settings file, in their order.
+    QList<Report> run();
+    // The signal that stopped the run, 0 when none did.
+    int stoppedBy() const { return m_stoppedBy; }
+
+private:
     struct Running {
         qsizetype index;
         Subprocess::Child child;
         QByteArray out;
-        qint64 deadline; // past it the check is asked to stop
+        qint64 deadline;    // past it the check is asked to stop
         qint64 killAt = -1; // once asked: past this it is killed
         bool timedOut = false;
     };
-    QList<Report> reports(files.size());
-    QList<Running> running;
-    qsizetype next = 0;
-    int stoppedBy = 0;
-    QElapsedTimer clock;
-    clock.start();
-    const QString self = Subprocess::selfExecutable();
-    auto interrupted = [&] {
-        return QStringLiteral("UNKNOWN baza: sprawdzenie przerwane sygnałem %1").arg(QLatin1String(Signals::name(stoppedBy)));
-    };
-    while ((next < files.size() && !stoppedBy) || !running.isEmpty()) {
-        while (!stoppedBy && next < files.size() && running.size() < kConcurrent) {
-            const Subprocess::Child c = Subprocess::start(self, childArguments(files[next], r));
-            if (c.pid < 0)
-                reports[next] = notJudged(files[next], QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
-            else
-                running.append({next, c, {}, clock.elapsed() + qint64(r.timeoutSeconds) * 1000 + kChildGraceMs});
-            ++next;
-        }
-        std::vector<pollfd> fds;
-        for (const Running &x : running)
-            fds.push_back({x.child.output, POLLIN, 0});
-        fds.push_back({signalFd, POLLIN, 0});
-        qint64 wait = 1000;
-        for (const Running &x : running)
-            wait = std::min(wait, std::max<qint64>(0, (x.killAt >= 0 ? x.killAt : x.deadline) - clock.elapsed()));
-        ::poll(fds.data(), nfds_t(fds.size()), int(wait));
-        if (signalFd >= 0 && (fds.back().revents & POLLIN)) {
-            char bytes[16];
-            while (::read(signalFd, bytes, sizeof bytes) > 0) {
-            }
-            if (!stoppedBy && Signals::received()) {
-                stoppedBy = Signals::received();
-                // The client library in a check ends its work cleanly on SIGINT or SIGTERM (not on SIGHUP).
-                const int passOn = stoppedBy == SIGINT ? SIGINT : SIGTERM;
-                for (Running &x : running) {
-                    ::kill(pid_t(x.child.pid), passOn);
-                    x.killAt = clock.elapsed() + kStopGraceMs;
-                }
-            }
-        }
-        for (qsizetype i = running.size() - 1; i >= 0; --i) {
-            Running &x = running[i];
-            bool ended = false;
-            if (fds[size_t(i)].revents & (POLLIN | POLLHUP | POLLERR)) {
-                char buf[8192];
-                const ssize_t n = ::read(x.child.output, buf, sizeof buf);
-                if (n > 0)
-                    x.out.append(buf, n);
-                else if (n == 0 || errno != EINTR)
-                    ended = true;
-            }
-            const bool overdue = !ended && x.killAt >= 0 && clock.elapsed() >= x.killAt;
-            if (!ended && !overdue) {
-                if (x.killAt < 0 && clock.elapsed() >= x.deadline) {
-                    // Asked first: the check detaches, and the embedded engine lets go of its tables.
-                    ::kill(pid_t(x.child.pid), SIGTERM);
-                    x.killAt = clock.elapsed() + kStopGraceMs;
-                    x.timedOut = true;
-                }
-                continue;
-            }
-            if (overdue)
-                ::kill(pid_t(x.child.pid), SIGKILL);
-            ::close(x.child.output);
-            const int status = Subprocess::wait(x.child.pid);
-            const QString &file = files[x.index];
-            if (x.timedOut) {
-                reports[x.index] = notJudged(file, QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(r.timeoutSeconds));
-            } else {
-                reports[x.index] = readChild(companyName(file), file, x.out, status);
-                if (stoppedBy) {
-                    Report &o = reports[x.index];
-                    if (x.out.trimmed().isEmpty())
-                        o.lines.clear(); // it had found nothing yet
-                    o.lines << interrupted();
-                    o.level = Health::Level::Unknown;
-                    o.judged = false;
-                }
-            }
-            running.removeAt(i);
-        }
+    void startMore();
+    void passOnSignal();
+    // Reads what the check said; true once it has ended (or must be ended now).
+    bool serve(Running &x, short revents);
+    void finish(const Running &x);
+    QString interrupted() const
+    {
+        return QStringLiteral("UNKNOWN baza: sprawdzenie przerwane sygnałem %1").arg(QLatin1String(Signals::name(m_stoppedBy)));
     }
-    for (qsizetype i = next; i < files.size(); ++i)
-        reports[i] = notJudged(files[i], interrupted());
 
-    const Health::Level level = stoppedBy ? Health::Level::Unknown : officeLevel(reports);
-    result = Health::levelName(level).toLower();
-    const bool toFile = !r.output.isEmpty();
-    if (r.format == QLatin1String("prometheus")) {
-        if (stoppedBy) // an interrupted run leaves the last complete metrics as they were
-            return toFile ? fileStatus(false) : int(level);
-        QList<QByteArray> parts;
-        for (const Report &o : reports)
-            parts << (o.metrics.isEmpty() ? HealthMetrics::exposition({{o.name, nullptr, {}}}) : o.metrics);
-        const bool written = writeOut(r.output, HealthMetrics::merge(parts));
-        return toFile ? fileStatus(written) : written ? int(level) : int(Health::Level::Unknown);
+    const Request &m_request;
+    const QStringList m_files;
+    const int m_signalFd;
+    QList<Report> m_reports;
+    const QString m_self;
+    QList<Running> m_running;
+    qsizetype m_next = 0;
+    int m_stoppedBy = 0;
+    QElapsedTimer m_clock;
+};
+
+void OfficeChecks::startMore()
+{
+    while (!m_stoppedBy && m_next < m_files.size() && m_running.size() < kConcurrent) {
+        const Subprocess::Child c = Subprocess::start(m_self, childArguments(m_files[m_next], m_request));
+        if (c.pid < 0)
+            m_reports[m_next] = notJudged(m_files[m_next], QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
+        else
+            m_running.append({m_next, c, {}, m_clock.elapsed() + qint64(m_request.timeoutSeconds) * 1000 + kChildGraceMs});
+        ++m_next;
     }
+}
+
+void OfficeChecks::passOnSignal()
+{
+    char bytes[16];
+    while (::read(m_signalFd, bytes, sizeof bytes) > 0) {
+    }
+    if (m_stoppedBy || !Signals::received())
+        return;
+    m_stoppedBy = Signals::received();
+    // The client library in a check ends its work cleanly on SIGINT or SIGTERM (not on SIGHUP).
+    const int passOn = m_stoppedBy == SIGINT ? SIGINT : SIGTERM;
+    for (Running &x : m_running) {
+        ::kill(pid_t(x.child.pid), passOn);
+        x.killAt = m_clock.elapsed() + kStopGraceMs;
+    }
+}
+
+bool OfficeChecks::serve(Running &x, short revents)
+{
+    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        char buf[8192];
+        const ssize_t n = ::read(x.child.output, buf, sizeof buf);
+        if (n > 0)
+            x.out.append(buf, n);
+        else if (n == 0 || errno != EINTR)
+            return true;
+    }
+    if (x.killAt >= 0 && m_clock.elapsed() >= x.killAt) {
+        ::kill(pid_t(x.child.pid), SIGKILL);
+        return true;
+    }
+    if (x.killAt < 0 && m_clock.elapsed() >= x.deadline) {
+        // Asked first: the check detaches, and the embedded engine lets go of its tables.
+        ::kill(pid_t(x.child.pid), SIGTERM);
+        x.killAt = m_clock.elapsed() + kStopGraceMs;
+        x.timedOut = true;
+    }
+    return false;
+}
+
+void OfficeChecks::finish(const Running &x)
+{
+    ::close(x.child.output);
+    const int status = Subprocess::wait(x.child.pid);
+    const QString &file = m_files[x.index];
+    if (x.timedOut) {
+        m_reports[x.index] = notJudged(file, QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(m_request.timeoutSeconds));
+        return;
+    }
+    Report &o = m_reports[x.index];
+    o = readChild(companyName(file), file, x.out, status);
+    if (m_stoppedBy) {
+        if (x.out.trimmed().isEmpty())
+            o.lines.clear(); // it had found nothing yet
+        o.lines << interrupted();
+        o.level = Health::Level::Unknown;
+        o.judged = false;
+    }
+}
+
+QList<Report> OfficeChecks::run()
+{
+    while ((m_next < m_files.size() && !m_stoppedBy) || !m_running.isEmpty()) {
+        startMore();
+        std::vector<pollfd> fds;
+        qint64 wait = 1000;
+        for (const Running &x : m_running) {
+            fds.push_back({x.child.output, POLLIN, 0});
+            wait = std::min(wait, std::max<qint64>(0, (x.killAt >= 0 ? x.killAt : x.deadline) - m_clock.elapsed()));
+        }
+        fds.push_back({m_signalFd, POLLIN, 0});
+        ::poll(fds.data(), nfds_t(fds.size()), int(wait));
+        if (m_signalFd >= 0 && (fds.back().revents & POLLIN))
+            passOnSignal();
+        for (qsizetype i = m_running.size() - 1; i >= 0; --i)
+            if (serve(m_running[i], fds[size_t(i)].revents)) {
+                finish(m_running[i]);
+                m_running.removeAt(i);
+            }
+    }
+    for (qsizetype i = m_next; i < m_files.size(); ++i)
+        m_reports[i] = notJudged(m_files[i], interrupted());
+    return m_reports;
+}
+
+// One block per company, then the table.
+void printOffice(const QList<Report> &reports)
+{
     for (const Report &o : reports) {
         std::printf("== %s (%s)\n", o.name.toUtf8().constData(), o.file.toUtf8().constData());
         for (const QString &l : o.lines)
@@ -368,7 +415,131 @@ int runAll(const Request &r, QString &result)
                     free == m.constEnd() ? "-"
                                          : QString::number(*free / (1024.0 * 1024.0), 'f', 0).append(QStringLiteral(" MB")).toUtf8().constData());
     }
-    return int(level);
+}
+
+} // namespace
+
+int runAll(const Request &r, QString &result)
+{
+    // Before the first check starts: a signal is then passed on to every check that runs.
+    const int signalFd = Signals::install();
+    OfficeChecks checks(r, companyFiles(r.folder, Paths::settingsFolder()), signalFd);
+    const QList<Report> reports = checks.run();
+    const bool stopped = checks.stoppedBy() != 0;
+    const Health::Level level = stopped ? Health::Level::Unknown : officeLevel(reports);
+    result = Health::levelName(level).toLower();
+    if (r.format != QLatin1String("prometheus")) {
+        printOffice(reports);
+        return int(level);
+    }
+    const bool toFile = !r.output.isEmpty();
+    if (stopped) // an interrupted run leaves the last complete metrics as they were
+        return toFile ? fileStatus(false) : int(level);
+    QList<QByteArray> parts;
+    for (const Report &o : reports)
+        parts << (o.metrics.isEmpty() ? HealthMetrics::exposition({{o.name, nullptr, {}}}) : o.metrics);
+    const bool written = writeOut(r.output, HealthMetrics::merge(parts));
+    return toFile ? fileStatus(written) : written ? int(level) : int(Health::Level::Unknown);
+}
+
+namespace {
+
+class Command : public Cli::Command {
+public:
+    const char *name() const override { return "health"; }
+    const char *summary() const override
+    {
+        return "check the backup's age, the lock flag, writes, free space, transactions and the server (exit 0 OK, 1 "
+               "WARNING, 2 CRITICAL, 3 UNKNOWN); --all: every company";
+    }
+    void addOptions(QCommandLineParser &p) const override;
+    QString check(const QCommandLineParser &p) override;
+    // Monitoring reads an exit of health it cannot judge as UNKNOWN (3), a wrong command line too.
+    int usageStatus(Cli::Produced &produced) const override
+    {
+        produced.result = QStringLiteral("unknown");
+        return int(Health::Level::Unknown);
+    }
+    int run(const Cli::Context &c) override;
+
+private:
+    Request m_request;
+};
+
+void Command::addOptions(QCommandLineParser &p) const
+{
+    p.addOption({QStringLiteral("backup-age"), QStringLiteral("a backup older than HOURS is a warning, twice that critical (default 26)"),
+                 QStringLiteral("HOURS")});
+    p.addOption({QStringLiteral("gap"), QStringLiteral("more transactions than N between the oldest interesting or active one and "
+                                                       "the next is a warning (default 100000)"),
+                 QStringLiteral("N")});
+    p.addOption({QStringLiteral("format"), QStringLiteral("lines (default) or prometheus (the node exporter's text format)"),
+                 QStringLiteral("FORMAT")});
+    p.addOption({QStringLiteral("output"), QStringLiteral("write the metrics to FILE (a temporary file renamed)"), QStringLiteral("FILE")});
+    p.addOption({QStringLiteral("all"), QStringLiteral("every company: each settings file of FOLDER (default the settings folder and "
+                                                       "/etc/qkadmin), one block each, then a summary table")});
+    p.addOption({QStringLiteral("timeout"), QStringLiteral("one company's limit in seconds, its connection included (default 10)"),
+                 QStringLiteral("SECONDS")});
+    p.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("with --all: the folder of the settings files"),
+                            QStringLiteral("[FOLDER]"));
+}
+
+QString Command::check(const QCommandLineParser &p)
+{
+    Request r;
+    r.all = p.isSet(QStringLiteral("all"));
+    const QStringList positional = p.positionalArguments();
+    if (positional.size() > (r.all ? 1 : 0))
+        return QStringLiteral("unexpected ") + positional.last();
+    r.folder = positional.value(0);
+    bool ok = true;
+    if (p.isSet(QStringLiteral("backup-age")))
+        r.limits.backupAgeHours = p.value(QStringLiteral("backup-age")).toInt(&ok);
+    if (ok && p.isSet(QStringLiteral("gap")))
+        r.limits.gap = p.value(QStringLiteral("gap")).toLongLong(&ok);
+    if (!ok || r.limits.backupAgeHours < 1 || r.limits.gap < 1)
+        return QStringLiteral("--backup-age and --gap take whole numbers, 1 or more");
+    r.output = p.value(QStringLiteral("output"));
+    r.format = p.isSet(QStringLiteral("format")) ? p.value(QStringLiteral("format")) : QStringLiteral("lines");
+    if (p.isSet(QStringLiteral("timeout")))
+        r.timeoutSeconds = p.value(QStringLiteral("timeout")).toInt(&ok);
+    if (!ok || r.timeoutSeconds < 1 ||
+        !QStringList{QStringLiteral("lines"), QStringLiteral("prometheus"), QStringLiteral("child")}.contains(r.format) ||
+        (!r.output.isEmpty() && r.format != QLatin1String("prometheus")))
+        return QStringLiteral("--format lines|prometheus, --output with prometheus, --timeout 1 or more");
+    m_request = r;
+    return {};
+}
+
+int Command::run(const Cli::Context &c)
+{
+    Request r = m_request;
+    r.settingsFile = c.settingsFile;
+    c.produced.summaryToStderr = r.format == QLatin1String("prometheus") && r.output.isEmpty();
+    r.atTimeout = [produced = c.produced](int status) {
+        Cli::Produced copy = produced;
+        copy.result = QStringLiteral("unknown");
+        Cli::Summary::print(QStringLiteral("health"), status, copy);
+    };
+    if (r.all)
+        return runAll(r, c.produced.result);
+    std::unique_ptr<TMainDm> dm;
+    try {
+        dm = std::make_unique<TMainDm>(Paths::settingsFolder(), r.settingsFile);
+        dm->databaseTriggers = false; // it only looks
+        c.clientLoaded();
+    } catch (const std::exception &e) {
+        std::fprintf(c.err, "%s\n", e.what());
+        return usageStatus(c.produced); // judged nothing: UNKNOWN
+    }
+    return runOne(*dm, r, c.produced.result);
+}
+
+} // namespace
+
+std::unique_ptr<Cli::Command> command()
+{
+    return std::make_unique<Command>();
 }
 
 } // namespace HealthCommand

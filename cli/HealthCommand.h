@@ -1,6 +1,7 @@
 #pragma once
 
 #include "admin/Health.h"
+#include "cli/Command.h"
 
 #include <QByteArray>
 #include <QList>
@@ -62,5 +63,8 @@ Report readChild(const QString &name, const QString &file, const QByteArray &out
 // The office's state: the worst company, one that could not be judged counting as CRITICAL beside the
 // others (its books cannot be looked after); UNKNOWN only when none could be judged.
 Health::Level officeLevel(const QList<Report> &reports);
+
+// The command qkadmin-cli health, with its options.
+std::unique_ptr<Cli::Command> command();
 
 } // namespace HealthCommand

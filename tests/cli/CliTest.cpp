@@ -1,6 +1,7 @@
 // The command-line companion as a scheduler runs it: its effects, output and exit codes.
 #include "common/RecordingOperator.h"
 #include "admin/HealthMetrics.h"
+#include "cli/CliInProcess.h"
 #include "common/CliRun.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
@@ -190,11 +191,11 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
     const qint64 bytes = QFileInfo(m.folder + "bazaqk.abk").size() + QFileInfo(m.folder + stamped[1]).size();
     EXPECT_TRUE(summary.endsWith(QStringLiteral(" files=2 bytes=%1").arg(bytes))) << summary.toStdString();
 
-    const CliRun keepAlone = cli({"backup", "--keep", "2"}, ini);
+    const CliRun keepAlone = TestCli::inProcess({"backup", "--keep", "2"}, ini);
     EXPECT_EQ(keepAlone.exitCode, 2);
     EXPECT_TRUE(keepAlone.err.contains(QStringLiteral("--keep goes with --archive")));
-    EXPECT_EQ(cli({"backup", "--archive", "--keep", "0"}, ini).exitCode, 2);
-    EXPECT_EQ(cli({"verify-backup", "a.abk", "b.abk"}, ini).exitCode, 2);
+    EXPECT_EQ(TestCli::inProcess({"backup", "--archive", "--keep", "0"}, ini).exitCode, 2);
+    EXPECT_EQ(TestCli::inProcess({"verify-backup", "a.abk", "b.abk"}, ini).exitCode, 2);
     EXPECT_EQ(QDir(m.folder).entryList({"????????.arj"}, QDir::Files).size(), 2); // usage errors change nothing
 }
 
@@ -225,20 +226,25 @@ namespace {
 
 TEST(Cli, UsageErrorsExitTwo)
 {
-    ASSERT_FALSE(qgetenv("QK_CLI").isEmpty());
-    EXPECT_EQ(cli({}).exitCode, 2);
-    const CliRun unknown = cli({"frob"});
+    using TestCli::inProcess;
+    EXPECT_EQ(inProcess({}).exitCode, 2);
+    const CliRun unknown = inProcess({"frob"});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_TRUE(unknown.err.contains(QStringLiteral("unknown command frob")));
-    const CliRun month = cli({"export", "--month", "13"});
+    const CliRun month = inProcess({"export", "--month", "13"});
     EXPECT_EQ(month.exitCode, 2);
     EXPECT_TRUE(month.err.contains(QStringLiteral("--month takes a month from 1 to 12")));
-    EXPECT_EQ(cli({"import"}).exitCode, 2);
-    EXPECT_EQ(cli({"backup", "--month", "3"}).exitCode, 2);
-    const CliRun help = cli({"import", "--help"});
+    EXPECT_EQ(inProcess({"import"}).exitCode, 2);
+    EXPECT_EQ(inProcess({"backup", "--month", "3"}).exitCode, 2);
+    EXPECT_EQ(inProcess({"stats", "extra"}).exitCode, 2);
+    EXPECT_EQ(inProcess({"health", "--gap", "0"}).exitCode, 3); // UNKNOWN to monitoring
+    const CliRun help = inProcess({"import", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--clear")));
-    EXPECT_EQ(cli({"--help"}).exitCode, 0);
+    const CliRun all = inProcess({"--help"});
+    EXPECT_EQ(all.exitCode, 0);
+    for (const auto &c : Cli::commands()) // every command is listed with its summary
+        EXPECT_TRUE(all.out.contains(QStringLiteral("  %1").arg(QLatin1String(c->name())))) << c->name();
 }
 
 TEST(Cli, MissingDatabaseFailsWithTheErrorOnStandardError)
@@ -338,8 +344,8 @@ TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure)
     // It waits once its statement is active on the server, behind the row the other connection holds.
     QElapsedTimer waiting;
     waiting.start();
-    while (TestDb::scalar(m.folder, "select count(*) from MON$STATEMENTS where MON$STATE = 1 and MON$ATTACHMENT_ID <> "
-                                    "CURRENT_CONNECTION").trimmed() == QLatin1String("0") &&
+    while (TestDb::scalar(m.folder, "select count(*) from MON$STATEMENTS where MON$STATE = 1 and MON$SQL_TEXT containing "
+                                    "'ILE = 0'").trimmed() == QLatin1String("0") &&
            waiting.elapsed() < 60000)
         QThread::msleep(20);
     ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()));

@@ -1,0 +1,220 @@
+// backup, verify-backup, inspect-backup, restore, dearchive.
+#include "cli/BackupCommands.h"
+
+#include "backup/BackupGate.h"
+#include "backup/BackupOps.h"
+#include "backup/BackupVerification.h"
+#include "cli/TerminalOperator.h"
+#include "core/MainD.h"
+
+#include <QFileInfo>
+
+namespace Cli {
+
+namespace {
+
+// The backup file a command names, else the database folder's.
+QString backupFileOf(const QStringList &positional, const TMainDm &dm)
+{
+    return positional.isEmpty() ? dm.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
+}
+
+class BackupCommand : public OperationCommand {
+public:
+    const char *name() const override { return "backup"; }
+    const char *summary() const override { return "back up the database to bazaqk.abk under the lock flag"; }
+    void addOptions(QCommandLineParser &p) const override
+    {
+        p.addOption({QStringLiteral("verify"), QStringLiteral("restore the new backup into a scratch database and check it "
+                                                              "before it replaces the previous one (and before any archive copy)")});
+        p.addOption({QStringLiteral("archive"), QStringLiteral("also file the backup into a new dated archive copy")});
+        p.addOption({QStringLiteral("keep"), QStringLiteral("with --archive: keep the N newest dated archives, delete older ones"),
+                     QStringLiteral("N")});
+    }
+    QString check(const QCommandLineParser &p) override
+    {
+        m_verify = p.isSet(QStringLiteral("verify"));
+        m_keep = 0;
+        m_archive = p.isSet(QStringLiteral("archive"));
+        if (const QString error = noArguments(p); !error.isEmpty())
+            return error;
+        if (!p.isSet(QStringLiteral("keep")))
+            return {};
+        if (!m_archive)
+            return QStringLiteral("--keep goes with --archive");
+        bool ok = false;
+        m_keep = p.value(QStringLiteral("keep")).toInt(&ok);
+        return ok && m_keep >= 1 ? QString() : QStringLiteral("--keep takes a number of archives, 1 or more");
+    }
+
+protected:
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
+    {
+        // One lock from the backup to the last pruned archive: no de-archiving slips in between.
+        const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
+        produced.files << d.Settings.backupFileName();
+        BackupOps::NewBackup written = BackupOps::backupDatabase(d, op, {held, !m_verify});
+        if (m_verify && !verified(d, op, written, held))
+            return Failure;
+        if (m_archive) {
+            produced.files << BackupOps::archiveBackup(d, op, held);
+            if (m_keep > 0)
+                BackupOps::pruneArchives(d, op, m_keep, held);
+        }
+        return Success;
+    }
+
+private:
+    // Verified before it replaces anything: a backup that does not restore never becomes the only one.
+    bool verified(TMainDm &d, TerminalOperator &op, BackupOps::NewBackup &written, const BackupOps::Lock &held) const
+    {
+        written.writeDigest();
+        if (BackupVerification::verify(d, op, written.file(), held)) {
+            if (const QString note = written.publish(); !note.isEmpty())
+                op.appendLine(Operator::Log::Backup, note);
+            return true;
+        }
+        const QString aside = written.setAside();
+        op.error(QStringLiteral("Kopia nie przeszła sprawdzenia: poprzednia kopia %1 pozostaje bez zmian, nowa zachowana jako %2%3.")
+                     .arg(d.Settings.backupFileName(), aside,
+                          m_archive ? QStringLiteral("; kopii archiwalnej nie utworzono") : QString()));
+        return false;
+    }
+
+    bool m_verify = false, m_archive = false;
+    int m_keep = 0;
+};
+
+// A command over one backup file, given or the database folder's; the live database is not needed.
+class BackupFileCommand : public OperationCommand {
+public:
+    void addOptions(QCommandLineParser &p) const override { Options::backupFile(p); }
+    QString check(const QCommandLineParser &p) override
+    {
+        m_positional = p.positionalArguments();
+        return m_positional.size() > 1 ? QStringLiteral("unexpected ") + m_positional.last() : QString();
+    }
+
+protected:
+    bool needsDatabase() const override { return false; }
+    QStringList m_positional;
+};
+
+class VerifyBackupCommand : public BackupFileCommand {
+public:
+    const char *name() const override { return "verify-backup"; }
+    const char *summary() const override
+    {
+        return "restore a backup (default bazaqk.abk) into a scratch database, check it, remove it";
+    }
+
+protected:
+    int operate(TMainDm &d, TerminalOperator &op, Produced &) override
+    {
+        return BackupVerification::verify(d, op, backupFileOf(m_positional, d)) ? Success : Failure;
+    }
+};
+
+class InspectBackupCommand : public BackupFileCommand {
+public:
+    const char *name() const override { return "inspect-backup"; }
+    const char *summary() const override
+    {
+        return "read a backup (default bazaqk.abk) without an engine: tables, whether it is whole, its digest";
+    }
+
+protected:
+    int operate(TMainDm &d, TerminalOperator &op, Produced &) override
+    {
+        const QString file = backupFileOf(m_positional, d);
+        const BackupGate::Inspection i = BackupGate::inspect(file);
+        for (const QString &line : BackupGate::report(i, file))
+            op.appendLine(Operator::Log::Backup, line);
+        return i.passes() ? Success : Failure;
+    }
+};
+
+const QString kNotConfirmed = QStringLiteral("przerwane: nie potwierdzono (bez terminala potwierdza --yes).");
+
+class RestoreCommand : public OperationCommand {
+public:
+    const char *name() const override { return "restore"; }
+    const char *summary() const override
+    {
+        return "restore the database from bazaqk.abk and file the backup into an archive copy";
+    }
+    void addOptions(QCommandLineParser &p) const override { p.addOption(Options::yes()); }
+    QString check(const QCommandLineParser &p) override
+    {
+        m_yes = p.isSet(Options::kYes);
+        return noArguments(p);
+    }
+
+protected:
+    bool assumeYes() const override { return m_yes; }
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
+    {
+        produced.files << d.Settings.fullDatabaseName();
+        if (BackupOps::restoreDatabase(d, op, {{}, true}))
+            return Success;
+        op.error(QStringLiteral("Odtwarzanie ") + kNotConfirmed);
+        return Failure;
+    }
+
+private:
+    bool m_yes = false;
+};
+
+class DearchiveCommand : public OperationCommand {
+public:
+    const char *name() const override { return "dearchive"; }
+    const char *summary() const override
+    {
+        return "bring the backup and its digest back from a dated archive copy as bazaqk.abk (checked first; the "
+               "current backup kept aside)";
+    }
+    void addOptions(QCommandLineParser &p) const override
+    {
+        p.addOption(Options::yes());
+        p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the archive copy (YYMMDDHH.arj)"));
+    }
+    QString check(const QCommandLineParser &p) override
+    {
+        m_yes = p.isSet(Options::kYes);
+        const QStringList positional = p.positionalArguments();
+        if (positional.size() != 1)
+            return positional.isEmpty() ? QStringLiteral("name the archive (FILE)") : QStringLiteral("unexpected ") + positional.last();
+        m_archive = QFileInfo(positional.first()).absoluteFilePath();
+        return {};
+    }
+
+protected:
+    bool needsDatabase() const override { return false; }
+    bool assumeYes() const override { return m_yes; }
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
+    {
+        produced.files << d.Settings.backupFileName();
+        if (BackupOps::dearchive(d, op, m_archive))
+            return Success;
+        if (!op.errorShown())
+            op.error(QStringLiteral("Dearchiwizacja ") + kNotConfirmed);
+        return Failure;
+    }
+
+private:
+    bool m_yes = false;
+    QString m_archive;
+};
+
+} // namespace
+
+void addBackupCommands(std::vector<std::unique_ptr<Command>> &table)
+{
+    table.push_back(std::make_unique<BackupCommand>());
+    table.push_back(std::make_unique<VerifyBackupCommand>());
+    table.push_back(std::make_unique<InspectBackupCommand>());
+    table.push_back(std::make_unique<RestoreCommand>());
+    table.push_back(std::make_unique<DearchiveCommand>());
+}
+
+} // namespace Cli
