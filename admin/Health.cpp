@@ -38,19 +38,6 @@ QString megabytes(qint64 bytes)
 
 // A backup is written in whole blocks, and its digest records its size: a file of another size was
 // cut (or grew) after it was written. Cheap: the sizes only.
-QString backupSizeDefect(const QString &backupFile, qint64 size)
-{
-    const BackupDigest::Recorded recorded = BackupDigest::read(backupFile);
-    if (recorded.size >= 0 && recorded.size != size)
-        return QStringLiteral("plik ma %1 bajtów, a zapisana kopia miała %2 (%3): kopia obcięta lub zmieniona")
-            .arg(size)
-            .arg(recorded.size)
-            .arg(QFileInfo(BackupDigest::fileName(backupFile)).fileName());
-    if (size % 512 != 0)
-        return QStringLiteral("rozmiar %1 bajtów nie jest wielokrotnością 512: kopia obcięta").arg(size);
-    return {};
-}
-
 Finding backupAge(const Facts &f, const Options &o)
 {
     const QString archive = f.archiveWritten ? QStringLiteral("; najnowsze archiwum %1 z %2")
@@ -190,7 +177,7 @@ Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
     if (backup.isFile()) {
         f.backupWritten = backup.lastModified();
         f.backupBytes = backup.size();
-        f.backupDefect = backupSizeDefect(f.backupFile, backup.size());
+        f.backupDefect = BackupDigest::sizeDefect(f.backupFile, backup.size());
     }
     for (const QFileInfo &a : QDir(s.DatabasePath).entryInfoList(QDir::Files, QDir::Time)) // newest first
         if (Archiver::isArchiveCopyName(a.fileName())) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/BackupDigest.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -60,6 +62,6 @@ Walk walk(const Reader &read, qint64 piece);
 Walk walk(const QByteArray &bytes);
 
 // The backup's size must be a whole number of these (the engine writes whole blocks).
-constexpr qint64 kBlock = 512;
+constexpr qint64 kBlock = BackupDigest::kBlock;
 
 } // namespace BackupFormat

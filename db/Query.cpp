@@ -383,10 +383,8 @@ void Query::execInput(std::vector<QByteArray> &storage, Sqlda &in)
     }
 }
 
-void Query::execute()
+void Query::runStatement()
 {
-    if (m_open)
-        throw LayerError(Msg::DatasetOpen);
     if (fullText().trimmed().isEmpty())
         throw LayerError(Msg::EmptySql);
     Transaction *tr = activeTransaction();
@@ -394,14 +392,20 @@ void Query::execute()
     std::vector<QByteArray> storage;
     Sqlda in;
     execInput(storage, in);
-    FbClient &fb = m_db->client();
     ISC_STATUS_ARRAY status;
-    fb.dsql_execute(status, tr->handle(), &m_stmt, SQLDA_VERSION1, in.get());
+    m_db->client().dsql_execute(status, tr->handle(), &m_stmt, SQLDA_VERSION1, in.get());
     m_db->check(status);
+}
+
+void Query::execute()
+{
+    if (m_open)
+        throw LayerError(Msg::DatasetOpen);
+    runStatement();
     if (m_out && m_out->sqld > 0) {
         // A select run through execute leaves a cursor behind; nobody reads it.
         ISC_STATUS_ARRAY ignored;
-        fb.dsql_free_statement(ignored, &m_stmt, DSQL_close);
+        m_db->client().dsql_free_statement(ignored, &m_stmt, DSQL_close);
     }
 }
 
@@ -409,17 +413,7 @@ void Query::open()
 {
     if (m_open)
         return;
-    if (fullText().trimmed().isEmpty())
-        throw LayerError(Msg::EmptySql);
-    Transaction *tr = activeTransaction();
-    prepare();
-    std::vector<QByteArray> storage;
-    Sqlda in;
-    execInput(storage, in);
-    FbClient &fb = m_db->client();
-    ISC_STATUS_ARRAY status;
-    fb.dsql_execute(status, tr->handle(), &m_stmt, SQLDA_VERSION1, in.get());
-    m_db->check(status);
+    runStatement();
     m_open = true;
     m_cursorOpen = m_out && m_out->sqld > 0;
     m_allFetched = !m_cursorOpen;

@@ -138,6 +138,8 @@ private:
     [[noreturn]] void fail(const char *message, const QString &arg) const;
     Transaction *activeTransaction();
     void prepare();
+    // Prepares when the text changed, binds the parameters and executes; the engine's error as an exception.
+    void runStatement();
     Sqlda describe(bool bind);
     void execInput(std::vector<QByteArray> &storage, Sqlda &in);
     bool fetchRow();

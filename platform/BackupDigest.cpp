@@ -20,6 +20,19 @@ QString fileName(const QString &backupFile)
     return backupFile + QStringLiteral(".sha256");
 }
 
+QString sizeDefect(const QString &backupFile, qint64 size)
+{
+    const Recorded recorded = read(backupFile);
+    if (recorded.size >= 0 && recorded.size != size)
+        return QStringLiteral("plik ma %1 bajtów, a zapisana kopia miała %2 (%3): kopia obcięta lub zmieniona")
+            .arg(size)
+            .arg(recorded.size)
+            .arg(QFileInfo(fileName(backupFile)).fileName());
+    if (size % kBlock != 0)
+        return QStringLiteral("rozmiar %1 bajtów nie jest wielokrotnością %2: kopia obcięta").arg(size).arg(kBlock);
+    return {};
+}
+
 QByteArray text(const QByteArray &hex, const QString &name, qint64 size)
 {
     return "# " + QFile::encodeName(name) + ' ' + QByteArray::number(size) + " bytes\n" + hex + "  " +

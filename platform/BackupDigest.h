@@ -11,6 +11,12 @@ namespace BackupDigest {
 
 QString fileName(const QString &backupFile);
 
+// The engine writes a backup in whole blocks of this many bytes.
+constexpr qint64 kBlock = 512;
+// What a backup's size alone says is wrong with it (another size than its digest records, not whole
+// blocks: cut or changed), in Polish; empty when nothing. Reads only the digest file.
+QString sizeDefect(const QString &backupFile, qint64 size);
+
 // The digest file's text for a backup of size bytes whose name (without folder) is name.
 QByteArray text(const QByteArray &hex, const QString &name, qint64 size);
 

@@ -12,11 +12,10 @@
 TEST(AdminWindow, RadioItemsAndButtonsRunTheirChanges)
 {
     const QString folder = TestDb::createDatabase();
-    RecordedBoxes boxes;
-    TestModule module(folder);
-    TMainForm form(*module.dm);
-    form.show();
-    form.FormActivate();
+    Window win(folder, QStringLiteral("T"), Window::Shown::Yes);
+    TMainForm &form = win.form;
+    TestModule &module = win.module;
+    RecordedBoxes &boxes = win.boxes;
     form.PageControl1->setCurrentWidget(form.ConfigTab);
     QCoreApplication::processEvents();
 

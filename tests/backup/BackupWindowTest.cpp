@@ -24,12 +24,11 @@
 TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
 {
     const QString folder = TestDb::createDatabase();
-    RecordedBoxes boxes;
     RecordedLaunches arj;
-    TestModule module(folder);
-    TMainForm form(*module.dm);
-    form.show();
-    form.FormActivate();
+    Window win(folder, QStringLiteral("T"), Window::Shown::Yes);
+    TMainForm &form = win.form;
+    TestModule &module = win.module;
+    RecordedBoxes &boxes = win.boxes;
     QStringList flagAfterFirstBox;
     boxes.onShow = [&](const RecordedBoxes::Box &) { flagAfterFirstBox << form.Label47->text(); };
 
@@ -115,12 +114,12 @@ TEST(BackupWindow, ChooseArchiveThenExtract)
 TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
 {
     const QString folder = TestDb::createEmbeddedDatabase();
-    RecordedBoxes boxes;
     RecordedLaunches arj;
-    TestModule module(folder, QStringLiteral("L"));
+    Window win(folder, QStringLiteral("L"));
+    TMainForm &form = win.form;
+    TestModule &module = win.module;
+    RecordedBoxes &boxes = win.boxes;
     EXPECT_EQ(module.dm->EmployeeDb.params.last(), QStringLiteral("config=Providers=Engine12"));
-    TMainForm form(*module.dm);
-    form.FormActivate();
     form.BackupBtnClick();
     EXPECT_EQ(boxes.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
     EXPECT_TRUE(QFileInfo(folder + "bazaqk.abk").size() > 0);

@@ -52,8 +52,15 @@ struct RecordedBoxes {
 // The window over a test database, its boxes recorded, after its first activation (as at the first
 // show: it ends the start-up transaction).
 struct Window {
+    enum class Shown { No, Yes };
     RecordedBoxes boxes;
     TestModule module;
     TMainForm form;
-    explicit Window(const QString &folder) : module(folder), form(*module.dm) { form.FormActivate(); }
+    explicit Window(const QString &folder, const QString &protocol = QStringLiteral("T"), Shown shown = Shown::No)
+        : module(folder, protocol), form(*module.dm)
+    {
+        if (shown == Shown::Yes)
+            form.show();
+        form.FormActivate();
+    }
 };

@@ -15,10 +15,10 @@ TEST(ExchangeWindow, ExportImportAndTheInputCheckTakeTheirMonths)
 {
     Clock::setOverride(QDateTime(QDate(2026, 12, 8), QTime(10, 0)));
     const QString folder = TestDb::createDatabase();
-    RecordedBoxes boxes;
-    TestModule module(folder);
-    TMainForm w(*module.dm);
-    w.FormActivate();
+    Window win(folder);
+    TMainForm &w = win.form;
+    TestModule &module = win.module;
+    RecordedBoxes &boxes = win.boxes;
 
     w.Edit5->setText(QStringLiteral("3")); // the up-down's position follows the edit
     w.Button5Click();
