@@ -262,3 +262,29 @@ TEST(BackupWindow, TheHealthLineShowsTheWorstFinding)
     form.FormActivate();
     EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 blokada: ")));
 }
+
+TEST(BackupWindow, TheWindowStaysLiveWhileTheRestoreWorkerIsSilent)
+{
+    // The embedded engine's restore runs in a worker; one that says nothing for a while (an index being
+    // built, here a worker told to wait two seconds before it starts) must not freeze the window.
+    RecordedLaunches arj;
+    Window win(TestDb::createEmbeddedDatabase(), QStringLiteral("L"), Window::Shown::Yes);
+    win.form.BackupBtnClick();
+    int ticks = 0;
+    int ticksBeforeTheFirstLine = -1;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(win.form.BuMemo, &QPlainTextEdit::textChanged, [&] {
+        if (ticksBeforeTheFirstLine < 0 && win.form.BuMemo->toPlainText().contains(QStringLiteral("gbak:")))
+            ticksBeforeTheFirstLine = ticks;
+    });
+    qputenv("QK_WORKER_SLOW", "2");
+    timer.start();
+    win.form.RestoreBtnClick();
+    timer.stop();
+    qunsetenv("QK_WORKER_SLOW");
+    EXPECT_TRUE(win.boxes.texts().join('\n').contains(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...")));
+    // The event loop ran while the worker was silent: a window blocked on it sees no tick before its first line.
+    EXPECT_GE(ticksBeforeTheFirstLine, 5);
+}
