@@ -13,7 +13,7 @@ rank() {
     db) echo 1 ;;
     core) echo 2 ;;
     admin | backup | users | yearend | exchange) echo 3 ;;
-    tools | sampledb) echo 4 ;;
+    tools | sampledb | oldbackup) echo 4 ;;
     gui | cli | bench | fuzz) echo 5 ;;
     *) echo -1 ;;
     esac
@@ -28,7 +28,7 @@ check_tree() {
                 if [[ $line =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\"([A-Za-z_]+)/ ]]; then
                     target=${BASH_REMATCH[1]}
                     [ "$target" = "$dir" ] && continue
-                    [ "$dir" = tools ] && [ "$target" = sampledb ] && continue
+                    [ "$dir" = tools ] && { [ "$target" = sampledb ] || [ "$target" = oldbackup ]; } && continue
                     local from to
                     from=$(rank "$dir")
                     to=$(rank "$target")

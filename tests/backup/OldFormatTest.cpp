@@ -4,7 +4,7 @@
 #include "backup/BackupFormat.h"
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
-#include "backup/OldBackupWriter.h"
+#include "oldbackup/OldBackupWriter.h"
 #include "common/CliRun.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"

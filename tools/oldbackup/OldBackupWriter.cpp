@@ -1,4 +1,4 @@
-#include "backup/OldBackupWriter.h"
+#include "oldbackup/OldBackupWriter.h"
 
 #include <QDate>
 #include <QList>
