@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +84,8 @@ void onAlarm(int)
 // Reads the worker's lines as they come, the caller's idle call between them; a verdict once it ends.
 class Conversation {
 public:
-    Conversation(const Job &job, qint64 pid, int fd) : m_job(job), m_pid(pid), m_fd(fd) {}
+    // A signal to this program reaches the worker while it lives, and whoever ends the program waits for it.
+    Conversation(const Job &job, qint64 pid, int fd) : m_job(job), m_pid(pid), m_fd(fd), m_forward(std::in_place, pid) {}
     ~Conversation() { stop(); }
     bool run();
 
@@ -91,6 +93,9 @@ private:
     void readLines(const char *buf, ssize_t n);
     void askToStop();
     void stop();
+    // Reaps the worker once it has ended; the signals stop going to its process id first, which the
+    // system may give to another process once it is reaped.
+    int reap();
 
     const Job &m_job;
     qint64 m_pid;
@@ -100,7 +105,19 @@ private:
     int m_finished = -1;
     bool m_timedOut = false;
     QElapsedTimer m_asked; // since the worker was asked to stop
+    std::optional<Signals::Forward> m_forward;
 };
+
+int Conversation::reap()
+{
+    siginfo_t info{};
+    while (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    m_forward.reset();
+    const int status = Subprocess::wait(m_pid);
+    m_pid = -1;
+    return status;
+}
 
 void Conversation::readLines(const char *buf, ssize_t n)
 {
@@ -139,13 +156,13 @@ void Conversation::stop()
     if (m_pid <= 0)
         return;
     askToStop();
-    int status = 0;
-    while (::waitpid(pid_t(m_pid), &status, WNOHANG) == 0) {
+    siginfo_t info{};
+    while (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
         if (m_asked.elapsed() > 30000)
             ::kill(pid_t(m_pid), SIGKILL);
         ::usleep(20000);
     }
-    m_pid = -1;
+    reap();
 }
 
 bool Conversation::run()
@@ -174,8 +191,7 @@ bool Conversation::run()
         if (m_job.idle)
             m_job.idle();
     }
-    const int status = Subprocess::wait(m_pid);
-    m_pid = -1;
+    const int status = reap();
     if (m_timedOut)
         throw QkError(QStringLiteral("Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (%1 s) i zostało przerwane.\r"
                                      "Baza nie została zmieniona.")
@@ -247,8 +263,6 @@ bool restore(const Job &job)
     if (child.pid < 0)
         throw QkError(QStringLiteral("Nie można uruchomić procesu odtwarzania (%1).\rBaza nie została zmieniona.")
                           .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    // A signal to this program reaches the worker, and whoever ends the program waits for it.
-    const Signals::Forward forward(child.pid);
     Conversation conversation(job, child.pid, child.output);
     return conversation.run();
 }
