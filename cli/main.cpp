@@ -6,7 +6,9 @@
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
+#include "backup/FirstRestore.h"
 #include "cli/HealthCommand.h"
+#include "cli/OffsiteCommand.h"
 #include "cli/TerminalOperator.h"
 #include "db/Errors.h"
 #include "db/FbClient.h"
@@ -43,6 +45,7 @@ enum Takes : unsigned {
     FileArg = 32, // [FILE]
     Limits = 64,  // --backup-age HOURS, --gap N
     HealthOptions = 128, // --format, --output, --all [FOLDER], --timeout
+    OffsiteCopy = 256,   // --offsite
 };
 
 struct Command {
@@ -52,7 +55,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"backup", "back up the database to bazaqk.abk under the lock flag", Archive | Verify},
+    {"backup", "back up the database to bazaqk.abk under the lock flag", Archive | Verify | OffsiteCopy},
     {"verify-backup", "restore a backup (default bazaqk.abk) into a scratch database, check it, remove it", FileArg},
     {"inspect-backup", "read a backup (default bazaqk.abk) without an engine: tables, whether it is whole, its digest", FileArg},
     {"restore", "restore the database from bazaqk.abk and file the backup into an archive copy", Yes},
@@ -68,6 +71,7 @@ const Command kCommands[] = {
     {"users", "the users attached to the database", 0},
     {"health", "check the backup's age, the lock flag, writes, free space, transactions and the server "
                "(exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN); --all: every company", Limits | HealthOptions},
+    {"offsite", "off-site copies on restic: init | copy | list | fetch [ID|latest] [--yes] | check [--read-data PERCENT]", 0},
 };
 
 void usage(std::FILE *f)
@@ -89,6 +93,7 @@ struct Produced {
     QStringList files;
     QString result; // the summary's result where it is not ok or failed (health)
     bool summaryToStderr = false; // standard output carries metrics, which a summary would spoil
+    QString extra; // the end of the summary line a command adds ("added=N" of an off-site copy)
 };
 
 // One line at the end of every run: command, result, duration and what it produced.
@@ -113,6 +118,8 @@ void printSummary(const QString &command, int rc, qint64 ms, const Produced &pro
         line += QStringLiteral(" file=%1 bytes=%2").arg(present.first()).arg(bytes);
     else if (present.size() > 1)
         line += QStringLiteral(" files=%1 bytes=%2").arg(present.size()).arg(bytes);
+    if (!produced.extra.isEmpty())
+        line += QLatin1Char(' ') + produced.extra;
     std::fflush(stderr);
     std::fprintf(produced.summaryToStderr ? stderr : stdout, "%s\n", line.toLocal8Bit().constData());
     std::fflush(nullptr);
@@ -187,6 +194,14 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
         return 3;
     };
     auto takes = [&](Takes t) { return (command->takes & t) != 0; };
+    if (name == QLatin1String("offsite")) {
+        OffsiteCommand::Summary summary;
+        const int rc = OffsiteCommand::run(args.mid(i + 1), settings,
+                                           [&] { watchSignals(Signals::install(), commandName, produced); }, summary);
+        produced.files = summary.files;
+        produced.extra = summary.extra;
+        return rc;
+    }
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("qkadmin-cli %1: %2").arg(name, QLatin1String(command->summary)));
@@ -205,6 +220,9 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
     }
     if (takes(Yes))
         p.addOption({QStringLiteral("yes"), QStringLiteral("do not ask for confirmation")});
+    if (takes(OffsiteCopy))
+        p.addOption({QStringLiteral("offsite"), QStringLiteral("then send the backup off-site (section [Zewnetrzna]; after "
+                                                               "--verify and --archive)")});
     if (takes(Limits)) {
         p.addOption({QStringLiteral("backup-age"), QStringLiteral("a backup older than HOURS is a warning, twice that "
                                                                   "critical (default 26)"), QStringLiteral("HOURS")});
@@ -308,12 +326,17 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
 
     TerminalOperator op(stdout, stderr, yes);
     std::unique_ptr<TMainDm> dm;
+    bool firstRestore = false; // a restore into a folder that has no database yet
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settings);
         watchSignals(Signals::install(), commandName, produced); // after the client library has set its own
         if (name == QLatin1String("health"))
             return HealthCommand::runOne(*dm, health, produced.result);
-        if (name == QLatin1String("verify-backup") || name == QLatin1String("inspect-backup")) {
+        if (name == QLatin1String("restore")) {
+            dm->Configure();
+            firstRestore = FirstRestore::needed(*dm);
+        }
+        if (name == QLatin1String("verify-backup") || name == QLatin1String("inspect-backup") || firstRestore) {
             dm->Configure(); // the live database is neither needed nor touched
         } else {
             dm->DataModuleCreate();
@@ -345,6 +368,11 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
                 if (keep > 0)
                     BackupOps::pruneArchives(d, op, keep);
             }
+            if (rc == Success && p.isSet(QStringLiteral("offsite"))) {
+                OffsiteCommand::Summary summary;
+                OffsiteCommand::afterBackup(d, op, summary);
+                produced.extra = summary.extra;
+            }
         } else if (c == QLatin1String("verify-backup")) {
             const QString file = positional.isEmpty() ? d.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
             rc = BackupVerification::verify(d, op, file) ? Success : Failure;
@@ -356,7 +384,7 @@ int run(const QStringList &args, QString &commandName, Produced &produced)
             rc = i.passes() ? Success : Failure;
         } else if (c == QLatin1String("restore")) {
             produced.files << d.Settings.fullDatabaseName();
-            if (!BackupOps::restoreDatabase(d, op)) {
+            if (!(firstRestore ? FirstRestore::restore(d, op) : BackupOps::restoreDatabase(d, op))) {
                 op.error(QStringLiteral("Odtwarzanie przerwane: nie potwierdzono (bez terminala potwierdza --yes)."));
                 rc = Failure;
             }
