@@ -405,12 +405,18 @@ void init(TMainDm &dm, Operator &op)
         say(op, line);
 }
 
-QList<Restic::Snapshot> list(TMainDm &dm, Operator &op)
+QList<Restic::Snapshot> copies(const TMainDm &dm)
 {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Nie można odczytać kopii poza siedzibą: %1.").arg(problem));
-    const QList<Restic::Snapshot> copies = companyCopies(repository(s), s);
+    return companyCopies(repository(s), s);
+}
+
+QList<Restic::Snapshot> list(TMainDm &dm, Operator &op)
+{
+    const Offsite::Settings s = settings(dm);
+    const QList<Restic::Snapshot> copies = OffsiteOps::copies(dm);
     if (copies.isEmpty())
         say(op, QStringLiteral("W repozytorium %1 nie ma kopii firmy %2.").arg(Offsite::shownLocation(s.repository), s.company));
     for (const Restic::Snapshot &c : copies)
@@ -498,11 +504,15 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent)
     if (ok)
         say(op, QStringLiteral("Repozytorium: OK (restic check nie znalazł błędów)"));
     else
+    {
+        // restic's check ends with 1 both for damage it found and for a repository it could not check.
+        const QString errors = r.errors.join(QLatin1Char(' '));
+        const bool found = r.started && r.exitCode == 1 && !Restic::unreachable(r) && !r.interrupted &&
+                           !errors.contains(QLatin1String("wrong password")) && !errors.contains(QLatin1String("already locked"));
         say(op, QStringLiteral("Repozytorium: BŁĄD: ") +
-                    (r.started && r.exitCode == 1 && !Restic::unreachable(r) && !r.stalled && !r.interrupted &&
-                             !r.errors.join(QLatin1Char(' ')).contains(QLatin1String("wrong password"))
-                         ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
-                         : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile)));
+                    (found ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
+                           : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile)));
+    }
     if (!ok && (Restic::unreachable(r) || r.interrupted))
         return false;
     try {

@@ -39,6 +39,8 @@ void init(TMainDm &dm, Operator &op);
 
 // The company's copies, newest first; each said as listLine in BuMemo.
 QList<Restic::Snapshot> list(TMainDm &dm, Operator &op);
+// The same, saying nothing.
+QList<Restic::Snapshot> copies(const TMainDm &dm);
 // "2026-12-08 22:00  90.7 MB  /srv/qk/firma/bazaqk.adb  3c8edf0a"
 QString listLine(const Restic::Snapshot &s);
 

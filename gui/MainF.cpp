@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -83,6 +84,12 @@ TMainForm::FileDialogDisplay TMainForm::fileDialogDisplay = [](QWidget *parent, 
     dialog.setFileMode(QFileDialog::ExistingFile); // the file must exist
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                   : QString();
+};
+
+TMainForm::ChoiceDisplay TMainForm::choiceDisplay = [](QWidget *parent, const QString &title, const QStringList &items) {
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, QCoreApplication::applicationName(), title, items, 0, false, &ok);
+    return ok ? chosen : QString();
 };
 
 QMessageBox::StandardButton TMainForm::showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
@@ -642,6 +649,8 @@ void TMainForm::FormActivate()
         locked = flag == QLatin1String("T");
         BackupOps::showLockFlag(*this, *locked);
     });
+    if (!m_offsiteRead)
+        readOffsite();
     showHealth(locked);
     --m_activationDepth;
 }
@@ -652,7 +661,9 @@ void TMainForm::showHealth(std::optional<bool> locked)
     Qt::GlobalColor colour = Qt::black;
     m_healthLines.clear();
     try {
-        const QList<Health::Finding> findings = Health::evaluate(Health::gather(m_dm, true, locked), Health::Options());
+        Health::Facts facts = Health::gather(m_dm, true, locked);
+        facts.offsite = m_offsite;
+        const QList<Health::Finding> findings = Health::evaluate(facts, Health::Options());
         for (const Health::Finding &f : findings)
             m_healthLines << Health::line(f);
         const Health::Level worst = Health::worst(findings);
@@ -672,6 +683,12 @@ void TMainForm::showHealth(std::optional<bool> locked)
     HealthLine->setPalette(p);
     HealthLine->setToolTip(m_healthLines.join(QLatin1Char('\n')));
     HealthLine->setText(HealthLine->fontMetrics().elidedText(shown, Qt::ElideRight, width() - 16));
+}
+
+void TMainForm::readOffsite()
+{
+    m_offsiteRead = true;
+    m_offsite = Health::gatherOffsite(m_dm, 3000);
 }
 
 void TMainForm::HealthLineClick()

@@ -230,8 +230,9 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
                 r.stalled = true;
                 stop();
             }
-        } else if (clock.elapsed() - stopAsked > 15000) {
-            // restic ends within moments of SIGINT; one that does not is held in a call that never returns.
+        } else if (clock.elapsed() - stopAsked > (r.stalled ? 5000 : 15000)) {
+            // restic ends within moments of SIGINT; one that does not is held in a call that never returns
+            // (removing its lock from a server that stopped answering).
             ::kill(pid_t(child.pid), SIGKILL);
             for (int &fd : fds)
                 if (fd >= 0) {
@@ -268,11 +269,6 @@ QString problem(const Result &r, const QString &shown, const QString &keyFile)
     if (r.interrupted)
         return QStringLiteral("Przerwano sygnałem %1: restic zatrzymany (SIGINT), repozytorium %2 pozostaje spójne.")
             .arg(QLatin1String(Signals::name(Signals::received())), shown);
-    if (r.stalled)
-        return QStringLiteral("Repozytorium %1 nie odpowiada: przez %2 s nic nie zostało przesłane ani odczytane (sieć "
-                              "lub serwer niedostępne). Przerwano; kopia lokalna jest nienaruszona.")
-            .arg(shown)
-            .arg(r.stallSeconds);
     if (contains(r, "wrong password or no key found"))
         return QStringLiteral("Klucz z pliku %1 nie otwiera repozytorium %2 (zły klucz).").arg(keyFile, shown);
     if (contains(r, "no space left on device") || contains(r, "quota exceeded") || contains(r, "insufficient storage"))
@@ -281,6 +277,11 @@ QString problem(const Result &r, const QString &shown, const QString &keyFile)
         return QStringLiteral("Repozytorium %1 jest zablokowane przez inną trwającą operację (inna kopia, sprawdzanie lub "
                               "usuwanie starych kopii). Spróbuj ponownie po jej zakończeniu.")
             .arg(shown);
+    if (r.stalled)
+        return QStringLiteral("Repozytorium %1 nie odpowiada: przez %2 s nic nie zostało przesłane ani odczytane (sieć "
+                              "lub serwer niedostępne). Przerwano.")
+            .arg(shown)
+            .arg(r.stallSeconds);
     const QString last = r.errors.isEmpty() ? QString() : r.errors.last();
     if (unreachable(r))
         return QStringLiteral("Repozytorium %1 jest nieosiągalne: %2").arg(shown, last);
