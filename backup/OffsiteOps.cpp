@@ -9,6 +9,7 @@
 #include "platform/Errors.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/TarReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+
+#include <functional>
 
 #include <cerrno>
 #include <cstring>
@@ -106,31 +109,76 @@ const Restic::Snapshot &choose(const QList<Restic::Snapshot> &copies, const Offs
     return *found;
 }
 
-// Brings file of the snapshot into target, whole or not at all: restic writes part of a file before
-// it meets a damaged blob, so whatever it wrote goes when it fails.
-void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Restic::Snapshot &snap, const QString &path,
-          const QString &target)
+// Brings the backup and its digest of the snapshot into folder in one read of the repository, whole or
+// not at all: restic writes part of a file before it meets a damaged blob, so whatever it wrote goes when
+// it fails.
+void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Restic::Snapshot &snap, const QString &folder,
+          const std::function<void(qint64 bytes)> &progress)
 {
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw FileError(QStringLiteral("Unable to write %1: %2").arg(target, out.errorString()));
-    bool written = true;
+    const QStringList wanted{QStringLiteral("bazaqk.abk"), QStringLiteral("bazaqk.abk.sha256")};
+    QFile out;
+    QStringList whole;
+    qint64 expected = 0, written = 0;
+    QString writeError;
+    auto finish = [&] {
+        if (out.isOpen()) {
+            out.close();
+            if (written == expected)
+                whole << QFileInfo(out.fileName()).fileName();
+        }
+    };
+    // The snapshot holds the two files under the folders of the machine that sent them: each is
+    // known by its name.
+    TarReader tar(
+        [&](const QString &path, qint64 size) {
+            finish();
+            const QString name = QFileInfo(path).fileName();
+            if (!wanted.contains(name) || whole.contains(name))
+                return false;
+            out.setFileName(folder + name);
+            expected = size;
+            written = 0;
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                writeError = out.errorString();
+                return false;
+            }
+            return true;
+        },
+        [&](const char *data, qint64 size) {
+            if (out.write(data, size) != size) {
+                writeError = out.errorString();
+                return false;
+            }
+            written += size;
+            progress(written);
+            return true;
+        });
     Restic::Handlers h;
-    h.data = [&](const char *data, qint64 size) { return written = out.write(data, size) == size; };
-    const Restic::Result r = Restic::run(repo, {QStringLiteral("dump"), snap.id, path}, h, limits(s));
-    out.close();
-    if (!written) {
-        QFile::remove(target);
-        throw FileError(QStringLiteral("Unable to write %1: %2").arg(target, out.errorString()));
+    h.data = [&](const char *data, qint64 size) { return tar.feed(data, size); };
+    const Restic::Result r = Restic::run(repo, {QStringLiteral("dump"), snap.id, QStringLiteral("/")}, h, limits(s));
+    finish();
+    auto discard = [&] {
+        for (const QString &name : wanted)
+            QFile::remove(folder + name);
+    };
+    if (!writeError.isEmpty()) {
+        discard();
+        throw FileError(QStringLiteral("Unable to write %1: %2").arg(out.fileName(), writeError));
     }
     if (!r.ok()) {
-        QFile::remove(target);
+        discard();
         if (r.exitCode > 0 && !Restic::unreachable(r) && !r.errors.isEmpty() &&
             !r.errors.join(QLatin1Char(' ')).contains(QLatin1String("wrong password")))
             throw QkError(QStringLiteral("Kopii %1 z dnia %2 nie można odczytać z repozytorium (uszkodzone dane w "
                                          "repozytorium: %3). Nic nie zostało zmienione.")
                               .arg(snap.shortId, when(snap.time), r.errors.last()));
         fail(r, s, QStringLiteral(" Nic nie zostało zmienione."));
+    }
+    if (!tar.complete() || whole.size() != wanted.size()) {
+        discard();
+        throw QkError(QStringLiteral("Kopia %1 nie zawiera całego pliku bazaqk.abk z jego sumą kontrolną%2. Nic nie "
+                                     "zostało zmienione.")
+                          .arg(snap.shortId, tar.error().isEmpty() ? QString() : QStringLiteral(" (") + tar.error() + QLatin1Char(')')));
     }
 }
 
@@ -161,8 +209,16 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
                           .arg(snap.shortId));
     const QString file = scratch + QStringLiteral("bazaqk.abk");
     say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...").arg(snap.shortId, when(snap.time)));
-    dump(repo, s, snap, abk, file);
-    dump(repo, s, snap, digest, BackupDigest::fileName(file));
+    bool ok = false;
+    const qint64 size = snap.tag(QStringLiteral("rozmiar")).toLongLong(&ok);
+    int shownTenth = 0;
+    dump(repo, s, snap, scratch, [&](qint64 bytes) {
+        const int tenth = ok && size > 0 ? int(bytes * 10 / size) : 0;
+        if (tenth > shownTenth && tenth < 10) {
+            shownTenth = tenth;
+            say(op, QStringLiteral("  %1% (%2 z %3)").arg(tenth * 10).arg(megabytes(bytes), megabytes(size)));
+        }
+    });
     const BackupGate::Inspection i = BackupGate::inspect(file);
     QString problem = i.problem();
     if (problem.isEmpty() && i.digest != BackupGate::DigestState::Matches)

@@ -86,7 +86,11 @@ void TMainForm::BackupBtnClick()
         guarded([this] {
             struct Reread {
                 TMainForm &f;
-                ~Reread() { f.readOffsite(); }
+                ~Reread()
+                {
+                    f.readOffsite();
+                    f.showHealth(std::nullopt);
+                }
             } reread{*this};
             OffsiteOps::copy(m_dm, *this);
         });
@@ -114,7 +118,11 @@ void TMainForm::Button13Click()
         guarded([this, chosen] {
             struct Reread {
                 TMainForm &f;
-                ~Reread() { f.readOffsite(); }
+                ~Reread()
+                {
+                    f.readOffsite();
+                    f.showHealth(std::nullopt);
+                }
             } reread{*this};
             OffsiteOps::fetch(m_dm, *this, chosen.mid(kOffsitePrefix.size()));
         });

@@ -103,12 +103,6 @@ QString keyFileProblem(const QString &keyFile)
     return {};
 }
 
-bool hasPassword(const QString &repository)
-{
-    static const QRegularExpression password(QStringLiteral("^[a-z0-9]+:[a-z]+://[^/@:]*:[^/@]*@"));
-    return password.match(repository).hasMatch();
-}
-
 QString shownLocation(const QString &repository)
 {
     static const QRegularExpression password(QStringLiteral("^([a-z0-9]+:[a-z]+://[^/@:]*:)[^/@]*@"));

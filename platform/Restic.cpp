@@ -149,11 +149,18 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
     };
     double lastDone = -1, lastFiles = -1;
     Lines outLines, errLines;
+    QByteArray lastText;
     auto onOut = [&](const QByteArray &line) {
         const QJsonDocument doc = QJsonDocument::fromJson(line);
         if (!doc.isObject()) {
             r.output += line + '\n';
-            moved.restart();
+            // A progress line ("[0:12] 10.00%  1 / 10 packs") repeated while restic waits on a dead server
+            // moves nothing: only its text past the elapsed time counts.
+            static const QRegularExpression elapsed(QStringLiteral("^\\[[0-9:]+\\]\\s*"));
+            const QByteArray text = QString::fromUtf8(line).remove(elapsed).toUtf8();
+            if (text != lastText)
+                moved.restart();
+            lastText = text;
             return;
         }
         const QJsonObject m = doc.object();

@@ -378,7 +378,7 @@ QStringList processesHolding(const QByteArray &text)
 TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks)
 {
     TestDb::Spec spec;
-    spec.scale.documentsPerMonth = 1000;
+    spec.scale.documentsPerMonth = 1500; // a backup of several of restic's chunks (about 1 MiB each)
     const QString db = TestDb::createDatabase(spec);
     const QString repo = TestDb::newFolder() + "repozytorium";
     const QString key = TestDb::newFolder() + "firma1.key";
@@ -647,8 +647,9 @@ TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemov
     EXPECT_TRUE(signalled);
     EXPECT_EQ(interrupted.exitCode, 1) << said(interrupted).toStdString();
     EXPECT_TRUE(said(interrupted).contains("Przerwano sygnałem SIGTERM")) << said(interrupted).toStdString();
-    // The dead line's run could not remove its lock; the interrupted one removed its own.
-    EXPECT_EQ(lockCount(repository, key), 1);
+    // The interrupted run removed its own lock; at most the dead line's run's is left (its removal, held in
+    // the dead line, may still get through once the line is back).
+    EXPECT_LE(lockCount(repository, key), 1);
 
     // The next night's copy succeeds, past the lock the dead line's run left.
     const CliRun next = cli({"offsite", "copy"}, ini);
