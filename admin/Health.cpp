@@ -182,7 +182,7 @@ QList<Finding> evaluate(const Facts &facts, const Options &options)
 std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
 {
     const Offsite::Settings s = Offsite::read(dm.settingsFile());
-    if (!s.configured)
+    if (!s.configured || Offsite::keyWithheld())
         return std::nullopt;
     OffsiteFacts o;
     o.repository = Offsite::shownLocation(s.repository);
@@ -194,7 +194,8 @@ std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
     limits.stallSeconds = 0;
     limits.totalMs = std::max(500, limitMs);
     Restic::Result r;
-    const auto copies = Restic::snapshots({s.repository, s.keyFile, s.options, Offsite::cacheFolder()},
+    // Health writes nothing, restic's cache on this machine included.
+    const auto copies = Restic::snapshots({s.repository, s.keyFile, s.options, QString(), true},
                                           {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
     if (!copies) {
         o.unreachable = r.stalled || r.interrupted || Restic::unreachable(r);

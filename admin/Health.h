@@ -73,8 +73,9 @@ QString line(const Finding &finding);
 // the database cannot be reached.
 Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked = std::nullopt, int timeoutSeconds = 10);
 
-// The off-site copies of the configured company, when its settings send them: the repository's list
-// of snapshots read within limitMs (nothing written, no exclusive lock). Never throws.
+// The off-site copies of the configured company, when its settings send them (and not under a unit that
+// was withheld the key): the repository's list of snapshots read within limitMs (nothing written, no
+// lock, no cache). Never throws.
 std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs);
 
 } // namespace Health

@@ -14,32 +14,30 @@
 
 namespace FirstRestore {
 
-bool needed(const TMainDm &dm)
-{
+bool needed(const TMainDm &dm) {
     const ConnectionSettings &s = dm.Settings;
     return !s.DatabasePath.trimmed().isEmpty() && !TMainDm::hasServerPrefix(s.DatabasePath) &&
            QFileInfo(s.DatabasePath).isDir() && !QFileInfo::exists(s.fullDatabaseName());
 }
 
-bool restore(TMainDm &dm, Operator &op)
-{
+bool restore(TMainDm &dm, Operator &op) {
     const ConnectionSettings &s = dm.Settings;
     const QString backupFile = s.backupFileName(), live = s.fullDatabaseName();
     if (!QFileInfo(backupFile).isFile())
         throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
     const auto lock = BackupOps::takeFolderLock(s.DatabaseFolder);
     const BackupGate::Inspection inspection = BackupGate::check(backupFile);
-    if (!op.confirm(QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
-                        .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
-                             QFileInfo(backupFile).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")))))
+    if (!op.confirm(
+            QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
+                .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
+                     QFileInfo(backupFile).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")))))
         return false;
     const QString restoring = BackupOps::restoringName(s.DatabaseFolder);
     QFile::remove(restoring);
     struct Discard {
         QString file;
         bool keep = false;
-        ~Discard()
-        {
+        ~Discard() {
             if (!keep)
                 QFile::remove(file);
         }
@@ -64,8 +62,7 @@ bool restore(TMainDm &dm, Operator &op)
             RestoreService &r;
             QStringList names = r.databaseNames;
             quint32 options = r.options;
-            ~Redirect()
-            {
+            ~Redirect() {
                 r.databaseNames = names;
                 r.options = options;
             }
@@ -78,13 +75,18 @@ bool restore(TMainDm &dm, Operator &op)
         finished = readRestoreOutput(r, line);
     }
     if (!finished)
-        throw QkError(QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\rBaza nie powstała.").arg(backupFile));
+        throw QkError(
+            QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\rBaza nie powstała.")
+                .arg(backupFile));
     // Never over a database that appeared meanwhile.
     if (QFileInfo::exists(live))
-        throw QkError(QStringLiteral("W czasie odtwarzania w folderze %1 pojawiła się baza %2: odtworzonej nie wstawiono.")
-                          .arg(s.DatabasePath, live));
+        throw QkError(
+            QStringLiteral(
+                "W czasie odtwarzania w folderze %1 pojawiła się baza %2: odtworzonej nie wstawiono.")
+                .arg(s.DatabasePath, live));
     Paths::replaceFile(restoring, live);
-    // durable: the lead's fsync of the file and its folder goes here (the engine does not sync a restored database).
+    // durable: the lead's fsync of the file and its folder goes here (the engine does not sync a restored
+    // database).
     discard.keep = true;
     dm.EmployeeDb.open();
     // The backup was taken under the lock flag: the restored books are open for work again.

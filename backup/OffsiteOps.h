@@ -24,9 +24,9 @@ Restic::Repository repository(const Offsite::Settings &s);
 bool configured(const TMainDm &dm);
 
 struct Copy {
-    QString snapshot; // restic's short id
-    qint64 added = 0; // bytes the copy added to the repository
-    qint64 total = 0; // bytes of the two files
+    QString snapshot;        // restic's short id
+    qint64 added = 0;        // bytes the copy added to the repository
+    qint64 total = 0;        // bytes of the two files
     bool appendOnly = false; // the repository refused to delete: retention is its owner's
 };
 // Sends bazaqk.abk and its digest, tagged with the company, as one snapshot dated as the backup; then

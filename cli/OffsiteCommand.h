@@ -20,7 +20,8 @@ struct Summary {
 
 // args: what follows "offsite". watchSignals is called once the client library has set its handlers.
 // The exit status: 0 success, 1 failure, 2 a usage error.
-int run(const QStringList &args, const QString &settingsFile, const std::function<void()> &watchSignals, Summary &summary);
+int run(const QStringList &args, const QString &settingsFile, const std::function<void()> &watchSignals,
+        Summary &summary);
 
 // backup --offsite, after the local backup (and its verification): the copy, or a QkError.
 void afterBackup(TMainDm &dm, TerminalOperator &op, Summary &summary);

@@ -17,8 +17,7 @@ struct Found {
     bool ok = false, complete = false;
 };
 
-Found read(const char *data, qsizetype size, qsizetype piece)
-{
+Found read(const char *data, qsizetype size, qsizetype piece) {
     Found f;
     TarReader r(
         [&](const QString &name, qint64 n) {
@@ -42,8 +41,7 @@ Found read(const char *data, qsizetype size, qsizetype piece)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char *bytes = reinterpret_cast<const char *>(data);
     const Found whole = read(bytes, qsizetype(size), qsizetype(size) + 1);
     const Found pieces = read(bytes, qsizetype(size), 7);

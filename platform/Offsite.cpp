@@ -24,8 +24,7 @@ namespace {
 const QString kSection = QStringLiteral("Zewnetrzna");
 
 // The key a unit was given as a credential (LoadCredential=offsite-key:...), readable by its user alone.
-QString credentialKey()
-{
+QString credentialKey() {
     const QString dir = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     if (dir.isEmpty())
         return {};
@@ -35,24 +34,21 @@ QString credentialKey()
 
 } // namespace
 
-QString companyName(const QString &settingsFile)
-{
+QString companyName(const QString &settingsFile) {
     QString name = QFileInfo(settingsFile).fileName();
     if (name.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
         name.chop(4);
     return name.isEmpty() ? QStringLiteral("setup") : name;
 }
 
-QString companyTag(const QString &company)
-{
+QString companyTag(const QString &company) {
     // restic splits a tag list at commas.
     QString c = company;
     c.replace(QLatin1Char(','), QLatin1Char('_'));
     return QStringLiteral("firma=") + c;
 }
 
-std::optional<QStringList> retentionOptions(const QString &retention, QString *problem)
-{
+std::optional<QStringList> retentionOptions(const QString &retention, QString *problem) {
     QStringList options;
     static const QRegularExpression item(QStringLiteral("^(\\d{1,6})([hdwmy]?)$"));
     for (const QString &word : retention.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -60,10 +56,12 @@ std::optional<QStringList> retentionOptions(const QString &retention, QString *p
         const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
         if (n < 1) {
             if (problem)
-                *problem = QStringLiteral("nie można odczytać \"zachowaj=%1\" (%2): zapis to liczby z literą h (godzin), "
-                                          "d (dni), w (tygodni), m (miesięcy), y (lat) lub sama liczba ostatnich kopii, "
-                                          "np. 7d 4w 12m")
-                               .arg(retention, word);
+                *problem =
+                    QStringLiteral(
+                        "nie można odczytać \"zachowaj=%1\" (%2): zapis to liczby z literą h (godzin), "
+                        "d (dni), w (tygodni), m (miesięcy), y (lat) lub sama liczba ostatnich kopii, "
+                        "np. 7d 4w 12m")
+                        .arg(retention, word);
             return std::nullopt;
         }
         static const QHash<QString, QString> flags{{QStringLiteral("h"), QStringLiteral("--keep-hourly")},
@@ -83,36 +81,40 @@ std::optional<QStringList> retentionOptions(const QString &retention, QString *p
     return options;
 }
 
-QString keyFileProblem(const QString &keyFile)
-{
+QString keyFileProblem(const QString &keyFile) {
     if (keyFile.isEmpty())
         return QStringLiteral("nie wskazano pliku klucza repozytorium (klucz=)");
     struct stat st {};
     if (::stat(QFile::encodeName(keyFile).constData(), &st) != 0)
-        return QStringLiteral("brak pliku klucza repozytorium %1 (%2)").arg(keyFile, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("brak pliku klucza repozytorium %1 (%2)")
+            .arg(keyFile, QString::fromLocal8Bit(std::strerror(errno)));
     if (!S_ISREG(st.st_mode))
         return QStringLiteral("plik klucza %1 nie jest zwykłym plikiem").arg(keyFile);
     if (st.st_mode & 077)
-        return QStringLiteral("plik klucza %1 mogą czytać lub zmieniać inni niż jego właściciel (uprawnienia %2): klucz "
-                              "otwiera wszystkie kopie firmy. Ustaw: chmod 600 %1")
+        return QStringLiteral(
+                   "plik klucza %1 mogą czytać lub zmieniać inni niż jego właściciel (uprawnienia %2): klucz "
+                   "otwiera wszystkie kopie firmy. Ustaw: chmod 600 %1")
             .arg(keyFile, QString::number(st.st_mode & 07777, 8));
     if (::access(QFile::encodeName(keyFile).constData(), R_OK) != 0)
-        return QStringLiteral("nie można odczytać pliku klucza %1 (%2)").arg(keyFile, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("nie można odczytać pliku klucza %1 (%2)")
+            .arg(keyFile, QString::fromLocal8Bit(std::strerror(errno)));
     if (st.st_size == 0)
         return QStringLiteral("plik klucza %1 jest pusty").arg(keyFile);
     return {};
 }
 
-QString shownLocation(const QString &repository)
-{
+QString shownLocation(const QString &repository) {
     static const QRegularExpression password(QStringLiteral("^([a-z0-9]+:[a-z]+://[^/@:]*:)[^/@]*@"));
     QString shown = repository;
     shown.replace(password, QStringLiteral("\\1***@"));
     return shown;
 }
 
-QString cacheFolder()
-{
+bool keyWithheld() {
+    return !qEnvironmentVariable("CREDENTIALS_DIRECTORY").isEmpty() && credentialKey().isEmpty();
+}
+
+QString cacheFolder() {
     const QString unit = qEnvironmentVariable("CACHE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
     if (!unit.isEmpty())
         return unit;
@@ -122,11 +124,12 @@ QString cacheFolder()
     return base + QStringLiteral("/qkadmin/restic");
 }
 
-Settings read(const QString &settingsFile)
-{
+Settings read(const QString &settingsFile) {
     Settings s;
     s.company = companyName(settingsFile);
-    auto value = [&](const char *key) { return IniFile::readString(settingsFile, kSection, QString::fromLatin1(key)); };
+    auto value = [&](const char *key) {
+        return IniFile::readString(settingsFile, kSection, QString::fromLatin1(key));
+    };
     s.repository = value("repozytorium");
     s.configured = !s.repository.isEmpty();
     if (!s.configured)
@@ -146,7 +149,9 @@ Settings read(const QString &settingsFile)
         bool ok = false;
         const int n = text.toInt(&ok);
         if (!ok || n < minimum)
-            s.problem = QStringLiteral("\"%1=%2\" nie jest liczbą całkowitą od %3 w górę").arg(QLatin1String(key), text).arg(minimum);
+            s.problem = QStringLiteral("\"%1=%2\" nie jest liczbą całkowitą od %3 w górę")
+                            .arg(QLatin1String(key), text)
+                            .arg(minimum);
         else
             target = n;
     };
@@ -160,13 +165,11 @@ Settings read(const QString &settingsFile)
     return s;
 }
 
-QString recordFileName(const QString &backupFile)
-{
+QString recordFileName(const QString &backupFile) {
     return backupFile + QStringLiteral(".poza");
 }
 
-std::optional<Record> readRecord(const QString &backupFile)
-{
+std::optional<Record> readRecord(const QString &backupFile) {
     QFile f(recordFileName(backupFile));
     if (!f.open(QIODevice::ReadOnly) || f.size() > 4096)
         return std::nullopt;
@@ -191,11 +194,11 @@ std::optional<Record> readRecord(const QString &backupFile)
     return r;
 }
 
-void writeRecord(const QString &backupFile, const Record &r)
-{
-    const QByteArray text = "# the last off-site copy made on this machine (qkadmin-cli offsite copy)\nmigawka=" +
-                            r.snapshot.toLatin1() + "\nczas=" + r.time.toString(Qt::ISODate).toLatin1() +
-                            "\ndodano=" + QByteArray::number(r.added) + "\nrazem=" + QByteArray::number(r.total) + '\n';
+void writeRecord(const QString &backupFile, const Record &r) {
+    const QByteArray text =
+        "# the last off-site copy made on this machine (qkadmin-cli offsite copy)\nmigawka=" +
+        r.snapshot.toLatin1() + "\nczas=" + r.time.toString(Qt::ISODate).toLatin1() +
+        "\ndodano=" + QByteArray::number(r.added) + "\nrazem=" + QByteArray::number(r.total) + '\n';
     QSaveFile f(recordFileName(backupFile));
     if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !f.commit())
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(f.fileName(), f.errorString()));

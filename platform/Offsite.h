@@ -46,14 +46,19 @@ QString keyFileProblem(const QString &keyFile);
 // hidden.
 QString shownLocation(const QString &repository);
 
+// Whether this process runs under a unit that was given credentials but not the repository's key: a unit
+// that may not reach the repository (the backup's own), whose health leaves the off-site copies to the
+// off-site unit.
+bool keyWithheld();
+
 // Where restic keeps its cache: the unit's cache folder, else the user's.
 QString cacheFolder();
 
 // What the last copy of this machine sent, kept beside the backup for monitoring (health writes
 // nothing and can read the repository's list of copies only).
 struct Record {
-    QString snapshot; // restic's short id
-    QDateTime time;   // the backup's time the copy carries
+    QString snapshot;  // restic's short id
+    QDateTime time;    // the backup's time the copy carries
     qint64 added = -1; // bytes the copy added to the repository
     qint64 total = -1; // bytes of the files it holds
 };

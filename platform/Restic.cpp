@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <exception>
 #include <poll.h>
 #include <sys/mman.h>
@@ -24,8 +24,7 @@ namespace Restic {
 namespace {
 
 // Bytes in a descriptor of no file system (nothing written to any disk), for restic to read as /dev/fd/N.
-int memoryFile(const char *name, const QByteArray &bytes)
-{
+int memoryFile(const char *name, const QByteArray &bytes) {
     const int fd = ::memfd_create(name, MFD_CLOEXEC);
     if (fd < 0)
         return -1;
@@ -45,8 +44,7 @@ int memoryFile(const char *name, const QByteArray &bytes)
 
 struct Descriptor {
     int fd = -1;
-    ~Descriptor()
-    {
+    ~Descriptor() {
         if (fd >= 0)
             ::close(fd);
     }
@@ -55,8 +53,7 @@ struct Descriptor {
 // Splits what arrives into lines; the rest waits for the next piece.
 struct Lines {
     QByteArray pending;
-    template <typename F> void feed(const char *data, qint64 size, F line)
-    {
+    template <typename F> void feed(const char *data, qint64 size, F line) {
         pending.append(data, size);
         qsizetype start = 0, end;
         while ((end = pending.indexOf('\n', start)) >= 0) {
@@ -65,16 +62,14 @@ struct Lines {
         }
         pending.remove(0, start);
     }
-    template <typename F> void finish(F line)
-    {
+    template <typename F> void finish(F line) {
         if (!pending.isEmpty())
             line(pending);
         pending.clear();
     }
 };
 
-bool contains(const Result &r, const char *text)
-{
+bool contains(const Result &r, const char *text) {
     for (const QString &l : r.errors)
         if (l.contains(QLatin1String(text), Qt::CaseInsensitive))
             return true;
@@ -83,14 +78,12 @@ bool contains(const Result &r, const char *text)
 
 } // namespace
 
-QString program()
-{
+QString program() {
     return QStringLiteral("restic");
 }
 
 Result run(const Repository &repo, const QStringList &args, const Handlers &h, const Limits &limits,
-           const QByteArray &secondKey)
-{
+           const QByteArray &secondKey) {
     Result r;
     r.stallSeconds = limits.stallSeconds;
     Descriptor location{memoryFile("restic-repository", repo.location.toUtf8())};
@@ -102,7 +95,9 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
     Subprocess::Options o;
     o.program = program();
     o.arguments << QStringLiteral("--repository-file") << QStringLiteral("/dev/fd/3");
-    if (!repo.cacheFolder.isEmpty())
+    if (repo.noCache)
+        o.arguments << QStringLiteral("--no-cache");
+    else if (!repo.cacheFolder.isEmpty())
         o.arguments << QStringLiteral("--cache-dir") << repo.cacheFolder;
     for (const QString &option : repo.options)
         o.arguments << QStringLiteral("-o") << option;
@@ -113,9 +108,12 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
     if (second.fd >= 0)
         o.moreKept << second.fd;
     // The key's path for restic alone; whatever this process's environment says of restic is not used.
-    o.environment = {QStringLiteral("RESTIC_PASSWORD_FILE=") + repo.keyFile, QStringLiteral("RESTIC_PASSWORD="),
-                     QStringLiteral("RESTIC_PASSWORD_COMMAND="), QStringLiteral("RESTIC_REPOSITORY="),
-                     QStringLiteral("RESTIC_REPOSITORY_FILE="), QStringLiteral("RESTIC_PROGRESS_FPS=2")};
+    o.environment = {QStringLiteral("RESTIC_PASSWORD_FILE=") + repo.keyFile,
+                     QStringLiteral("RESTIC_PASSWORD="),
+                     QStringLiteral("RESTIC_PASSWORD_COMMAND="),
+                     QStringLiteral("RESTIC_REPOSITORY="),
+                     QStringLiteral("RESTIC_REPOSITORY_FILE="),
+                     QStringLiteral("RESTIC_PROGRESS_FPS=2")};
     const Subprocess::Child child = Subprocess::spawn(o);
     if (child.pid < 0) {
         r.errors << QStringLiteral("nie można uruchomić programu %1").arg(o.program);
@@ -166,7 +164,8 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
         const QJsonObject m = doc.object();
         if (m.value(QLatin1String("message_type")).toString() == QLatin1String("status")) {
             // restic repeats its status while it retries a dead server: only a change is progress.
-            const double done = m.value(QLatin1String("bytes_done")).toDouble(), files = m.value(QLatin1String("files_done")).toDouble();
+            const double done = m.value(QLatin1String("bytes_done")).toDouble(),
+                         files = m.value(QLatin1String("files_done")).toDouble();
             if (done != lastDone || files != lastFiles)
                 moved.restart();
             lastDone = done;
@@ -256,44 +255,50 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
     return r;
 }
 
-bool unreachable(const Result &r)
-{
+bool unreachable(const Result &r) {
     if (r.stalled)
         return true;
-    for (const char *t : {"connection refused", "no such host", "i/o timeout", "connection reset", "network is unreachable",
-                          "Connection closed", "ssh command exited", "subprocess ssh", "unable to start the sftp session",
-                          "broken pipe", "EOF", "context deadline exceeded", "no route to host", "503 Service Unavailable"})
+    for (const char *t :
+         {"connection refused", "no such host", "i/o timeout", "connection reset", "network is unreachable",
+          "Connection closed", "ssh command exited", "subprocess ssh", "unable to start the sftp session",
+          "broken pipe", "EOF", "context deadline exceeded", "no route to host", "503 Service Unavailable"})
         if (contains(r, t))
             return true;
     return false;
 }
 
-QString problem(const Result &r, const QString &shown, const QString &keyFile)
-{
+QString problem(const Result &r, const QString &shown, const QString &keyFile) {
     if (!r.started)
         return QStringLiteral("Nie można uruchomić programu restic (%1): zainstaluj pakiet restic.")
             .arg(r.errors.value(0));
     if (r.interrupted)
-        return QStringLiteral("Przerwano sygnałem %1: restic zatrzymany (SIGINT), repozytorium %2 pozostaje spójne.")
+        return QStringLiteral(
+                   "Przerwano sygnałem %1: restic zatrzymany (SIGINT), repozytorium %2 pozostaje spójne.")
             .arg(QLatin1String(Signals::name(Signals::received())), shown);
     if (contains(r, "wrong password or no key found"))
-        return QStringLiteral("Klucz z pliku %1 nie otwiera repozytorium %2 (zły klucz).").arg(keyFile, shown);
-    if (contains(r, "no space left on device") || contains(r, "quota exceeded") || contains(r, "insufficient storage"))
+        return QStringLiteral("Klucz z pliku %1 nie otwiera repozytorium %2 (zły klucz).")
+            .arg(keyFile, shown);
+    if (contains(r, "no space left on device") || contains(r, "quota exceeded") ||
+        contains(r, "insufficient storage"))
         return QStringLiteral("Brak miejsca w repozytorium %1: kopia nie została zapisana.").arg(shown);
     if (contains(r, "repository is already locked"))
-        return QStringLiteral("Repozytorium %1 jest zablokowane przez inną trwającą operację (inna kopia, sprawdzanie lub "
+        return QStringLiteral("Repozytorium %1 jest zablokowane przez inną trwającą operację (inna kopia, "
+                              "sprawdzanie lub "
                               "usuwanie starych kopii). Spróbuj ponownie po jej zakończeniu.")
             .arg(shown);
     if (r.stalled)
-        return QStringLiteral("Repozytorium %1 nie odpowiada: przez %2 s nic nie zostało przesłane ani odczytane (sieć "
-                              "lub serwer niedostępne). Przerwano.")
+        return QStringLiteral(
+                   "Repozytorium %1 nie odpowiada: przez %2 s nic nie zostało przesłane ani odczytane (sieć "
+                   "lub serwer niedostępne). Przerwano.")
             .arg(shown)
             .arg(r.stallSeconds);
     const QString last = r.errors.isEmpty() ? QString() : r.errors.last();
     if (unreachable(r))
         return QStringLiteral("Repozytorium %1 jest nieosiągalne: %2").arg(shown, last);
-    if (contains(r, "Is there a repository at the following location?") || contains(r, "unable to open config file"))
-        return QStringLiteral("Pod adresem %1 nie ma repozytorium kopii (załóż je poleceniem qkadmin-cli offsite init): %2")
+    if (contains(r, "Is there a repository at the following location?") ||
+        contains(r, "unable to open config file"))
+        return QStringLiteral("Pod adresem %1 nie ma repozytorium kopii (załóż je poleceniem qkadmin-cli "
+                              "offsite init): %2")
             .arg(shown, r.errors.value(0));
     if (contains(r, "config file already exists"))
         return QStringLiteral("Repozytorium %1 już istnieje: nie założono nowego.").arg(shown);
@@ -302,8 +307,7 @@ QString problem(const Result &r, const QString &shown, const QString &keyFile)
     return QStringLiteral("restic zakończył się kodem %1: %2").arg(r.exitCode).arg(last);
 }
 
-QString Snapshot::tag(const QString &name) const
-{
+QString Snapshot::tag(const QString &name) const {
     const QString prefix = name + QLatin1Char('=');
     for (const QString &t : tags)
         if (t.startsWith(prefix))
@@ -311,8 +315,7 @@ QString Snapshot::tag(const QString &name) const
     return {};
 }
 
-QDateTime parseTime(const QString &text)
-{
+QDateTime parseTime(const QString &text) {
     // Qt reads milliseconds at most; restic writes nanoseconds.
     static const QRegularExpression fraction(QStringLiteral("(\\.\\d{1,3})\\d*"));
     QString t = text;
@@ -323,13 +326,11 @@ QDateTime parseTime(const QString &text)
     return d;
 }
 
-QString timeArgument(const QDateTime &when)
-{
+QString timeArgument(const QDateTime &when) {
     return when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-std::optional<QList<Snapshot>> parseSnapshots(const QByteArray &json)
-{
+std::optional<QList<Snapshot>> parseSnapshots(const QByteArray &json) {
     QJsonParseError e{};
     const QJsonDocument doc = QJsonDocument::fromJson(json.trimmed().isEmpty() ? QByteArray("[]") : json, &e);
     if (e.error != QJsonParseError::NoError || !doc.isArray())
@@ -351,13 +352,13 @@ std::optional<QList<Snapshot>> parseSnapshots(const QByteArray &json)
         if (!s.id.isEmpty() && s.time.isValid())
             list << s;
     }
-    std::stable_sort(list.begin(), list.end(), [](const Snapshot &a, const Snapshot &b) { return a.time > b.time; });
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Snapshot &a, const Snapshot &b) { return a.time > b.time; });
     return list;
 }
 
-std::optional<QList<Snapshot>> snapshots(const Repository &repo, const QStringList &tags, const Limits &limits,
-                                         Result *result)
-{
+std::optional<QList<Snapshot>> snapshots(const Repository &repo, const QStringList &tags,
+                                         const Limits &limits, Result *result) {
     QStringList args{QStringLiteral("snapshots"), QStringLiteral("--json"), QStringLiteral("--no-lock")};
     if (!tags.isEmpty())
         args << QStringLiteral("--tag") << tags.join(QLatin1Char(','));

@@ -18,10 +18,11 @@
 namespace Restic {
 
 struct Repository {
-    QString location;    // restic's repository
-    QString keyFile;     // the file holding its key
-    QStringList options; // restic's extended options (-o key=value)
-    QString cacheFolder; // empty: restic's default
+    QString location;     // restic's repository
+    QString keyFile;      // the file holding its key
+    QStringList options;  // restic's extended options (-o key=value)
+    QString cacheFolder;  // empty: restic's default
+    bool noCache = false; // write nothing on this machine either (a read-only check)
 };
 
 struct Limits {
@@ -52,8 +53,8 @@ struct Result {
 
 // Runs restic with args on repo (the repository, its options, the key and the cache are added here).
 // secondKey, when given, is readable by restic as /dev/fd/4 (key add --new-password-file).
-Result run(const Repository &repo, const QStringList &args, const Handlers &handlers = {}, const Limits &limits = {},
-           const QByteArray &secondKey = {});
+Result run(const Repository &repo, const QStringList &args, const Handlers &handlers = {},
+           const Limits &limits = {}, const QByteArray &secondKey = {});
 
 // Why a run failed, in Polish, for the operator; shown names the repository (its password hidden).
 QString problem(const Result &result, const QString &shown, const QString &keyFile);
@@ -78,8 +79,8 @@ QString timeArgument(const QDateTime &when);
 
 // The snapshots carrying every tag of tags, newest first, read without a lock (nothing is written to
 // the repository); nullopt when they cannot be read, with the run in result.
-std::optional<QList<Snapshot>> snapshots(const Repository &repo, const QStringList &tags, const Limits &limits,
-                                         Result *result = nullptr);
+std::optional<QList<Snapshot>> snapshots(const Repository &repo, const QStringList &tags,
+                                         const Limits &limits, Result *result = nullptr);
 
 // The program started: restic from PATH.
 QString program();

@@ -7,8 +7,7 @@ namespace {
 constexpr qint64 kBlock = 512;
 
 // A numeric field: octal digits (NUL or blank ended), or base-256 when its first byte has the high bit.
-qint64 number(const char *field, int width, bool *ok)
-{
+qint64 number(const char *field, int width, bool *ok) {
     *ok = true;
     if (quint8(field[0]) & 0x80) {
         qint64 v = 0;
@@ -31,14 +30,12 @@ qint64 number(const char *field, int width, bool *ok)
     return v;
 }
 
-QString text(const char *field, int width)
-{
+QString text(const char *field, int width) {
     return QString::fromUtf8(field, qsizetype(std::find(field, field + width, '\0') - field));
 }
 
 // The "path" of a PAX record: "LEN path=VALUE\n" lines.
-QString paxPath(const QByteArray &record)
-{
+QString paxPath(const QByteArray &record) {
     qsizetype at = 0;
     while (at < record.size()) {
         const qsizetype blank = record.indexOf(' ', at);
@@ -58,8 +55,7 @@ QString paxPath(const QByteArray &record)
 
 } // namespace
 
-bool TarReader::feed(const char *data, qint64 size)
-{
+bool TarReader::feed(const char *data, qint64 size) {
     while (size > 0 && m_error.isEmpty()) {
         if (m_ended)
             return true; // what follows the end records is padding
@@ -73,7 +69,8 @@ bool TarReader::feed(const char *data, qint64 size)
             size -= n;
             m_left -= n;
             if (m_left == 0 && m_recordType) {
-                m_longName = m_recordType == 'x' ? paxPath(m_record) : QString::fromUtf8(m_record.constData());
+                m_longName =
+                    m_recordType == 'x' ? paxPath(m_record) : QString::fromUtf8(m_record.constData());
                 m_recordType = 0;
                 m_record.clear();
             }
@@ -98,8 +95,7 @@ bool TarReader::feed(const char *data, qint64 size)
     return m_error.isEmpty();
 }
 
-bool TarReader::header()
-{
+bool TarReader::header() {
     const char *h = m_block.constData();
     if (std::all_of(h, h + kBlock, [](char c) { return c == '\0'; })) {
         m_ended = ++m_zeroBlocks == 2;

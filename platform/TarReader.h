@@ -28,13 +28,13 @@ private:
     bool header();
     Entry m_entry;
     Data m_data;
-    QByteArray m_block;     // a header block being gathered
-    QByteArray m_record;    // the long name or PAX record being gathered
+    QByteArray m_block;  // a header block being gathered
+    QByteArray m_record; // the long name or PAX record being gathered
     char m_recordType = 0;
-    QString m_longName;     // the next entry's name from a PAX or GNU record
-    qint64 m_left = 0;      // bytes of the current entry's data still to come
-    qint64 m_padding = 0;   // bytes up to the end of its last block
-    bool m_taking = false;  // the current entry's bytes go to data
+    QString m_longName;    // the next entry's name from a PAX or GNU record
+    qint64 m_left = 0;     // bytes of the current entry's data still to come
+    qint64 m_padding = 0;  // bytes up to the end of its last block
+    bool m_taking = false; // the current entry's bytes go to data
     int m_zeroBlocks = 0;
     bool m_ended = false;
     QString m_error;

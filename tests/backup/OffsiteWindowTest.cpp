@@ -13,8 +13,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack)
-{
+TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     const QString folder = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
     RecordedBoxes boxes;
@@ -28,12 +27,15 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack)
     }
     TMainForm form(*module.dm);
     form.FormActivate();
-    EXPECT_TRUE(form.HealthLine->toolTip().contains("CRITICAL poza: w repozytorium")) << form.HealthLine->toolTip().toStdString();
+    EXPECT_TRUE(form.HealthLine->toolTip().contains("CRITICAL poza: w repozytorium"))
+        << form.HealthLine->toolTip().toStdString();
 
     form.BackupBtnClick();
     EXPECT_EQ(boxes.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
-    EXPECT_TRUE(form.BuMemo->toPlainText().contains("Kopia poza siedzibą zapisana: migawka ")) << form.BuMemo->toPlainText().toStdString();
-    EXPECT_TRUE(form.HealthLine->toolTip().contains("OK poza: najnowsza kopia poza siedzibą")) << form.HealthLine->toolTip().toStdString();
+    EXPECT_TRUE(form.BuMemo->toPlainText().contains("Kopia poza siedzibą zapisana: migawka "))
+        << form.BuMemo->toPlainText().toStdString();
+    EXPECT_TRUE(form.HealthLine->toolTip().contains("OK poza: najnowsza kopia poza siedzibą"))
+        << form.HealthLine->toolTip().toStdString();
     const QList<Restic::Snapshot> copies = OffsiteOps::copies(*module.dm);
     ASSERT_EQ(copies.size(), 1);
 
@@ -55,8 +57,10 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack)
     form.Button13Click(); // the question answered yes
     ASSERT_GE(boxes.boxes.size(), 2);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Question);
-    EXPECT_TRUE(boxes.boxes[0].text.contains("zostanie zastąpiony kopią z repozytorium")) << boxes.boxes[0].text.toStdString();
-    EXPECT_EQ(boxes.boxes.last().text, QStringLiteral("Pobieranie kopii z repozytorium zakończono pomyślnie ..."));
+    EXPECT_TRUE(boxes.boxes[0].text.contains("zostanie zastąpiony kopią z repozytorium"))
+        << boxes.boxes[0].text.toStdString();
+    EXPECT_EQ(boxes.boxes.last().text,
+              QStringLiteral("Pobieranie kopii z repozytorium zakończono pomyślnie ..."));
     EXPECT_EQ(TestFiles::read(folder + "bazaqk.abk"), sent);
 
     // The repository gone: the local backup stands, the failure in a box of its own after the backup's.
@@ -66,7 +70,8 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack)
     ASSERT_EQ(boxes.boxes.size(), 2);
     EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("Kopiowanie Bazy zakończono pomyślnie ..."));
     EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Critical);
-    EXPECT_TRUE(boxes.boxes[1].text.contains("nie ma repozytorium kopii")) << boxes.boxes[1].text.toStdString();
+    EXPECT_TRUE(boxes.boxes[1].text.contains("nie ma repozytorium kopii"))
+        << boxes.boxes[1].text.toStdString();
     EXPECT_NE(TestFiles::read(folder + "bazaqk.abk"), sent); // the new local backup
     EXPECT_EQ(form.Label47->text(), QStringLiteral("NIE"));
 }

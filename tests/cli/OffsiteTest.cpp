@@ -18,18 +18,18 @@
 
 #include <arpa/inet.h>
 #include <atomic>
-#include <limits>
-#include <poll.h>
-#include <thread>
-#include <vector>
 #include <csignal>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,8 +39,8 @@ struct CliRun {
 };
 
 // qkadmin-cli with settings; during is called every 20 ms while it runs.
-CliRun cli(const QStringList &args, const QString &settings, const std::function<void(QProcess &)> &during = {})
-{
+CliRun cli(const QStringList &args, const QString &settings,
+           const std::function<void(QProcess &)> &during = {}) {
     QProcess p;
     p.setStandardInputFile(QProcess::nullDevice());
     p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), QStringList{"--settings", settings} + args);
@@ -59,17 +59,16 @@ CliRun cli(const QStringList &args, const QString &settings, const std::function
         }
     }
     out += QString::fromUtf8(p.readAllStandardOutput());
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, out, QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, out,
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
-QString said(const CliRun &r)
-{
+QString said(const CliRun &r) {
     return r.out + r.err;
 }
 
 // A port nobody listens on now, from the kernel.
-int freePort()
-{
+int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -81,8 +80,7 @@ int freePort()
     return ntohs(a.sin_port);
 }
 
-bool listening(int port)
-{
+bool listening(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -98,20 +96,19 @@ struct Server {
     QProcess p;
     int port = freePort();
     QString log;
-    void start(const QString &program, const QStringList &args)
-    {
+    void start(const QString &program, const QStringList &args) {
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.setStandardOutputFile(log);
         p.start(program, args);
         ASSERT_TRUE(p.waitForStarted()) << program.toStdString();
         for (int i = 0; i < 200 && !listening(port); ++i)
             QThread::msleep(25);
-        ASSERT_TRUE(listening(port)) << program.toStdString() << " does not listen: " << TestFiles::read(log).toStdString();
+        ASSERT_TRUE(listening(port)) << program.toStdString()
+                                     << " does not listen: " << TestFiles::read(log).toStdString();
     }
     void pause() { ::kill(pid_t(p.processId()), SIGSTOP); }
     void resume() { ::kill(pid_t(p.processId()), SIGCONT); }
-    ~Server()
-    {
+    ~Server() {
         if (p.state() == QProcess::NotRunning)
             return;
         resume();
@@ -126,17 +123,25 @@ struct Server {
 // rclone's restic REST server that accepts additions only, with a user and password of its own.
 struct RestServer : Server {
     QString user = "kopie", password = QString::number(QRandomGenerator::global()->generate64(), 36);
-    explicit RestServer(const QString &folder, const QString &bwlimit = QString())
-    {
+    explicit RestServer(const QString &folder, const QString &bwlimit = QString()) {
         log = folder + "rclone.log";
-        QStringList args{"serve", "restic", folder + "dane", "--addr", QString("127.0.0.1:%1").arg(port), "--append-only",
-                         "--user", user, "--pass", password, "--config", folder + "rclone.conf"};
+        QStringList args{"serve",
+                         "restic",
+                         folder + "dane",
+                         "--addr",
+                         QString("127.0.0.1:%1").arg(port),
+                         "--append-only",
+                         "--user",
+                         user,
+                         "--pass",
+                         password,
+                         "--config",
+                         folder + "rclone.conf"};
         if (!bwlimit.isEmpty())
             args << "--bwlimit" << bwlimit;
         start("rclone", args);
     }
-    QString repository(const QString &name) const
-    {
+    QString repository(const QString &name) const {
         return QString("rest:http://%1:%2@127.0.0.1:%3/%4/").arg(user, password).arg(port).arg(name);
     }
 };
@@ -144,8 +149,7 @@ struct RestServer : Server {
 // A throwaway sshd with its own host key, port and authorized_keys; the client's configuration beside it.
 struct SftpServer : Server {
     QString folder, clientConfig;
-    explicit SftpServer(const QString &f) : folder(f)
-    {
+    explicit SftpServer(const QString &f) : folder(f) {
         log = folder + "sshd.log";
         for (const char *k : {"host_key", "client_key"})
             QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", folder + k});
@@ -153,19 +157,24 @@ struct SftpServer : Server {
         const QString user = qEnvironmentVariable("USER", "root");
         TestFiles::write(folder + "sshd_config",
                          QString("Port %1\nListenAddress 127.0.0.1\nHostKey %2host_key\nPidFile %2sshd.pid\n"
-                                 "AuthorizedKeysFile %2authorized_keys\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-                                 "UsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\nSubsystem sftp internal-sftp\n")
+                                 "AuthorizedKeysFile %2authorized_keys\nPasswordAuthentication "
+                                 "no\nKbdInteractiveAuthentication no\n"
+                                 "UsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\nSubsystem "
+                                 "sftp internal-sftp\n")
                              .arg(port)
                              .arg(folder)
                              .toUtf8());
-        TestFiles::write(folder + "known_hosts", QString("[127.0.0.1]:%1 ").arg(port).toUtf8() + TestFiles::read(folder + "host_key.pub"));
+        TestFiles::write(folder + "known_hosts", QString("[127.0.0.1]:%1 ").arg(port).toUtf8() +
+                                                     TestFiles::read(folder + "host_key.pub"));
         clientConfig = folder + "ssh_config";
-        TestFiles::write(clientConfig, QString("Host qkkopie\n  HostName 127.0.0.1\n  Port %1\n  User %2\n  IdentityFile %3client_key\n"
-                                               "  IdentitiesOnly yes\n  UserKnownHostsFile %3known_hosts\n  StrictHostKeyChecking yes\n"
-                                               "  BatchMode yes\n")
-                                           .arg(port)
-                                           .arg(::getuid() == 0 ? QString("root") : user, folder)
-                                           .toUtf8());
+        TestFiles::write(
+            clientConfig,
+            QString("Host qkkopie\n  HostName 127.0.0.1\n  Port %1\n  User %2\n  IdentityFile %3client_key\n"
+                    "  IdentitiesOnly yes\n  UserKnownHostsFile %3known_hosts\n  StrictHostKeyChecking yes\n"
+                    "  BatchMode yes\n")
+                .arg(port)
+                .arg(::getuid() == 0 ? QString("root") : user, folder)
+                .toUtf8());
         QDir().mkpath("/run/sshd");
         ::chmod("/run/sshd", 0755);
         EXPECT_EQ(QProcess::execute("/usr/sbin/sshd", {"-t", "-f", folder + "sshd_config"}), 0)
@@ -179,8 +188,7 @@ struct SftpServer : Server {
 // server relays nothing more (the connections stay open, as a line that went dead) until healed.
 class Proxy {
 public:
-    explicit Proxy(int target) : m_target(target)
-    {
+    explicit Proxy(int target) : m_target(target) {
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a = loopback(0);
         socklen_t n = sizeof a;
@@ -190,8 +198,7 @@ public:
         port = ntohs(a.sin_port);
         m_thread = std::thread([this] { relay(); });
     }
-    ~Proxy()
-    {
+    ~Proxy() {
         m_stop = true;
         m_thread.join();
         ::close(m_listen);
@@ -202,16 +209,14 @@ public:
     int port = 0;
 
 private:
-    static sockaddr_in loopback(int port)
-    {
+    static sockaddr_in loopback(int port) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(quint16(port));
         return a;
     }
-    void relay()
-    {
+    void relay() {
         std::vector<std::pair<int, int>> pairs; // client, server
         while (!m_stop) {
             std::vector<pollfd> fds{{m_listen, POLLIN, 0}};
@@ -268,10 +273,10 @@ private:
     std::thread m_thread;
 };
 
-// A company: its settings file NAME.ini in a folder of its own, naming the database folder and the repository.
-QString companySettings(const QString &name, const QString &databaseFolder, const QString &repository, const QString &key,
-                        const QStringList &more = {})
-{
+// A company: its settings file NAME.ini in a folder of its own, naming the database folder and the
+// repository.
+QString companySettings(const QString &name, const QString &databaseFolder, const QString &repository,
+                        const QString &key, const QStringList &more = {}) {
     const QString ini = TestDb::newFolder() + name + ".ini";
     IniFile::writeString(ini, "Ogolne", "sciezka", databaseFolder.chopped(1));
     IniFile::writeString(ini, "Ogolne", "protokol", "T");
@@ -282,63 +287,60 @@ QString companySettings(const QString &name, const QString &databaseFolder, cons
     return ini;
 }
 
-void writeKey(const QString &file, const QByteArray &key)
-{
+void writeKey(const QString &file, const QByteArray &key) {
     TestFiles::write(file, key);
     ::chmod(QFile::encodeName(file).constData(), 0600);
 }
 
 // The second key printed on the recovery sheet.
-QByteArray sheetKey(const CliRun &init)
-{
+QByteArray sheetKey(const CliRun &init) {
     const QRegularExpressionMatch m = QRegularExpression("Klucz zapasowy: (\\S+)").match(init.out);
     return m.captured(1).toLatin1();
 }
 
 // Every month's documents, entries and sum of amounts: the books as an accountant would compare them.
-QString books(const QString &folder)
-{
+QString books(const QString &folder) {
     QStringList parts;
     for (int m = 1; m <= 12; ++m)
-        parts << QString("(select count(*) from FJ_DOK%1) || '/' || (select count(*) from FJ_ZAP%1) || '/' || "
-                         "(select coalesce(sum(KWOTA), 0) from FJ_ZAP%1)")
+        parts << QString(
+                     "(select count(*) from FJ_DOK%1) || '/' || (select count(*) from FJ_ZAP%1) || '/' || "
+                     "(select coalesce(sum(KWOTA), 0) from FJ_ZAP%1)")
                      .arg(m);
     return TestDb::scalar(folder, "select " + parts.join(" || ' ' || ") + " from RDB$DATABASE");
 }
 
 // On an empty machine: a new folder, no database and no backup; the settings (same company) and a key.
 // fetch latest --yes, then restore --yes, must bring back the books as they were backed up.
-void drill(const QString &company, const QString &repository, const QString &key, const QString &expectedBooks,
-           const QStringList &more = {})
-{
+void drill(const QString &company, const QString &repository, const QString &key,
+           const QString &expectedBooks, const QStringList &more = {}) {
     const QString empty = TestDb::newFolder();
     const QString ini = companySettings(company, empty, repository, key, more);
     const CliRun fetch = cli({"offsite", "fetch", "latest", "--yes"}, ini);
     ASSERT_EQ(fetch.exitCode, 0) << said(fetch).toStdString();
-    EXPECT_TRUE(fetch.out.contains("suma kontrolna SHA-256 zgodna, struktura cała")) << fetch.out.toStdString();
+    EXPECT_TRUE(fetch.out.contains("suma kontrolna SHA-256 zgodna, struktura cała"))
+        << fetch.out.toStdString();
     const CliRun restore = cli({"restore", "--yes"}, ini);
     ASSERT_EQ(restore.exitCode, 0) << said(restore).toStdString();
     EXPECT_EQ(books(empty), expectedBooks);
     EXPECT_EQ(TestDb::scalar(empty, "select Bila from FJ_BAZA where LP = 1").trimmed(), QString("N"));
 }
 
-qint64 summaryNumber(const CliRun &r, const char *name)
-{
+qint64 summaryNumber(const CliRun &r, const char *name) {
     const QRegularExpressionMatch m = QRegularExpression(QString(" %1=(\\d+)").arg(name)).match(r.out);
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 
 // A night's work: 1 % of December's entries changed, a few new ones.
-void nightsWork(const QString &folder)
-{
+void nightsWork(const QString &folder) {
     TestDb::exec(folder, "update FJ_ZAP12 set KWOTA = KWOTA + 1 where mod(NUMEWI, 100) = 0");
-    TestDb::exec(folder, "insert into FJ_ZAP12 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) select NUMEWI + 100000, NUMPOZ, "
-                         "STRONA, KONTO, KWOTA, KWORO from FJ_ZAP12 where NUMEWI < 20");
+    TestDb::exec(
+        folder,
+        "insert into FJ_ZAP12 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) select NUMEWI + 100000, NUMPOZ, "
+        "STRONA, KONTO, KWOTA, KWORO from FJ_ZAP12 where NUMEWI < 20");
 }
 
 // restic itself on a repository, for what the test sets up behind the program's back.
-QProcess *restic(const QString &repository, const QString &key, const QStringList &args)
-{
+QProcess *restic(const QString &repository, const QString &key, const QStringList &args) {
     auto *p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("RESTIC_PASSWORD_FILE", key);
@@ -349,8 +351,7 @@ QProcess *restic(const QString &repository, const QString &key, const QStringLis
     return p;
 }
 
-int lockCount(const QString &repository, const QString &key)
-{
+int lockCount(const QString &repository, const QString &key) {
     std::unique_ptr<QProcess> p(restic(repository, key, {"list", "locks", "--no-lock"}));
     p->waitForFinished(60000);
     return int(p->readAllStandardOutput().count('\n'));
@@ -358,8 +359,7 @@ int lockCount(const QString &repository, const QString &key)
 
 // Whether text appears in the command line or the environment of any process now (restic's environment
 // allowed when allowRestic: it holds the key file's path, never the key).
-QStringList processesHolding(const QByteArray &text)
-{
+QStringList processesHolding(const QByteArray &text) {
     QStringList found;
     for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
         if (pid.toInt() <= 0)
@@ -367,7 +367,8 @@ QStringList processesHolding(const QByteArray &text)
         for (const char *what : {"cmdline", "environ"}) {
             QFile f("/proc/" + pid + "/" + what);
             if (f.open(QIODevice::ReadOnly) && f.readAll().contains(text))
-                found << pid + "/" + what + " (" + QString::fromUtf8(TestFiles::read("/proc/" + pid + "/comm")).trimmed() + ")";
+                found << pid + "/" + what + " (" +
+                             QString::fromUtf8(TestFiles::read("/proc/" + pid + "/comm")).trimmed() + ")";
         }
     }
     return found;
@@ -375,8 +376,7 @@ QStringList processesHolding(const QByteArray &text)
 
 } // namespace
 
-TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks)
-{
+TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     TestDb::Spec spec;
     spec.scale.documentsPerMonth = 1500; // a backup of several of restic's chunks (about 1 MiB each)
     const QString db = TestDb::createDatabase(spec);
@@ -389,8 +389,8 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks)
     EXPECT_TRUE(init.out.contains("KARTA ODTWORZENIOWA")) << init.out.toStdString();
     const QByteArray second = sheetKey(init);
     EXPECT_GE(second.size(), 40);
-    EXPECT_EQ(QFileInfo(key).permissions() & 0x0077, 0); // the key made for the owner alone
-    EXPECT_EQ(cli({"offsite", "init"}, ini).exitCode, 1);  // a second init creates nothing
+    EXPECT_EQ(QFileInfo(key).permissions() & 0x0077, 0);  // the key made for the owner alone
+    EXPECT_EQ(cli({"offsite", "init"}, ini).exitCode, 1); // a second init creates nothing
 
     const CliRun first = cli({"backup", "--verify", "--offsite"}, ini);
     ASSERT_EQ(first.exitCode, 0) << said(first).toStdString();
@@ -403,22 +403,27 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks)
     ASSERT_EQ(night.exitCode, 0) << said(night).toStdString();
     const qint64 nightAdded = summaryNumber(night, "added");
     EXPECT_GT(nightAdded, 0);
-    EXPECT_LT(nightAdded, backupBytes / 2) << "a night's copy of a " << backupBytes << "-byte backup added " << nightAdded;
+    EXPECT_LT(nightAdded, backupBytes / 2)
+        << "a night's copy of a " << backupBytes << "-byte backup added " << nightAdded;
     const QString expected = books(db);
 
     const CliRun list = cli({"offsite", "list"}, ini);
     ASSERT_EQ(list.exitCode, 0) << said(list).toStdString();
-    const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d "));
+    const QStringList lines =
+        list.out.split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d "));
     ASSERT_EQ(lines.size(), 2) << list.out.toStdString();
-    EXPECT_TRUE(lines[0].endsWith("  " + night.out.section(" snapshot=", 1).trimmed())) << list.out.toStdString();
-    EXPECT_TRUE(lines[1].endsWith("  " + first.out.section(" snapshot=", 1).trimmed())) << list.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith("  " + night.out.section(" snapshot=", 1).trimmed()))
+        << list.out.toStdString();
+    EXPECT_TRUE(lines[1].endsWith("  " + first.out.section(" snapshot=", 1).trimmed()))
+        << list.out.toStdString();
     EXPECT_TRUE(lines[0].contains(db + "bazaqk.adb"));
 
     // Health: the copy is fresh, and its bytes are this machine's record.
     const CliRun health = cli({"health"}, ini);
     EXPECT_TRUE(health.out.contains("OK poza: najnowsza kopia poza siedzibą")) << health.out.toStdString();
     const CliRun metrics = cli({"health", "--format", "prometheus"}, ini);
-    EXPECT_TRUE(metrics.out.contains(QString("qkadmin_offsite_bytes{company=\"firma1\",kind=\"added\"} %1\n").arg(nightAdded)))
+    EXPECT_TRUE(metrics.out.contains(
+        QString("qkadmin_offsite_bytes{company=\"firma1\",kind=\"added\"} %1\n").arg(nightAdded)))
         << metrics.out.toStdString();
     EXPECT_TRUE(metrics.out.contains("qkadmin_offsite_age_seconds{company=\"firma1\"} "));
 
@@ -446,8 +451,7 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks)
     EXPECT_FALSE(kept.contains(first.out.section(" snapshot=", 1).trimmed())) << kept.toStdString();
 }
 
-TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
-{
+TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     const QString db = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
     const QString key = TestDb::newFolder() + "firma1.key";
@@ -455,7 +459,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
     const CliRun init = cli({"offsite", "init"}, ini);
     ASSERT_EQ(init.exitCode, 0) << said(init).toStdString();
     ASSERT_EQ(cli({"backup", "--offsite"}, ini).exitCode, 0);
-    const QByteArray backup = TestFiles::read(db + "bazaqk.abk"), digest = TestFiles::read(db + "bazaqk.abk.sha256");
+    const QByteArray backup = TestFiles::read(db + "bazaqk.abk"),
+                     digest = TestFiles::read(db + "bazaqk.abk.sha256");
     auto untouched = [&] {
         EXPECT_EQ(TestFiles::read(db + "bazaqk.abk"), backup);
         EXPECT_EQ(TestFiles::read(db + "bazaqk.abk.sha256"), digest);
@@ -467,7 +472,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
     writeKey(wrong, "to nie ten klucz");
     const CliRun w = cli({"offsite", "copy"}, companySettings("firma1", db, repo, wrong));
     EXPECT_EQ(w.exitCode, 1);
-    EXPECT_TRUE(w.err.contains("nie otwiera repozytorium") && w.err.contains("(zły klucz)")) << said(w).toStdString();
+    EXPECT_TRUE(w.err.contains("nie otwiera repozytorium") && w.err.contains("(zły klucz)"))
+        << said(w).toStdString();
     ::chmod(QFile::encodeName(key).constData(), 0644);
     const CliRun open = cli({"offsite", "copy"}, ini);
     EXPECT_EQ(open.exitCode, 1);
@@ -493,7 +499,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
     QThread::msleep(1500);
     const CliRun locked = cli({"offsite", "check"}, ini);
     EXPECT_EQ(locked.exitCode, 1);
-    EXPECT_TRUE(said(locked).contains("zablokowane przez inną trwającą operację")) << said(locked).toStdString();
+    EXPECT_TRUE(said(locked).contains("zablokowane przez inną trwającą operację"))
+        << said(locked).toStdString();
     EXPECT_GE(lockCount(repo, key), 1);
     live->write("dane");
     live->closeWriteChannel();
@@ -507,7 +514,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
         QFile f(packs.next());
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         char c = 0;
-        ASSERT_TRUE(f.seek(f.size() / 3) && f.getChar(&c) && f.seek(f.size() / 3) && f.putChar(char(c ^ 0x5a)));
+        ASSERT_TRUE(f.seek(f.size() / 3) && f.getChar(&c) && f.seek(f.size() / 3) &&
+                    f.putChar(char(c ^ 0x5a)));
         ++changed;
     }
     ASSERT_GT(changed, 0);
@@ -517,7 +525,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
     untouched();
     const CliRun readAll = cli({"offsite", "check", "--read-data", "100"}, ini);
     EXPECT_EQ(readAll.exitCode, 1);
-    EXPECT_TRUE(readAll.out.contains("Repozytorium: BŁĄD: restic check znalazł błędy")) << said(readAll).toStdString();
+    EXPECT_TRUE(readAll.out.contains("Repozytorium: BŁĄD: restic check znalazł błędy"))
+        << said(readAll).toStdString();
 
     // A full remote disk.
     if (::getuid() != 0) {
@@ -526,7 +535,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
     }
     const QString small = TestDb::newFolder() + "maly";
     QDir().mkpath(small);
-    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2m"), 0) << std::strerror(errno);
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2m"), 0)
+        << std::strerror(errno);
     struct Unmount {
         QString at;
         ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
@@ -546,8 +556,7 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas)
     untouched();
 }
 
-TEST(OffsiteSftp, TheDrillThroughAThrowawaySshServer)
-{
+TEST(OffsiteSftp, TheDrillThroughAThrowawaySshServer) {
     const QString db = TestDb::createDatabase();
     SftpServer sftp(TestDb::newFolder());
     const QString key = TestDb::newFolder() + "firma1.key";
@@ -562,16 +571,15 @@ TEST(OffsiteSftp, TheDrillThroughAThrowawaySshServer)
     drill("firma1", repository, key, books(db), more);
 }
 
-TEST(OffsiteRest, AnAppendOnlyServerKeepsItsCopiesAndTheKeyIsSeenByNoProcess)
-{
+TEST(OffsiteRest, AnAppendOnlyServerKeepsItsCopiesAndTheKeyIsSeenByNoProcess) {
     const QString db = TestDb::createDatabase();
     const QString folder = TestDb::newFolder();
     RestServer rest(folder);
     const QString key = TestDb::newFolder() + "firma1.key";
     const QString repository = rest.repository("firma1");
     const QString ini = companySettings("firma1", db, repository, key, {"zachowaj=1"});
-    ASSERT_EQ(cli({"offsite", "init"}, ini).exitCode, 0);
-    const QByteArray keyBytes = TestFiles::read(key);
+    const QByteArray keyBytes = "klucz-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    writeKey(key, keyBytes);
 
     // Neither the key nor the server's password is in any process's command line or environment meanwhile.
     QStringList exposed;
@@ -579,13 +587,15 @@ TEST(OffsiteRest, AnAppendOnlyServerKeepsItsCopiesAndTheKeyIsSeenByNoProcess)
         exposed += processesHolding(keyBytes);
         exposed += processesHolding(rest.password.toLatin1());
     };
+    ASSERT_EQ(cli({"offsite", "init"}, ini, watch).exitCode, 0);
     const CliRun first = cli({"backup", "--offsite"}, ini, watch);
     ASSERT_EQ(first.exitCode, 0) << said(first).toStdString();
     nightsWork(db);
     const CliRun second = cli({"backup", "--offsite"}, ini, watch);
     ASSERT_EQ(second.exitCode, 0) << said(second).toStdString();
     exposed.removeDuplicates();
-    exposed = exposed.filter(QRegularExpression("\\((?!rclone)")); // the server's own command line holds its password
+    exposed = exposed.filter(
+        QRegularExpression("\\((?!rclone)")); // the server's own command line holds its password
     EXPECT_EQ(exposed, QStringList());
     // The retention's deletion refused: said once, not an error of the copy.
     EXPECT_EQ(second.out.count("przyjmuje tylko dopisywanie"), 1) << second.out.toStdString();
@@ -599,15 +609,15 @@ TEST(OffsiteRest, AnAppendOnlyServerKeepsItsCopiesAndTheKeyIsSeenByNoProcess)
     rest.pause();
     const CliRun unknown = cli({"health", "--timeout", "4"}, ini);
     EXPECT_EQ(unknown.exitCode, 3) << said(unknown).toStdString();
-    EXPECT_TRUE(unknown.out.contains("UNKNOWN poza: repozytorium rest:http://kopie:***@")) << unknown.out.toStdString();
+    EXPECT_TRUE(unknown.out.contains("UNKNOWN poza: repozytorium rest:http://kopie:***@"))
+        << unknown.out.toStdString();
     EXPECT_TRUE(unknown.out.contains("OK blokada:"));
     rest.resume();
     const CliRun back = cli({"health"}, ini);
     EXPECT_TRUE(back.out.contains("OK poza:")) << back.out.toStdString();
 }
 
-TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemovesItsLock)
-{
+TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemovesItsLock) {
     TestDb::Spec spec;
     spec.scale.documentsPerMonth = 300; // a backup of a few packs: the line can go dead between them
     const QString db = TestDb::createDatabase(spec);
@@ -615,7 +625,8 @@ TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemov
     RestServer rest(folder);
     Proxy line(rest.port);
     const QString key = TestDb::newFolder() + "firma1.key";
-    const QString repository = QString("rest:http://%1:%2@127.0.0.1:%3/firma1/").arg(rest.user, rest.password).arg(line.port);
+    const QString repository =
+        QString("rest:http://%1:%2@127.0.0.1:%3/firma1/").arg(rest.user, rest.password).arg(line.port);
     const QString ini = companySettings("firma1", db, repository, key, {"limit=6"});
     ASSERT_EQ(cli({"offsite", "init"}, ini).exitCode, 0);
     ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
@@ -626,7 +637,8 @@ TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemov
     const CliRun midway = cli({"offsite", "copy"}, ini);
     EXPECT_TRUE(line.cut());
     EXPECT_EQ(midway.exitCode, 1) << said(midway).toStdString();
-    EXPECT_TRUE(midway.err.contains("nie odpowiada: przez 6 s nic nie zostało przesłane")) << said(midway).toStdString();
+    EXPECT_TRUE(midway.err.contains("nie odpowiada: przez 6 s nic nie zostało przesłane"))
+        << said(midway).toStdString();
     EXPECT_EQ(TestFiles::read(db + "bazaqk.abk"), local);
     line.heal();
     EXPECT_TRUE(cli({"offsite", "list"}, ini).out.contains("nie ma kopii firmy firma1"));
