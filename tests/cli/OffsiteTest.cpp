@@ -421,6 +421,8 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     // Health: the copy is fresh, and its bytes are this machine's record.
     const CliRun health = cli({"health"}, ini);
     EXPECT_TRUE(health.out.contains("OK poza: najnowsza kopia poza siedzibą")) << health.out.toStdString();
+    const CliRun all = cli({"health", "--all", QFileInfo(ini).path()}, ini);
+    EXPECT_TRUE(all.out.contains("OK poza: najnowsza kopia poza siedzibą")) << all.out.toStdString();
     const CliRun metrics = cli({"health", "--format", "prometheus"}, ini);
     EXPECT_TRUE(metrics.out.contains(
         QString("qkadmin_offsite_bytes{company=\"firma1\",kind=\"added\"} %1\n").arg(nightAdded)))
