@@ -195,7 +195,7 @@ std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
     limits.totalMs = std::max(500, limitMs);
     Restic::Result r;
     // Health writes nothing, restic's cache on this machine included.
-    const auto copies = Restic::snapshots({s.repository, s.keyFile, s.options, QString(), true},
+    const auto copies = Restic::snapshots({s.repository, s.keyFile, s.keyHint, s.options, QString(), true},
                                           {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
     if (!copies) {
         o.unreachable = r.stalled || r.interrupted || Restic::unreachable(r);

@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 #include <functional>
 
@@ -309,7 +310,7 @@ Offsite::Settings settings(const TMainDm &dm) {
 }
 
 Restic::Repository repository(const Offsite::Settings &s) {
-    return {s.repository, s.keyFile, s.options, Offsite::cacheFolder()};
+    return {s.repository, s.keyFile, s.keyHint, s.options, Offsite::cacheFolder()};
 }
 
 QString pathOf(const Restic::Snapshot &s, const QString &fileName) {
@@ -449,6 +450,21 @@ void init(TMainDm &dm, Operator &op) {
     QString id = QString::fromUtf8(r.output)
                      .section(QLatin1String("created restic repository "), 1)
                      .section(QLatin1Char(' '), 0, 0);
+    // Which key the key file holds, so that restic tries it first, not after the sheet's key.
+    const Restic::Result keys = Restic::run(
+        repo, {QStringLiteral("key"), QStringLiteral("list"), QStringLiteral("--json")}, {}, limits(s));
+    for (const QJsonValue &k : QJsonDocument::fromJson(keys.output).array())
+        if (k.toObject().value(QLatin1String("current")).toBool()) {
+            QFile old(s.keyHintFile);
+            const QByteArray before =
+                old.open(QIODevice::ReadOnly) && old.size() < 65536 ? old.readAll() : QByteArray();
+            QSaveFile hint(s.keyHintFile);
+            const QByteArray text = Offsite::withKeyHint(before, s.repository,
+                                                         k.toObject().value(QLatin1String("id")).toString());
+            if (!hint.open(QIODevice::WriteOnly) || hint.write(text) != text.size() || !hint.commit())
+                say(op, QStringLiteral("Nie można zapisać pliku %1 (%2): restic sprawdzi kolejno oba klucze.")
+                            .arg(s.keyHintFile, hint.errorString()));
+        }
     const QByteArray second = newKey();
     const Restic::Result k = Restic::run(repo,
                                          {QStringLiteral("key"), QStringLiteral("add"),

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -110,6 +111,30 @@ QString shownLocation(const QString &repository) {
     return shown;
 }
 
+QString keyHintOf(const QByteArray &text, const QString &repository) {
+    // One line per repository the key opens: "ID REPOSITORY-DIGEST" (the location itself may hold a
+    // password).
+    const QByteArray digest =
+        QCryptographicHash::hash(repository.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{8,64}$"));
+    for (const QByteArray &line : text.split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() == 2 && words[1] == digest && hex.match(QString::fromLatin1(words[0])).hasMatch())
+            return QString::fromLatin1(words[0]);
+    }
+    return {};
+}
+
+QByteArray withKeyHint(const QByteArray &text, const QString &repository, const QString &id) {
+    const QByteArray digest =
+        QCryptographicHash::hash(repository.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    QByteArray out;
+    for (const QByteArray &line : text.split('\n'))
+        if (!line.trimmed().isEmpty() && !line.trimmed().endsWith(' ' + digest))
+            out += line.trimmed() + '\n';
+    return out + id.toLatin1() + ' ' + digest + '\n';
+}
+
 bool keyWithheld() {
     return !qEnvironmentVariable("CREDENTIALS_DIRECTORY").isEmpty() && credentialKey().isEmpty();
 }
@@ -134,10 +159,19 @@ Settings read(const QString &settingsFile) {
     s.configured = !s.repository.isEmpty();
     if (!s.configured)
         return s;
+    QString named = value("klucz");
+    if (!named.isEmpty() && QFileInfo(named).isRelative())
+        named = QFileInfo(QFileInfo(settingsFile).absolutePath(), named).absoluteFilePath();
     const QString credential = credentialKey();
-    s.keyFile = credential.isEmpty() ? value("klucz") : credential;
-    if (!s.keyFile.isEmpty() && QFileInfo(s.keyFile).isRelative())
-        s.keyFile = QFileInfo(QFileInfo(settingsFile).absolutePath(), s.keyFile).absoluteFilePath();
+    s.keyFile = credential.isEmpty() ? named : credential;
+    // A repository has two keys (the second on the recovery sheet); restic tries each in turn, a key
+    // derivation of half a second apiece, unless told which one opens it.
+    if (!named.isEmpty()) {
+        s.keyHintFile = named + QStringLiteral(".id");
+        QFile hint(s.keyHintFile);
+        if (hint.open(QIODevice::ReadOnly) && hint.size() < 65536)
+            s.keyHint = keyHintOf(hint.readAll(), s.repository);
+    }
     s.retention = value("zachowaj");
     for (const QString &o : value("opcje").split(QLatin1Char(';'), Qt::SkipEmptyParts))
         if (!o.trimmed().isEmpty())

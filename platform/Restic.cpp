@@ -113,7 +113,8 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
                      QStringLiteral("RESTIC_PASSWORD_COMMAND="),
                      QStringLiteral("RESTIC_REPOSITORY="),
                      QStringLiteral("RESTIC_REPOSITORY_FILE="),
-                     QStringLiteral("RESTIC_PROGRESS_FPS=2")};
+                     QStringLiteral("RESTIC_PROGRESS_FPS=2"),
+                     QStringLiteral("RESTIC_KEY_HINT=") + repo.keyHint};
     const Subprocess::Child child = Subprocess::spawn(o);
     if (child.pid < 0) {
         r.errors << QStringLiteral("nie można uruchomić programu %1").arg(o.program);

@@ -20,6 +20,7 @@ namespace Restic {
 struct Repository {
     QString location;     // restic's repository
     QString keyFile;      // the file holding its key
+    QString keyHint;      // the id of the key that file holds, when known (restic tries it first)
     QStringList options;  // restic's extended options (-o key=value)
     QString cacheFolder;  // empty: restic's default
     bool noCache = false; // write nothing on this machine either (a read-only check)

@@ -378,7 +378,9 @@ QStringList processesHolding(const QByteArray &text) {
 
 TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     TestDb::Spec spec;
-    spec.scale.documentsPerMonth = 1500; // a backup of several of restic's chunks (about 1 MiB each)
+    // A backup of many of restic's chunks (about a megabyte each): a night re-stores the header's, the
+    // changed table's and the end's.
+    spec.scale.documentsPerMonth = 4000;
     const QString db = TestDb::createDatabase(spec);
     const QString repo = TestDb::newFolder() + "repozytorium";
     const QString key = TestDb::newFolder() + "firma1.key";

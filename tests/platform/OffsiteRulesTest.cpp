@@ -37,6 +37,17 @@ TEST(OffsiteSettings, TheSectionWithItsDefaultsAndItsMistakes) {
     EXPECT_EQ(s.warnHours, 26);
     EXPECT_EQ(s.stallSeconds, 120);
     EXPECT_EQ(s.options, QStringList({"sftp.command=ssh -F /etc/qk/ssh kopie -s sftp", "x.y=1"}));
+    EXPECT_EQ(s.keyHint, QString()); // no key id written beside the key
+    QByteArray hints = Offsite::withKeyHint({}, "sftp:inne:/qk", "0123abcd");
+    hints = Offsite::withKeyHint(hints, "sftp:kopie:/qk", "dbe39f4e");
+    hints =
+        Offsite::withKeyHint(hints, "sftp:inne:/qk", "89ab4567"); // init again elsewhere: its line replaced
+    EXPECT_EQ(hints.count('\n'), 2);
+    TestFiles::write(folder + "firma1.key.id", hints);
+    EXPECT_EQ(Offsite::read(ini).keyHint, QStringLiteral("dbe39f4e"));
+    EXPECT_EQ(Offsite::keyHintOf(hints, "sftp:inne:/qk"), QStringLiteral("89ab4567"));
+    EXPECT_EQ(Offsite::keyHintOf(hints, "sftp:trzecie:/qk"), QString());
+    EXPECT_EQ(Offsite::keyHintOf("--remove-all 0123456789abcdef\n", "sftp:kopie:/qk"), QString());
 
     for (const char *bad : {"ostrzegaj=zero", "ostrzegaj=0", "limit=2", "zachowaj=7x", "zachowaj=7d 2d"}) {
         TestFiles::write(ini, QByteArray("[Zewnetrzna]\r\nrepozytorium=/mnt/usb\r\n") + bad + "\r\n");
