@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace OffsiteOps {
@@ -186,11 +187,21 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
 struct Scratch {
     QString folder;
     explicit Scratch(const QString &path) : folder(path) {
-        QDir(folder).removeRecursively();
-        if (!QDir().mkpath(folder))
-            throw FileError(QStringLiteral("Unable to create %1").arg(folder));
+        clear();
+        // A folder of this run's own: never one that was there (or a link someone planted in its place).
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
+            throw FileError(QStringLiteral("Unable to create %1: %2")
+                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    ~Scratch() { QDir(folder).removeRecursively(); }
+    ~Scratch() { clear(); }
+    // A link in the folder's place goes as a link: what it points to is never emptied.
+    void clear() const {
+        const QString path = folder.chopped(1);
+        if (QFileInfo(path).isSymLink())
+            QFile::remove(path);
+        else
+            QDir(folder).removeRecursively();
+    }
     Scratch(const Scratch &) = delete;
     Scratch &operator=(const Scratch &) = delete;
 };

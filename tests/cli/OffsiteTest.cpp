@@ -511,6 +511,15 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     EXPECT_TRUE(live->waitForFinished(60000));
     EXPECT_EQ(lockCount(repo, key), 0);
 
+    // A link planted where the fetch keeps its scratch folder goes as a link: what it points to is untouched.
+    const QString elsewhere = TestDb::newFolder();
+    TestFiles::write(elsewhere + "wazne.txt", "nie ruszać");
+    ASSERT_TRUE(QFile::link(elsewhere, db + "bazaqk-pobierana"));
+    const CliRun linked = cli({"offsite", "fetch", "latest", "--yes"}, ini);
+    EXPECT_EQ(linked.exitCode, 0) << said(linked).toStdString();
+    EXPECT_EQ(TestFiles::read(elsewhere + "wazne.txt"), QByteArray("nie ruszać"));
+    untouched(); // the same backup, fetched back
+
     // One changed byte in every pack: the fetch refuses the copy, the check reading the data finds it.
     QDirIterator packs(repo + "/data", QDir::Files, QDirIterator::Subdirectories);
     int changed = 0;
