@@ -673,6 +673,10 @@ void TMainForm::showHealth(std::optional<bool> locked)
         if (worst != Health::Level::Ok)
             shown += QStringLiteral(" \u2014 ") + first->check + QStringLiteral(": ") + first->text;
         colour = worst == Health::Level::Critical ? Qt::red : worst == Health::Level::Ok ? Qt::black : Qt::darkYellow;
+        // The off-site copy's age always: the one copy a burnt office still has.
+        if (m_offsite && m_offsite->newest && !(worst != Health::Level::Ok && first->check == QLatin1String("poza")))
+            shown += QStringLiteral(" \u00b7 kopia poza siedzibą: %1 h temu")
+                         .arg(double(m_offsite->newest->secsTo(facts.now)) / 3600.0, 0, 'f', 1);
     } catch (const std::exception &e) {
         shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") + QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
         m_healthLines << shown;
