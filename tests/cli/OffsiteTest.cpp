@@ -226,6 +226,8 @@ private:
                 fds.push_back({s, short(flowing ? POLLIN : 0), 0});
             }
             ::poll(fds.data(), nfds_t(fds.size()), 20);
+            const size_t polled = pairs.size(); // a connection accepted now is polled from the next round
+            std::vector<bool> ended(polled, false);
             if (fds[0].revents & POLLIN) {
                 const int c = ::accept(m_listen, nullptr, nullptr);
                 const int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -238,7 +240,7 @@ private:
                 }
             }
             char buf[16384];
-            for (size_t i = 0; i < pairs.size() && flowing; ++i) {
+            for (size_t i = 0; i < polled && flowing; ++i) {
                 for (int side = 0; side < 2; ++side) {
                     const pollfd &p = fds[1 + 2 * i + size_t(side)];
                     if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
@@ -250,9 +252,7 @@ private:
                         want = std::min<qint64>(want, std::max<qint64>(0, m_allowance));
                     const ssize_t n = want > 0 ? ::read(from, buf, size_t(want)) : 0;
                     if (n <= 0) {
-                        if (want > 0) {
-                            ::shutdown(to, SHUT_WR);
-                        }
+                        ended[i] = ended[i] || want > 0; // one side closed: the connection ends
                         continue;
                     }
                     if (side == 0)
@@ -260,6 +260,12 @@ private:
                     [[maybe_unused]] const ssize_t w = ::write(to, buf, size_t(n));
                 }
             }
+            for (size_t i = polled; i-- > 0;)
+                if (ended[i]) {
+                    ::close(pairs[i].first);
+                    ::close(pairs[i].second);
+                    pairs.erase(pairs.begin() + qsizetype(i));
+                }
         }
         for (const auto &[c, s] : pairs) {
             ::close(c);
