@@ -10,6 +10,10 @@
 #include "platform/Archiver.h"
 #include "platform/BackupDigest.h"
 #include "platform/FolderLock.h"
+#include "platform/Offsite.h"
+#include "platform/Restic.h"
+
+#include <QElapsedTimer>
 
 #include <QDir>
 #include <QFileInfo>
@@ -125,12 +129,79 @@ Finding server(const Facts &f)
     return {Level::Ok, QStringLiteral("serwer"), found};
 }
 
+Finding offsite(const Facts &f)
+{
+    const OffsiteFacts &o = *f.offsite;
+    const QString poza = QStringLiteral("poza");
+    if (o.unreachable)
+        return {Level::Unknown, poza, o.problem};
+    if (!o.problem.isEmpty())
+        return {Level::Critical, poza, o.problem};
+    if (!o.newest)
+        return {Level::Critical, poza,
+                QStringLiteral("w repozytorium %1 nie ma żadnej kopii tej firmy: książki mają kopie tylko na tym "
+                               "komputerze")
+                    .arg(o.repository)};
+    QString found = QStringLiteral("najnowsza kopia poza siedzibą %1 z %2 (%3) w repozytorium %4, kopii: %5")
+                        .arg(o.newestId, when(*o.newest), hoursAgo(*o.newest, f.now), o.repository)
+                        .arg(o.copies);
+    if (o.added)
+        found += QStringLiteral("; ostatnio dodano %1").arg(megabytes(*o.added));
+    const qint64 hours = o.newest->secsTo(f.now) / 3600;
+    if (hours >= 2 * qint64(o.warnHours))
+        return {Level::Critical, poza, found + QStringLiteral(": starsza niż %1 h").arg(2 * o.warnHours)};
+    if (hours >= o.warnHours)
+        return {Level::Warning, poza, found + QStringLiteral(": starsza niż %1 h").arg(o.warnHours)};
+    return {Level::Ok, poza, found};
+}
+
 } // namespace
 
 QList<Finding> evaluate(const Facts &facts, const Options &options)
 {
-    return {backupAge(facts, options), lockFlag(facts), writes(facts), room(facts), transactions(facts, options),
-            server(facts)};
+    QList<Finding> findings{backupAge(facts, options), lockFlag(facts),           writes(facts),
+                            room(facts),               transactions(facts, options), server(facts)};
+    if (facts.offsite)
+        findings << offsite(facts);
+    return findings;
+}
+
+std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
+{
+    const Offsite::Settings s = Offsite::read(dm.settingsFile());
+    if (!s.configured || Offsite::keyWithheld())
+        return std::nullopt;
+    OffsiteFacts o;
+    o.repository = Offsite::shownLocation(s.repository);
+    o.warnHours = s.warnHours;
+    o.problem = s.problem.isEmpty() ? Offsite::keyFileProblem(s.keyFile) : s.problem;
+    if (!o.problem.isEmpty())
+        return o;
+    Restic::Limits limits;
+    limits.stallSeconds = 0;
+    limits.totalMs = std::max(500, limitMs);
+    Restic::Result r;
+    // Health writes nothing, restic's cache on this machine included.
+    const auto copies = Restic::snapshots({s.repository, s.keyFile, s.keyHint, s.options, QString(), true},
+                                          {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
+    if (!copies) {
+        o.unreachable = r.stalled || r.interrupted || Restic::unreachable(r);
+        o.problem = o.unreachable ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s").arg(o.repository).arg(limits.totalMs / 1000.0, 0, 'f', 1)
+                                  : Restic::problem(r, o.repository, s.keyFile);
+        o.problem.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return o;
+    }
+    o.copies = int(copies->size());
+    if (!copies->isEmpty()) {
+        o.newest = copies->first().time;
+        o.newestId = copies->first().shortId;
+        const auto record = Offsite::readRecord(dm.Settings.backupFileName());
+        if (record && record->snapshot == o.newestId) {
+            o.added = record->added;
+            o.total = record->total;
+        }
+    }
+    return o;
 }
 
 Level worse(Level a, Level b)
@@ -167,8 +238,10 @@ QString line(const Finding &finding)
     return levelName(finding.level) + QLatin1Char(' ') + finding.check + QStringLiteral(": ") + finding.text;
 }
 
-Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
+Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked, int timeoutSeconds)
 {
+    QElapsedTimer clock;
+    clock.start();
     const ConnectionSettings &s = dm.Settings;
     Facts f;
     f.now = QDateTime::currentDateTime();
@@ -245,6 +318,9 @@ Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked)
         p.attach();
         f.serverVersion = p.fetchVersionInfo().serverVersion;
     }
+    // What is left of the check's time, less a moment to say what was found.
+    if (!cheap)
+        f.offsite = gatherOffsite(dm, int(qint64(timeoutSeconds) * 1000 - clock.elapsed() - 1500));
     return f;
 }
 

@@ -17,13 +17,25 @@ enum class Level { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 
 struct Finding {
     Level level = Level::Ok;
-    QString check; // "kopia", "blokada", "zapis", "miejsce", "transakcje", "serwer"
+    QString check; // "kopia", "blokada", "zapis", "miejsce", "transakcje", "serwer", "poza"
     QString text;
 };
 
 struct Options {
     int backupAgeHours = 26; // warning beyond, critical beyond twice that
     qint64 gap = 100000;     // transactions between the oldest interesting or active and the next
+};
+
+// The company's copies off-site, as the repository's list of snapshots says (read only, no lock).
+struct OffsiteFacts {
+    QString repository;  // as shown (a password hidden)
+    QString problem;     // why the copies cannot be judged or used, in Polish; empty when they were read
+    bool unreachable = false; // the repository did not answer in time: the check could not run
+    std::optional<QDateTime> newest; // the newest copy's backup time; none when there is no copy
+    QString newestId;
+    int copies = 0;
+    int warnHours = 26;  // warning beyond, critical beyond twice that
+    std::optional<qint64> added, total; // what the newest copy added and held, when this machine made it
 };
 
 // What the checks read. A missing value was not read (the cheap checks leave the server alone).
@@ -44,6 +56,7 @@ struct Facts {
     qint64 oldestInteresting = 0, oldestActive = 0, next = 0;
     std::optional<QString> serverVersion; // through the services; not for the embedded engine
     std::optional<int> attachments;       // open now, other than this check's own
+    std::optional<OffsiteFacts> offsite;  // when the company's settings send copies off-site
 };
 
 // The findings, one per check, in the order above.
@@ -62,6 +75,11 @@ QString line(const Finding &finding);
 // header counters only, on the window's connection when it is open (what the window reads at each
 // activation); flagLocked: the control row's lock flag when the caller has just read it. Throws when
 // the database cannot be reached.
-Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked = std::nullopt);
+Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked = std::nullopt, int timeoutSeconds = 10);
+
+// The off-site copies of the configured company, when its settings send them (and not under a unit that
+// was withheld the key): the repository's list of snapshots read within limitMs (nothing written, no
+// lock, no cache). Never throws.
+std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs);
 
 } // namespace Health

@@ -23,6 +23,9 @@ const Metric kMetrics[] = {
     {"qkadmin_transaction_gap", "Transactions between the oldest interesting or active one and the next."},
     {"qkadmin_free_bytes", "Free bytes in the database folder's file system."},
     {"qkadmin_database_bytes", "Size of the database in bytes."},
+    {"qkadmin_offsite_age_seconds", "Seconds since the backup held by the newest off-site copy was written."},
+    {"qkadmin_offsite_bytes", "The newest off-site copy: bytes it added to the repository (kind=\"added\") and bytes of "
+                              "the files it holds (kind=\"total\")."},
 };
 
 QString number(double v)
@@ -85,6 +88,14 @@ QByteArray exposition(const QList<Company> &companies)
                     sample(company, double(*f.freeBytes));
             } else if (name == QLatin1String("qkadmin_database_bytes")) {
                 sample(company, double(f.databaseBytes));
+            } else if (name == QLatin1String("qkadmin_offsite_age_seconds")) {
+                if (f.offsite && f.offsite->newest)
+                    sample(company, double(std::max<qint64>(0, f.offsite->newest->secsTo(f.now))));
+            } else if (name == QLatin1String("qkadmin_offsite_bytes")) {
+                if (f.offsite && f.offsite->added)
+                    sample(company + QStringLiteral(",kind=\"added\""), double(*f.offsite->added));
+                if (f.offsite && f.offsite->total)
+                    sample(company + QStringLiteral(",kind=\"total\""), double(*f.offsite->total));
             }
         }
         if (samples.isEmpty())

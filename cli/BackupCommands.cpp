@@ -4,6 +4,8 @@
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
+#include "backup/FirstRestore.h"
+#include "cli/OffsiteCommand.h"
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
 
@@ -30,12 +32,15 @@ public:
         p.addOption({QStringLiteral("archive"), QStringLiteral("also file the backup into a new dated archive copy")});
         p.addOption({QStringLiteral("keep"), QStringLiteral("with --archive: keep the N newest dated archives, delete older ones"),
                      QStringLiteral("N")});
+        p.addOption({QStringLiteral("offsite"), QStringLiteral("then send the backup off-site (section [Zewnetrzna]; after "
+                                                               "--verify and --archive)")});
     }
     QString check(const QCommandLineParser &p) override
     {
         m_verify = p.isSet(QStringLiteral("verify"));
         m_keep = 0;
         m_archive = p.isSet(QStringLiteral("archive"));
+        m_offsite = p.isSet(QStringLiteral("offsite"));
         if (const QString error = noArguments(p); !error.isEmpty())
             return error;
         if (!p.isSet(QStringLiteral("keep")))
@@ -61,6 +66,8 @@ protected:
             if (m_keep > 0)
                 BackupOps::pruneArchives(d, op, m_keep, held);
         }
+        if (m_offsite)
+            produced.extra = OffsiteCommand::afterBackup(d, op, held);
         return Success;
     }
 
@@ -81,7 +88,7 @@ private:
         return false;
     }
 
-    bool m_verify = false, m_archive = false;
+    bool m_verify = false, m_archive = false, m_offsite = false;
     int m_keep = 0;
 };
 
@@ -96,7 +103,7 @@ public:
     }
 
 protected:
-    bool needsDatabase() const override { return false; }
+    bool needsDatabase(const TMainDm &) const override { return false; }
     QStringList m_positional;
 };
 
@@ -152,10 +159,12 @@ public:
 
 protected:
     bool assumeYes() const override { return m_yes; }
+    // A folder with no database yet (a new machine after a disaster): nothing to connect to.
+    bool needsDatabase(const TMainDm &dm) const override { return !FirstRestore::needed(dm); }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
     {
         produced.files << d.Settings.fullDatabaseName();
-        if (BackupOps::restoreDatabase(d, op, {{}, true}))
+        if (FirstRestore::needed(d) ? FirstRestore::restore(d, op) : BackupOps::restoreDatabase(d, op, {{}, true}))
             return Success;
         op.error(QStringLiteral("Odtwarzanie ") + kNotConfirmed);
         return Failure;
@@ -189,7 +198,7 @@ public:
     }
 
 protected:
-    bool needsDatabase() const override { return false; }
+    bool needsDatabase(const TMainDm &) const override { return false; }
     bool assumeYes() const override { return m_yes; }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
     {

@@ -56,10 +56,9 @@ int OperationCommand::run(const Context &c)
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), c.settingsFile);
         dm->databaseTriggers = databaseTriggers();
         c.clientLoaded();
-        if (!needsDatabase()) {
-            dm->Configure();
-        } else {
-            dm->DataModuleCreate();
+        dm->Configure();
+        if (needsDatabase(*dm)) {
+            dm->OpenFirstConnection();
             if (dm->EmployeeTran.active())
                 dm->EmployeeTran.commit();
         }

@@ -22,6 +22,7 @@ enum Exit { Success = 0, Failure = 1, Usage = 2 };
 struct Produced {
     QStringList files;
     QString result;               // the summary's result where it is not ok or failed (health)
+    QString extra;                // the end of the summary line a command adds ("added=N" of an off-site copy)
     bool summaryToStderr = false; // standard output carries metrics, which a summary would spoil
 };
 
@@ -63,8 +64,9 @@ public:
     int run(const Context &c) final;
 
 protected:
-    // Settings only: the live database is neither needed nor touched.
-    virtual bool needsDatabase() const { return true; }
+    // Whether the live database is connected to before the operation, the module configured (false:
+    // it is neither needed nor touched).
+    virtual bool needsDatabase(const TMainDm &) const { return true; }
     // The database's own triggers (on connect, on transaction) run only for a command that changes the books.
     virtual bool databaseTriggers() const { return false; }
     virtual bool assumeYes() const { return false; }

@@ -2,6 +2,7 @@
 #include "cli/BackupCommands.h"
 #include "cli/Command.h"
 #include "cli/HealthCommand.h"
+#include "cli/OffsiteCommand.h"
 
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
@@ -142,6 +143,7 @@ std::vector<std::unique_ptr<Command>> makeCommands()
     t.push_back(std::make_unique<PlainCommand>("properties", "the server's properties", AdminOps::serverProperties));
     t.push_back(std::make_unique<PlainCommand>("users", "the users attached to the database", AdminOps::activeUsers));
     t.push_back(HealthCommand::command());
+    t.push_back(OffsiteCommand::command());
     return t;
 }
 

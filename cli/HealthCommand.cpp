@@ -224,7 +224,7 @@ int runOne(TMainDm &dm, const Request &r, QString &result)
             watch->embedded = dm.Settings.ServiceProtocol == Service::Protocol::Local &&
                               !TMainDm::hasServerPrefix(dm.Settings.DatabasePath);
             dm.checkDatabaseFile();
-            facts = Health::gather(dm, false);
+            facts = Health::gather(dm, false, std::nullopt, r.timeoutSeconds);
             findings = Health::evaluate(*facts, r.limits);
             for (const Health::Finding &f : findings)
                 lines << Health::line(f);

@@ -46,6 +46,8 @@ void print(const QString &command, int rc, const Produced &produced)
         line += QStringLiteral(" file=%1 bytes=%2").arg(present.first()).arg(bytes);
     else if (present.size() > 1)
         line += QStringLiteral(" files=%1 bytes=%2").arg(present.size()).arg(bytes);
+    if (!produced.extra.isEmpty())
+        line += QLatin1Char(' ') + produced.extra;
     std::fflush(stderr);
     std::fprintf(produced.summaryToStderr ? stderr : stdout, "%s\n", line.toLocal8Bit().constData());
     std::fflush(nullptr);

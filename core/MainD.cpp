@@ -251,6 +251,11 @@ void TMainDm::PrepareService(Service &service)
 void TMainDm::DataModuleCreate()
 {
     Configure();
+    OpenFirstConnection();
+}
+
+void TMainDm::OpenFirstConnection()
+{
     checkDatabaseFile();
     IBQuery2.open(); // attaches and starts the transaction; the first activation ends it
 }

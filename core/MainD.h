@@ -83,6 +83,8 @@ public:
     void DataModuleCreate();
     // The set-up without the first connection: settings, services and the connection's parameters.
     void Configure();
+    // The first connection, after Configure: attaches and starts the transaction (the first activation ends it).
+    void OpenFirstConnection();
     void PrepareService(Service &service);
     void WriteSettings(const QString &path, const QString &server, const QString &protocol, const QString &shadow);
     void WriteD1(const QString &value);

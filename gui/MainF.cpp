@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -84,6 +85,12 @@ TMainForm::FileDialogDisplay TMainForm::fileDialogDisplay = [](QWidget *parent, 
     dialog.setFileMode(QFileDialog::ExistingFile); // the file must exist
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                   : QString();
+};
+
+TMainForm::ChoiceDisplay TMainForm::choiceDisplay = [](QWidget *parent, const QString &title, const QStringList &items) {
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, QCoreApplication::applicationName(), title, items, 0, false, &ok);
+    return ok ? chosen : QString();
 };
 
 QMessageBox::StandardButton TMainForm::showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
@@ -652,6 +659,8 @@ void TMainForm::FormActivate()
         locked = flag == QLatin1String("T");
         showLockFlag(*locked);
     });
+    if (!m_offsiteRead)
+        readOffsite();
     showHealth(locked);
     --m_activationDepth;
 }
@@ -662,7 +671,9 @@ void TMainForm::showHealth(std::optional<bool> locked)
     Qt::GlobalColor colour = Qt::black;
     m_healthLines.clear();
     try {
-        const QList<Health::Finding> findings = Health::evaluate(Health::gather(m_dm, true, locked), Health::Options());
+        Health::Facts facts = Health::gather(m_dm, true, locked);
+        facts.offsite = m_offsite;
+        const QList<Health::Finding> findings = Health::evaluate(facts, Health::Options());
         for (const Health::Finding &f : findings)
             m_healthLines << Health::line(f);
         const Health::Level worst = Health::worst(findings);
@@ -672,6 +683,10 @@ void TMainForm::showHealth(std::optional<bool> locked)
         if (worst != Health::Level::Ok)
             shown += QStringLiteral(" \u2014 ") + first->check + QStringLiteral(": ") + first->text;
         colour = worst == Health::Level::Critical ? Qt::red : worst == Health::Level::Ok ? Qt::black : Qt::darkYellow;
+        // The off-site copy's age always: the one copy a burnt office still has.
+        if (m_offsite && m_offsite->newest && !(worst != Health::Level::Ok && first->check == QLatin1String("poza")))
+            shown += QStringLiteral(" \u00b7 kopia poza siedzibą: %1 h temu")
+                         .arg(double(m_offsite->newest->secsTo(facts.now)) / 3600.0, 0, 'f', 1);
     } catch (const std::exception &e) {
         shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") + QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
         m_healthLines << shown;
@@ -682,6 +697,12 @@ void TMainForm::showHealth(std::optional<bool> locked)
     HealthLine->setPalette(p);
     HealthLine->setToolTip(m_healthLines.join(QLatin1Char('\n')));
     HealthLine->setText(HealthLine->fontMetrics().elidedText(shown, Qt::ElideRight, width() - 16));
+}
+
+void TMainForm::readOffsite()
+{
+    m_offsiteRead = true;
+    m_offsite = Health::gatherOffsite(m_dm, 3000);
 }
 
 void TMainForm::HealthLineClick()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gui/FormWidgets.h"
+#include "admin/Health.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "users/UserAccounts.h"
@@ -74,6 +75,12 @@ public:
     // empty text on cancel. Tests swap in a scripted answer.
     using FileDialogDisplay = std::function<QString(QWidget *parent, const QString &filter, const QString &folder)>;
     static FileDialogDisplay fileDialogDisplay;
+    // How a short list to choose from is put on screen: (title, items) -> the chosen item, or an empty text
+    // on cancel. Tests swap in a scripted answer.
+    using ChoiceDisplay = std::function<QString(QWidget *parent, const QString &title, const QStringList &items)>;
+    static ChoiceDisplay choiceDisplay;
+    // What Edit9 holds for an off-site copy chosen for de-archiving: this, then the copy's id.
+    static inline const QString kOffsitePrefix = QStringLiteral("poza:");
 
     QTabWidget *PageControl1 = nullptr;
     // The line below the tabs: the worst finding of the database's health, read at each activation
@@ -300,6 +307,9 @@ private:
     void afterOperation();
     // locked: the lock flag the activation has just read, if it could.
     void showHealth(std::optional<bool> locked);
+    // The off-site copies' state for the health line: read from the repository at the first activation and
+    // after each off-site copy or fetch (a network round trip is too slow for every activation).
+    void readOffsite();
     void showError(const QString &text);
     UserAccounts::UserForm userForm() const;
     QString historyFile() const;
@@ -314,5 +324,7 @@ private:
     bool m_activationDue = false;
     QList<QPair<Box, QString>> m_heldNotices;
     QString m_chosenArchive; // the open dialog's file name: kept after a cancel
+    std::optional<Health::OffsiteFacts> m_offsite;
+    bool m_offsiteRead = false;
     mutable QHash<QString, QWidget *> m_named; // the controls operations name, as found
 };

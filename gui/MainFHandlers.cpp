@@ -5,6 +5,7 @@
 
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
+#include "backup/OffsiteOps.h"
 #include "exchange/ExchangeOps.h"
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
@@ -75,7 +76,25 @@ void TMainForm::SweepBtnClick()
 
 void TMainForm::BackupBtnClick()
 {
-    guarded([this] { BackupOps::backupDatabase(m_dm, *this); });
+    bool backedUp = false;
+    guarded([this, &backedUp] {
+        BackupOps::backupDatabase(m_dm, *this);
+        backedUp = true;
+    });
+    // Then off-site, when the company's settings say where: its failure is said after the local backup's
+    // own message, and the local backup stands.
+    if (backedUp && OffsiteOps::configured(m_dm))
+        guarded([this] {
+            struct Reread {
+                TMainForm &f;
+                ~Reread()
+                {
+                    f.readOffsite();
+                    f.showHealth(std::nullopt);
+                }
+            } reread{*this};
+            OffsiteOps::copy(m_dm, *this);
+        });
 }
 
 void TMainForm::RestoreBtnClick()
@@ -95,12 +114,41 @@ void TMainForm::Button4Click()
 
 void TMainForm::Button13Click()
 {
-    guarded([this] { BackupOps::startDearchiving(m_dm, *this, Edit9->text()); });
+    const QString chosen = Edit9->text().trimmed();
+    if (chosen.startsWith(kOffsitePrefix))
+        guarded([this, chosen] {
+            struct Reread {
+                TMainForm &f;
+                ~Reread()
+                {
+                    f.readOffsite();
+                    f.showHealth(std::nullopt);
+                }
+            } reread{*this};
+            OffsiteOps::fetch(m_dm, *this, chosen.mid(kOffsitePrefix.size()));
+        });
+    else
+        guarded([this] { BackupOps::startDearchiving(m_dm, *this, Edit9->text()); });
 }
 
 void TMainForm::Button14Click()
 {
     guarded([this] {
+        // With copies off-site, a short list: one of them, or an archive file.
+        if (OffsiteOps::configured(m_dm)) {
+            const QString archiveFile = QStringLiteral("Plik archiwum (*.arj) ...");
+            QStringList items{archiveFile};
+            for (const Restic::Snapshot &c : OffsiteOps::copies(m_dm).mid(0, 20))
+                items << QStringLiteral("Kopia poza siedzibą: ") + OffsiteOps::listLine(c);
+            const QString item = choiceDisplay(this, QStringLiteral("Z czego odtworzyć plik kopii bazaqk.abk?"), items);
+            if (item.isEmpty() || item != archiveFile) {
+                if (!item.isEmpty())
+                    m_chosenArchive = kOffsitePrefix + item.section(QLatin1Char(' '), -1);
+                Edit9->setText(m_chosenArchive);
+                afterBox();
+                return;
+            }
+        }
         // Debian's arj names archives in lower case: the filter takes both spellings.
         const QString chosen = fileDialogDisplay(this, QStringLiteral("Archiwum (*.arj *.ARJ)"),
                                                  m_dm.Settings.DatabasePath.trimmed());

@@ -138,6 +138,19 @@ void Paths::replaceFile(const QString &from, const QString &to, bool syncFirst)
     syncFolderOf(to);
 }
 
+bool Paths::placeNew(const QString &from, const QString &to)
+{
+    syncFile(from);
+    if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD, QFile::encodeName(to).constData(),
+                    RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST)
+            return false;
+        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    syncFolderOf(to);
+    return true;
+}
+
 QString Paths::swapIn(const QString &replacement, const QString &file, const QString &kept)
 {
     syncFile(replacement); // the engine that wrote it never did

@@ -23,6 +23,9 @@ QString settingsFolder();
 // between), durably: from is on disk before the rename (unless the caller cannot read it and its writer
 // synced it: syncFirst false) and the rename is on disk after it. Throws FileError when it cannot.
 void replaceFile(const QString &from, const QString &to, bool syncFirst = true);
+// Puts the new file from under the name to, which nothing may hold yet, durably (from synced first, the
+// folder after); false when something appeared under to meanwhile. Throws FileError otherwise.
+bool placeNew(const QString &from, const QString &to);
 // Puts replacement in the place of file and file under a name of its own, so that the replaced file is
 // never only under the replacement's name: a second link and one rename where the file system has
 // hard links (the name file then always names a whole database), else two renames, undoing the first

@@ -10,6 +10,7 @@ namespace Subprocess {
 struct Child {
     qint64 pid = -1;
     int output = -1; // the read end of its standard output, with Output::Pipe
+    int error = -1;  // the read end of its standard error, with pipeError
 };
 
 enum class Output { Inherit, Discard, Pipe };
@@ -21,6 +22,11 @@ struct Options {
     Output output = Output::Inherit;
     int keptDescriptor = -1; // a descriptor the child keeps, as its descriptor 3 (a lock it holds)
     bool newSession = false;
+    QList<int> moreKept{}; // further descriptors the child keeps, as its 4, 5, ... (with keptDescriptor set)
+    bool pipeError = false; // its standard error piped to the caller too
+    // "NAME=value" entries added to (or replacing in) this process's environment, for the child alone:
+    // what only it may know (the path of a key) never enters this process's own environment.
+    QStringList environment{};
 };
 
 // Standard input from /dev/null, no other descriptor of this process but standard output and error

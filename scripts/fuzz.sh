@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-1000000}
 shift || true
-targets=${*:-service_replies database_info ini_file password_history exchange_formatters backup_walk}
+targets=${*:-service_replies database_info ini_file password_history exchange_formatters backup_walk tar_reader}
 
 if [ "$(id -u)" -eq 0 ]; then
     bash scripts/setup.sh

@@ -17,6 +17,7 @@ for f in /opt/qkadmin/qkadmin /opt/qkadmin/qkadmin-cli /usr/share/applications/q
          /usr/share/icons/hicolor/scalable/apps/qkadmin.svg /usr/share/man/man1/qkadmin-cli.1 \
          /lib/systemd/system/qkadmin-backup.service /lib/systemd/system/qkadmin-backup.timer \
          /lib/systemd/system/qkadmin-backup@.service /lib/systemd/system/qkadmin-backup@.timer \
+         /lib/systemd/system/qkadmin-offsite.service /lib/systemd/system/qkadmin-offsite@.service \
          /opt/qkadmin/settings-folder /etc/qkadmin/credentials /usr/lib/tmpfiles.d/qkadmin.conf \
          "/usr/bin/qkadmin -> ../../opt/qkadmin/qkadmin" "/usr/bin/qkadmin-cli -> ../../opt/qkadmin/qkadmin-cli"; do
     grep -qxF "$f" "$work/files" || fail "missing $f"
@@ -30,6 +31,7 @@ dpkg-deb -x "$deb" "$work/root"
 names=$(tr ',' '\n' <<<"$depends" | awk '{print $1}')
 named() { grep -qxF "$1" <<<"$names"; }
 for p in libfbclient2 arj libqt6widgets6 qt6-qpa-plugins; do named "$p" || fail "Depends lacks $p: $depends"; done
+dpkg-deb -f "$deb" Recommends | grep -qw restic || fail "Recommends lacks restic, which the off-site copies run"
 for program in qkadmin qkadmin-cli; do
     ! ldd "$work/root/opt/qkadmin/$program" | grep -q 'not found' || fail "$program: a library is not found"
     for needed in $(readelf -d "$work/root/opt/qkadmin/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
@@ -79,11 +81,30 @@ else
     echo "package: systemd-tmpfiles is not installed: the metrics folder was checked in postinst only"
 fi
 grep -q '^OnCalendar=' "$units/qkadmin-backup@.timer" || fail "the template timer has no calendar"
+# The off-site copy: a unit of its own after a backup that succeeded, which may reach the network, with the
+# key as its credential, its cache in a folder of its own, stopped with SIGINT (restic keeps its lock on SIGTERM).
+offsite="$units/qkadmin-offsite.service"
+offsite_template="$units/qkadmin-offsite@.service"
+grep -q '^OnSuccess=qkadmin-offsite.service$' "$single" || fail "the backup service does not start the off-site copy"
+grep -q '^OnSuccess=qkadmin-offsite@%i.service$' "$template" || fail "the template unit does not start the off-site copy"
+grep -q '^ExecStart=/usr/bin/qkadmin-cli --settings /etc/qkadmin/backup.ini offsite copy$' "$offsite" ||
+    fail "the off-site unit runs something else"
+grep -q '^ExecStart=/usr/bin/qkadmin-cli --settings /etc/qkadmin/%i.ini offsite copy$' "$offsite_template" ||
+    fail "the off-site template runs something else"
+for unit in "$offsite" "$offsite_template"; do
+    for line in '^User=qkbackup$' '^KillSignal=SIGINT$' '^CacheDirectory=qkadmin-offsite$' '^LoadCredential=offsite-key:/etc/qkadmin/[%a-z]*\.key$' \
+                '^ConditionPathExists=/etc/qkadmin/[%a-z]*\.key$'; do
+        grep -q "$line" "$unit" || fail "$(basename "$unit") lacks $line"
+    done
+    grep -q '^IPAddressDeny=' "$unit" && fail "$(basename "$unit") may not reach the repository"
+    grep -q '^EnvironmentFile=' "$unit" && fail "$(basename "$unit") puts secrets into the environment"
+done
 if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify "$template" 2>&1 | grep -v 'qkadmin-cli' | grep -i 'error' && fail "the template unit does not verify"
     mkdir -p "$work/units"
-    cp "$single" "$work/units/"
+    cp "$single" "$offsite" "$work/units/"
     cp "$template" "$work/units/qkadmin-backup@firma1.service"
+    cp "$offsite_template" "$work/units/qkadmin-offsite@firma1.service"
     for unit in "$work/units/"*.service; do
         level=$(systemd-analyze security --offline=true "$unit" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
         [ -n "$level" ] || fail "systemd-analyze did not rate $(basename "$unit")"

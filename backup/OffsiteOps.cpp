@@ -1,0 +1,638 @@
+#include "backup/OffsiteOps.h"
+
+#include "backup/BackupGate.h"
+#include "backup/BackupOps.h"
+#include "core/MainD.h"
+#include "core/Operator.h"
+#include "platform/BackupDigest.h"
+#include "platform/Clock.h"
+#include "platform/Errors.h"
+#include "platform/FolderLock.h"
+#include "platform/Paths.h"
+#include "platform/TarReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+#include <functional>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace OffsiteOps {
+
+namespace {
+
+constexpr Operator::Log kBuMemo = Operator::Log::Backup;
+
+QString megabytes(qint64 bytes) {
+    return QStringLiteral("%1 MB").arg(double(bytes) / 1e6, 0, 'f', 1);
+}
+
+QString when(const QDateTime &t) {
+    return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+void say(Operator &op, const QString &line) {
+    op.appendLine(kBuMemo, line);
+    op.processEvents();
+}
+
+QStringList companyTags(const Offsite::Settings &s) {
+    return {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)};
+}
+
+Restic::Limits limits(const Offsite::Settings &s) {
+    Restic::Limits l;
+    l.stallSeconds = s.stallSeconds;
+    return l;
+}
+
+[[noreturn]] void fail(const Restic::Result &r, const Offsite::Settings &s,
+                       const QString &after = QString()) {
+    throw QkError(Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile) + after);
+}
+
+// The key as restic reads it: random, in letters restic takes from a file (no line end inside).
+QByteArray newKey() {
+    QByteArray raw(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(raw.data()), raw.size() / 4);
+    return raw.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
+// Removes stale locks only: those of runs that were killed (restic checks that their process is gone
+// or their lock has not been refreshed). A live run's lock stays.
+void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s) {
+    const Restic::Result r = Restic::run(repo, {QStringLiteral("unlock")}, {}, limits(s));
+    if (!r.ok())
+        fail(r, s);
+}
+
+QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offsite::Settings &s) {
+    Restic::Result r;
+    const auto list = Restic::snapshots(repo, companyTags(s), limits(s), &r);
+    if (!list) {
+        if (r.ok())
+            throw QkError(QStringLiteral("restic podał listę kopii, której program nie umie odczytać."));
+        fail(r, s);
+    }
+    return *list;
+}
+
+const Restic::Snapshot &choose(const QList<Restic::Snapshot> &copies, const Offsite::Settings &s,
+                               const QString &which) {
+    if (copies.isEmpty())
+        throw QkError(QStringLiteral("W repozytorium %1 nie ma kopii firmy %2.")
+                          .arg(Offsite::shownLocation(s.repository), s.company));
+    const QString w = which.trimmed();
+    if (w.isEmpty() || w == QLatin1String("latest"))
+        return copies.first();
+    const QList<Restic::Snapshot>::const_iterator found = std::find_if(
+        copies.begin(), copies.end(), [&](const Restic::Snapshot &c) { return c.id.startsWith(w); });
+    if (w.size() < 4 || found == copies.end())
+        throw QkError(
+            QStringLiteral("W repozytorium nie ma kopii %1 firmy %2 (lista: qkadmin-cli offsite list).")
+                .arg(w, s.company));
+    return *found;
+}
+
+// Brings the backup and its digest of the snapshot into folder in one read of the repository, whole or
+// not at all: restic writes part of a file before it meets a damaged blob, so whatever it wrote goes when
+// it fails.
+void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Restic::Snapshot &snap,
+          const QString &folder, const std::function<void(qint64 bytes)> &progress) {
+    const QStringList wanted{QStringLiteral("bazaqk.abk"), QStringLiteral("bazaqk.abk.sha256")};
+    QFile out;
+    QStringList whole;
+    qint64 expected = 0, written = 0;
+    QString writeError;
+    auto finish = [&] {
+        if (out.isOpen()) {
+            out.close();
+            if (written == expected)
+                whole << QFileInfo(out.fileName()).fileName();
+        }
+    };
+    // The snapshot holds the two files under the folders of the machine that sent them: each is
+    // known by its name.
+    TarReader tar(
+        [&](const QString &path, qint64 size) {
+            finish();
+            const QString name = QFileInfo(path).fileName();
+            if (!wanted.contains(name) || whole.contains(name))
+                return false;
+            out.setFileName(folder + name);
+            expected = size;
+            written = 0;
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                writeError = out.errorString();
+                return false;
+            }
+            return true;
+        },
+        [&](const char *data, qint64 size) {
+            if (out.write(data, size) != size) {
+                writeError = out.errorString();
+                return false;
+            }
+            written += size;
+            progress(written);
+            return true;
+        });
+    Restic::Handlers h;
+    h.data = [&](const char *data, qint64 size) { return tar.feed(data, size); };
+    const Restic::Result r =
+        Restic::run(repo, {QStringLiteral("dump"), snap.id, QStringLiteral("/")}, h, limits(s));
+    finish();
+    auto discard = [&] {
+        for (const QString &name : wanted)
+            QFile::remove(folder + name);
+    };
+    if (!writeError.isEmpty()) {
+        discard();
+        throw FileError(QStringLiteral("Unable to write %1: %2").arg(out.fileName(), writeError));
+    }
+    if (!r.ok()) {
+        discard();
+        if (r.exitCode > 0 && !Restic::unreachable(r) && !r.errors.isEmpty() &&
+            !r.errors.join(QLatin1Char(' ')).contains(QLatin1String("wrong password")))
+            throw QkError(
+                QStringLiteral("Kopii %1 z dnia %2 nie można odczytać z repozytorium (uszkodzone dane w "
+                               "repozytorium: %3). Nic nie zostało zmienione.")
+                    .arg(snap.shortId, when(snap.time), r.errors.last()));
+        fail(r, s, QStringLiteral(" Nic nie zostało zmienione."));
+    }
+    if (!tar.complete() || whole.size() != wanted.size()) {
+        discard();
+        throw QkError(
+            QStringLiteral("Kopia %1 nie zawiera całego pliku bazaqk.abk z jego sumą kontrolną%2. Nic nie "
+                           "zostało zmienione.")
+                .arg(snap.shortId, tar.error().isEmpty()
+                                       ? QString()
+                                       : QStringLiteral(" (") + tar.error() + QLatin1Char(')')));
+    }
+}
+
+// A folder of one run's own beside the backup, emptied first (a run that was killed leaves one), and
+// removed with what is in it however the run ends.
+struct Scratch {
+    QString folder;
+    explicit Scratch(const QString &path) : folder(path) {
+        clear();
+        // A folder of this run's own: never one that was there (or a link someone planted in its place).
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
+            throw FileError(QStringLiteral("Unable to create %1: %2")
+                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    ~Scratch() { clear(); }
+    // A link in the folder's place goes as a link: what it points to is never emptied.
+    void clear() const {
+        const QString path = folder.chopped(1);
+        if (QFileInfo(path).isSymLink())
+            QFile::remove(path);
+        else
+            QDir(folder).removeRecursively();
+    }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+};
+
+// Fetches both files of a copy into scratch and reads them through the gate; the inspection, or a
+// QkError saying why the copy may not be used.
+BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsite::Settings &s,
+                                    const Restic::Snapshot &snap, const QString &scratch, Operator &op) {
+    const QString abk = pathOf(snap, QStringLiteral("bazaqk.abk")),
+                  digest = pathOf(snap, QStringLiteral("bazaqk.abk.sha256"));
+    if (abk.isEmpty() || digest.isEmpty())
+        throw QkError(
+            QStringLiteral(
+                "Kopia %1 nie zawiera pliku bazaqk.abk z jego sumą kontrolną: to nie jest kopia tego "
+                "programu. Nic nie zostało zmienione.")
+                .arg(snap.shortId));
+    const QString file = scratch + QStringLiteral("bazaqk.abk");
+    say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...").arg(snap.shortId, when(snap.time)));
+    bool ok = false;
+    const qint64 size = snap.tag(QStringLiteral("rozmiar")).toLongLong(&ok);
+    int shownTenth = 0;
+    dump(repo, s, snap, scratch, [&](qint64 bytes) {
+        const int tenth = ok && size > 0 ? int(bytes * 10 / size) : 0;
+        if (tenth > shownTenth && tenth < 10) {
+            shownTenth = tenth;
+            say(op, QStringLiteral("  %1% (%2 z %3)").arg(tenth * 10).arg(megabytes(bytes), megabytes(size)));
+        }
+    });
+    const BackupGate::Inspection i = BackupGate::inspect(file);
+    QString problem = i.problem();
+    if (problem.isEmpty() && i.digest != BackupGate::DigestState::Matches)
+        problem = QStringLiteral("brak zgodnej sumy kontrolnej");
+    if (!problem.isEmpty())
+        throw QkError(
+            QStringLiteral("Kopia %1 z dnia %2 z repozytorium nie nadaje się do odtworzenia: %3.\rNic nie "
+                           "zostało zmienione.")
+                .arg(snap.shortId, when(snap.time), problem));
+    qint64 records = 0;
+    for (const BackupFormat::Table &t : i.walk.tables)
+        records += t.records;
+    say(op, QStringLiteral(
+                "Kopia %1: %2 bajtów, suma kontrolna SHA-256 zgodna, struktura cała (tabel z danymi %3, "
+                "rekordów %4, baza źródłowa %5)")
+                .arg(snap.shortId)
+                .arg(i.walk.fileSize)
+                .arg(i.walk.tables.size())
+                .arg(records)
+                .arg(i.walk.sourceDatabase));
+    return i;
+}
+
+// Forgets the copies the retention no longer keeps and prunes what only they held. An append-only
+// repository refuses the deletion: said once, and left to the repository's owner.
+bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op) {
+    const QStringList keep = *Offsite::retentionOptions(s.retention);
+    if (keep.isEmpty())
+        return false;
+    unlockStale(repo, s);
+    bool refused = false;
+    Restic::Handlers h;
+    // restic retries a refused deletion for most of a minute before it gives up: the first refusal is enough.
+    h.error = [&](const QString &line) {
+        if (line.contains(QLatin1String("403")) ||
+            line.contains(QLatin1String("permission denied"), Qt::CaseInsensitive) ||
+            line.contains(QLatin1String("append-only"), Qt::CaseInsensitive)) {
+            refused = refused || line.startsWith(QLatin1String("Remove("));
+            return !refused;
+        }
+        return true;
+    };
+    QStringList args{QStringLiteral("forget"),     QStringLiteral("--json"),
+                     QStringLiteral("--tag"),      companyTags(s).join(QLatin1Char(',')),
+                     QStringLiteral("--group-by"), QString()};
+    args << keep;
+    const Restic::Result r = Restic::run(repo, args, h, limits(s));
+    if (refused) {
+        say(op, QStringLiteral(
+                    "Repozytorium %1 przyjmuje tylko dopisywanie (odmówiło usunięcia kopii): stare kopie "
+                    "pozostają, ich usuwanie (zachowaj=%2) należy do właściciela serwera.")
+                    .arg(Offsite::shownLocation(s.repository), s.retention));
+        return true;
+    }
+    if (!r.ok())
+        fail(r, s, QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
+    qsizetype removed = 0;
+    for (const QJsonValue &group : QJsonDocument::fromJson(r.output).array())
+        removed += group.toObject().value(QLatin1String("remove")).toArray().size();
+    if (removed == 0)
+        return false;
+    say(op, QStringLiteral("Usuwanie kopii poza siedzibą, których nie obejmuje zachowaj=%1 ...")
+                .arg(s.retention));
+    const Restic::Result p = Restic::run(repo, {QStringLiteral("prune")}, {}, limits(s));
+    if (!p.ok())
+        fail(p, s,
+             QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; stare kopie usunięto z listy, ale ich "
+                            "danych nie."));
+    return false;
+}
+
+} // namespace
+
+bool configured(const TMainDm &dm) {
+    return Offsite::read(dm.settingsFile()).configured;
+}
+
+Offsite::Settings settings(const TMainDm &dm) {
+    const Offsite::Settings s = Offsite::read(dm.settingsFile());
+    if (!s.configured)
+        throw QkError(
+            QStringLiteral(
+                "Kopie poza siedzibą nie są ustawione: plik %1 nie ma sekcji [Zewnetrzna] z kluczem "
+                "repozytorium= (oraz klucz=, zachowaj=, ostrzegaj=).")
+                .arg(dm.settingsFile()));
+    if (!s.problem.isEmpty())
+        throw QkError(QStringLiteral("Ustawienia kopii poza siedzibą: %1.").arg(s.problem));
+    return s;
+}
+
+Restic::Repository repository(const Offsite::Settings &s) {
+    return {s.repository, s.keyFile, s.keyHint, s.options, Offsite::cacheFolder()};
+}
+
+QString pathOf(const Restic::Snapshot &s, const QString &fileName) {
+    for (const QString &p : s.paths)
+        if (QFileInfo(p).fileName() == fileName)
+            return p;
+    return {};
+}
+
+QString listLine(const Restic::Snapshot &s) {
+    bool ok = false;
+    const qint64 size = s.tag(QStringLiteral("rozmiar")).toLongLong(&ok);
+    QString source = s.tag(QStringLiteral("baza"));
+    if (source.isEmpty() && !pathOf(s, QStringLiteral("bazaqk.abk")).isEmpty())
+        source = QFileInfo(pathOf(s, QStringLiteral("bazaqk.abk"))).path() + QStringLiteral("/bazaqk.adb");
+    return QStringLiteral("%1  %2  %3  %4")
+        .arg(when(s.time), ok ? megabytes(size).rightJustified(9) : QStringLiteral("        -"), source,
+             s.shortId);
+}
+
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Kopia poza siedzibą nie została wysłana: %1.").arg(problem));
+    const QString backupFile = dm.Settings.backupFileName();
+    const auto lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held);
+    const QFileInfo backup(backupFile);
+    if (!backup.isFile())
+        throw QkError(
+            QStringLiteral("Brak pliku kopii %1: nie ma czego wysłać poza siedzibę.").arg(backupFile));
+    // Only a backup that restores leaves, and only with the digest that proves it on the way back.
+    const BackupGate::Inspection gate = BackupGate::inspect(backupFile);
+    QString problem = gate.problem();
+    if (problem.isEmpty() && gate.digest != BackupGate::DigestState::Matches)
+        problem =
+            QStringLiteral(
+                "brak pliku sumy kontrolnej %1 (kopia spoza programu): wykonaj kopię bazy tym programem")
+                .arg(gate.digestName);
+    if (!problem.isEmpty())
+        throw QkError(
+            QStringLiteral("Kopia %1 nie zostanie wysłana poza siedzibę: %2.").arg(backupFile, problem));
+
+    const Restic::Repository repo = repository(s);
+    QString source = gate.walk.sourceDatabase;
+    source.replace(QLatin1Char(','), QLatin1Char('_'));
+    const QStringList tags = companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
+                                                          QStringLiteral("baza=") + source};
+    say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
+                .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
+                     Offsite::shownLocation(s.repository)));
+    QJsonObject summary;
+    int shownTenth = 0;
+    Restic::Handlers h;
+    h.json = [&](const QJsonObject &m) {
+        const QString type = m.value(QLatin1String("message_type")).toString();
+        if (type == QLatin1String("summary")) {
+            summary = m;
+        } else if (type == QLatin1String("status")) {
+            const int tenth = int(m.value(QLatin1String("percent_done")).toDouble() * 10);
+            if (tenth > shownTenth && tenth < 10) {
+                shownTenth = tenth;
+                say(op, QStringLiteral("  %1% (%2 z %3)")
+                            .arg(tenth * 10)
+                            .arg(megabytes(qint64(m.value(QLatin1String("bytes_done")).toDouble())),
+                                 megabytes(qint64(m.value(QLatin1String("total_bytes")).toDouble()))));
+            }
+        }
+    };
+    QStringList args{QStringLiteral("backup"), QStringLiteral("--json"),
+                     QStringLiteral("--tag"),  tags.join(QLatin1Char(',')),
+                     QStringLiteral("--time"), Restic::timeArgument(backup.lastModified())};
+    args << backup.absoluteFilePath() << QFileInfo(BackupDigest::fileName(backupFile)).absoluteFilePath();
+    const Restic::Result r = Restic::run(repo, args, h, limits(s));
+    const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
+    if (!r.ok())
+        fail(r, s, untouched);
+    // restic ends well also when one of the files named was not there: both must be in the snapshot.
+    Copy c;
+    c.snapshot = summary.value(QLatin1String("snapshot_id")).toString();
+    const int files = summary.value(QLatin1String("files_new")).toInt() +
+                      summary.value(QLatin1String("files_changed")).toInt() +
+                      summary.value(QLatin1String("files_unmodified")).toInt();
+    if (c.snapshot.isEmpty() || files != 2)
+        throw QkError(
+            QStringLiteral(
+                "restic nie zapisał obu plików (bazaqk.abk i jego sumy kontrolnej; zapisano plików: %1): "
+                "kopii poza siedzibą nie ma.%2")
+                .arg(files)
+                .arg(untouched));
+    c.added = qint64(summary.value(QLatin1String("data_added")).toDouble());
+    c.total = qint64(summary.value(QLatin1String("total_bytes_processed")).toDouble());
+    say(op, QStringLiteral(
+                "Kopia poza siedzibą zapisana: migawka %1, dodano do repozytorium %2 (pliki kopii: %3)")
+                .arg(c.snapshot, megabytes(c.added), megabytes(c.total)));
+    try {
+        Offsite::writeRecord(backupFile, {c.snapshot, backup.lastModified(), c.added, c.total});
+    } catch (const FileError &e) {
+        say(op, e.message()); // monitoring then reads the repository alone
+    }
+    c.appendOnly = applyRetention(repo, s, op);
+    return c;
+}
+
+void init(TMainDm &dm, Operator &op) {
+    const Offsite::Settings s = settings(dm);
+    const QFileInfo key(s.keyFile);
+    if (s.keyFile.isEmpty())
+        throw QkError(
+            QStringLiteral("Ustawienia kopii poza siedzibą: brak klucz= (plik klucza repozytorium) w sekcji "
+                           "[Zewnetrzna] pliku %1.")
+                .arg(dm.settingsFile()));
+    bool made = false;
+    if (!key.exists() && !key.isSymLink()) {
+        const int fd = ::open(QFile::encodeName(s.keyFile).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const QByteArray k = newKey();
+        if (fd < 0 || ::write(fd, k.constData(), size_t(k.size())) != k.size() || ::fsync(fd) != 0) {
+            const QString why = QString::fromLocal8Bit(std::strerror(errno));
+            if (fd >= 0) {
+                ::close(fd);
+                QFile::remove(s.keyFile);
+            }
+            throw FileError(QStringLiteral("Nie można utworzyć pliku klucza %1: %2").arg(s.keyFile, why));
+        }
+        ::close(fd);
+        made = true;
+    }
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Repozytorium nie zostało założone: %1.").arg(problem));
+    const Restic::Repository repo = repository(s);
+    const Restic::Result r = Restic::run(repo, {QStringLiteral("init")}, {}, limits(s));
+    if (!r.ok()) {
+        if (made)
+            QFile::remove(s.keyFile); // a key that opens nothing would only mislead
+        fail(r, s);
+    }
+    QString id = QString::fromUtf8(r.output)
+                     .section(QLatin1String("created restic repository "), 1)
+                     .section(QLatin1Char(' '), 0, 0);
+    // Which key the key file holds, so that restic tries it first, not after the sheet's key.
+    const Restic::Result keys = Restic::run(
+        repo, {QStringLiteral("key"), QStringLiteral("list"), QStringLiteral("--json")}, {}, limits(s));
+    for (const QJsonValue &k : QJsonDocument::fromJson(keys.output).array())
+        if (k.toObject().value(QLatin1String("current")).toBool()) {
+            QFile old(s.keyHintFile);
+            const QByteArray before =
+                old.open(QIODevice::ReadOnly) && old.size() < 65536 ? old.readAll() : QByteArray();
+            QSaveFile hint(s.keyHintFile);
+            const QByteArray text = Offsite::withKeyHint(before, s.repository,
+                                                         k.toObject().value(QLatin1String("id")).toString());
+            if (!hint.open(QIODevice::WriteOnly) || hint.write(text) != text.size() || !hint.commit())
+                say(op, QStringLiteral("Nie można zapisać pliku %1 (%2): restic sprawdzi kolejno oba klucze.")
+                            .arg(s.keyHintFile, hint.errorString()));
+        }
+    const QByteArray second = newKey();
+    const Restic::Result k = Restic::run(repo,
+                                         {QStringLiteral("key"), QStringLiteral("add"),
+                                          QStringLiteral("--new-password-file"), QStringLiteral("/dev/fd/4")},
+                                         {}, limits(s), second);
+    if (!k.ok())
+        fail(k, s,
+             QStringLiteral(
+                 " Repozytorium założono z jednym kluczem (z pliku %1); dodaj zapasowy: restic key add.")
+                 .arg(s.keyFile));
+    const QStringList sheet{
+        QStringLiteral("======== KARTA ODTWORZENIOWA: kopie poza siedzibą firmy %1 ========").arg(s.company),
+        QStringLiteral("Założono: %1").arg(Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+        QStringLiteral("Repozytorium: %1").arg(s.repository),
+        QStringLiteral("Identyfikator repozytorium: %1").arg(id.isEmpty() ? QStringLiteral("-") : id),
+        QStringLiteral("Klucz główny: w pliku %1%2 na komputerze z bazą")
+            .arg(s.keyFile, made ? QStringLiteral(" (utworzony teraz)") : QString()),
+        QStringLiteral("Klucz zapasowy: %1").arg(QString::fromLatin1(second)),
+        QStringLiteral("Co przechowywać gdzie:"),
+        QStringLiteral("  - tę kartę: w sejfie biura, poza komputerem z bazą i poza repozytorium;"),
+        QStringLiteral(
+            "  - klucz zapasowy otwiera każdą kopię: nie zapisuj go na komputerze z bazą ani obok kopii;"),
+        QStringLiteral("  - bez klucza kopie są nie do odczytania: utrata obu kluczy to utrata ksiąg."),
+        QStringLiteral(
+            "Odtworzenie na nowym komputerze: zainstaluj pakiet qkadmin; zapisz klucz zapasowy w pliku "
+            "(chmod 600); w pliku ustawień wpisz [Ogolne] sciezka=NOWY_FOLDER oraz [Zewnetrzna] "
+            "repozytorium=%1 i klucz=PLIK_KLUCZA; potem:")
+            .arg(s.repository),
+        QStringLiteral("  qkadmin-cli --settings PLIK_USTAWIEN offsite fetch latest --yes"),
+        QStringLiteral("  qkadmin-cli --settings PLIK_USTAWIEN restore --yes"),
+        QStringLiteral("====================================================================="),
+    };
+    for (const QString &line : sheet)
+        say(op, line);
+}
+
+QList<Restic::Snapshot> copies(const TMainDm &dm) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Nie można odczytać kopii poza siedzibą: %1.").arg(problem));
+    return companyCopies(repository(s), s);
+}
+
+QList<Restic::Snapshot> list(TMainDm &dm, Operator &op) {
+    const Offsite::Settings s = settings(dm);
+    const QList<Restic::Snapshot> copies = OffsiteOps::copies(dm);
+    if (copies.isEmpty())
+        say(op, QStringLiteral("W repozytorium %1 nie ma kopii firmy %2.")
+                    .arg(Offsite::shownLocation(s.repository), s.company));
+    for (const Restic::Snapshot &c : copies)
+        say(op, listLine(c));
+    return copies;
+}
+
+bool fetch(TMainDm &dm, Operator &op, const QString &which) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Nie można pobrać kopii: %1.").arg(problem));
+    const ConnectionSettings &cs = dm.Settings;
+    if (!QFileInfo(cs.DatabasePath).isDir())
+        throw QkError(
+            QStringLiteral(
+                "Folder bazy danych %1 nie istnieje (plik %2, sekcja [Ogolne], klucz sciezka): utwórz go "
+                "przed pobraniem kopii.")
+                .arg(cs.DatabasePath, dm.settingsFile()));
+    const Restic::Repository repo = repository(s);
+    const QList<Restic::Snapshot> copies = companyCopies(repo, s);
+    const Restic::Snapshot snap = choose(copies, s, which);
+    const auto lock = BackupOps::takeFolderLock(cs.DatabaseFolder);
+    const QString backupFile = cs.backupFileName();
+    const QFileInfo current(backupFile);
+    const QString kept = Paths::firstFree(cs.DatabaseFolder + QStringLiteral("bazaqk-przed-pobraniem-%1.abk")
+                                                                 .arg(Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    if (current.exists() &&
+        !op.confirm(
+            QStringLiteral(
+                "Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z repozytorium z dnia %3 (migawka %4); "
+                "obecny zostanie zachowany jako %5.\rKontynuować pobieranie?")
+                .arg(current.fileName(), when(current.lastModified()), when(snap.time), snap.shortId,
+                     QFileInfo(kept).fileName())))
+        return false;
+    Scratch scratch(cs.DatabaseFolder + QStringLiteral("bazaqk-pobierana/"));
+    fetchChecked(repo, s, snap, scratch.folder, op);
+    const QString fetched = scratch.folder + QStringLiteral("bazaqk.abk");
+    {
+        // The fetched backup is as old as the one it copies: its date is the backup's, not the fetch's.
+        QFile f(fetched);
+        if (f.open(QIODevice::ReadWrite))
+            f.setFileTime(snap.time, QFileDevice::FileModificationTime);
+    }
+    // The backup and its digest never disagree, and both are on disk before they replace anything: the
+    // current pair is kept aside under a name of its own, then the fetched backup and its digest go in.
+    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile, current.exists() ? kept : QString());
+    QFile::remove(Offsite::recordFileName(backupFile));
+    if (current.exists())
+        say(op, QStringLiteral("Poprzedni plik kopii zachowany jako %1").arg(kept));
+    say(op, QStringLiteral("Plik kopii %1 to teraz kopia z dnia %2 (migawka %3).")
+                .arg(backupFile, when(snap.time), snap.shortId));
+    op.message(Operator::Box::Information,
+               QStringLiteral("Pobieranie kopii z repozytorium zakończono pomyślnie ..."));
+    return true;
+}
+
+bool check(TMainDm &dm, Operator &op, int readDataPercent) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Nie można sprawdzić repozytorium: %1.").arg(problem));
+    const Restic::Repository repo = repository(s);
+    unlockStale(repo, s);
+    QStringList args{QStringLiteral("check")};
+    if (readDataPercent >= 100)
+        args << QStringLiteral("--read-data");
+    else if (readDataPercent > 0)
+        args << QStringLiteral("--read-data-subset") << QStringLiteral("%1%").arg(readDataPercent);
+    say(op, QStringLiteral("Sprawdzanie repozytorium %1%2 ...")
+                .arg(Offsite::shownLocation(s.repository),
+                     readDataPercent > 0
+                         ? QStringLiteral(" (odczyt %1% danych)").arg(std::min(readDataPercent, 100))
+                         : QString()));
+    const Restic::Result r = Restic::run(repo, args, {}, limits(s));
+    bool ok = r.ok();
+    if (r.started && !r.stalled && !r.interrupted && (r.exitCode == 0 || r.exitCode == 1)) {
+        for (const QString &line : QString::fromUtf8(r.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            say(op, QStringLiteral("  ") + line);
+        for (const QString &line : r.errors)
+            say(op, QStringLiteral("  ") + line);
+    }
+    if (ok)
+        say(op, QStringLiteral("Repozytorium: OK (restic check nie znalazł błędów)"));
+    else {
+        // restic's check ends with 1 both for damage it found and for a repository it could not check.
+        const QString errors = r.errors.join(QLatin1Char(' '));
+        const bool found = r.started && r.exitCode == 1 && !Restic::unreachable(r) && !r.interrupted &&
+                           !errors.contains(QLatin1String("wrong password")) &&
+                           !errors.contains(QLatin1String("already locked"));
+        say(op, QStringLiteral("Repozytorium: BŁĄD: ") +
+                    (found ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
+                           : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile)));
+    }
+    if (!ok && (Restic::unreachable(r) || r.interrupted))
+        return false;
+    try {
+        const QList<Restic::Snapshot> copies = companyCopies(repo, s);
+        const Restic::Snapshot &newest = choose(copies, s, QStringLiteral("latest"));
+        const QString base = QFileInfo(dm.Settings.DatabasePath).isDir()
+                                 ? dm.Settings.DatabaseFolder
+                                 : QDir::tempPath() + QLatin1Char('/');
+        Scratch scratch(base + QStringLiteral("bazaqk-sprawdzana-%1/").arg(::getpid()));
+        fetchChecked(repo, s, newest, scratch.folder, op);
+        say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
+                    .arg(newest.shortId, when(newest.time)));
+    } catch (const QkError &e) {
+        say(op, QStringLiteral("Najnowsza kopia: BŁĄD: ") +
+                    QString(e.message()).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace OffsiteOps

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "backup/BackupOps.h"
+#include "cli/Command.h"
+
+#include <QString>
+
+class TMainDm;
+class TerminalOperator;
+
+// qkadmin-cli offsite init | copy | list | fetch [ID|latest] [--yes] | check [--read-data PERCENT], and
+// the off-site step of backup --offsite.
+namespace OffsiteCommand {
+
+std::unique_ptr<Cli::Command> command();
+
+// backup --offsite, after the local backup (and its verification): the copy, or a QkError. The end of the
+// summary line it adds ("added=N snapshot=ID").
+QString afterBackup(TMainDm &dm, TerminalOperator &op, const BackupOps::Lock &held);
+
+} // namespace OffsiteCommand
