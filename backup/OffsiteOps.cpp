@@ -342,17 +342,14 @@ QString listLine(const Restic::Snapshot &s) {
              s.shortId);
 }
 
-Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
-    const Offsite::Settings s = settings(dm);
-    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
-        throw QkError(QStringLiteral("Kopia poza siedzibą nie została wysłana: %1.").arg(problem));
-    const QString backupFile = dm.Settings.backupFileName();
-    const auto lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held);
-    const QFileInfo backup(backupFile);
-    if (!backup.isFile())
+namespace {
+
+// Only a backup that restores leaves, and only with the digest that proves it on the way back: what the
+// gate found, or a QkError that says why it stays.
+BackupGate::Inspection checkedForCopy(const QString &backupFile) {
+    if (!QFileInfo(backupFile).isFile())
         throw QkError(
             QStringLiteral("Brak pliku kopii %1: nie ma czego wysłać poza siedzibę.").arg(backupFile));
-    // Only a backup that restores leaves, and only with the digest that proves it on the way back.
     const BackupGate::Inspection gate = BackupGate::inspect(backupFile);
     QString problem = gate.problem();
     if (problem.isEmpty() && gate.digest != BackupGate::DigestState::Matches)
@@ -363,19 +360,13 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     if (!problem.isEmpty())
         throw QkError(
             QStringLiteral("Kopia %1 nie zostanie wysłana poza siedzibę: %2.").arg(backupFile, problem));
+    return gate;
+}
 
-    const Restic::Repository repo = repository(s);
-    QString source = gate.walk.sourceDatabase;
-    source.replace(QLatin1Char(','), QLatin1Char('_'));
-    const QStringList tags = companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
-                                                          QStringLiteral("baza=") + source};
-    say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
-                .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
-                     Offsite::shownLocation(s.repository)));
-    QJsonObject summary;
-    int shownTenth = 0;
+// restic's backup messages: its summary kept, its progress said every tenth.
+Restic::Handlers copyProgress(Operator &op, QJsonObject &summary, int &shownTenth) {
     Restic::Handlers h;
-    h.json = [&](const QJsonObject &m) {
+    h.json = [&op, &summary, &shownTenth](const QJsonObject &m) {
         const QString type = m.value(QLatin1String("message_type")).toString();
         if (type == QLatin1String("summary")) {
             summary = m;
@@ -390,6 +381,31 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
             }
         }
     };
+    return h;
+}
+
+} // namespace
+
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Kopia poza siedzibą nie została wysłana: %1.").arg(problem));
+    const QString backupFile = dm.Settings.backupFileName();
+    const auto lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held);
+    const BackupGate::Inspection gate = checkedForCopy(backupFile);
+    const QFileInfo backup(backupFile);
+
+    const Restic::Repository repo = repository(s);
+    QString source = gate.walk.sourceDatabase;
+    source.replace(QLatin1Char(','), QLatin1Char('_'));
+    const QStringList tags = companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
+                                                          QStringLiteral("baza=") + source};
+    say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
+                .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
+                     Offsite::shownLocation(s.repository)));
+    QJsonObject summary;
+    int shownTenth = 0;
+    const Restic::Handlers h = copyProgress(op, summary, shownTenth);
     QStringList args{QStringLiteral("backup"), QStringLiteral("--json"),
                      QStringLiteral("--tag"),  tags.join(QLatin1Char(',')),
                      QStringLiteral("--time"), Restic::timeArgument(backup.lastModified())};
@@ -425,30 +441,65 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     return c;
 }
 
-void init(TMainDm &dm, Operator &op) {
-    const Offsite::Settings s = settings(dm);
-    const QFileInfo key(s.keyFile);
-    if (s.keyFile.isEmpty())
-        throw QkError(
-            QStringLiteral("Ustawienia kopii poza siedzibą: brak klucz= (plik klucza repozytorium) w sekcji "
-                           "[Zewnetrzna] pliku %1.")
-                .arg(dm.settingsFile()));
-    bool made = false;
+namespace {
+
+// A new key file for the owner alone, on disk, unless one is there; true when it was made.
+bool makeKeyFile(const QString &keyFile) {
+    const QFileInfo key(keyFile);
     if (!key.exists() && !key.isSymLink()) {
-        const int fd = ::open(QFile::encodeName(s.keyFile).constData(),
+        const int fd = ::open(QFile::encodeName(keyFile).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         const QByteArray k = newKey();
         if (fd < 0 || ::write(fd, k.constData(), size_t(k.size())) != k.size() || ::fsync(fd) != 0) {
             const QString why = QString::fromLocal8Bit(std::strerror(errno));
             if (fd >= 0) {
                 ::close(fd);
-                QFile::remove(s.keyFile);
+                QFile::remove(keyFile);
             }
-            throw FileError(QStringLiteral("Nie można utworzyć pliku klucza %1: %2").arg(s.keyFile, why));
+            throw FileError(QStringLiteral("Nie można utworzyć pliku klucza %1: %2").arg(keyFile, why));
         }
         ::close(fd);
-        made = true;
+        return true;
     }
+    return false;
+}
+
+// What the office keeps in its safe: the repository, its keys, what to keep where, how to rebuild.
+QStringList recoverySheet(const Offsite::Settings &s, const QString &id, bool made, const QByteArray &second) {
+    return {
+        QStringLiteral("======== KARTA ODTWORZENIOWA: kopie poza siedzibą firmy %1 ========").arg(s.company),
+        QStringLiteral("Założono: %1").arg(Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+        QStringLiteral("Repozytorium: %1").arg(s.repository),
+        QStringLiteral("Identyfikator repozytorium: %1").arg(id.isEmpty() ? QStringLiteral("-") : id),
+        QStringLiteral("Klucz główny: w pliku %1%2 na komputerze z bazą")
+            .arg(s.keyFile, made ? QStringLiteral(" (utworzony teraz)") : QString()),
+        QStringLiteral("Klucz zapasowy: %1").arg(QString::fromLatin1(second)),
+        QStringLiteral("Co przechowywać gdzie:"),
+        QStringLiteral("  - tę kartę: w sejfie biura, poza komputerem z bazą i poza repozytorium;"),
+        QStringLiteral(
+            "  - klucz zapasowy otwiera każdą kopię: nie zapisuj go na komputerze z bazą ani obok kopii;"),
+        QStringLiteral("  - bez klucza kopie są nie do odczytania: utrata obu kluczy to utrata ksiąg."),
+        QStringLiteral(
+            "Odtworzenie na nowym komputerze: zainstaluj pakiet qkadmin; zapisz klucz zapasowy w pliku "
+            "(chmod 600); w pliku ustawień wpisz [Ogolne] sciezka=NOWY_FOLDER oraz [Zewnetrzna] "
+            "repozytorium=%1 i klucz=PLIK_KLUCZA; potem:")
+            .arg(s.repository),
+        QStringLiteral("  qkadmin-cli --settings PLIK_USTAWIEN offsite fetch latest --yes"),
+        QStringLiteral("  qkadmin-cli --settings PLIK_USTAWIEN restore --yes"),
+        QStringLiteral("====================================================================="),
+    };
+}
+
+} // namespace
+
+void init(TMainDm &dm, Operator &op) {
+    const Offsite::Settings s = settings(dm);
+    if (s.keyFile.isEmpty())
+        throw QkError(
+            QStringLiteral("Ustawienia kopii poza siedzibą: brak klucz= (plik klucza repozytorium) w sekcji "
+                           "[Zewnetrzna] pliku %1.")
+                .arg(dm.settingsFile()));
+    const bool made = makeKeyFile(s.keyFile);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Repozytorium nie zostało założone: %1.").arg(problem));
     const Restic::Repository repo = repository(s);
@@ -486,29 +537,7 @@ void init(TMainDm &dm, Operator &op) {
              QStringLiteral(
                  " Repozytorium założono z jednym kluczem (z pliku %1); dodaj zapasowy: restic key add.")
                  .arg(s.keyFile));
-    const QStringList sheet{
-        QStringLiteral("======== KARTA ODTWORZENIOWA: kopie poza siedzibą firmy %1 ========").arg(s.company),
-        QStringLiteral("Założono: %1").arg(Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
-        QStringLiteral("Repozytorium: %1").arg(s.repository),
-        QStringLiteral("Identyfikator repozytorium: %1").arg(id.isEmpty() ? QStringLiteral("-") : id),
-        QStringLiteral("Klucz główny: w pliku %1%2 na komputerze z bazą")
-            .arg(s.keyFile, made ? QStringLiteral(" (utworzony teraz)") : QString()),
-        QStringLiteral("Klucz zapasowy: %1").arg(QString::fromLatin1(second)),
-        QStringLiteral("Co przechowywać gdzie:"),
-        QStringLiteral("  - tę kartę: w sejfie biura, poza komputerem z bazą i poza repozytorium;"),
-        QStringLiteral(
-            "  - klucz zapasowy otwiera każdą kopię: nie zapisuj go na komputerze z bazą ani obok kopii;"),
-        QStringLiteral("  - bez klucza kopie są nie do odczytania: utrata obu kluczy to utrata ksiąg."),
-        QStringLiteral(
-            "Odtworzenie na nowym komputerze: zainstaluj pakiet qkadmin; zapisz klucz zapasowy w pliku "
-            "(chmod 600); w pliku ustawień wpisz [Ogolne] sciezka=NOWY_FOLDER oraz [Zewnetrzna] "
-            "repozytorium=%1 i klucz=PLIK_KLUCZA; potem:")
-            .arg(s.repository),
-        QStringLiteral("  qkadmin-cli --settings PLIK_USTAWIEN offsite fetch latest --yes"),
-        QStringLiteral("  qkadmin-cli --settings PLIK_USTAWIEN restore --yes"),
-        QStringLiteral("====================================================================="),
-    };
-    for (const QString &line : sheet)
+    for (const QString &line : recoverySheet(s, id, made, second))
         say(op, line);
 }
 
