@@ -17,6 +17,10 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <optional>
 
@@ -124,12 +128,21 @@ Dearchive::~Dearchive()
     removeScratch(m_scratch);
 }
 
-// Only what arj may have put there: a folder holding anything else is left alone.
+// Only what arj may have put there: a folder holding anything else is left alone, and a link planted
+// under the folder's name is removed as a link (what it points to is never touched).
 void Dearchive::removeScratch(const QString &scratch)
 {
+    const QByteArray folder = QFile::encodeName(scratch.chopped(1));
+    struct stat st {};
+    if (::lstat(folder.constData(), &st) != 0)
+        return;
+    if (!S_ISDIR(st.st_mode)) {
+        ::unlink(folder.constData());
+        return;
+    }
     QFile::remove(scratch + kBackupName);
     QFile::remove(scratch + kBackupName + QStringLiteral(".sha256"));
-    QDir().rmdir(scratch);
+    ::rmdir(folder.constData());
 }
 
 std::unique_ptr<Dearchive> Dearchive::prepare(TMainDm &dm, Operator &op, const QString &archiveName)
@@ -152,10 +165,12 @@ std::unique_ptr<Dearchive> Dearchive::prepare(TMainDm &dm, Operator &op, const Q
             return nullptr;
     }
     // Under the lock no other de-archiving runs here: such a folder is a killed one's.
-    for (const QString &left : QDir(dm.Settings.DatabaseFolder).entryList({QStringLiteral(".qk-dearchiwizacja-*")}, QDir::Dirs | QDir::Hidden))
+    for (const QString &left : QDir(dm.Settings.DatabaseFolder).entryList({QStringLiteral(".qk-dearchiwizacja-*")},
+                                                                            QDir::Dirs | QDir::Files | QDir::System | QDir::Hidden))
         removeScratch(dm.Settings.DatabaseFolder + left + QLatin1Char('/'));
-    if (!QDir().mkpath(d->m_scratch))
-        throw FileError(QStringLiteral("Unable to create %1").arg(d->m_scratch));
+    // A folder of its own, made now (never one that was there): what arj brings is nobody else's.
+    if (::mkdir(QFile::encodeName(d->m_scratch.chopped(1)).constData(), 0700) != 0)
+        throw FileError(QStringLiteral("Unable to create %1: %2").arg(d->m_scratch, QString::fromLocal8Bit(std::strerror(errno))));
     return d;
 }
 

@@ -106,6 +106,10 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst)
     const QByteArray current = TestFiles::read(m.folder + "bazaqk.abk");
     const QByteArray live = TestFiles::read(m.folder + "bazaqk.adb");
 
+    // A link planted where a killed de-archiving's folder would be: removed as a link, what it points to kept.
+    const QString elsewhere = TestDb::newFolder();
+    TestFiles::write(elsewhere + "bazaqk.abk", "innej firmy");
+    ASSERT_TRUE(QFile::link(elsewhere, m.folder + ".qk-dearchiwizacja-1"));
     // An archive that also holds a database: the live one is never touched.
     const QString archive = handMadeArchive({{"bazaqk.abk", backup}, {"bazaqk.abk.sha256", digest}, {"bazaqk.adb", "obca baza"}});
     const CliRun r = cli({"dearchive", archive, "--yes"}, ini);
@@ -120,6 +124,8 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst)
     EXPECT_EQ(TestFiles::read(m.folder + aside[0]), current);
     EXPECT_TRUE(BackupGate::inspect(m.folder + aside[0]).passes()); // with its own digest
     EXPECT_TRUE(summaryOf(r).startsWith(QStringLiteral("qkadmin-cli: summary command=dearchive result=ok exit=0 ")));
+    EXPECT_EQ(TestFiles::read(elsewhere + "bazaqk.abk"), QByteArray("innej firmy"));
+    EXPECT_FALSE(QFileInfo(m.folder + ".qk-dearchiwizacja-1").isSymLink());
 
     // A cut backup, an archive without one: refused, nothing changed, no folder of its own left.
     for (const QString &bad : {handMadeArchive({{"bazaqk.abk", backup.left(110000)}}), handMadeArchive({{"bazaqk.adb", live}})}) {
