@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Starts the Firebird 3 server on localhost:3050 without systemd, as user firebird. Idempotent.
 set -euo pipefail
+# The server keeps its own root and lock folder (/tmp/firebird), whoever starts it: a test entry's
+# embedded engines have lock folders of their own, which the server must not inherit (they are
+# removed between runs, and the server would then refuse every connection).
+unset FIREBIRD FIREBIRD_LOCK FIREBIRD_TMP
 
 pidfile=/run/firebird3.0/fbserver.pid
 server=/usr/sbin/firebird
