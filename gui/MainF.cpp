@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
@@ -451,6 +452,17 @@ void TMainForm::showError(const QString &text)
 {
     showModal(this, QMessageBox::Critical, text);
     afterBox();
+}
+
+void TMainForm::offsiteGuarded(const std::function<void()> &f)
+{
+    guarded([this, &f] {
+        const auto reread = qScopeGuard([this] {
+            readOffsite();
+            showHealth(std::nullopt);
+        });
+        f();
+    });
 }
 
 void TMainForm::guarded(const std::function<void()> &f)

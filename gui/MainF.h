@@ -50,6 +50,8 @@ public:
 
     // Runs f; an error it raises is shown in the error box and the program goes on.
     void guarded(const std::function<void()> &f);
+    // As guarded, then the off-site state is read again and the health line shown, whatever f did.
+    void offsiteGuarded(const std::function<void()> &f);
 
     // Operator.
     void message(Box kind, const QString &text) override;

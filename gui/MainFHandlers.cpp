@@ -84,17 +84,7 @@ void TMainForm::BackupBtnClick()
     // Then off-site, when the company's settings say where: its failure is said after the local backup's
     // own message, and the local backup stands.
     if (backedUp && OffsiteOps::configured(m_dm))
-        guarded([this] {
-            struct Reread {
-                TMainForm &f;
-                ~Reread()
-                {
-                    f.readOffsite();
-                    f.showHealth(std::nullopt);
-                }
-            } reread{*this};
-            OffsiteOps::copy(m_dm, *this);
-        });
+        offsiteGuarded([this] { OffsiteOps::copy(m_dm, *this); });
 }
 
 void TMainForm::RestoreBtnClick()
@@ -116,17 +106,7 @@ void TMainForm::Button13Click()
 {
     const QString chosen = Edit9->text().trimmed();
     if (chosen.startsWith(kOffsitePrefix))
-        guarded([this, chosen] {
-            struct Reread {
-                TMainForm &f;
-                ~Reread()
-                {
-                    f.readOffsite();
-                    f.showHealth(std::nullopt);
-                }
-            } reread{*this};
-            OffsiteOps::fetch(m_dm, *this, chosen.mid(kOffsitePrefix.size()));
-        });
+        offsiteGuarded([this, chosen] { OffsiteOps::fetch(m_dm, *this, chosen.mid(kOffsitePrefix.size())); });
     else
         guarded([this] { BackupOps::startDearchiving(m_dm, *this, Edit9->text()); });
 }
