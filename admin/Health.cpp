@@ -25,103 +25,108 @@ namespace Health {
 
 namespace {
 
-QString when(const QDateTime &t)
-{
+QString when(const QDateTime &t) {
     return t.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
-QString hoursAgo(const QDateTime &t, const QDateTime &now)
-{
+QString hoursAgo(const QDateTime &t, const QDateTime &now) {
     return QStringLiteral("%1 h temu").arg(double(t.secsTo(now)) / 3600.0, 0, 'f', 1);
 }
 
-QString megabytes(qint64 bytes)
-{
+QString megabytes(qint64 bytes) {
     return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
 }
 
 // A backup is written in whole blocks, and its digest records its size: a file of another size was
 // cut (or grew) after it was written. Cheap: the sizes only.
-Finding backupAge(const Facts &f, const Options &o)
-{
-    const QString archive = f.archiveWritten ? QStringLiteral("; najnowsze archiwum %1 z %2")
-                                                   .arg(f.newestArchive, when(*f.archiveWritten))
-                                             : QStringLiteral("; brak archiwów");
+Finding backupAge(const Facts &f, const Options &o) {
+    const QString archive =
+        f.archiveWritten
+            ? QStringLiteral("; najnowsze archiwum %1 z %2").arg(f.newestArchive, when(*f.archiveWritten))
+            : QStringLiteral("; brak archiwów");
     if (!f.backupWritten)
-        return {Level::Critical, QStringLiteral("kopia"),
-                QStringLiteral("brak pliku kopii %1%2: baza nie ma kopii zapasowej").arg(f.backupFile, archive)};
+        return {
+            Level::Critical, QStringLiteral("kopia"),
+            QStringLiteral("brak pliku kopii %1%2: baza nie ma kopii zapasowej").arg(f.backupFile, archive)};
     const qint64 hours = f.backupWritten->secsTo(f.now) / 3600;
-    const QString found = QStringLiteral("ostatnia kopia %1 z %2 (%3)%4")
-                              .arg(f.backupFile, when(*f.backupWritten), hoursAgo(*f.backupWritten, f.now), archive);
+    const QString found =
+        QStringLiteral("ostatnia kopia %1 z %2 (%3)%4")
+            .arg(f.backupFile, when(*f.backupWritten), hoursAgo(*f.backupWritten, f.now), archive);
     if (!f.backupDefect.isEmpty())
         return {Level::Critical, QStringLiteral("kopia"), found + QStringLiteral(": ") + f.backupDefect};
     if (hours >= 2 * qint64(o.backupAgeHours))
-        return {Level::Critical, QStringLiteral("kopia"), found + QStringLiteral(": starsza niż %1 h").arg(2 * o.backupAgeHours)};
+        return {Level::Critical, QStringLiteral("kopia"),
+                found + QStringLiteral(": starsza niż %1 h").arg(2 * o.backupAgeHours)};
     if (hours >= o.backupAgeHours)
-        return {Level::Warning, QStringLiteral("kopia"), found + QStringLiteral(": starsza niż %1 h").arg(o.backupAgeHours)};
+        return {Level::Warning, QStringLiteral("kopia"),
+                found + QStringLiteral(": starsza niż %1 h").arg(o.backupAgeHours)};
     return {Level::Ok, QStringLiteral("kopia"), found};
 }
 
-Finding lockFlag(const Facts &f)
-{
+Finding lockFlag(const Facts &f) {
     if (!f.flagLocked)
         return {Level::Ok, QStringLiteral("blokada"), QStringLiteral("blokada bazy zdjęta (Bila = 'N')")};
     if (f.operationRunning)
         return {Level::Ok, QStringLiteral("blokada"),
                 QStringLiteral("blokada bazy założona przez trwające kopiowanie lub odtwarzanie")};
     return {Level::Critical, QStringLiteral("blokada"),
-            QStringLiteral("blokada bazy pozostała założona (Bila = 'T'), choć żadne kopiowanie ani odtwarzanie nie "
-                           "trwa: program księgowy nie pracuje; zdejmie ją udane kopiowanie lub \"Zeruj Połączenia\"")};
+            QStringLiteral(
+                "blokada bazy pozostała założona (Bila = 'T'), choć żadne kopiowanie ani odtwarzanie nie "
+                "trwa: program księgowy nie pracuje; zdejmie ją udane kopiowanie lub \"Zeruj Połączenia\"")};
 }
 
-Finding writes(const Facts &f)
-{
+Finding writes(const Facts &f) {
     QStringList problems;
     if (!f.forcedWrites)
-        problems << QStringLiteral("zapis buforowany (forced writes wyłączone): po zaniku zasilania baza może "
-                                   "zostać uszkodzona");
+        problems << QStringLiteral(
+            "zapis buforowany (forced writes wyłączone): po zaniku zasilania baza może "
+            "zostać uszkodzona");
     if (f.readOnly)
         problems << QStringLiteral("baza tylko do odczytu: program księgowy nie zapisze w niej nic");
     if (f.shutdownMode && *f.shutdownMode != 0)
-        problems << QStringLiteral("baza zamknięta (shutdown, tryb %1): stanowiska nie mogą się łączyć").arg(*f.shutdownMode);
+        problems << QStringLiteral("baza zamknięta (shutdown, tryb %1): stanowiska nie mogą się łączyć")
+                        .arg(*f.shutdownMode);
     if (problems.isEmpty())
-        return {Level::Ok, QStringLiteral("zapis"), QStringLiteral("zapis wymuszony (forced writes), odczyt i zapis")};
+        return {Level::Ok, QStringLiteral("zapis"),
+                QStringLiteral("zapis wymuszony (forced writes), odczyt i zapis")};
     return {Level::Warning, QStringLiteral("zapis"), problems.join(QStringLiteral("; "))};
 }
 
-Finding room(const Facts &f)
-{
+Finding room(const Facts &f) {
     if (!f.freeBytes)
-        return {Level::Unknown, QStringLiteral("miejsce"), QStringLiteral("nie można odczytać wolnego miejsca")};
-    const QString found = QStringLiteral("wolne %1, baza %2").arg(megabytes(*f.freeBytes), megabytes(f.databaseBytes));
+        return {Level::Unknown, QStringLiteral("miejsce"),
+                QStringLiteral("nie można odczytać wolnego miejsca")};
+    const QString found =
+        QStringLiteral("wolne %1, baza %2").arg(megabytes(*f.freeBytes), megabytes(f.databaseBytes));
     if (*f.freeBytes < f.databaseBytes)
         return {Level::Critical, QStringLiteral("miejsce"),
                 found + QStringLiteral(": mniej niż rozmiar bazy, kopia ani odtwarzanie się nie zmieszczą")};
     if (*f.freeBytes < 2 * f.databaseBytes)
         return {Level::Warning, QStringLiteral("miejsce"),
-                found + QStringLiteral(": mniej niż dwa rozmiary bazy (kopia i odtwarzanie potrzebują miejsca)")};
+                found +
+                    QStringLiteral(": mniej niż dwa rozmiary bazy (kopia i odtwarzanie potrzebują miejsca)")};
     return {Level::Ok, QStringLiteral("miejsce"), found};
 }
 
-Finding transactions(const Facts &f, const Options &o)
-{
+Finding transactions(const Facts &f, const Options &o) {
     const qint64 gapInteresting = f.next - f.oldestInteresting, gapActive = f.next - f.oldestActive;
-    const QString found = QStringLiteral("najstarsza istotna (OIT) %1, najstarsza aktywna (OAT) %2, następna %3")
-                              .arg(f.oldestInteresting)
-                              .arg(f.oldestActive)
-                              .arg(f.next);
+    const QString found =
+        QStringLiteral("najstarsza istotna (OIT) %1, najstarsza aktywna (OAT) %2, następna %3")
+            .arg(f.oldestInteresting)
+            .arg(f.oldestActive)
+            .arg(f.next);
     if (std::max(gapInteresting, gapActive) > o.gap)
         return {Level::Warning, QStringLiteral("transakcje"),
-                found + QStringLiteral(": różnica %1 ponad %2; stare wersje rekordów się gromadzą i zapytania "
-                                       "zwalniają. Pomoże zakończenie długiej transakcji (np. program pozostawiony "
-                                       "na stanowisku) lub sweep bazy")
+                found + QStringLiteral(
+                            ": różnica %1 ponad %2; stare wersje rekordów się gromadzą i zapytania "
+                            "zwalniają. Pomoże zakończenie długiej transakcji (np. program pozostawiony "
+                            "na stanowisku) lub sweep bazy")
                             .arg(std::max(gapInteresting, gapActive))
                             .arg(o.gap)};
     return {Level::Ok, QStringLiteral("transakcje"), found};
 }
 
-Finding server(const Facts &f)
-{
+Finding server(const Facts &f) {
     QString found = f.serverVersion ? QStringLiteral("serwer %1").arg(*f.serverVersion)
                                     : QStringLiteral("silnik wbudowany (bez serwera)");
     if (f.attachments)
@@ -129,8 +134,7 @@ Finding server(const Facts &f)
     return {Level::Ok, QStringLiteral("serwer"), found};
 }
 
-Finding offsite(const Facts &f)
-{
+Finding offsite(const Facts &f) {
     const OffsiteFacts &o = *f.offsite;
     const QString poza = QStringLiteral("poza");
     if (o.unreachable)
@@ -138,10 +142,11 @@ Finding offsite(const Facts &f)
     if (!o.problem.isEmpty())
         return {Level::Critical, poza, o.problem};
     if (!o.newest)
-        return {Level::Critical, poza,
-                QStringLiteral("w repozytorium %1 nie ma żadnej kopii tej firmy: książki mają kopie tylko na tym "
-                               "komputerze")
-                    .arg(o.repository)};
+        return {
+            Level::Critical, poza,
+            QStringLiteral("w repozytorium %1 nie ma żadnej kopii tej firmy: książki mają kopie tylko na tym "
+                           "komputerze")
+                .arg(o.repository)};
     QString found = QStringLiteral("najnowsza kopia poza siedzibą %1 z %2 (%3) w repozytorium %4, kopii: %5")
                         .arg(o.newestId, when(*o.newest), hoursAgo(*o.newest, f.now), o.repository)
                         .arg(o.copies);
@@ -157,17 +162,15 @@ Finding offsite(const Facts &f)
 
 } // namespace
 
-QList<Finding> evaluate(const Facts &facts, const Options &options)
-{
-    QList<Finding> findings{backupAge(facts, options), lockFlag(facts),           writes(facts),
-                            room(facts),               transactions(facts, options), server(facts)};
+QList<Finding> evaluate(const Facts &facts, const Options &options) {
+    QList<Finding> findings{backupAge(facts, options),    lockFlag(facts), writes(facts), room(facts),
+                            transactions(facts, options), server(facts)};
     if (facts.offsite)
         findings << offsite(facts);
     return findings;
 }
 
-std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
-{
+std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs) {
     const Offsite::Settings s = Offsite::read(dm.settingsFile());
     if (!s.configured || Offsite::keyWithheld())
         return std::nullopt;
@@ -182,11 +185,14 @@ std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
     limits.totalMs = std::max(500, limitMs);
     Restic::Result r;
     // Health writes nothing, restic's cache on this machine included.
-    const auto copies = Restic::snapshots({s.repository, s.keyFile, s.keyHint, s.options, QString(), true},
-                                          {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
+    const auto copies =
+        Restic::snapshots({s.repository, s.keyFile, s.keyHint, s.options, QString(), true},
+                          {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
     if (!copies) {
         o.unreachable = r.stalled || r.interrupted || Restic::unreachable(r);
-        o.problem = o.unreachable ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s").arg(o.repository).arg(limits.totalMs / 1000.0, 0, 'f', 1)
+        o.problem = o.unreachable ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s")
+                                        .arg(o.repository)
+                                        .arg(limits.totalMs / 1000.0, 0, 'f', 1)
                                   : Restic::problem(r, o.repository, s.keyFile);
         o.problem.replace(QLatin1Char('\r'), QLatin1Char(' '));
         return o;
@@ -204,22 +210,19 @@ std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs)
     return o;
 }
 
-Level worse(Level a, Level b)
-{
+Level worse(Level a, Level b) {
     auto rank = [](Level l) { return l == Level::Critical ? 3 : l == Level::Unknown ? 2 : int(l); };
     return rank(b) > rank(a) ? b : a;
 }
 
-Level worst(const QList<Finding> &findings)
-{
+Level worst(const QList<Finding> &findings) {
     Level w = Level::Ok;
     for (const Finding &f : findings)
         w = worse(w, f.level);
     return w;
 }
 
-QString levelName(Level level)
-{
+QString levelName(Level level) {
     switch (level) {
     case Level::Ok:
         return QStringLiteral("OK");
@@ -233,13 +236,11 @@ QString levelName(Level level)
     return QStringLiteral("UNKNOWN");
 }
 
-QString line(const Finding &finding)
-{
+QString line(const Finding &finding) {
     return levelName(finding.level) + QLatin1Char(' ') + finding.check + QStringLiteral(": ") + finding.text;
 }
 
-Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked, int timeoutSeconds)
-{
+Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked, int timeoutSeconds) {
     QElapsedTimer clock;
     clock.start();
     const ConnectionSettings &s = dm.Settings;

@@ -28,13 +28,13 @@ struct Options {
 
 // The company's copies off-site, as the repository's list of snapshots says (read only, no lock).
 struct OffsiteFacts {
-    QString repository;  // as shown (a password hidden)
-    QString problem;     // why the copies cannot be judged or used, in Polish; empty when they were read
+    QString repository;       // as shown (a password hidden)
+    QString problem;          // why the copies cannot be judged or used, in Polish; empty when they were read
     bool unreachable = false; // the repository did not answer in time: the check could not run
     std::optional<QDateTime> newest; // the newest copy's backup time; none when there is no copy
     QString newestId;
     int copies = 0;
-    int warnHours = 26;  // warning beyond, critical beyond twice that
+    int warnHours = 26;                 // warning beyond, critical beyond twice that
     std::optional<qint64> added, total; // what the newest copy added and held, when this machine made it
 };
 

@@ -24,19 +24,18 @@ const Metric kMetrics[] = {
     {"qkadmin_free_bytes", "Free bytes in the database folder's file system."},
     {"qkadmin_database_bytes", "Size of the database in bytes."},
     {"qkadmin_offsite_age_seconds", "Seconds since the backup held by the newest off-site copy was written."},
-    {"qkadmin_offsite_bytes", "The newest off-site copy: bytes it added to the repository (kind=\"added\") and bytes of "
-                              "the files it holds (kind=\"total\")."},
+    {"qkadmin_offsite_bytes",
+     "The newest off-site copy: bytes it added to the repository (kind=\"added\") and bytes of "
+     "the files it holds (kind=\"total\")."},
 };
 
-QString number(double v)
-{
+QString number(double v) {
     return QString::number(v, 'g', 17);
 }
 
 } // namespace
 
-QString escapeLabel(const QString &value)
-{
+QString escapeLabel(const QString &value) {
     QString out;
     out.reserve(value.size());
     for (const QChar c : value) {
@@ -52,8 +51,7 @@ QString escapeLabel(const QString &value)
     return out;
 }
 
-QByteArray exposition(const QList<Company> &companies)
-{
+QByteArray exposition(const QList<Company> &companies) {
     QString out;
     for (const Metric &m : kMetrics) {
         QStringList samples;
@@ -67,7 +65,8 @@ QByteArray exposition(const QList<Company> &companies)
                 if (!c.facts)
                     sample(company + QStringLiteral(",check=\"baza\""), 3);
                 for (const Health::Finding &f : c.findings)
-                    sample(company + QStringLiteral(",check=\"%1\"").arg(escapeLabel(f.check)), double(int(f.level)));
+                    sample(company + QStringLiteral(",check=\"%1\"").arg(escapeLabel(f.check)),
+                           double(int(f.level)));
                 continue;
             }
             if (!c.facts)
@@ -100,14 +99,14 @@ QByteArray exposition(const QList<Company> &companies)
         }
         if (samples.isEmpty())
             continue;
-        out += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n").arg(QLatin1String(m.name), QLatin1String(m.help));
+        out += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n")
+                   .arg(QLatin1String(m.name), QLatin1String(m.help));
         out += samples.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     return out.toUtf8();
 }
 
-QByteArray merge(const QList<QByteArray> &expositions)
-{
+QByteArray merge(const QList<QByteArray> &expositions) {
     QByteArray out;
     for (const Metric &m : kMetrics) {
         const QByteArray name(m.name);
@@ -123,8 +122,7 @@ QByteArray merge(const QList<QByteArray> &expositions)
     return out;
 }
 
-QHash<QString, double> parse(const QByteArray &text)
-{
+QHash<QString, double> parse(const QByteArray &text) {
     QHash<QString, double> samples;
     for (const QByteArray &raw : text.split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();

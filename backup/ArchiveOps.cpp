@@ -19,25 +19,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kArchiverMissing = QStringLiteral("Nie można uruchomić programu arj");
 const QString kBackupName = QStringLiteral("bazaqk.abk");
 
-bool regularFile(const QString &file)
-{
+bool regularFile(const QString &file) {
     const QFileInfo f(file);
     return f.isFile() && !f.isSymLink();
 }
 
 // What arj made is on disk before anything relies on it (older archives deleted, the program ended).
-void syncArchive(const TMainDm &dm, const QString &name)
-{
+void syncArchive(const TMainDm &dm, const QString &name) {
     const QString file = dm.Settings.DatabaseFolder + Archiver::archiveFileName(name);
     Paths::syncFile(file);
     Paths::syncFolderOf(file);
@@ -47,13 +45,14 @@ void syncArchive(const TMainDm &dm, const QString &name)
 
 namespace ArchiveCopy {
 
-QStringList arguments(const TMainDm &dm, const QString &archiveName)
-{
+QStringList arguments(const TMainDm &dm, const QString &archiveName) {
     const QString backup = dm.Settings.backupFileName();
     if (!regularFile(backup))
-        throw QkError(QStringLiteral("Plik kopii %1 nie jest zwykłym plikiem (może to dowiązanie): kopii archiwalnej nie "
-                                     "utworzono.")
-                          .arg(backup));
+        throw QkError(
+            QStringLiteral(
+                "Plik kopii %1 nie jest zwykłym plikiem (może to dowiązanie): kopii archiwalnej nie "
+                "utworzono.")
+                .arg(backup));
     QStringList args{QStringLiteral("a"), archiveName, kBackupName};
     const QString digest = BackupDigest::fileName(backup);
     if (regularFile(digest))
@@ -61,26 +60,30 @@ QStringList arguments(const TMainDm &dm, const QString &archiveName)
     return args;
 }
 
-Said afterRestore(TMainDm &dm, const BackupOps::Lock &lock, bool wait)
-{
-    const QString name = Archiver::newArchiveName(dm.Settings.DatabaseFolder, BackupOps::archiveStamp(Clock::now()));
+Said afterRestore(TMainDm &dm, const BackupOps::Lock &lock, bool wait) {
+    const QString name =
+        Archiver::newArchiveName(dm.Settings.DatabaseFolder, BackupOps::archiveStamp(Clock::now()));
     QStringList args;
     try {
         args = arguments(dm, name);
     } catch (const QkError &e) {
         return {Operator::Box::Error, e.message()};
     }
-    const Said made{Operator::Box::Information,
-                    QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(name)};
-    if (!wait) // the archiver keeps the folder locked until it has filed the backup, after this program has ended
+    const Said made{Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") +
+                                                    Archiver::archiveFileName(name)};
+    if (!wait) // the archiver keeps the folder locked until it has filed the backup, after this program has
+               // ended
         return Archiver::launch(args, dm.Settings.DatabasePath, {}, lock->descriptor())
                    ? made
-                   : Said{Operator::Box::Error, kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
+                   : Said{Operator::Box::Error,
+                          kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
     const int rc = Archiver::run(args, dm.Settings.DatabasePath);
     if (rc < 0)
-        return {Operator::Box::Error, kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
+        return {Operator::Box::Error,
+                kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
     if (rc != 0)
-        return {Operator::Box::Error, QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc)};
+        return {Operator::Box::Error,
+                QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc)};
     syncArchive(dm, name);
     return made;
 }
@@ -98,9 +101,9 @@ public:
     // Nothing when the operator said no or the name was empty (said).
     static std::unique_ptr<Dearchive> prepare(TMainDm &dm, Operator &op, const QString &archiveName);
     ~Dearchive();
-    QStringList arguments() const
-    {
-        return {QStringLiteral("e"), QStringLiteral("-y"), m_archive, kBackupName, kBackupName + QStringLiteral(".sha256")};
+    QStringList arguments() const {
+        return {QStringLiteral("e"), QStringLiteral("-y"), m_archive, kBackupName,
+                kBackupName + QStringLiteral(".sha256")};
     }
     const QString &folder() const { return m_scratch; }
     // After arj has ended with exitCode: what to tell the operator; the lock is let go.
@@ -118,20 +121,18 @@ private:
 };
 
 Dearchive::Dearchive(TMainDm &dm, Lock lock, QString name)
-    : m_dm(dm), m_lock(std::move(lock)), m_name(std::move(name)), m_archive(QDir(dm.Settings.DatabasePath).absoluteFilePath(m_name)),
-      m_scratch(dm.Settings.DatabaseFolder + QStringLiteral(".qk-dearchiwizacja-%1/").arg(QCoreApplication::applicationPid()))
-{
-}
+    : m_dm(dm), m_lock(std::move(lock)), m_name(std::move(name)),
+      m_archive(QDir(dm.Settings.DatabasePath).absoluteFilePath(m_name)),
+      m_scratch(dm.Settings.DatabaseFolder +
+                QStringLiteral(".qk-dearchiwizacja-%1/").arg(QCoreApplication::applicationPid())) {}
 
-Dearchive::~Dearchive()
-{
+Dearchive::~Dearchive() {
     removeScratch(m_scratch);
 }
 
 // Only what arj may have put there: a folder holding anything else is left alone, and a link planted
 // under the folder's name is removed as a link (what it points to is never touched).
-void Dearchive::removeScratch(const QString &scratch)
-{
+void Dearchive::removeScratch(const QString &scratch) {
     const QByteArray folder = QFile::encodeName(scratch.chopped(1));
     struct stat st {};
     if (::lstat(folder.constData(), &st) != 0)
@@ -145,56 +146,61 @@ void Dearchive::removeScratch(const QString &scratch)
     ::rmdir(folder.constData());
 }
 
-std::unique_ptr<Dearchive> Dearchive::prepare(TMainDm &dm, Operator &op, const QString &archiveName)
-{
+std::unique_ptr<Dearchive> Dearchive::prepare(TMainDm &dm, Operator &op, const QString &archiveName) {
     const QString name = archiveName.trimmed();
     if (name.isEmpty()) {
-        op.message(Operator::Box::Warning,
-                   QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
+        op.message(
+            Operator::Box::Warning,
+            QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
         return nullptr;
     }
     if (!QFileInfo(dm.Settings.DatabaseFolder).isDir())
-        throw QkError(QStringLiteral("Brak katalogu bazy danych %1: nie ma dokąd rozpakować kopii.").arg(dm.Settings.DatabaseFolder));
+        throw QkError(QStringLiteral("Brak katalogu bazy danych %1: nie ma dokąd rozpakować kopii.")
+                          .arg(dm.Settings.DatabaseFolder));
     std::unique_ptr<Dearchive> d(new Dearchive(dm, takeFolderLock(dm.Settings.DatabaseFolder), name));
     const QFileInfo current(dm.Settings.backupFileName());
     if (current.exists()) {
         const QFileInfo archive(d->m_archive);
         d->m_aside = Paths::firstFree(replacedBackupName(dm.Settings.DatabaseFolder, Clock::now()));
         if (!op.confirm(dearchiveQuestion(current.filePath(), current.lastModified(), name,
-                                          archive.exists() ? archive.lastModified() : QDateTime(), d->m_aside)))
+                                          archive.exists() ? archive.lastModified() : QDateTime(),
+                                          d->m_aside)))
             return nullptr;
     }
     // Under the lock no other de-archiving runs here: such a folder is a killed one's.
-    for (const QString &left : QDir(dm.Settings.DatabaseFolder).entryList({QStringLiteral(".qk-dearchiwizacja-*")},
-                                                                            QDir::Dirs | QDir::Files | QDir::System | QDir::Hidden))
+    for (const QString &left : QDir(dm.Settings.DatabaseFolder)
+                                   .entryList({QStringLiteral(".qk-dearchiwizacja-*")},
+                                              QDir::Dirs | QDir::Files | QDir::System | QDir::Hidden))
         removeScratch(dm.Settings.DatabaseFolder + left + QLatin1Char('/'));
     // A folder of its own, made now (never one that was there): what arj brings is nobody else's.
     if (::mkdir(QFile::encodeName(d->m_scratch.chopped(1)).constData(), 0700) != 0)
-        throw FileError(QStringLiteral("Unable to create %1: %2").arg(d->m_scratch, QString::fromLocal8Bit(std::strerror(errno))));
+        throw FileError(QStringLiteral("Unable to create %1: %2")
+                            .arg(d->m_scratch, QString::fromLocal8Bit(std::strerror(errno))));
     return d;
 }
 
-QString Dearchive::broughtBack(const BackupGate::Inspection &i)
-{
+QString Dearchive::broughtBack(const BackupGate::Inspection &i) {
     const QString backupFile = m_dm.Settings.backupFileName();
     const QString digest = m_scratch + QFileInfo(BackupDigest::fileName(backupFile)).fileName();
-    const QString aside = !QFileInfo::exists(backupFile) ? QString()
-                          : m_aside.isEmpty()              ? Paths::firstFree(replacedBackupName(m_dm.Settings.DatabaseFolder, Clock::now()))
-                                                           : Paths::firstFree(m_aside);
-    BackupDigest::replace(m_scratch + kBackupName, regularFile(digest) ? digest : QString(), backupFile, aside);
-    QString said = QStringLiteral("\rRozpakowano %1: %2 bajtów, kopia bazy %3 wykonana %4, %5")
-                       .arg(kBackupName)
-                       .arg(i.walk.fileSize)
-                       .arg(i.walk.sourceDatabase, i.walk.backupDate.simplified(),
-                            i.digest == BackupGate::DigestState::Matches ? QStringLiteral("suma kontrolna zgodna")
-                                                                          : QStringLiteral("bez sumy kontrolnej"));
+    const QString aside =
+        !QFileInfo::exists(backupFile) ? QString()
+        : m_aside.isEmpty() ? Paths::firstFree(replacedBackupName(m_dm.Settings.DatabaseFolder, Clock::now()))
+                            : Paths::firstFree(m_aside);
+    BackupDigest::replace(m_scratch + kBackupName, regularFile(digest) ? digest : QString(), backupFile,
+                          aside);
+    QString said =
+        QStringLiteral("\rRozpakowano %1: %2 bajtów, kopia bazy %3 wykonana %4, %5")
+            .arg(kBackupName)
+            .arg(i.walk.fileSize)
+            .arg(i.walk.sourceDatabase, i.walk.backupDate.simplified(),
+                 i.digest == BackupGate::DigestState::Matches ? QStringLiteral("suma kontrolna zgodna")
+                                                              : QStringLiteral("bez sumy kontrolnej"));
     if (!aside.isEmpty())
         said += QStringLiteral(".\rPoprzednia kopia zachowana jako ") + aside;
     return said;
 }
 
-ArchiveCopy::Said Dearchive::finish(int exitCode)
-{
+ArchiveCopy::Said Dearchive::finish(int exitCode) {
     const QString failed = QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się").arg(m_name);
     const QString unchanged = QStringLiteral(".\rObecna kopia %1 pozostaje bez zmian.").arg(kBackupName);
     ArchiveCopy::Said said{Operator::Box::Error, failed + QStringLiteral(" (arj: kod %1)").arg(exitCode)};
@@ -204,10 +210,12 @@ ArchiveCopy::Said Dearchive::finish(int exitCode)
     } else if (exitCode == 0) {
         const BackupGate::Inspection i = BackupGate::inspect(m_scratch + kBackupName);
         if (const QString problem = i.problem(); !problem.isEmpty())
-            said.text = failed + QStringLiteral(": rozpakowana kopia nie nadaje się do odtworzenia: ") + problem + unchanged;
+            said.text = failed + QStringLiteral(": rozpakowana kopia nie nadaje się do odtworzenia: ") +
+                        problem + unchanged;
         else
             said = {Operator::Box::Information,
-                    QStringLiteral("Dearchiwizacja pliku %1 zakończona pomyślnie ...").arg(m_name) + broughtBack(i)};
+                    QStringLiteral("Dearchiwizacja pliku %1 zakończona pomyślnie ...").arg(m_name) +
+                        broughtBack(i)};
     }
     removeScratch(m_scratch);
     m_lock.reset();
@@ -216,23 +224,22 @@ ArchiveCopy::Said Dearchive::finish(int exitCode)
 
 } // namespace
 
-QString replacedBackupName(const QString &databaseFolder, const QDateTime &when)
-{
-    return databaseFolder + QStringLiteral("bazaqk-przed-dearchiwizacja-%1.abk").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+QString replacedBackupName(const QString &databaseFolder, const QDateTime &when) {
+    return databaseFolder + QStringLiteral("bazaqk-przed-dearchiwizacja-%1.abk")
+                                .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
 QString dearchiveQuestion(const QString &backupFile, const QDateTime &written, const QString &archive,
-                          const QDateTime &archived, const QString &aside)
-{
+                          const QDateTime &archived, const QString &aside) {
     const QString format = QStringLiteral("yyyy-MM-dd HH:mm");
-    return QStringLiteral("Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z archiwum %3%4 (jeśli ta przejdzie "
-                          "sprawdzenie).\rObecny plik kopii zostanie zachowany jako %5. Kontynuować dearchiwizację?")
+    return QStringLiteral(
+               "Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z archiwum %3%4 (jeśli ta przejdzie "
+               "sprawdzenie).\rObecny plik kopii zostanie zachowany jako %5. Kontynuować dearchiwizację?")
         .arg(QFileInfo(backupFile).fileName(), written.toString(format), archive,
              archived.isValid() ? QStringLiteral(" z dnia ") + archived.toString(format) : QString(), aside);
 }
 
-void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
-{
+void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName) {
     std::shared_ptr<Dearchive> d = Dearchive::prepare(dm, op, archiveName);
     if (!d)
         return;
@@ -244,11 +251,11 @@ void startDearchiving(TMainDm &dm, Operator &op, const QString &archiveName)
         op.notice(said.kind, said.text);
     });
     if (!started)
-        op.message(Operator::Box::Error, kArchiverMissing + QStringLiteral(": dearchiwizacja nie rozpoczęła się."));
+        op.message(Operator::Box::Error,
+                   kArchiverMissing + QStringLiteral(": dearchiwizacja nie rozpoczęła się."));
 }
 
-bool dearchive(TMainDm &dm, Operator &op, const QString &archiveName)
-{
+bool dearchive(TMainDm &dm, Operator &op, const QString &archiveName) {
     const std::unique_ptr<Dearchive> d = Dearchive::prepare(dm, op, archiveName);
     if (!d)
         return false;
@@ -260,20 +267,19 @@ bool dearchive(TMainDm &dm, Operator &op, const QString &archiveName)
     return said.kind == Operator::Box::Information;
 }
 
-QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held)
-{
+QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held) {
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, held);
     const QString name = Archiver::newArchiveName(dm.Settings.DatabaseFolder, archiveStamp(Clock::now()));
     const int rc = Archiver::run(ArchiveCopy::arguments(dm, name), dm.Settings.DatabasePath);
     if (rc != 0)
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
     syncArchive(dm, name);
-    op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(name));
+    op.message(Operator::Box::Information,
+               QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(name));
     return dm.Settings.DatabaseFolder + Archiver::archiveFileName(name);
 }
 
-QStringList archivesToDelete(const QStringList &names, int keep)
-{
+QStringList archivesToDelete(const QStringList &names, int keep) {
     QStringList archives;
     for (const QString &n : names)
         if (Archiver::isArchiveCopyName(n))
@@ -282,8 +288,7 @@ QStringList archivesToDelete(const QStringList &names, int keep)
     return archives.size() > keep ? archives.first(archives.size() - keep) : QStringList();
 }
 
-void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held)
-{
+void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held) {
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, held);
     const QString folder = dm.Settings.DatabaseFolder;
     for (const QString &name : archivesToDelete(QDir(folder).entryList(QDir::Files), keep)) {

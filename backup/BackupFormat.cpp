@@ -10,19 +10,54 @@ namespace {
 
 // Record types and attributes as the engine's backup program numbers them (its burp.h).
 enum Rec : int {
-    RecBurp = 0, RecDatabase, RecGlobalField, RecRelation, RecField, RecIndex, RecData, RecBlob,
-    RecRelationData, RecRelationEnd, RecEnd, RecView, RecSecurityClass, RecTrigger, RecPhysicalDb,
-    RecFunction, RecFunctionArg, RecFunctionEnd, RecGenId, RecSystemType, RecFilter, RecTriggerMessage,
-    RecUserPrivilege, RecArray, RecFieldDimensions, RecFiles, RecGenerator, RecProcedure, RecProcedurePrm,
-    RecProcedureEnd, RecException, RecRelConstraint, RecRefConstraint, RecChkConstraint, RecCharset,
-    RecCollation, RecSqlRoles, RecMapping, RecPackage, RecDbCreator, RecCount
+    RecBurp = 0,
+    RecDatabase,
+    RecGlobalField,
+    RecRelation,
+    RecField,
+    RecIndex,
+    RecData,
+    RecBlob,
+    RecRelationData,
+    RecRelationEnd,
+    RecEnd,
+    RecView,
+    RecSecurityClass,
+    RecTrigger,
+    RecPhysicalDb,
+    RecFunction,
+    RecFunctionArg,
+    RecFunctionEnd,
+    RecGenId,
+    RecSystemType,
+    RecFilter,
+    RecTriggerMessage,
+    RecUserPrivilege,
+    RecArray,
+    RecFieldDimensions,
+    RecFiles,
+    RecGenerator,
+    RecProcedure,
+    RecProcedurePrm,
+    RecProcedureEnd,
+    RecException,
+    RecRelConstraint,
+    RecRefConstraint,
+    RecChkConstraint,
+    RecCharset,
+    RecCollation,
+    RecSqlRoles,
+    RecMapping,
+    RecPackage,
+    RecDbCreator,
+    RecCount
 };
 
 constexpr int AttEnd = 0;
 // The header (rec_burp).
 constexpr int AttBackupDate = 1, AttBackupFormat = 2, AttBackupCompress = 4, AttBackupTransportable = 5,
               AttBackupBlksize = 6, AttBackupFile = 7;
-constexpr int AttPageSize = 5; // rec_physical_db and rec_database
+constexpr int AttPageSize = 5;                              // rec_physical_db and rec_database
 constexpr int AttPrivObjectType = 8, ObjPackageHeader = 18; // rec_user_privilege
 // Exceptions.
 constexpr int AttExceptionName = 1, AttExceptionMsg = 2, AttExceptionDescription = 3,
@@ -45,8 +80,7 @@ constexpr int RecOldTrigger = RecCount;
 using KindTable = std::array<std::array<Kind, 64>, RecCount + 1>;
 
 // As Firebird 3's restore reads each attribute of a backup of its own format.
-KindTable makeKinds()
-{
+KindTable makeKinds() {
     KindTable t{};
     auto set = [&](int r, std::initializer_list<int> atts, Kind k) {
         for (int a : atts)
@@ -116,8 +150,7 @@ constexpr Gate kGates[] = {
 
 using FormatKinds = std::array<KindTable, kFormatVersion + 1>;
 
-FormatKinds makeFormatKinds()
-{
+FormatKinds makeFormatKinds() {
     FormatKinds f;
     for (int format = 0; format <= kFormatVersion; ++format) {
         f[size_t(format)] = makeKinds();
@@ -128,17 +161,22 @@ FormatKinds makeFormatKinds()
     return f;
 }
 
-const KindTable &kinds(int format)
-{
+const KindTable &kinds(int format) {
     static const FormatKinds f = makeFormatKinds();
     return f[size_t(std::clamp(format, 0, kFormatVersion))];
 }
 
 // The attribute that names a record of each type (0: none kept; a column or an index is told by its table).
-int nameAttribute(int rec)
-{
+int nameAttribute(int rec) {
     switch (rec) {
-    case RecRelation: case RecRelationData: case RecGlobalField: case RecProcedure: case RecFunction: case RecException: case RecGenerator: case RecPackage:
+    case RecRelation:
+    case RecRelationData:
+    case RecGlobalField:
+    case RecProcedure:
+    case RecFunction:
+    case RecException:
+    case RecGenerator:
+    case RecPackage:
         return 1;
     case RecTrigger:
         return 4;
@@ -161,14 +199,12 @@ class Stream {
 public:
     Stream(const Reader &read, qint64 piece) : m_read(read), m_size(piece), m_buf(new char[size_t(piece)]) {}
 
-    int get()
-    {
+    int get() {
         if (m_pos == m_end && !refill())
             throw Cut{};
         return static_cast<unsigned char>(m_buf[m_pos++]);
     }
-    void skip(qint64 n)
-    {
+    void skip(qint64 n) {
         while (n > 0) {
             if (m_pos == m_end && !refill())
                 throw Cut{};
@@ -177,8 +213,7 @@ public:
             n -= k;
         }
     }
-    QByteArray take(qint64 n)
-    {
+    QByteArray take(qint64 n) {
         QByteArray out;
         while (n > 0) {
             if (m_pos == m_end && !refill())
@@ -191,8 +226,7 @@ public:
         return out;
     }
     // Little-endian, as the engine writes its numbers.
-    quint32 number(int bytes)
-    {
+    quint32 number(int bytes) {
         quint32 v = 0;
         for (int i = 0; i < bytes; ++i)
             v |= quint32(get()) << (8 * i);
@@ -200,16 +234,14 @@ public:
     }
     qint64 offset() const { return m_base + m_pos; }
     // Reads what is left; the offset is then the file's size.
-    void drain()
-    {
+    void drain() {
         m_pos = m_end;
         while (refill())
             m_pos = m_end;
     }
 
 private:
-    bool refill()
-    {
+    bool refill() {
         m_base += m_end;
         m_pos = m_end = 0;
         const qint64 got = m_read(m_buf.get(), m_size);
@@ -229,8 +261,7 @@ class Walker {
 public:
     Walker(Stream &s, Walk &w) : m_s(s), m_w(w) {}
 
-    void run()
-    {
+    void run() {
         m_where = Where::Header;
         if (m_s.get() != RecBurp)
             bad(0, QStringLiteral("to nie jest kopia bazy (brak nagłówka kopii)"));
@@ -247,38 +278,65 @@ public:
     }
 
     // Where the walk was, for the operator: "w kolumnach tabeli TA_EXD2".
-    QString where() const
-    {
+    QString where() const {
         const QString name = m_name.isEmpty() ? QString() : QStringLiteral(" ") + m_name;
         switch (m_where) {
-        case Where::Header: return QStringLiteral("w nagłówku kopii");
-        case Where::Database: return QStringLiteral("w opisie bazy");
-        case Where::Relation: return QStringLiteral("w opisie tabeli") + name;
-        case Where::Columns: return QStringLiteral("w kolumnach tabeli") + name;
-        case Where::View: return QStringLiteral("w opisie widoku") + name;
+        case Where::Header:
+            return QStringLiteral("w nagłówku kopii");
+        case Where::Database:
+            return QStringLiteral("w opisie bazy");
+        case Where::Relation:
+            return QStringLiteral("w opisie tabeli") + name;
+        case Where::Columns:
+            return QStringLiteral("w kolumnach tabeli") + name;
+        case Where::View:
+            return QStringLiteral("w opisie widoku") + name;
         case Where::Data:
             return QStringLiteral("w danych tabeli%1 (rekord %2)").arg(name).arg(m_records + 1);
-        case Where::Indexes: return QStringLiteral("w indeksach tabeli") + name;
-        case Where::Domain: return QStringLiteral("w domenie") + name;
-        case Where::Procedure: return QStringLiteral("w procedurze") + name;
-        case Where::Function: return QStringLiteral("w funkcji") + name;
-        case Where::Trigger: return QStringLiteral("w wyzwalaczu") + name;
-        case Where::Exception: return QStringLiteral("w wyjątku") + name;
-        case Where::Generator: return QStringLiteral("w generatorze") + name;
-        case Where::Package: return QStringLiteral("w pakiecie") + name;
-        case Where::Other: return QStringLiteral("w rekordzie typu %1").arg(m_rec);
+        case Where::Indexes:
+            return QStringLiteral("w indeksach tabeli") + name;
+        case Where::Domain:
+            return QStringLiteral("w domenie") + name;
+        case Where::Procedure:
+            return QStringLiteral("w procedurze") + name;
+        case Where::Function:
+            return QStringLiteral("w funkcji") + name;
+        case Where::Trigger:
+            return QStringLiteral("w wyzwalaczu") + name;
+        case Where::Exception:
+            return QStringLiteral("w wyjątku") + name;
+        case Where::Generator:
+            return QStringLiteral("w generatorze") + name;
+        case Where::Package:
+            return QStringLiteral("w pakiecie") + name;
+        case Where::Other:
+            return QStringLiteral("w rekordzie typu %1").arg(m_rec);
         }
         return {};
     }
 
 private:
-    enum class Where { Header, Database, Relation, Columns, View, Data, Indexes, Domain, Procedure, Function,
-                       Trigger, Exception, Generator, Package, Other };
+    enum class Where {
+        Header,
+        Database,
+        Relation,
+        Columns,
+        View,
+        Data,
+        Indexes,
+        Domain,
+        Procedure,
+        Function,
+        Trigger,
+        Exception,
+        Generator,
+        Package,
+        Other
+    };
 
     [[noreturn]] void bad(qint64 at, const QString &what) { throw Bad{at, what}; }
 
-    qint64 integer()
-    {
+    qint64 integer() {
         const qint64 at = m_s.offset();
         const int len = m_s.get();
         if (len > 4)
@@ -290,8 +348,7 @@ private:
     }
 
     // A number attribute's value of len bytes as the restore takes it: none from more than four.
-    qint64 plainNumber(int len)
-    {
+    qint64 plainNumber(int len) {
         if (len == 0 || len > 4) {
             m_s.skip(len);
             return 0;
@@ -300,13 +357,16 @@ private:
         return qint32(m_s.number(len) << shift) >> shift;
     }
 
-    void header()
-    {
+    void header() {
         bool numbered = false;
         for (int att = m_s.get(); att != AttEnd; att = m_s.get()) {
             switch (att) {
-            case AttBackupDate: m_w.backupDate = QString::fromUtf8(m_s.take(m_s.get())); break;
-            case AttBackupFile: m_w.sourceDatabase = QString::fromUtf8(m_s.take(m_s.get())); break;
+            case AttBackupDate:
+                m_w.backupDate = QString::fromUtf8(m_s.take(m_s.get()));
+                break;
+            case AttBackupFile:
+                m_w.sourceDatabase = QString::fromUtf8(m_s.take(m_s.get()));
+                break;
             case AttBackupFormat: {
                 // A format this server cannot restore is refused as soon as it is read, before
                 // anything after it: a newer server's file need not walk as this one's.
@@ -317,18 +377,25 @@ private:
                     throw Bad{at, formatRefusal(m_w.format), false};
                 break;
             }
-            case AttBackupCompress: m_w.compressed = integer() != 0; break;
-            case AttBackupTransportable: m_w.transportable = integer() != 0; break;
-            case AttBackupBlksize: m_w.blockSize = integer(); break;
-            default: m_s.skip(m_s.get()); break;
+            case AttBackupCompress:
+                m_w.compressed = integer() != 0;
+                break;
+            case AttBackupTransportable:
+                m_w.transportable = integer() != 0;
+                break;
+            case AttBackupBlksize:
+                m_w.blockSize = integer();
+                break;
+            default:
+                m_s.skip(m_s.get());
+                break;
             }
         }
         if (!numbered)
             bad(0, QStringLiteral("nagłówek kopii bez numeru jej formatu (kopia nieznanego programu)"));
     }
 
-    static QString formatRefusal(int format)
-    {
+    static QString formatRefusal(int format) {
         const QString made = QStringLiteral("kopia w formacie %1 (%2)").arg(format).arg(serverOf(format));
         if (format > kFormatVersion)
             return made +
@@ -348,8 +415,7 @@ private:
     }
 
     // The attributes of one record up to its end; the record's name kept for the messages.
-    void attributes(int rec)
-    {
+    void attributes(int rec) {
         const int named = nameAttribute(rec);
         const auto &kind = kinds(m_w.format)[size_t(rec)];
         for (;;) {
@@ -400,8 +466,7 @@ private:
         }
     }
 
-    void record(int rec, qint64 at)
-    {
+    void record(int rec, qint64 at) {
         m_rec = rec;
         m_name.clear();
         switch (rec) {
@@ -425,11 +490,15 @@ private:
         case RecException:
             exception();
             return;
-        case RecGlobalField: m_where = Where::Domain; break;
+        case RecGlobalField:
+            m_where = Where::Domain;
+            break;
         case RecTrigger:
             m_where = Where::Trigger;
             break;
-        case RecGenerator: m_where = Where::Generator; break;
+        case RecGenerator:
+            m_where = Where::Generator;
+            break;
         case RecPackage:
             // The restore of an older format stops at a package: it knows none.
             if (m_w.format < 10)
@@ -437,10 +506,21 @@ private:
                     QStringLiteral("pakiet w kopii formatu %1 (pakiety są od Firebird 3)").arg(m_w.format));
             m_where = Where::Package;
             break;
-        case RecCharset: case RecCollation: case RecChkConstraint: case RecFieldDimensions:
-        case RecRefConstraint: case RecRelConstraint: case RecSystemType: case RecFilter:
-        case RecTriggerMessage: case RecUserPrivilege: case RecSecurityClass: case RecFiles:
-        case RecSqlRoles: case RecMapping: case RecDbCreator:
+        case RecCharset:
+        case RecCollation:
+        case RecChkConstraint:
+        case RecFieldDimensions:
+        case RecRefConstraint:
+        case RecRelConstraint:
+        case RecSystemType:
+        case RecFilter:
+        case RecTriggerMessage:
+        case RecUserPrivilege:
+        case RecSecurityClass:
+        case RecFiles:
+        case RecSqlRoles:
+        case RecMapping:
+        case RecDbCreator:
             m_where = Where::Other;
             break;
         default:
@@ -454,8 +534,7 @@ private:
     // message longer than 255 bytes with its length's low byte alone, the whole message after it; the
     // restore of those formats takes every attribute it does not know after the message for the next
     // piece of it (the unknown byte and up to 255 more, to the 1021 bytes of their message field).
-    void exception()
-    {
+    void exception() {
         m_where = Where::Exception;
         constexpr int kLimit = 1021;
         const auto &kind = kinds(m_w.format)[RecException];
@@ -507,8 +586,7 @@ private:
         }
     }
 
-    void skipBlob(qint64 at, int att, Kind kind)
-    {
+    void skipBlob(qint64 at, int att, Kind kind) {
         const qint64 length = qint64(quint32(integer()));
         if (kind == Kind::Source && length > 0) {
             m_s.skip(length - 1);
@@ -518,8 +596,7 @@ private:
             m_s.skip(length);
     }
 
-    void relation()
-    {
+    void relation() {
         m_where = Where::Relation;
         attributes(RecRelation);
         const QString table = m_name;
@@ -542,8 +619,7 @@ private:
         m_lastWhere = QStringLiteral("opis tabeli ") + table;
     }
 
-    void withParts(int rec, Where where, int part, int end)
-    {
+    void withParts(int rec, Where where, int part, int end) {
         m_where = where;
         attributes(rec);
         const QString name = m_name;
@@ -560,8 +636,7 @@ private:
         m_lastWhere = this->where();
     }
 
-    void relationData()
-    {
+    void relationData() {
         m_where = Where::Data;
         m_records = 0;
         attributes(RecRelationData);
@@ -617,15 +692,13 @@ private:
         }
     }
 
-    void expect(int att, const char *what)
-    {
+    void expect(int att, const char *what) {
         const qint64 at = m_s.offset();
         if (m_s.get() != att)
             bad(at, QStringLiteral("brak %1 %2").arg(QLatin1String(what)).arg(where()));
     }
 
-    void dataRecord(qint64 &length)
-    {
+    void dataRecord(qint64 &length) {
         expect(AttDataLength, "długości rekordu");
         const qint64 at = m_s.offset();
         qint64 len = integer();
@@ -660,8 +733,7 @@ private:
         }
     }
 
-    void blob()
-    {
+    void blob() {
         qint64 maxSegment = 0, segments = 0;
         for (;;) {
             const qint64 at = m_s.offset();
@@ -693,8 +765,7 @@ private:
     // An array as the restore reads it: the ranges that follow its number of dimensions are read as
     // attributes whatever their codes; its column must be named first (the restore looks it up
     // there and would otherwise write through no column at all).
-    void array()
-    {
+    void array() {
         bool column = false;
         for (;;) {
             const qint64 at = m_s.offset();
@@ -743,8 +814,7 @@ private:
 
 } // namespace
 
-QString serverOf(int format)
-{
+QString serverOf(int format) {
     switch (format) {
     case 5:
         return QStringLiteral("InterBase 4.5 lub 5");
@@ -772,18 +842,15 @@ QString serverOf(int format)
     return QStringLiteral("nieznany program");
 }
 
-bool olderThanThisServer(int format)
-{
+bool olderThanThisServer(int format) {
     return format >= kOldestFormat && format < kFormatVersion;
 }
 
-Walk walk(const Reader &read)
-{
+Walk walk(const Reader &read) {
     return walk(read, kPiece);
 }
 
-Walk walk(const Reader &read, qint64 piece)
-{
+Walk walk(const Reader &read, qint64 piece) {
     Walk w;
     Stream s(read, piece);
     Walker walker(s, w);
@@ -792,7 +859,8 @@ Walk walk(const Reader &read, qint64 piece)
         s.drain();
         w.fileSize = s.offset();
         if (w.fileSize % kBlock != 0) {
-            w.stop = QStringLiteral("rozmiar pliku %1 bajtów nie jest wielokrotnością %2 (plik obcięty lub dopisany)")
+            w.stop = QStringLiteral(
+                         "rozmiar pliku %1 bajtów nie jest wielokrotnością %2 (plik obcięty lub dopisany)")
                          .arg(w.fileSize)
                          .arg(kBlock);
             w.stopOffset = w.fileSize;
@@ -817,8 +885,7 @@ Walk walk(const Reader &read, qint64 piece)
     return w;
 }
 
-Walk walk(const QByteArray &bytes)
-{
+Walk walk(const QByteArray &bytes) {
     qint64 pos = 0;
     return walk(
         [&](char *buf, qint64 size) {

@@ -34,8 +34,8 @@ struct Table {
 };
 
 struct Walk {
-    bool whole = false;  // every record read, up to the end record, and the file's size in whole blocks
-    QString stop;        // where and why the walk stopped, in Polish; empty when whole
+    bool whole = false; // every record read, up to the end record, and the file's size in whole blocks
+    QString stop;       // where and why the walk stopped, in Polish; empty when whole
     qint64 stopOffset = -1;
     int format = 0;
     bool transportable = false;

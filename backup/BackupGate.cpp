@@ -13,28 +13,29 @@
 
 namespace BackupGate {
 
-bool Inspection::passes() const
-{
+bool Inspection::passes() const {
     return problem().isEmpty();
 }
 
-QString Inspection::problem() const
-{
+QString Inspection::problem() const {
     if (!readable)
         return readError;
     const bool otherSize = recorded.size >= 0 && recorded.size != walk.fileSize;
     if (!walk.whole) {
         if (digest != DigestState::Differs)
             return walk.stop;
-        return walk.stop + QStringLiteral("; suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia "
-                                          "została zmieniona lub uszkodzona po zapisaniu)")
-                               .arg(digestName);
+        return walk.stop +
+               QStringLiteral("; suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia "
+                              "została zmieniona lub uszkodzona po zapisaniu)")
+                   .arg(digestName);
     }
     // A whole backup beside a digest that does not fit it: most often a backup brought from elsewhere
-    // beside the digest of the one it replaced; a changed byte walks whole too, so it is refused all the same.
-    const QString acceptElsewhere = QStringLiteral("jeśli ta kopia pochodzi spoza programu (skopiowana, z innego "
-                                                   "komputera), usuń plik %1, aby ją przyjąć")
-                                        .arg(digestName);
+    // beside the digest of the one it replaced; a changed byte walks whole too, so it is refused all the
+    // same.
+    const QString acceptElsewhere =
+        QStringLiteral("jeśli ta kopia pochodzi spoza programu (skopiowana, z innego "
+                       "komputera), usuń plik %1, aby ją przyjąć")
+            .arg(digestName);
     if (digest == DigestState::Differs && otherSize)
         return QStringLiteral("plik %1 opisuje inną kopię (zapisano w nim %2 bajtów, ta kopia ma %3); %4")
             .arg(digestName)
@@ -42,24 +43,27 @@ QString Inspection::problem() const
             .arg(walk.fileSize)
             .arg(acceptElsewhere);
     if (digest == DigestState::Differs)
-        return QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia została zmieniona "
-                              "lub uszkodzona po zapisaniu, albo plik %1 należy do innej kopii tej samej wielkości: %2)")
+        return QStringLiteral(
+                   "suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku %1 (kopia została "
+                   "zmieniona "
+                   "lub uszkodzona po zapisaniu, albo plik %1 należy do innej kopii tej samej wielkości: %2)")
             .arg(digestName, acceptElsewhere);
     if (digest == DigestState::Unusable)
         return recorded.problem + QStringLiteral("; ") + acceptElsewhere;
-    const auto control = std::find_if(walk.tables.begin(), walk.tables.end(), [](const BackupFormat::Table &t) {
-        return t.name == QLatin1String(kControlTable);
-    });
-    if (!walk.relations.contains(QLatin1String(kControlTable)) || control == walk.tables.end() || control->records < 1)
-        return QStringLiteral("to nie jest kopia bazy programu księgowego (brak tabeli kontrolnej %1 z wierszem; kopia bazy %2)")
+    const auto control =
+        std::find_if(walk.tables.begin(), walk.tables.end(),
+                     [](const BackupFormat::Table &t) { return t.name == QLatin1String(kControlTable); });
+    if (!walk.relations.contains(QLatin1String(kControlTable)) || control == walk.tables.end() ||
+        control->records < 1)
+        return QStringLiteral("to nie jest kopia bazy programu księgowego (brak tabeli kontrolnej %1 z "
+                              "wierszem; kopia bazy %2)")
             .arg(QLatin1String(kControlTable), walk.sourceDatabase);
     return {};
 }
 
 namespace {
 
-Inspection inspectOpen(QFile &f, const QString &backupFile)
-{
+Inspection inspectOpen(QFile &f, const QString &backupFile) {
     Inspection i;
     i.digestName = QFileInfo(BackupDigest::fileName(backupFile)).fileName();
     i.recorded = BackupDigest::read(backupFile);
@@ -90,15 +94,13 @@ Inspection inspectOpen(QFile &f, const QString &backupFile)
     return i;
 }
 
-QString unreadable(const QFile &f)
-{
+QString unreadable(const QFile &f) {
     return QStringLiteral("nie można odczytać pliku: %1").arg(f.errorString());
 }
 
 } // namespace
 
-Inspection inspect(const QString &backupFile)
-{
+Inspection inspect(const QString &backupFile) {
     QFile f(backupFile);
     if (!f.open(QIODevice::ReadOnly)) {
         Inspection i;
@@ -111,18 +113,14 @@ Inspection inspect(const QString &backupFile)
 
 Checked::Checked(Checked &&o) noexcept
     : m_file(std::move(o.m_file)), m_inspection(std::move(o.m_inspection)), m_fd(std::exchange(o.m_fd, -1)),
-      m_identity(o.m_identity)
-{
-}
+      m_identity(o.m_identity) {}
 
-Checked::~Checked()
-{
+Checked::~Checked() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-Checked::Identity Checked::identityOf(int fd)
-{
+Checked::Identity Checked::identityOf(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return {};
@@ -130,21 +128,20 @@ Checked::Identity Checked::identityOf(int fd)
     return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
 }
 
-void Checked::ensureUnchanged() const
-{
+void Checked::ensureUnchanged() const {
     const int now = ::open(QFile::encodeName(m_file).constData(), O_RDONLY | O_CLOEXEC);
     const Identity named = now >= 0 ? identityOf(now) : Identity{};
     if (now >= 0)
         ::close(now);
     if (named == m_identity && identityOf(m_fd) == m_identity)
         return;
-    throw QkError(QStringLiteral("Plik kopii %1 został zmieniony lub zastąpiony innym po sprawdzeniu (w trakcie pytania "
-                                 "o zgodę).\rNic nie zostało zmienione: uruchom odtwarzanie ponownie.")
+    throw QkError(QStringLiteral(
+                      "Plik kopii %1 został zmieniony lub zastąpiony innym po sprawdzeniu (w trakcie pytania "
+                      "o zgodę).\rNic nie zostało zmienione: uruchom odtwarzanie ponownie.")
                       .arg(m_file));
 }
 
-Checked hold(const QString &backupFile)
-{
+Checked hold(const QString &backupFile) {
     Checked c;
     c.m_file = backupFile;
     QFile f(backupFile);
@@ -159,35 +156,37 @@ Checked hold(const QString &backupFile)
     return c;
 }
 
-Checked check(const QString &backupFile)
-{
+Checked check(const QString &backupFile) {
     Checked c = hold(backupFile);
     const QString problem = c.inspection().problem();
     if (!problem.isEmpty())
-        throw QkError(QStringLiteral("Kopia %1 nie nadaje się do odtworzenia: %2.\rNic nie zostało zmienione.")
-                          .arg(backupFile, problem));
+        throw QkError(
+            QStringLiteral("Kopia %1 nie nadaje się do odtworzenia: %2.\rNic nie zostało zmienione.")
+                .arg(backupFile, problem));
     return c;
 }
 
-QString digestLine(const Inspection &i, const QString &backupFile)
-{
+QString digestLine(const Inspection &i, const QString &backupFile) {
     const QString digest = QFileInfo(BackupDigest::fileName(backupFile)).fileName();
     switch (i.digest) {
-    case DigestState::Matches: return QStringLiteral("Suma kontrolna SHA-256 (%1): zgodna").arg(digest);
-    case DigestState::Differs: return QStringLiteral("Suma kontrolna SHA-256 (%1): NIEZGODNA").arg(digest);
-    case DigestState::Unusable: return QStringLiteral("Suma kontrolna SHA-256: %1").arg(i.recorded.problem);
+    case DigestState::Matches:
+        return QStringLiteral("Suma kontrolna SHA-256 (%1): zgodna").arg(digest);
+    case DigestState::Differs:
+        return QStringLiteral("Suma kontrolna SHA-256 (%1): NIEZGODNA").arg(digest);
+    case DigestState::Unusable:
+        return QStringLiteral("Suma kontrolna SHA-256: %1").arg(i.recorded.problem);
     case DigestState::None:
         break;
     }
-    return QStringLiteral("Suma kontrolna SHA-256: brak pliku %1 (kopia spoza programu lub sprzed sum kontrolnych)")
+    return QStringLiteral(
+               "Suma kontrolna SHA-256: brak pliku %1 (kopia spoza programu lub sprzed sum kontrolnych)")
         .arg(digest);
 }
 
 namespace {
 
 // The server that wrote the format, and whether it is an older one than this.
-QString formatOrigin(int format)
-{
+QString formatOrigin(int format) {
     const QString server = BackupFormat::serverOf(format);
     if (BackupFormat::olderThanThisServer(format))
         return server +
@@ -198,8 +197,7 @@ QString formatOrigin(int format)
 
 } // namespace
 
-QStringList report(const Inspection &i, const QString &backupFile)
-{
+QStringList report(const Inspection &i, const QString &backupFile) {
     auto yesNo = [](bool b) { return b ? QStringLiteral("tak") : QStringLiteral("nie"); };
     QStringList lines{QStringLiteral("Plik kopii: %1, %2 bajtów").arg(backupFile).arg(i.walk.fileSize)};
     if (!i.readable)
@@ -221,8 +219,10 @@ QStringList report(const Inspection &i, const QString &backupFile)
           << QStringLiteral("Tabele z danymi: %1, rekordów razem: %2").arg(w.tables.size()).arg(records);
     for (const BackupFormat::Table &t : w.tables)
         lines << QStringLiteral("  %1: %2").arg(t.name).arg(t.records);
-    lines << (w.whole ? QStringLiteral("Struktura kopii: cała (rekord końcowy w bajcie %1)").arg(w.endRecordOffset)
-                      : QStringLiteral("Struktura kopii: NIEPEŁNA: %1").arg(w.stop));
+    lines
+        << (w.whole
+                ? QStringLiteral("Struktura kopii: cała (rekord końcowy w bajcie %1)").arg(w.endRecordOffset)
+                : QStringLiteral("Struktura kopii: NIEPEŁNA: %1").arg(w.stop));
     lines << digestLine(i, backupFile);
     return lines;
 }

@@ -21,53 +21,48 @@ namespace {
 constexpr Operator::Log kBuMemo = Operator::Log::Backup;
 } // namespace
 
-Lock takeFolderLock(const QString &databaseFolder, const Lock &held)
-{
+Lock takeFolderLock(const QString &databaseFolder, const Lock &held) {
     if (held)
         return held;
     auto lock = FolderLock::tryTake(databaseFolder);
     if (!lock)
-        throw QkError(QStringLiteral("Trwa inna operacja na kopii bazy w katalogu %1 (kopiowanie, odtwarzanie, "
-                                     "sprawdzanie kopii lub dearchiwizacja).\rNic nie zostało zmienione: spróbuj "
-                                     "ponownie po jej zakończeniu.")
-                          .arg(databaseFolder));
+        throw QkError(
+            QStringLiteral("Trwa inna operacja na kopii bazy w katalogu %1 (kopiowanie, odtwarzanie, "
+                           "sprawdzanie kopii lub dearchiwizacja).\rNic nie zostało zmienione: spróbuj "
+                           "ponownie po jej zakończeniu.")
+                .arg(databaseFolder));
     return lock;
 }
 
-QString partialBackupName(const QString &backupFile)
-{
+QString partialBackupName(const QString &backupFile) {
     return backupFile + QStringLiteral(".part");
 }
 
-QString failedBackupName(const QString &databaseFolder, const QDateTime &when)
-{
-    return databaseFolder + QStringLiteral("bazaqk-nieudana-%1.abk").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+QString failedBackupName(const QString &databaseFolder, const QDateTime &when) {
+    return databaseFolder +
+           QStringLiteral("bazaqk-nieudana-%1.abk").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
-NewBackup::NewBackup(QString written, QString backupFile) : m_file(std::move(written)), m_backupFile(std::move(backupFile)) {}
+NewBackup::NewBackup(QString written, QString backupFile)
+    : m_file(std::move(written)), m_backupFile(std::move(backupFile)) {}
 
 NewBackup::NewBackup(NewBackup &&other) noexcept
-    : m_file(std::move(other.m_file)), m_backupFile(std::move(other.m_backupFile)), m_hex(std::move(other.m_hex)),
-      m_kept(std::exchange(other.m_kept, true))
-{
-}
+    : m_file(std::move(other.m_file)), m_backupFile(std::move(other.m_backupFile)),
+      m_hex(std::move(other.m_hex)), m_kept(std::exchange(other.m_kept, true)) {}
 
-NewBackup::~NewBackup()
-{
+NewBackup::~NewBackup() {
     if (!m_kept) {
         QFile::remove(m_file);
         QFile::remove(BackupDigest::fileName(m_file));
     }
 }
 
-void NewBackup::writeDigest()
-{
+void NewBackup::writeDigest() {
     if (!m_kept)
         m_hex = BackupDigest::write(m_file);
 }
 
-QString NewBackup::publish()
-{
+QString NewBackup::publish() {
     if (m_kept)
         return {};
     const QString note = BackupDigest::publish(m_file, m_backupFile, m_hex);
@@ -77,12 +72,12 @@ QString NewBackup::publish()
     return note;
 }
 
-QString NewBackup::setAside()
-{
+QString NewBackup::setAside() {
     if (m_kept)
         return m_file;
     const QFileInfo backup(m_backupFile);
-    const QString aside = Paths::firstFree(failedBackupName(backup.absolutePath() + QLatin1Char('/'), Clock::now()));
+    const QString aside =
+        Paths::firstFree(failedBackupName(backup.absolutePath() + QLatin1Char('/'), Clock::now()));
     Paths::replaceFile(m_file, aside, false);
     QFile::remove(BackupDigest::fileName(m_file));
     if (!m_hex.isEmpty())
@@ -92,8 +87,7 @@ QString NewBackup::setAside()
     return aside;
 }
 
-void servicePreCheck(TMainDm &dm)
-{
+void servicePreCheck(TMainDm &dm) {
     PropertiesService &p = dm.IBProperties;
     try {
         p.attach();
@@ -109,8 +103,7 @@ void servicePreCheck(TMainDm &dm)
     p.detach();
 }
 
-void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
-{
+void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag) {
     dm.EmployeeTran.guarded([&] {
         Query &q = dm.IBQuery8;
         q.setSql(QStringLiteral("update FJ_BAZA set Bila = '%1' where LP =1").arg(flag));
@@ -121,8 +114,7 @@ void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag)
     op.processEvents();
 }
 
-NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options)
-{
+NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options) {
     servicePreCheck(dm);
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, options.held);
     lockFlagUpdate(dm, op, QLatin1Char('T'));
@@ -151,8 +143,7 @@ NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options
     return written;
 }
 
-void validateDatabase(TMainDm &dm, Operator &op)
-{
+void validateDatabase(TMainDm &dm, Operator &op) {
     servicePreCheck(dm);
     dm.EmployeeDb.close(); // the server validates only without other attachments
     ReopenOnExit reopen(dm.EmployeeDb);
@@ -166,8 +157,7 @@ void validateDatabase(TMainDm &dm, Operator &op)
     op.message(Operator::Box::Information, QStringLiteral("Sprawdzenie Bazy nie wykazuje błędów"));
 }
 
-void resetConnections(TMainDm &dm, Operator &op)
-{
+void resetConnections(TMainDm &dm, Operator &op) {
     const QString name = dm.Settings.fullDatabaseName();
     dm.EmployeeDb.setDatabaseName(name);
     Query &q3 = dm.IBQuery3;
@@ -192,8 +182,7 @@ void resetConnections(TMainDm &dm, Operator &op)
     lockFlagUpdate(dm, op, QLatin1Char('N'));
 }
 
-QString archiveStamp(const QDateTime &when)
-{
+QString archiveStamp(const QDateTime &when) {
     return when.toString(QStringLiteral("yyMMddHH"));
 }
 

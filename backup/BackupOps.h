@@ -89,7 +89,8 @@ QString keptName(const QString &databaseFolder, const QDateTime &when);
 QStringList keptCopies(const QString &databaseFolder);
 // The question asked before a restore; written is invalid when the backup file is not there, walk
 // (when given) names the database the backup was made of and its date.
-QString restoreQuestion(const QString &backupFile, const QDateTime &written, const BackupFormat::Walk *walk = nullptr);
+QString restoreQuestion(const QString &backupFile, const QDateTime &written,
+                        const BackupFormat::Walk *walk = nullptr);
 
 void validateDatabase(TMainDm &dm, Operator &op);
 void resetConnections(TMainDm &dm, Operator &op);

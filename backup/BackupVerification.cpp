@@ -3,11 +3,11 @@
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/RestoreBeside.h"
-#include "platform/FolderLock.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
 #include "platform/Clock.h"
+#include "platform/FolderLock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,8 +23,7 @@ class ScratchCleanUp {
 public:
     ScratchCleanUp(Database &db, const QString &file) : m_db(db), m_file(file) {}
     ~ScratchCleanUp() { removed(); }
-    bool removed()
-    {
+    bool removed() {
         if (m_done)
             return m_ok;
         m_done = true;
@@ -45,8 +44,7 @@ private:
 
 } // namespace
 
-QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid)
-{
+QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid) {
     return databaseFolder + QStringLiteral("qkverify-%1-%2.adb").arg(stamp).arg(pid);
 }
 
@@ -56,19 +54,18 @@ namespace {
 // database validated and read. Each says its line; false when it failed (said too).
 class Verification {
 public:
-    Verification(TMainDm &dm, Operator &op, const QString &backupFile) : m_dm(dm), m_op(op), m_backupFile(backupFile) {}
+    Verification(TMainDm &dm, Operator &op, const QString &backupFile)
+        : m_dm(dm), m_op(op), m_backupFile(backupFile) {}
     // Under the folder lock: leftovers of a killed verification go, and the backup file is said.
     void start();
     bool restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const QString &scratch);
     bool validate(const QString &scratch);
     bool read(Database &db, Transaction &tr);
-    void line(const QString &text)
-    {
+    void line(const QString &text) {
         m_op.appendLine(Operator::Log::Backup, text);
         m_op.processEvents();
     }
-    bool failed(const QString &what, const std::exception &e)
-    {
+    bool failed(const QString &what, const std::exception &e) {
         line(QStringLiteral("BŁĄD: %1: %2").arg(what, QString::fromUtf8(e.what())));
         return false;
     }
@@ -80,10 +77,10 @@ private:
 };
 
 // Under the lock no other verification runs here: a scratch database in the folder is a killed one's.
-void Verification::start()
-{
+void Verification::start() {
     const QString folder = m_dm.Settings.DatabaseFolder;
-    for (const QString &left : QDir(folder).entryList({QStringLiteral("qkverify-*.adb")}, QDir::Files | QDir::System | QDir::Hidden))
+    for (const QString &left : QDir(folder).entryList({QStringLiteral("qkverify-*.adb")},
+                                                      QDir::Files | QDir::System | QDir::Hidden))
         if (QFile::remove(folder + left))
             line(QStringLiteral("Usunięto bazę próbną przerwanego sprawdzania: %1").arg(left));
     const QFileInfo backup(m_backupFile);
@@ -93,13 +90,16 @@ void Verification::start()
              .arg(backup.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
 }
 
-bool Verification::restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const QString &scratch)
-{
+bool Verification::restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock,
+                           const QString &scratch) {
     try {
-        const RestoreBeside::Request request{
-            .backup = checked, .target = scratch, .heldLock = lock->descriptor(), .idle = [this] { m_op.processEvents(); }};
+        const RestoreBeside::Request request{.backup = checked,
+                                             .target = scratch,
+                                             .heldLock = lock->descriptor(),
+                                             .idle = [this] { m_op.processEvents(); }};
         if (!RestoreBeside::run(m_dm, request)) {
-            line(QStringLiteral("BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
+            line(QStringLiteral(
+                "BŁĄD: odtworzenie z kopii: kopia niekompletna (odtwarzanie nie doszło do końca)"));
             return false;
         }
         line(QStringLiteral("Odtworzenie do bazy próbnej %1: OK").arg(QFileInfo(scratch).fileName()));
@@ -109,8 +109,7 @@ bool Verification::restore(const BackupGate::Checked &checked, const BackupOps::
     }
 }
 
-bool Verification::validate(const QString &scratch)
-{
+bool Verification::validate(const QString &scratch) {
     try {
         ValidationService validate(QStringLiteral("VerifyValidate"));
         m_dm.PrepareService(validate);
@@ -129,8 +128,7 @@ bool Verification::validate(const QString &scratch)
 }
 
 // The control row, and the rows of each monthly document table the backup has.
-bool Verification::read(Database &db, Transaction &tr)
-{
+bool Verification::read(Database &db, Transaction &tr) {
     try {
         Query q(QStringLiteral("VerifyQuery"), &db, &tr);
         q.setSql(QStringLiteral("select count(*) from FJ_BAZA where LP = 1"));
@@ -143,7 +141,8 @@ bool Verification::read(Database &db, Transaction &tr)
         }
         line(QStringLiteral("Wiersz kontrolny FJ_BAZA (LP = 1): OK"));
         QStringList tables;
-        q.setSql(QStringLiteral("select trim(RDB$RELATION_NAME) from RDB$RELATIONS where RDB$RELATION_NAME starting with 'FJ_DOK'"));
+        q.setSql(QStringLiteral("select trim(RDB$RELATION_NAME) from RDB$RELATIONS where RDB$RELATION_NAME "
+                                "starting with 'FJ_DOK'"));
         for (q.open(); !q.eof(); q.next())
             tables << q.field(0).asString();
         q.close();
@@ -165,16 +164,17 @@ bool Verification::read(Database &db, Transaction &tr)
 
 } // namespace
 
-bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held)
-{
+bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held) {
     Verification v(dm, op, backupFile);
     if (!QFileInfo(backupFile).isFile()) {
         v.line(QStringLiteral("BŁĄD: brak pliku kopii %1").arg(backupFile));
         return false;
     }
-    const BackupOps::Lock lock = BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held); // no backup replaces it meanwhile
+    const BackupOps::Lock lock =
+        BackupOps::takeFolderLock(dm.Settings.DatabaseFolder, held); // no backup replaces it meanwhile
     v.start();
-    // A cut or altered backup never reaches the engine, which may crash on it; the engine reads the file checked.
+    // A cut or altered backup never reaches the engine, which may crash on it; the engine reads the file
+    // checked.
     const BackupGate::Checked checked = BackupGate::hold(backupFile);
     const BackupGate::Inspection &inspection = checked.inspection();
     v.line(BackupGate::digestLine(inspection, backupFile));
@@ -184,8 +184,9 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
     }
     v.line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
 
-    const QString scratch = scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
-                                        QCoreApplication::applicationPid());
+    const QString scratch =
+        scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
+                    QCoreApplication::applicationPid());
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;

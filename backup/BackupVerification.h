@@ -4,7 +4,6 @@
 
 #include <QString>
 
-
 // Proves that a backup file restores: a backup that was never restored is a hope, not a backup.
 namespace BackupVerification {
 

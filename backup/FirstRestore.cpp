@@ -15,24 +15,23 @@
 
 namespace FirstRestore {
 
-bool needed(const TMainDm &dm)
-{
+bool needed(const TMainDm &dm) {
     const ConnectionSettings &s = dm.Settings;
     return !s.DatabasePath.trimmed().isEmpty() && !TMainDm::hasServerPrefix(s.DatabasePath) &&
            QFileInfo(s.DatabasePath).isDir() && !QFileInfo::exists(s.fullDatabaseName());
 }
 
-bool restore(TMainDm &dm, Operator &op)
-{
+bool restore(TMainDm &dm, Operator &op) {
     const ConnectionSettings &s = dm.Settings;
     const QString backupFile = s.backupFileName(), live = s.fullDatabaseName();
     if (!QFileInfo(backupFile).isFile())
         throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
     const BackupOps::Lock lock = BackupOps::takeFolderLock(s.DatabaseFolder);
     const BackupGate::Checked checked = BackupGate::check(backupFile);
-    if (!op.confirm(QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
-                        .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
-                             QFileInfo(backupFile).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")))))
+    if (!op.confirm(
+            QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
+                .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
+                     QFileInfo(backupFile).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")))))
         return false;
     const QString restoring = BackupOps::restoringName(s.DatabaseFolder);
     QFile::remove(restoring);
@@ -45,20 +44,25 @@ bool restore(TMainDm &dm, Operator &op)
         const RestoreBeside::Request request{.backup = checked,
                                              .target = restoring,
                                              .heldLock = lock->descriptor(),
-                                             .line = [&](const QString &text) {
-                                                 op.appendLine(Operator::Log::Backup, text);
-                                                 op.processEvents();
-                                             },
+                                             .line =
+                                                 [&](const QString &text) {
+                                                     op.appendLine(Operator::Log::Backup, text);
+                                                     op.processEvents();
+                                                 },
                                              .idle = [&] { op.processEvents(); },
                                              .service = &dm.IBRestore};
         if (!RestoreBeside::run(dm, request))
-            throw QkError(QStringLiteral("Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\rBaza nie powstała.")
-                              .arg(backupFile));
+            throw QkError(
+                QStringLiteral(
+                    "Kopia %1 jest niekompletna: odtwarzanie nie doszło do końca.\rBaza nie powstała.")
+                    .arg(backupFile));
     }
     // Never over a database that appeared meanwhile; on disk before the workstations may open it.
     if (!Paths::placeNew(restoring, live))
-        throw QkError(QStringLiteral("W czasie odtwarzania w folderze %1 pojawiła się baza %2: odtworzonej nie wstawiono.")
-                          .arg(s.DatabasePath, live));
+        throw QkError(
+            QStringLiteral(
+                "W czasie odtwarzania w folderze %1 pojawiła się baza %2: odtworzonej nie wstawiono.")
+                .arg(s.DatabasePath, live));
     discard.dismiss();
     dm.EmployeeDb.open();
     // The backup was taken under the lock flag: the restored books are open for work again.

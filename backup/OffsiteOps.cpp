@@ -465,7 +465,8 @@ bool makeKeyFile(const QString &keyFile) {
 }
 
 // What the office keeps in its safe: the repository, its keys, what to keep where, how to rebuild.
-QStringList recoverySheet(const Offsite::Settings &s, const QString &id, bool made, const QByteArray &second) {
+QStringList recoverySheet(const Offsite::Settings &s, const QString &id, bool made,
+                          const QByteArray &second) {
     return {
         QStringLiteral("======== KARTA ODTWORZENIOWA: kopie poza siedzibą firmy %1 ========").arg(s.company),
         QStringLiteral("Założono: %1").arg(Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
@@ -576,8 +577,9 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     const auto lock = BackupOps::takeFolderLock(cs.DatabaseFolder);
     const QString backupFile = cs.backupFileName();
     const QFileInfo current(backupFile);
-    const QString kept = Paths::firstFree(cs.DatabaseFolder + QStringLiteral("bazaqk-przed-pobraniem-%1.abk")
-                                                                 .arg(Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString kept = Paths::firstFree(cs.DatabaseFolder +
+                                          QStringLiteral("bazaqk-przed-pobraniem-%1.abk")
+                                              .arg(Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
     if (current.exists() &&
         !op.confirm(
             QStringLiteral(
@@ -597,7 +599,8 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     }
     // The backup and its digest never disagree, and both are on disk before they replace anything: the
     // current pair is kept aside under a name of its own, then the fetched backup and its digest go in.
-    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile, current.exists() ? kept : QString());
+    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile,
+                          current.exists() ? kept : QString());
     QFile::remove(Offsite::recordFileName(backupFile));
     if (current.exists())
         say(op, QStringLiteral("Poprzedni plik kopii zachowany jako %1").arg(kept));

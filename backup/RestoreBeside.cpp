@@ -12,8 +12,7 @@
 
 namespace RestoreBeside {
 
-bool run(TMainDm &dm, const Request &request)
-{
+bool run(TMainDm &dm, const Request &request) {
     request.backup.ensureUnchanged();
     const QString backupFile = request.backup.file();
     if (dm.Settings.ServiceProtocol == Service::Protocol::Local) {
@@ -44,7 +43,8 @@ bool run(TMainDm &dm, const Request &request)
     DetachOnExit detach(r);
     r.attach();
     r.serviceStart();
-    const bool finished = readRestoreOutput(r, request.line ? request.line : [](const QString &) {});
+    const bool finished = readRestoreOutput(
+        r, request.line ? request.line : [](const QString &) {});
     if (finished && request.whenEnded)
         request.whenEnded(r);
     return finished;

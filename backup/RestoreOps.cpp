@@ -27,8 +27,7 @@ namespace {
 
 constexpr Operator::Log kBuMemo = Operator::Log::Backup;
 
-QString inUseMessage(const QString &database, int attachments)
-{
+QString inUseMessage(const QString &database, int attachments) {
     return QStringLiteral("Baza %1 jest używana: otwartych połączeń innych programów lub stanowisk: %2.\r"
                           "Odtwarzanie przerwane, nic nie zostało zmienione. Zamknij program księgowy na "
                           "wszystkich stanowiskach i spróbuj ponownie.")
@@ -37,15 +36,13 @@ QString inUseMessage(const QString &database, int attachments)
 }
 
 // The file path of a database name as the server reports it or as the settings give it ("host:path").
-QString filePathOf(const QString &name)
-{
+QString filePathOf(const QString &name) {
     const QFileInfo f(TMainDm::hasServerPrefix(name) ? name.mid(name.indexOf(QLatin1Char(':')) + 1) : name);
     return f.exists() ? f.canonicalFilePath() : f.absoluteFilePath();
 }
 
 // The new database is built beside the live one: there must be room for both.
-void checkRoom(const ConnectionSettings &settings, const QString &live)
-{
+void checkRoom(const ConnectionSettings &settings, const QString &live) {
     const qint64 liveSize = QFileInfo(live).size();
     const qint64 room = QStorageInfo(settings.DatabasePath).bytesAvailable();
     if (room >= 0 && room < liveSize)
@@ -60,9 +57,7 @@ class Restore {
 public:
     Restore(TMainDm &dm, Operator &op, const RestoreOptions &options)
         : m_dm(dm), m_op(op), m_options(options), m_backupFile(dm.Settings.backupFileName()),
-          m_live(dm.Settings.fullDatabaseName()), m_restoring(restoringName(dm.Settings.DatabaseFolder))
-    {
-    }
+          m_live(dm.Settings.fullDatabaseName()), m_restoring(restoringName(dm.Settings.DatabaseFolder)) {}
     // The file, the lock, the gate, the question, the room, the attachments, the flag: false when the
     // operator said no, and nothing changed.
     bool prepare();
@@ -86,10 +81,10 @@ private:
     std::optional<BackupGate::Checked> m_checked;
 };
 
-bool Restore::prepare()
-{
+bool Restore::prepare() {
     if (!QFileInfo(m_backupFile).isFile())
-        throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(m_backupFile));
+        throw QkError(
+            QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(m_backupFile));
     m_lock = takeFolderLock(m_dm.Settings.DatabaseFolder, m_options.held);
     // Before anything changes, the backup must be whole, what was written and this program's: the
     // engine commits what it has read of a cut backup, and a cut inside an external table's columns
@@ -114,29 +109,24 @@ bool Restore::prepare()
 }
 
 // A backup of another database (another company's, copied into this folder) is said before the engine starts.
-void Restore::noteSource(const BackupFormat::Walk &walk)
-{
+void Restore::noteSource(const BackupFormat::Walk &walk) {
     if (!walk.sourceDatabase.isEmpty() && filePathOf(walk.sourceDatabase) != filePathOf(m_live))
         m_op.appendLine(kBuMemo, QStringLiteral("Uwaga: kopia pochodzi z bazy %1, odtwarzana jest baza %2")
                                      .arg(walk.sourceDatabase, m_live));
 }
 
-void Restore::restoreBeside()
-{
+void Restore::restoreBeside() {
     const auto idle = qScopeGuard([this] { m_op.endBusy(); });
     // A leftover under the new file's name is a restore that was killed, never a replaced database
     // (that is always under a kept name).
     QFile::remove(m_restoring);
     const RestoreBeside::Request request{
-        *m_checked,
-        m_restoring,
-        m_lock->descriptor(),
+        *m_checked, m_restoring, m_lock->descriptor(),
         [this](const QString &text) {
             m_op.appendLine(kBuMemo, text);
             m_op.processEvents();
         },
-        [this] { m_op.processEvents(); },
-        &m_dm.IBRestore,
+        [this] { m_op.processEvents(); }, &m_dm.IBRestore,
         // Nobody may have attached to the live database since the check: asked on the restore's own
         // service while it is attached (through a server; the embedded engine sees only its own).
         [this](RestoreService &r) {
@@ -152,49 +142,49 @@ void Restore::restoreBeside()
                           .arg(m_backupFile));
 }
 
-void Restore::swap()
-{
+void Restore::swap() {
     m_kept = Paths::swapIn(m_restoring, m_live, keptName(m_dm.Settings.DatabaseFolder, Clock::now()));
     m_op.appendLine(kBuMemo, QStringLiteral("Poprzednia baza zachowana w pliku ") + m_kept);
     m_op.appendLine(kBuMemo, QString());
 }
 
-void Restore::finish()
-{
+void Restore::finish() {
     // Open again before the message, so that the activation after it reads the restored database.
     m_dm.EmployeeDb.open();
     const int format = m_checked->inspection().walk.format;
     const QString upgraded =
         BackupFormat::olderThanThisServer(format)
-            ? QStringLiteral("\r\rKopia pochodziła ze starszego serwera (%1): baza ma teraz strukturę dyskową serwera "
-                             "Firebird 3. Jeśli program księgowy wymaga nowszej wersji bazy, wykonaj kolejne kroki na "
-                             "zakładce \"Nowe wersje\".")
+            ? QStringLiteral(
+                  "\r\rKopia pochodziła ze starszego serwera (%1): baza ma teraz strukturę dyskową serwera "
+                  "Firebird 3. Jeśli program księgowy wymaga nowszej wersji bazy, wykonaj kolejne kroki na "
+                  "zakładce \"Nowe wersje\".")
                   .arg(BackupFormat::serverOf(format))
             : QString();
     m_op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...") +
-                                                 QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") + m_kept + upgraded);
+                                                 QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") +
+                                                 m_kept + upgraded);
     lockFlagUpdate(m_dm, m_op, QLatin1Char('N'));
     const ArchiveCopy::Said said = ArchiveCopy::afterRestore(m_dm, m_lock, m_options.waitForArchiver);
-    m_op.message(said.kind, said.text + QStringLiteral("\r\r") +
-                                QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    m_op.message(said.kind,
+                 said.text + QStringLiteral("\r\r") +
+                     QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
     m_op.endProgram();
 }
 
 } // namespace
 
-QString restoringName(const QString &databaseFolder)
-{
+QString restoringName(const QString &databaseFolder) {
     return databaseFolder + QStringLiteral("bazaqk-odtwarzana.adb");
 }
 
-QString keptName(const QString &databaseFolder, const QDateTime &when)
-{
-    return databaseFolder + QStringLiteral("bazaqk-przed-odtworzeniem-%1.adb").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+QString keptName(const QString &databaseFolder, const QDateTime &when) {
+    return databaseFolder + QStringLiteral("bazaqk-przed-odtworzeniem-%1.adb")
+                                .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
-QStringList keptCopies(const QString &databaseFolder)
-{
-    QStringList names = QDir(databaseFolder).entryList({QStringLiteral("bazaqk-przed-odtworzeniem-*.adb")}, QDir::Files);
+QStringList keptCopies(const QString &databaseFolder) {
+    QStringList names =
+        QDir(databaseFolder).entryList({QStringLiteral("bazaqk-przed-odtworzeniem-*.adb")}, QDir::Files);
     // By the stamp, then by the number a second restore within the same second got.
     auto key = [](const QString &n) {
         const QString stem = n.chopped(4); // .adb
@@ -202,32 +192,36 @@ QStringList keptCopies(const QString &databaseFolder)
         const bool numbered = stem.size() - second < 6; // "-2", not "-HHMMSS"
         return std::pair(numbered ? stem.left(second) : stem, numbered ? stem.mid(second + 1).toInt() : 1);
     };
-    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) { return key(a) < key(b); });
+    std::sort(names.begin(), names.end(),
+              [&](const QString &a, const QString &b) { return key(a) < key(b); });
     for (QString &n : names)
         n.prepend(databaseFolder);
     return names;
 }
 
-QString restoreQuestion(const QString &backupFile, const QDateTime &written, const BackupFormat::Walk *walk)
-{
+QString restoreQuestion(const QString &backupFile, const QDateTime &written, const BackupFormat::Walk *walk) {
     const QString name = QFileInfo(backupFile).fileName();
     QString question =
         !written.isValid()
-            ? QStringLiteral("Odtworzyć bazę z kopii %1? Zmiany wprowadzone po jej utworzeniu zostaną utracone.").arg(name)
-            : QStringLiteral("Odtworzyć bazę z kopii %1 z dnia %2? Zmiany wprowadzone po tej chwili zostaną utracone.")
+            ? QStringLiteral(
+                  "Odtworzyć bazę z kopii %1? Zmiany wprowadzone po jej utworzeniu zostaną utracone.")
+                  .arg(name)
+            : QStringLiteral(
+                  "Odtworzyć bazę z kopii %1 z dnia %2? Zmiany wprowadzone po tej chwili zostaną utracone.")
                   .arg(name, written.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     if (walk && !walk->sourceDatabase.isEmpty())
-        question += QStringLiteral("\rKopia bazy %1, wykonana %2.").arg(walk->sourceDatabase, walk->backupDate.simplified());
+        question += QStringLiteral("\rKopia bazy %1, wykonana %2.")
+                        .arg(walk->sourceDatabase, walk->backupDate.simplified());
     if (walk && BackupFormat::olderThanThisServer(walk->format))
-        question += QStringLiteral("\rKopia pochodzi ze starszego serwera (%1, format %2): odtworzona baza będzie miała "
-                                   "strukturę serwera Firebird 3.")
+        question += QStringLiteral(
+                        "\rKopia pochodzi ze starszego serwera (%1, format %2): odtworzona baza będzie miała "
+                        "strukturę serwera Firebird 3.")
                         .arg(BackupFormat::serverOf(walk->format))
                         .arg(walk->format);
     return question;
 }
 
-bool restoreDatabase(TMainDm &dm, Operator &op, const RestoreOptions &options)
-{
+bool restoreDatabase(TMainDm &dm, Operator &op, const RestoreOptions &options) {
     Restore restore(dm, op, options);
     if (!restore.prepare())
         return false;

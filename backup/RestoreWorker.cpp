@@ -12,11 +12,11 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <optional>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -28,8 +28,7 @@ namespace {
 
 // The worker speaks in lines: "L" an output line, "E" the engine's error, "F1" or "F0" whether the
 // restore reached its end. Line breaks inside a text travel as carriage returns (the boxes' break).
-void say(char kind, const QString &text)
-{
+void say(char kind, const QString &text) {
     QByteArray b = text.toUtf8();
     b.replace('\n', '\r');
     std::fputc(kind, stdout);
@@ -38,8 +37,7 @@ void say(char kind, const QString &text)
     std::fflush(stdout);
 }
 
-int work(const QString &backupFile, const QString &target)
-{
+int work(const QString &backupFile, const QString &target) {
     bool finished = false;
     try {
         RestoreService r(QStringLiteral("WorkerRestore"));
@@ -62,16 +60,14 @@ int work(const QString &backupFile, const QString &target)
     return 0;
 }
 
-QString signalName(int sig)
-{
+QString signalName(int sig) {
     const char *d = ::sigdescr_np(sig);
     return QStringLiteral("%1%2").arg(sig).arg(d ? QStringLiteral(" ") + QString::fromUtf8(d) : QString());
 }
 
 // The worker's own limit, for when nobody watches it any more: the engine is asked to abort, and
 // half a minute later the worker goes.
-void onAlarm(int)
-{
+void onAlarm(int) {
     static volatile sig_atomic_t asked = 0;
     if (asked) {
         ::_exit(3);
@@ -85,7 +81,8 @@ void onAlarm(int)
 class Conversation {
 public:
     // A signal to this program reaches the worker while it lives, and whoever ends the program waits for it.
-    Conversation(const Job &job, qint64 pid, int fd) : m_job(job), m_pid(pid), m_fd(fd), m_forward(std::in_place, pid) {}
+    Conversation(const Job &job, qint64 pid, int fd)
+        : m_job(job), m_pid(pid), m_fd(fd), m_forward(std::in_place, pid) {}
     ~Conversation() { stop(); }
     bool run();
 
@@ -108,8 +105,7 @@ private:
     std::optional<Signals::Forward> m_forward;
 };
 
-int Conversation::reap()
-{
+int Conversation::reap() {
     siginfo_t info{};
     while (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
@@ -119,8 +115,7 @@ int Conversation::reap()
     return status;
 }
 
-void Conversation::readLines(const char *buf, ssize_t n)
-{
+void Conversation::readLines(const char *buf, ssize_t n) {
     m_pending.append(buf, n);
     qsizetype end;
     while ((end = m_pending.indexOf('\n')) >= 0) {
@@ -130,16 +125,23 @@ void Conversation::readLines(const char *buf, ssize_t n)
             continue;
         const QString text = QString::fromUtf8(l.mid(1));
         switch (l[0]) {
-        case 'L': if (m_job.line) m_job.line(text); break;
-        case 'E': m_error = text; break;
-        case 'F': m_finished = text == QLatin1String("1"); break;
-        default: break;
+        case 'L':
+            if (m_job.line)
+                m_job.line(text);
+            break;
+        case 'E':
+            m_error = text;
+            break;
+        case 'F':
+            m_finished = text == QLatin1String("1");
+            break;
+        default:
+            break;
         }
     }
 }
 
-void Conversation::askToStop()
-{
+void Conversation::askToStop() {
     if (m_asked.isValid())
         return;
     ::kill(pid_t(m_pid), SIGINT);
@@ -148,8 +150,7 @@ void Conversation::askToStop()
 
 // However the caller leaves (an exception from the idle call too): the worker is asked to stop, waited
 // for half a minute, then killed; it is never left running.
-void Conversation::stop()
-{
+void Conversation::stop() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -165,9 +166,9 @@ void Conversation::stop()
     reap();
 }
 
-bool Conversation::run()
-{
-    const qint64 limit = m_job.limitSeconds > 0 ? m_job.limitSeconds : limitFor(QFileInfo(m_job.backupFile).size());
+bool Conversation::run() {
+    const qint64 limit =
+        m_job.limitSeconds > 0 ? m_job.limitSeconds : limitFor(QFileInfo(m_job.backupFile).size());
     QElapsedTimer clock;
     clock.start();
     char buf[65536];
@@ -193,40 +194,42 @@ bool Conversation::run()
     }
     const int status = reap();
     if (m_timedOut)
-        throw QkError(QStringLiteral("Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (%1 s) i zostało przerwane.\r"
-                                     "Baza nie została zmieniona.")
-                          .arg(limit));
+        throw QkError(
+            QStringLiteral(
+                "Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (%1 s) i zostało przerwane.\r"
+                "Baza nie została zmieniona.")
+                .arg(limit));
     if (status < 0)
-        throw QkError(QStringLiteral("Silnik bazy danych przerwał pracę podczas odtwarzania kopii (proces odtwarzania "
-                                     "zakończony sygnałem %1).\rBaza nie została zmieniona.")
-                          .arg(signalName(-status)));
+        throw QkError(
+            QStringLiteral("Silnik bazy danych przerwał pracę podczas odtwarzania kopii (proces odtwarzania "
+                           "zakończony sygnałem %1).\rBaza nie została zmieniona.")
+                .arg(signalName(-status)));
     if (!m_error.isEmpty())
         throw QkError(m_error);
     if (status != 0 || m_finished < 0)
-        throw QkError(QStringLiteral("Proces odtwarzania zakończył się bez wyniku (kod %1).\rBaza nie została zmieniona.")
-                          .arg(status));
+        throw QkError(
+            QStringLiteral(
+                "Proces odtwarzania zakończył się bez wyniku (kod %1).\rBaza nie została zmieniona.")
+                .arg(status));
     return m_finished == 1;
 }
 
 } // namespace
 
-void configureCreateOnly(RestoreService &restore, const QString &backupFile, const QString &target)
-{
+void configureCreateOnly(RestoreService &restore, const QString &backupFile, const QString &target) {
     restore.options = Spb::ResCreate;
     restore.verbose = true;
     restore.databaseNames = {target};
     restore.backupFiles = {backupFile};
 }
 
-qint64 limitFor(qint64 backupBytes)
-{
+qint64 limitFor(qint64 backupBytes) {
     if (const QByteArray set = qgetenv("QK_RESTORE_LIMIT"); set.toLongLong() > 0)
         return set.toLongLong();
     return 3600 + std::max<qint64>(0, backupBytes) / (256 * 1024);
 }
 
-int runIfAsked(int argc, char **argv)
-{
+int runIfAsked(int argc, char **argv) {
     if (argc != 4 || std::strcmp(argv[1], kFlag) != 0)
         return -1;
     // A parent that has gone away leaves nobody to read, nor to wait: the engine is asked to stop.
@@ -252,8 +255,7 @@ int runIfAsked(int argc, char **argv)
     ::_exit(rc);
 }
 
-bool restore(const Job &job)
-{
+bool restore(const Job &job) {
     const Subprocess::Options o{.program = Subprocess::selfExecutable(),
                                 .arguments = {QString::fromLatin1(kFlag), job.backupFile, job.target},
                                 .output = Subprocess::Output::Pipe,
@@ -261,8 +263,9 @@ bool restore(const Job &job)
                                 .newSession = true};
     const Subprocess::Child child = Subprocess::spawn(o);
     if (child.pid < 0)
-        throw QkError(QStringLiteral("Nie można uruchomić procesu odtwarzania (%1).\rBaza nie została zmieniona.")
-                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        throw QkError(
+            QStringLiteral("Nie można uruchomić procesu odtwarzania (%1).\rBaza nie została zmieniona.")
+                .arg(QString::fromLocal8Bit(std::strerror(errno))));
     Conversation conversation(job, child.pid, child.output);
     return conversation.run();
 }

@@ -19,7 +19,7 @@ int runIfAsked(int argc, char **argv);
 
 struct Job {
     QString backupFile;
-    QString target; // a new database file
+    QString target;    // a new database file
     int heldLock = -1; // the folder lock's descriptor: the worker holds the lock as long as it lives
     std::function<void(const QString &)> line; // each line of the engine's output as it arrives
     std::function<void()> idle;                // called at least every tenth of a second while it works

@@ -11,9 +11,8 @@
 // Each measured operation runs in a process of its own (this program started again with "child"), so
 // that its peak resident size is its own. Prints figures and ratios; asserts nothing.
 #include "backup/BackupGate.h"
-#include "backup/RestoreWorker.h"
-#include "platform/BackupDigest.h"
 #include "backup/BackupOps.h"
+#include "backup/RestoreWorker.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "db/Database.h"
@@ -21,6 +20,7 @@
 #include "db/Transaction.h"
 #include "exchange/ExchangeOps.h"
 #include "platform/Archiver.h"
+#include "platform/BackupDigest.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "sampledb/SampleDb.h"
@@ -36,14 +36,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <map>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
+#include <map>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
-
 
 namespace {
 
@@ -63,23 +62,20 @@ struct NullOperator : Operator {
     void endProgram() override {}
 };
 
-long peakKb()
-{
+long peakKb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
 }
 
-QString makeFolder(const QString &root, const QString &name)
-{
+QString makeFolder(const QString &root, const QString &name) {
     const QString path = root + QLatin1Char('/') + name + QLatin1Char('/');
     QDir().mkpath(path);
     QFile(path).setPermissions(QFileDevice::Permissions(0x7777));
     return path;
 }
 
-QString settingsFor(const QString &dbFolder, const QString &protocol, const QString &settingsFolder)
-{
+QString settingsFor(const QString &dbFolder, const QString &protocol, const QString &settingsFolder) {
     QString path = dbFolder;
     path.chop(1);
     const QString ini = settingsFolder + "setup.ini";
@@ -88,8 +84,7 @@ QString settingsFor(const QString &dbFolder, const QString &protocol, const QStr
     return ini;
 }
 
-std::unique_ptr<TMainDm> module(const QString &ini)
-{
+std::unique_ptr<TMainDm> module(const QString &ini) {
     auto dm = std::make_unique<TMainDm>(QFileInfo(ini).absolutePath() + "/", ini);
     dm->DataModuleCreate();
     dm->EmployeeTran.commit();
@@ -102,8 +97,7 @@ std::unique_ptr<TMainDm> module(const QString &ini)
 // with nothing converted.
 class RawStatement {
 public:
-    RawStatement(Database &db, Transaction &tr, const char *sql) : m_db(db), m_tr(tr), m_fb(db.client())
-    {
+    RawStatement(Database &db, Transaction &tr, const char *sql) : m_db(db), m_tr(tr), m_fb(db.client()) {
         ISC_STATUS_ARRAY st;
         m_fb.dsql_alloc_statement2(st, m_db.handle(), &m_stmt);
         m_db.check(st);
@@ -115,8 +109,7 @@ public:
         m_in = described(allocate(20), m_fb.dsql_describe_bind);
         bind(m_in, m_inData);
     }
-    ~RawStatement()
-    {
+    ~RawStatement() {
         ISC_STATUS_ARRAY st;
         m_fb.dsql_free_statement(st, &m_stmt, DSQL_drop);
         std::free(m_out);
@@ -124,8 +117,7 @@ public:
     }
     int inputs() const { return m_in->sqld; }
     // Fills every input with a value of its type derived from i (text 'K', numbers i, a date).
-    void setInputs(qint64 i)
-    {
+    void setInputs(qint64 i) {
         for (int k = 0; k < m_in->sqld; ++k) {
             XSQLVAR &v = m_in->sqlvar[k];
             *v.sqlind = 0;
@@ -176,14 +168,12 @@ public:
             }
         }
     }
-    void execute()
-    {
+    void execute() {
         ISC_STATUS_ARRAY st;
         m_fb.dsql_execute(st, m_tr.handle(), &m_stmt, 1, m_in->sqld ? m_in : nullptr);
         m_db.check(st);
     }
-    qint64 fetchAll()
-    {
+    qint64 fetchAll() {
         ISC_STATUS_ARRAY st;
         qint64 rows = 0;
         while (m_fb.dsql_fetch(st, &m_stmt, 1, m_out) == 0)
@@ -194,8 +184,7 @@ public:
 
 private:
     // The descriptor with room for every column or parameter the statement has.
-    XSQLDA *described(XSQLDA *d, decltype(&::isc_dsql_describe) describe)
-    {
+    XSQLDA *described(XSQLDA *d, decltype(&::isc_dsql_describe) describe) {
         ISC_STATUS_ARRAY st;
         if (d->sqld == 0 || d->sqld > d->sqln) {
             if (d->sqld > d->sqln) {
@@ -210,15 +199,13 @@ private:
         }
         return d;
     }
-    static XSQLDA *allocate(int n)
-    {
+    static XSQLDA *allocate(int n) {
         auto *d = static_cast<XSQLDA *>(std::calloc(1, XSQLDA_LENGTH(n)));
         d->version = SQLDA_VERSION1;
         d->sqln = short(n);
         return d;
     }
-    static void bind(XSQLDA *d, std::vector<std::vector<char>> &data)
-    {
+    static void bind(XSQLDA *d, std::vector<std::vector<char>> &data) {
         data.assign(size_t(d->sqld), {});
         for (int k = 0; k < d->sqld; ++k) {
             XSQLVAR &v = d->sqlvar[k];
@@ -239,12 +226,12 @@ private:
 
 const char *const kExportSelects[] = {
     "select * from FJ_DOK3 order by NUMEWI", "select * from FJ_ZAP3 order by NUMEWI,NUMPOZ,STRONA",
-    "select * from FJ_ROZR order by KONTO", "select * from FJ_BIL order by NUMZAP", "select * from FJ_ZPLK order by KONTO"};
+    "select * from FJ_ROZR order by KONTO", "select * from FJ_BIL order by NUMZAP",
+    "select * from FJ_ZPLK order by KONTO"};
 
 // ---- the children ----------------------------------------------------------------------------------
 
-int child(const QStringList &a)
-{
+int child(const QStringList &a) {
     const QString mode = a.value(2), ini = a.value(3);
     const int n = a.value(4).toInt();
     auto dm = module(ini);
@@ -272,10 +259,14 @@ int child(const QStringList &a)
             int perDocument;
         };
         const Kind kinds[] = {
-            {"insert into FJ_DOK12 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, K_IDN, "
-             "K_NAZ, K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+            {"insert into FJ_DOK12 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, "
+             "K_IDN, "
+             "K_NAZ, K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) values "
+             "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
              1},
-            {"update IMPORT_D set NUMEWI = ? where (TYPREJ = ?) AND (KONTOW = ?) AND (NUMDOK = ?) AND (NUMPOZ = ?)", 1},
+            {"update IMPORT_D set NUMEWI = ? where (TYPREJ = ?) AND (KONTOW = ?) AND (NUMDOK = ?) AND "
+             "(NUMPOZ = ?)",
+             1},
             {"update IMPORT_Z set NUMEWI = ? where (NUMEWI2 = ?)", 1},
             {"insert into FJ_ZAP12 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (?,?,?,?,?,?)", 3},
         };
@@ -298,7 +289,8 @@ int child(const QStringList &a)
     } else if (mode == "backup") {
         BackupOps::backupDatabase(*dm, op);
     } else if (mode == "restore") {
-        Archiver::setLauncher([](const Archiver::Launch &, Archiver::Finished) { return true; }); // no archive copy
+        Archiver::setLauncher(
+            [](const Archiver::Launch &, Archiver::Finished) { return true; }); // no archive copy
         BackupOps::restoreDatabase(*dm, op);
     } else if (mode == "grants") {
         UserAccounts::UserForm f;
@@ -322,8 +314,7 @@ struct Run {
     long kb = 0;
 };
 
-Run runChild(const QString &mode, const QString &ini, int n)
-{
+Run runChild(const QString &mode, const QString &ini, int n) {
     QProcess p;
     p.start(QCoreApplication::applicationFilePath(), {"child", mode, ini, QString::number(n)});
     p.waitForFinished(-1);
@@ -336,8 +327,7 @@ Run runChild(const QString &mode, const QString &ini, int n)
 }
 
 // The median of three runs (peak size of the last).
-Run median(const QString &mode, const QString &ini, int n, int runs = 3)
-{
+Run median(const QString &mode, const QString &ini, int n, int runs = 3) {
     std::vector<Run> r;
     for (int i = 0; i < runs; ++i)
         r.push_back(runChild(mode, ini, n));
@@ -349,12 +339,13 @@ Run median(const QString &mode, const QString &ini, int n, int runs = 3)
 // account of the process, its start-up included); -1 when the run failed. A process's peak counts the
 // memory of the one it was forked from until its exec: the run is forked by a small "measure" process
 // of this program, not by this one, whose own size would stand in for the command's start-up.
-long cliPeakKb(const QString &ini, const QStringList &command)
-{
+long cliPeakKb(const QString &ini, const QStringList &command) {
     QDir().mkpath(QCoreApplication::applicationDirPath() + "/../paczki"); // export-transfers writes there
     QProcess p;
     p.start(QCoreApplication::applicationFilePath(),
-            QStringList{"measure", QCoreApplication::applicationDirPath() + "/../qkadmin-cli", "--settings", ini} + command);
+            QStringList{"measure", QCoreApplication::applicationDirPath() + "/../qkadmin-cli", "--settings",
+                        ini} +
+                command);
     p.waitForFinished(-1);
     bool ok = false;
     const long kb = QString::fromLatin1(p.readAllStandardOutput()).trimmed().toLong(&ok);
@@ -362,8 +353,7 @@ long cliPeakKb(const QString &ini, const QStringList &command)
 }
 
 // The median of runs whole qkadmin-cli runs, process start to end, in milliseconds.
-double cliMedianMs(const QStringList &args, int runs)
-{
+double cliMedianMs(const QStringList &args, int runs) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         QProcess p;
@@ -379,8 +369,7 @@ double cliMedianMs(const QStringList &args, int runs)
 
 // measure PROGRAM ARGS...: runs it, its output discarded, and prints its peak resident size in KiB
 // (-1 when it failed). Called before anything of this program is set up, to stay small.
-int measure(char **argv)
-{
+int measure(char **argv) {
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = open("/dev/null", O_WRONLY);
@@ -399,8 +388,7 @@ int measure(char **argv)
     return 0;
 }
 
-QString createDatabase(const QString &folder, int documents, bool server, bool stagingIndexes = true)
-{
+QString createDatabase(const QString &folder, int documents, bool server, bool stagingIndexes = true) {
     SampleDb::Options o;
     o.databaseFile = folder + "bazaqk.adb";
     o.server = server ? QStringLiteral("localhost") : QString();
@@ -418,16 +406,14 @@ QString createDatabase(const QString &folder, int documents, bool server, bool s
     return folder;
 }
 
-double loadAverage()
-{
+double loadAverage() {
     QFile f("/proc/loadavg");
     return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(0).toDouble() : -1;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The embedded engine's restore runs in this same program, started again as a worker.
     if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
         return rc;
@@ -449,12 +435,13 @@ int main(int argc, char **argv)
     const QString root = rootDir.path();
     std::printf("load average at start: %.2f (2 cores)\n\n", loadAverage());
 
-    std::printf("Monthly export against a plain client-library fetch of the same five selects (median of 3)\n");
+    std::printf(
+        "Monthly export against a plain client-library fetch of the same five selects (median of 3)\n");
     std::printf("%-9s %9s %10s %10s %8s %12s %12s\n", "engine", "documents", "fetch ms", "export ms", "ratio",
                 "fetch MB", "export MB");
     QStringList importLines;
     std::map<bool, std::map<int, std::array<long, 3>>> peaks; // export, import, transfer export
-    std::map<bool, std::map<int, long>> startup;            // the command line connected, doing nothing
+    std::map<bool, std::map<int, long>> startup;              // the command line connected, doing nothing
     for (const bool server : {false, true}) {
         const QString protocol = server ? "T" : "L";
         for (int n : sizes) {
@@ -462,12 +449,13 @@ int main(int argc, char **argv)
             const QString a = createDatabase(makeFolder(root, "a" + tag), n, server);
             const QString iniA = settingsFor(a, protocol, makeFolder(root, "sa" + tag));
             const Run fetch = median("fetch", iniA, n), exp = median("export", iniA, n);
-            std::printf("%-9s %9d %10.0f %10.0f %8.2f %12.1f %12.1f\n", server ? "server" : "embedded", n, fetch.ms,
-                        exp.ms, exp.ms / fetch.ms, fetch.kb / 1024.0, exp.kb / 1024.0);
+            std::printf("%-9s %9d %10.0f %10.0f %8.2f %12.1f %12.1f\n", server ? "server" : "embedded", n,
+                        fetch.ms, exp.ms, exp.ms / fetch.ms, fetch.kb / 1024.0, exp.kb / 1024.0);
             std::fflush(stdout);
 
             median("transfers", iniA, n);
-            peaks[server][n] = {cliPeakKb(iniA, {"export", "--month", "3"}), 0, cliPeakKb(iniA, {"export-transfers"})};
+            peaks[server][n] = {cliPeakKb(iniA, {"export", "--month", "3"}), 0,
+                                cliPeakKb(iniA, {"export-transfers"})};
             startup[server][n] = cliPeakKb(iniA, {"check-input", "--month", "3"});
 
             const QString b = createDatabase(makeFolder(root, "b" + tag), 0, server);
@@ -478,12 +466,13 @@ int main(int argc, char **argv)
             const Run imp = runChild("import", iniB, n), floor = runChild("floor", iniB, n);
             // The whole command's peak, importing the month over itself (every document found and replaced).
             peaks[server][n][1] = cliPeakKb(iniB, {"import", "--month", "3"});
-            importLines << QString::asprintf("%-9s %9d %10.0f %10.0f %8.2f %9.0f%% %12.1f", server ? "server" : "embedded",
-                                             n, imp.ms, floor.ms, imp.ms / floor.ms, 100.0 * (imp.ms - floor.ms) / imp.ms,
-                                             imp.kb / 1024.0);
+            importLines << QString::asprintf(
+                "%-9s %9d %10.0f %10.0f %8.2f %9.0f%% %12.1f", server ? "server" : "embedded", n, imp.ms,
+                floor.ms, imp.ms / floor.ms, 100.0 * (imp.ms - floor.ms) / imp.ms, imp.kb / 1024.0);
         }
     }
-    std::printf("\nMonthly import against its floor: the same prepared single-row statements in plain loops\n");
+    std::printf(
+        "\nMonthly import against its floor: the same prepared single-row statements in plain loops\n");
     std::printf("%-9s %9s %10s %10s %8s %10s %12s\n", "engine", "documents", "import ms", "floor ms", "ratio",
                 "above", "import MB");
     for (const QString &l : importLines)
@@ -491,21 +480,25 @@ int main(int argc, char **argv)
 
     if (sizes.size() >= 2) {
         const int small = sizes.first(), large = sizes.last();
-        std::printf("\nPeak resident size of the whole qkadmin-cli process, %d against %d documents (MB; ratio), beside\n"
-                    "its start-up size (connected, doing nothing, at %d)\n", large, small, small);
+        std::printf("\nPeak resident size of the whole qkadmin-cli process, %d against %d documents (MB; "
+                    "ratio), beside\n"
+                    "its start-up size (connected, doing nothing, at %d)\n",
+                    large, small, small);
         std::printf("%-9s %8s %22s %22s %22s\n", "engine", "start-up", "export", "import", "transfer export");
         for (const bool server : {false, true}) {
             std::printf("%-9s %8.1f", server ? "server" : "embedded", startup[server][small] / 1024.0);
             for (int k = 0; k < 3; ++k) {
                 const long a = peaks[server][small][size_t(k)], b = peaks[server][large][size_t(k)];
-                std::printf(" %7.1f -> %7.1f %5.2f", a / 1024.0, b / 1024.0, a > 0 ? double(b) / double(a) : 0.0);
+                std::printf(" %7.1f -> %7.1f %5.2f", a / 1024.0, b / 1024.0,
+                            a > 0 ? double(b) / double(a) : 0.0);
             }
             std::printf("\n");
         }
     }
 
     QStringList healthLines;
-    std::printf("\nRestore of the sample's backup against gbak -c of the same backup into a new file (median of 3)\n");
+    std::printf("\nRestore of the sample's backup against gbak -c of the same backup into a new file (median "
+                "of 3)\n");
     std::printf("%-9s %9s %10s %10s %8s\n", "engine", "documents", "gbak ms", "restore ms", "ratio");
     for (const bool server : {false, true}) {
         const int n = sizes.last();
@@ -520,7 +513,8 @@ int main(int argc, char **argv)
             QFile::remove(target);
             QStringList a{"-c", "-user", "SYSDBA", "-password", "quillstep"};
             if (server)
-                a << "-se" << "localhost:service_mgr";
+                a << "-se"
+                  << "localhost:service_mgr";
             a << folder + "bazaqk.abk" << target;
             QElapsedTimer t;
             t.start();
@@ -560,14 +554,17 @@ int main(int argc, char **argv)
         Paths::syncFolderOf(abk);
         const double syncBackupMs = d.nsecsElapsed() / 1e6;
         QFile::remove(abk + ".copy");
-        std::printf("%-9s durable swaps: sync of an unsynced backup %.0f ms (%.3f of the backup), of the restored "
-                    "database %.0f ms (%.3f of the restore; target 0.05 each)\n",
-                    server ? "server" : "embedded", syncBackupMs, syncBackupMs / backup.ms, syncRestoredMs,
-                    syncRestoredMs / restore.ms);
-        std::printf("%-9s backup %.1f MB: backup %.0f ms, digest %.0f ms (%.2f of the backup, %.0f MB/s); gate %.0f ms "
+        std::printf(
+            "%-9s durable swaps: sync of an unsynced backup %.0f ms (%.3f of the backup), of the restored "
+            "database %.0f ms (%.3f of the restore; target 0.05 each)\n",
+            server ? "server" : "embedded", syncBackupMs, syncBackupMs / backup.ms, syncRestoredMs,
+            syncRestoredMs / restore.ms);
+        std::printf("%-9s backup %.1f MB: backup %.0f ms, digest %.0f ms (%.2f of the backup, %.0f MB/s); "
+                    "gate %.0f ms "
                     "(%.2f of the restore, %.0f MB/s, %s)\n",
-                    server ? "server" : "embedded", mb, backup.ms, digestMs, digestMs / backup.ms, mb / digestMs * 1000,
-                    gateMs, gateMs / restore.ms, mb / gateMs * 1000, whole ? "whole" : "NOT WHOLE");
+                    server ? "server" : "embedded", mb, backup.ms, digestMs, digestMs / backup.ms,
+                    mb / digestMs * 1000, gateMs, gateMs / restore.ms, mb / gateMs * 1000,
+                    whole ? "whole" : "NOT WHOLE");
         std::fflush(stdout);
         // The health check of the same database, the whole command-line run.
         healthLines << QString::asprintf("%-9s %9d %8.0f ms (target 300)", server ? "server" : "embedded", n,
@@ -582,10 +579,11 @@ int main(int argc, char **argv)
         const QString companies = makeFolder(root, "companies");
         for (int c = 1; c <= 50; ++c) {
             const QString folder = createDatabase(makeFolder(root, QString("firma%1").arg(c)), 10, true);
-            QFile::copy(settingsFor(folder, "T", makeFolder(root, QString("sf%1").arg(c))) ,
+            QFile::copy(settingsFor(folder, "T", makeFolder(root, QString("sf%1").arg(c))),
                         companies + QString("firma%1.ini").arg(c));
         }
-        std::printf("\nqkadmin-cli health --all over 50 companies through the server (median of 3): %.0f ms (target 3000)\n",
+        std::printf("\nqkadmin-cli health --all over 50 companies through the server (median of 3): %.0f ms "
+                    "(target 3000)\n",
                     cliMedianMs({"health", "--all", companies}, 3));
     }
 
@@ -614,7 +612,8 @@ int main(int argc, char **argv)
     }
 
     std::printf("\nStart-up: process start to the window's first paint, sample database (median of 5)\n");
-    const QString window = QFileInfo(QCoreApplication::applicationDirPath() + "/../qkadmin").absoluteFilePath();
+    const QString window =
+        QFileInfo(QCoreApplication::applicationDirPath() + "/../qkadmin").absoluteFilePath();
     for (const bool server : {false, true}) {
         const QString db = createDatabase(makeFolder(root, server ? "us" : "ue"), 20, server);
         const QString home = makeFolder(root, server ? "hs" : "he");

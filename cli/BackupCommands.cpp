@@ -16,27 +16,29 @@ namespace Cli {
 namespace {
 
 // The backup file a command names, else the database folder's.
-QString backupFileOf(const QStringList &positional, const TMainDm &dm)
-{
-    return positional.isEmpty() ? dm.Settings.backupFileName() : QFileInfo(positional.first()).absoluteFilePath();
+QString backupFileOf(const QStringList &positional, const TMainDm &dm) {
+    return positional.isEmpty() ? dm.Settings.backupFileName()
+                                : QFileInfo(positional.first()).absoluteFilePath();
 }
 
 class BackupCommand : public OperationCommand {
 public:
     const char *name() const override { return "backup"; }
     const char *summary() const override { return "back up the database to bazaqk.abk under the lock flag"; }
-    void addOptions(QCommandLineParser &p) const override
-    {
-        p.addOption({QStringLiteral("verify"), QStringLiteral("restore the new backup into a scratch database and check it "
-                                                              "before it replaces the previous one (and before any archive copy)")});
-        p.addOption({QStringLiteral("archive"), QStringLiteral("also file the backup into a new dated archive copy")});
-        p.addOption({QStringLiteral("keep"), QStringLiteral("with --archive: keep the N newest dated archives, delete older ones"),
+    void addOptions(QCommandLineParser &p) const override {
+        p.addOption({QStringLiteral("verify"),
+                     QStringLiteral("restore the new backup into a scratch database and check it "
+                                    "before it replaces the previous one (and before any archive copy)")});
+        p.addOption({QStringLiteral("archive"),
+                     QStringLiteral("also file the backup into a new dated archive copy")});
+        p.addOption({QStringLiteral("keep"),
+                     QStringLiteral("with --archive: keep the N newest dated archives, delete older ones"),
                      QStringLiteral("N")});
-        p.addOption({QStringLiteral("offsite"), QStringLiteral("then send the backup off-site (section [Zewnetrzna]; after "
-                                                               "--verify and --archive)")});
+        p.addOption({QStringLiteral("offsite"),
+                     QStringLiteral("then send the backup off-site (section [Zewnetrzna]; after "
+                                    "--verify and --archive)")});
     }
-    QString check(const QCommandLineParser &p) override
-    {
+    QString check(const QCommandLineParser &p) override {
         m_verify = p.isSet(QStringLiteral("verify"));
         m_keep = 0;
         m_archive = p.isSet(QStringLiteral("archive"));
@@ -53,8 +55,7 @@ public:
     }
 
 protected:
-    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         // One lock from the backup to the last pruned archive: no de-archiving slips in between.
         const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
         produced.files << d.Settings.backupFileName();
@@ -73,8 +74,8 @@ protected:
 
 private:
     // Verified before it replaces anything: a backup that does not restore never becomes the only one.
-    bool verified(TMainDm &d, TerminalOperator &op, BackupOps::NewBackup &written, const BackupOps::Lock &held) const
-    {
+    bool verified(TMainDm &d, TerminalOperator &op, BackupOps::NewBackup &written,
+                  const BackupOps::Lock &held) const {
         written.writeDigest();
         if (BackupVerification::verify(d, op, written.file(), held)) {
             if (const QString note = written.publish(); !note.isEmpty())
@@ -82,7 +83,8 @@ private:
             return true;
         }
         const QString aside = written.setAside();
-        op.error(QStringLiteral("Kopia nie przeszła sprawdzenia: poprzednia kopia %1 pozostaje bez zmian, nowa zachowana jako %2%3.")
+        op.error(QStringLiteral("Kopia nie przeszła sprawdzenia: poprzednia kopia %1 pozostaje bez zmian, "
+                                "nowa zachowana jako %2%3.")
                      .arg(d.Settings.backupFileName(), aside,
                           m_archive ? QStringLiteral("; kopii archiwalnej nie utworzono") : QString()));
         return false;
@@ -96,8 +98,7 @@ private:
 class BackupFileCommand : public OperationCommand {
 public:
     void addOptions(QCommandLineParser &p) const override { Options::backupFile(p); }
-    QString check(const QCommandLineParser &p) override
-    {
+    QString check(const QCommandLineParser &p) override {
         m_positional = p.positionalArguments();
         return m_positional.size() > 1 ? QStringLiteral("unexpected ") + m_positional.last() : QString();
     }
@@ -110,14 +111,12 @@ protected:
 class VerifyBackupCommand : public BackupFileCommand {
 public:
     const char *name() const override { return "verify-backup"; }
-    const char *summary() const override
-    {
+    const char *summary() const override {
         return "restore a backup (default bazaqk.abk) into a scratch database, check it, remove it";
     }
 
 protected:
-    int operate(TMainDm &d, TerminalOperator &op, Produced &) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &) override {
         return BackupVerification::verify(d, op, backupFileOf(m_positional, d)) ? Success : Failure;
     }
 };
@@ -125,14 +124,13 @@ protected:
 class InspectBackupCommand : public BackupFileCommand {
 public:
     const char *name() const override { return "inspect-backup"; }
-    const char *summary() const override
-    {
-        return "read a backup (default bazaqk.abk) without an engine: tables, whether it is whole, its digest";
+    const char *summary() const override {
+        return "read a backup (default bazaqk.abk) without an engine: tables, whether it is whole, its "
+               "digest";
     }
 
 protected:
-    int operate(TMainDm &d, TerminalOperator &op, Produced &) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &) override {
         const QString file = backupFileOf(m_positional, d);
         const BackupGate::Inspection i = BackupGate::inspect(file);
         for (const QString &line : BackupGate::report(i, file))
@@ -146,13 +144,11 @@ const QString kNotConfirmed = QStringLiteral("przerwane: nie potwierdzono (bez t
 class RestoreCommand : public OperationCommand {
 public:
     const char *name() const override { return "restore"; }
-    const char *summary() const override
-    {
+    const char *summary() const override {
         return "restore the database from bazaqk.abk and file the backup into an archive copy";
     }
     void addOptions(QCommandLineParser &p) const override { p.addOption(Options::yes()); }
-    QString check(const QCommandLineParser &p) override
-    {
+    QString check(const QCommandLineParser &p) override {
         m_yes = p.isSet(Options::kYes);
         return noArguments(p);
     }
@@ -161,10 +157,10 @@ protected:
     bool assumeYes() const override { return m_yes; }
     // A folder with no database yet (a new machine after a disaster): nothing to connect to.
     bool needsDatabase(const TMainDm &dm) const override { return !FirstRestore::needed(dm); }
-    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         produced.files << d.Settings.fullDatabaseName();
-        if (FirstRestore::needed(d) ? FirstRestore::restore(d, op) : BackupOps::restoreDatabase(d, op, {{}, true}))
+        if (FirstRestore::needed(d) ? FirstRestore::restore(d, op)
+                                    : BackupOps::restoreDatabase(d, op, {{}, true}))
             return Success;
         op.error(QStringLiteral("Odtwarzanie ") + kNotConfirmed);
         return Failure;
@@ -177,22 +173,21 @@ private:
 class DearchiveCommand : public OperationCommand {
 public:
     const char *name() const override { return "dearchive"; }
-    const char *summary() const override
-    {
-        return "bring the backup and its digest back from a dated archive copy as bazaqk.abk (checked first; the "
+    const char *summary() const override {
+        return "bring the backup and its digest back from a dated archive copy as bazaqk.abk (checked first; "
+               "the "
                "current backup kept aside)";
     }
-    void addOptions(QCommandLineParser &p) const override
-    {
+    void addOptions(QCommandLineParser &p) const override {
         p.addOption(Options::yes());
         p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the archive copy (YYMMDDHH.arj)"));
     }
-    QString check(const QCommandLineParser &p) override
-    {
+    QString check(const QCommandLineParser &p) override {
         m_yes = p.isSet(Options::kYes);
         const QStringList positional = p.positionalArguments();
         if (positional.size() != 1)
-            return positional.isEmpty() ? QStringLiteral("name the archive (FILE)") : QStringLiteral("unexpected ") + positional.last();
+            return positional.isEmpty() ? QStringLiteral("name the archive (FILE)")
+                                        : QStringLiteral("unexpected ") + positional.last();
         m_archive = QFileInfo(positional.first()).absoluteFilePath();
         return {};
     }
@@ -200,8 +195,7 @@ public:
 protected:
     bool needsDatabase(const TMainDm &) const override { return false; }
     bool assumeYes() const override { return m_yes; }
-    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         produced.files << d.Settings.backupFileName();
         if (BackupOps::dearchive(d, op, m_archive))
             return Success;
@@ -217,8 +211,7 @@ private:
 
 } // namespace
 
-void addBackupCommands(std::vector<std::unique_ptr<Command>> &table)
-{
+void addBackupCommands(std::vector<std::unique_ptr<Command>> &table) {
     table.push_back(std::make_unique<BackupCommand>());
     table.push_back(std::make_unique<VerifyBackupCommand>());
     table.push_back(std::make_unique<InspectBackupCommand>());

@@ -11,24 +11,24 @@ namespace Cli {
 
 namespace {
 
-void usage(std::FILE *f)
-{
+void usage(std::FILE *f) {
     std::fputs("usage: qkadmin-cli [--settings FILE] COMMAND [options]\n\ncommands:\n", f);
     for (const auto &c : commands())
         std::fprintf(f, "  %-18s %s\n", c->name(), c->summary());
-    std::fputs("\n'qkadmin-cli COMMAND --help' describes one command.\n"
-               "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
-               "Every run ends with one line 'qkadmin-cli: summary command=... result=... seconds=...' (and the\n"
-               "file it produced with its size), for logs and monitoring.\n",
-               f);
+    std::fputs(
+        "\n'qkadmin-cli COMMAND --help' describes one command.\n"
+        "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
+        "Every run ends with one line 'qkadmin-cli: summary command=... result=... seconds=...' (and the\n"
+        "file it produced with its size), for logs and monitoring.\n",
+        f);
 }
 
 // The command's own part of the command line, parsed and checked; the exit status when it is not to run
 // (its help, a usage error), else -1.
-int parse(Command &command, const QStringList &args, const Context &c)
-{
+int parse(Command &command, const QStringList &args, const Context &c) {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("qkadmin-cli %1: %2").arg(QLatin1String(command.name()), QLatin1String(command.summary())));
+    p.setApplicationDescription(QStringLiteral("qkadmin-cli %1: %2")
+                                    .arg(QLatin1String(command.name()), QLatin1String(command.summary())));
     p.addHelpOption();
     command.addOptions(p);
     auto usageError = [&](const QString &text) {
@@ -48,8 +48,7 @@ int parse(Command &command, const QStringList &args, const Context &c)
 
 } // namespace
 
-int OperationCommand::run(const Context &c)
-{
+int OperationCommand::run(const Context &c) {
     TerminalOperator op(c.out, c.err, assumeYes());
     std::unique_ptr<TMainDm> dm;
     try {
@@ -95,8 +94,7 @@ int OperationCommand::run(const Context &c)
     return rc;
 }
 
-int run(const QStringList &args, const Context &c, QString &commandName)
-{
+int run(const QStringList &args, const Context &c, QString &commandName) {
     // Global options come before the command.
     Context context = c;
     qsizetype i = 1;
@@ -128,30 +126,29 @@ int run(const QStringList &args, const Context &c, QString &commandName)
         return Usage;
     }
     commandName = args[i];
-    const int parsed = parse(*command, QStringList{args[0] + QLatin1Char(' ') + args[i]} + args.mid(i + 1), context);
+    const int parsed =
+        parse(*command, QStringList{args[0] + QLatin1Char(' ') + args[i]} + args.mid(i + 1), context);
     return parsed >= 0 ? parsed : command->run(context);
 }
 
-QString noArguments(const QCommandLineParser &p)
-{
-    return p.positionalArguments().isEmpty() ? QString() : QStringLiteral("unexpected ") + p.positionalArguments().last();
+QString noArguments(const QCommandLineParser &p) {
+    return p.positionalArguments().isEmpty() ? QString()
+                                             : QStringLiteral("unexpected ") + p.positionalArguments().last();
 }
 
 namespace Options {
 
-QCommandLineOption yes()
-{
+QCommandLineOption yes() {
     return {kYes, QStringLiteral("do not ask for confirmation")};
 }
 
-void backupFile(QCommandLineParser &p)
-{
-    p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the backup file (default bazaqk.abk in the database folder)"),
+void backupFile(QCommandLineParser &p) {
+    p.addPositionalArgument(QStringLiteral("FILE"),
+                            QStringLiteral("the backup file (default bazaqk.abk in the database folder)"),
                             QStringLiteral("[FILE]"));
 }
 
-int month(const QCommandLineParser &p, QString &error)
-{
+int month(const QCommandLineParser &p, QString &error) {
     bool ok = false;
     const int m = p.value(QStringLiteral("month")).toInt(&ok);
     if (ok && m >= 1 && m <= 12)

@@ -21,8 +21,8 @@ enum Exit { Success = 0, Failure = 1, Usage = 2 };
 // What a run produced, for its summary line.
 struct Produced {
     QStringList files;
-    QString result;               // the summary's result where it is not ok or failed (health)
-    QString extra;                // the end of the summary line a command adds ("added=N" of an off-site copy)
+    QString result; // the summary's result where it is not ok or failed (health)
+    QString extra;  // the end of the summary line a command adds ("added=N" of an off-site copy)
     bool summaryToStderr = false; // standard output carries metrics, which a summary would spoil
 };
 

@@ -22,16 +22,13 @@ class PlainCommand : public OperationCommand {
 public:
     using Operation = std::function<void(TMainDm &, Operator &)>;
     PlainCommand(const char *name, const char *summary, Operation operation, bool triggers = false)
-        : m_name(name), m_summary(summary), m_operation(std::move(operation)), m_triggers(triggers)
-    {
-    }
+        : m_name(name), m_summary(summary), m_operation(std::move(operation)), m_triggers(triggers) {}
     const char *name() const override { return m_name; }
     const char *summary() const override { return m_summary; }
 
 protected:
     bool databaseTriggers() const override { return m_triggers; }
-    int operate(TMainDm &dm, TerminalOperator &op, Produced &) override
-    {
+    int operate(TMainDm &dm, TerminalOperator &op, Produced &) override {
         m_operation(dm, op);
         return Success;
     }
@@ -45,12 +42,10 @@ private:
 // The month's exchange commands: export, import, check-input.
 class MonthCommand : public OperationCommand {
 public:
-    void addOptions(QCommandLineParser &p) const override
-    {
+    void addOptions(QCommandLineParser &p) const override {
         p.addOption({QStringLiteral("month"), QStringLiteral("the month, 1 to 12"), QStringLiteral("N")});
     }
-    QString check(const QCommandLineParser &p) override
-    {
+    QString check(const QCommandLineParser &p) override {
         QString error = noArguments(p);
         if (error.isEmpty())
             m_month = Options::month(p, error);
@@ -64,11 +59,12 @@ protected:
 class ExportCommand : public MonthCommand {
 public:
     const char *name() const override { return "export"; }
-    const char *summary() const override { return "export one month's documents and entries and the three lists"; }
+    const char *summary() const override {
+        return "export one month's documents and entries and the three lists";
+    }
 
 protected:
-    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         produced.files = ExchangeOps::monthlyFiles(d.Settings.exchangeRoot(), m_month);
         ExchangeOps::exportMonth(d, op, m_month, QString::number(Clock::now().date().year()));
         return Success;
@@ -79,21 +75,18 @@ class ImportCommand : public MonthCommand {
 public:
     const char *name() const override { return "import"; }
     const char *summary() const override { return "import one month's documents and entries"; }
-    void addOptions(QCommandLineParser &p) const override
-    {
+    void addOptions(QCommandLineParser &p) const override {
         MonthCommand::addOptions(p);
         p.addOption({QStringLiteral("clear"), QStringLiteral("empty the month first (Zerowanie Danych QK)")});
     }
-    QString check(const QCommandLineParser &p) override
-    {
+    QString check(const QCommandLineParser &p) override {
         m_clear = p.isSet(QStringLiteral("clear"));
         return MonthCommand::check(p);
     }
 
 protected:
     bool databaseTriggers() const override { return true; } // it changes the books
-    int operate(TMainDm &d, TerminalOperator &op, Produced &) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &) override {
         return ExchangeOps::importMonth(d, op, m_month, m_clear) ? Success : Failure;
     }
 
@@ -107,8 +100,7 @@ public:
     const char *summary() const override { return "check that one month's import files are present"; }
 
 protected:
-    int operate(TMainDm &d, TerminalOperator &op, Produced &) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &) override {
         return ExchangeOps::checkInput(d, op, m_month) ? Success : Failure;
     }
 };
@@ -119,20 +111,20 @@ public:
     const char *summary() const override { return "export the bank-transfer packages into paczki/"; }
 
 protected:
-    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override
-    {
+    int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         produced.files = ExchangeOps::transferFiles(d.settingsFolder());
         ExchangeOps::exportTransfers(d, op, d.settingsFolder());
         return Success;
     }
 };
 
-std::vector<std::unique_ptr<Command>> makeCommands()
-{
+std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> t;
     addBackupCommands(t);
-    t.push_back(std::make_unique<PlainCommand>("validate", "have the server validate the database", BackupOps::validateDatabase));
-    t.push_back(std::make_unique<PlainCommand>("reset-connections", "clear the workstation state left by a hung workstation",
+    t.push_back(std::make_unique<PlainCommand>("validate", "have the server validate the database",
+                                               BackupOps::validateDatabase));
+    t.push_back(std::make_unique<PlainCommand>("reset-connections",
+                                               "clear the workstation state left by a hung workstation",
                                                BackupOps::resetConnections, true));
     t.push_back(std::make_unique<ExportCommand>());
     t.push_back(std::make_unique<ImportCommand>());
@@ -140,8 +132,10 @@ std::vector<std::unique_ptr<Command>> makeCommands()
     t.push_back(std::make_unique<ExportTransfersCommand>());
     t.push_back(std::make_unique<PlainCommand>("stats", "database statistics", AdminOps::statistics));
     t.push_back(std::make_unique<PlainCommand>("log", "the server log", AdminOps::serverLog));
-    t.push_back(std::make_unique<PlainCommand>("properties", "the server's properties", AdminOps::serverProperties));
-    t.push_back(std::make_unique<PlainCommand>("users", "the users attached to the database", AdminOps::activeUsers));
+    t.push_back(
+        std::make_unique<PlainCommand>("properties", "the server's properties", AdminOps::serverProperties));
+    t.push_back(
+        std::make_unique<PlainCommand>("users", "the users attached to the database", AdminOps::activeUsers));
     t.push_back(HealthCommand::command());
     t.push_back(OffsiteCommand::command());
     return t;
@@ -149,8 +143,7 @@ std::vector<std::unique_ptr<Command>> makeCommands()
 
 } // namespace
 
-const std::vector<std::unique_ptr<Command>> &commands()
-{
+const std::vector<std::unique_ptr<Command>> &commands() {
     static const std::vector<std::unique_ptr<Command>> table = makeCommands();
     return table;
 }

@@ -41,14 +41,12 @@ constexpr int kEngineStopMs = 2000;
 constexpr qint64 kChildGraceMs = kEngineStopMs + 500;
 constexpr qint64 kStopGraceMs = 5000;
 
-QString oneLine(QString text)
-{
+QString oneLine(QString text) {
     text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     return text.simplified();
 }
 
-bool writeOut(const QString &output, const QByteArray &bytes)
-{
+bool writeOut(const QString &output, const QByteArray &bytes) {
     if (output.isEmpty()) {
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
         return true;
@@ -58,33 +56,31 @@ bool writeOut(const QString &output, const QByteArray &bytes)
     QSaveFile f(output);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || ::fchmod(f.handle(), 0644) != 0 ||
         !f.commit()) {
-        std::fprintf(stderr, "qkadmin-cli health: cannot write %s: %s\n", qPrintable(output), qPrintable(f.errorString()));
+        std::fprintf(stderr, "qkadmin-cli health: cannot write %s: %s\n", qPrintable(output),
+                     qPrintable(f.errorString()));
         return false;
     }
     return true;
 }
 
 // The exit status of a run that wrote the metrics to a file: whether the file was written.
-int fileStatus(bool written)
-{
+int fileStatus(bool written) {
     return written ? 0 : 1;
 }
 
-QString hoursText(const QHash<QString, double> &m, const QString &company)
-{
+QString hoursText(const QHash<QString, double> &m, const QString &company) {
     const auto it = m.constFind(QStringLiteral("qkadmin_backup_age_seconds{company=\"%1\"}").arg(company));
-    return it == m.constEnd() ? QStringLiteral("-") : QString::number(*it / 3600.0, 'f', 1) + QStringLiteral(" h");
+    return it == m.constEnd() ? QStringLiteral("-")
+                              : QString::number(*it / 3600.0, 'f', 1) + QStringLiteral(" h");
 }
 
-Report notJudged(const QString &file, const QString &line)
-{
+Report notJudged(const QString &file, const QString &line) {
     return {companyName(file), file, {line}, {}, Health::Level::Unknown, false};
 }
 
 } // namespace
 
-QString companyName(const QString &settingsFile)
-{
+QString companyName(const QString &settingsFile) {
     if (settingsFile.isEmpty())
         return QStringLiteral("setup");
     QString name = QFileInfo(settingsFile).fileName();
@@ -93,36 +89,42 @@ QString companyName(const QString &settingsFile)
     return name;
 }
 
-QStringList companyFiles(const QString &folder, const QString &settingsFolder)
-{
-    const QStringList folders = folder.isEmpty() ? QStringList{settingsFolder, QStringLiteral("/etc/qkadmin")} : QStringList{folder};
+QStringList companyFiles(const QString &folder, const QString &settingsFolder) {
+    const QStringList folders =
+        folder.isEmpty() ? QStringList{settingsFolder, QStringLiteral("/etc/qkadmin")} : QStringList{folder};
     QStringList files;
     for (const QString &f : folders) {
         const QDir dir(f);
-        for (const QFileInfo &i : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable, QDir::Name))
+        for (const QFileInfo &i :
+             dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable, QDir::Name))
             if (i.fileName().compare(QLatin1String("jn.ini"), Qt::CaseInsensitive) != 0)
                 files << i.absoluteFilePath();
     }
     return files;
 }
 
-QStringList childArguments(const QString &settingsFile, const Request &r)
-{
-    return {QStringLiteral("--settings"), settingsFile, QStringLiteral("health"), QStringLiteral("--format"), QStringLiteral("child"),
-            QStringLiteral("--backup-age"), QString::number(r.limits.backupAgeHours), QStringLiteral("--gap"),
-            QString::number(r.limits.gap), QStringLiteral("--timeout"), QString::number(r.timeoutSeconds)};
+QStringList childArguments(const QString &settingsFile, const Request &r) {
+    return {QStringLiteral("--settings"),
+            settingsFile,
+            QStringLiteral("health"),
+            QStringLiteral("--format"),
+            QStringLiteral("child"),
+            QStringLiteral("--backup-age"),
+            QString::number(r.limits.backupAgeHours),
+            QStringLiteral("--gap"),
+            QString::number(r.limits.gap),
+            QStringLiteral("--timeout"),
+            QString::number(r.timeoutSeconds)};
 }
 
-QByteArray childOutput(const QStringList &lines, const QByteArray &metrics)
-{
+QByteArray childOutput(const QStringList &lines, const QByteArray &metrics) {
     QByteArray out;
     for (const QString &l : lines)
         out += l.toUtf8() + '\n';
     return out + "---\n" + metrics;
 }
 
-Report readChild(const QString &name, const QString &file, const QByteArray &output, int status)
-{
+Report readChild(const QString &name, const QString &file, const QByteArray &output, int status) {
     Report o{name, file, {}, {}, Health::Level::Unknown, false};
     const qsizetype cut = output.startsWith("---\n") ? 0 : output.indexOf("\n---\n");
     const QByteArray lines = cut < 0 ? output : output.left(cut);
@@ -142,8 +144,7 @@ Report readChild(const QString &name, const QString &file, const QByteArray &out
     return o;
 }
 
-Health::Level officeLevel(const QList<Report> &reports)
-{
+Health::Level officeLevel(const QList<Report> &reports) {
     Health::Level level = Health::Level::Ok;
     bool anyJudged = false;
     for (const Report &r : reports) {
@@ -164,8 +165,7 @@ struct Watch {
 
 // A check past its limit says UNKNOWN and ends the process (its embedded engine stopped first). The
 // watchdog works on copies: it may fire while the check is anywhere.
-void startWatchdog(const std::shared_ptr<Watch> &watch, const Request &r, const QString &company)
-{
+void startWatchdog(const std::shared_ptr<Watch> &watch, const Request &r, const QString &company) {
     std::thread([watch, r, company] {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(r.timeoutSeconds);
         while (std::chrono::steady_clock::now() < deadline) {
@@ -180,7 +180,8 @@ void startWatchdog(const std::shared_ptr<Watch> &watch, const Request &r, const 
             return;
         }
         const QByteArray metrics = HealthMetrics::exposition({{company, nullptr, {}}});
-        const QString line = QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(r.timeoutSeconds);
+        const QString line =
+            QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(r.timeoutSeconds);
         int status = int(Health::Level::Unknown);
         if (r.format == QLatin1String("prometheus")) {
             const bool written = writeOut(r.output, metrics);
@@ -203,8 +204,7 @@ void startWatchdog(const std::shared_ptr<Watch> &watch, const Request &r, const 
 
 } // namespace
 
-int runOne(TMainDm &dm, const Request &r, QString &result)
-{
+int runOne(TMainDm &dm, const Request &r, QString &result) {
     const QString company = companyName(r.settingsFile);
     const bool toFile = !r.output.isEmpty();
     const auto watch = std::make_shared<Watch>();
@@ -259,8 +259,7 @@ class OfficeChecks {
 public:
     OfficeChecks(const Request &r, QStringList files, int signalFd)
         : m_request(r), m_files(std::move(files)), m_signalFd(signalFd), m_reports(m_files.size()),
-          m_self(Subprocess::selfExecutable())
-    {
+          m_self(Subprocess::selfExecutable()) {
         m_clock.start();
     }
     // Runs them all; a report per settings file, in their order.
@@ -282,9 +281,9 @@ private:
     // Reads what the check said; true once it has ended (or must be ended now).
     bool serve(Running &x, short revents);
     void finish(const Running &x);
-    QString interrupted() const
-    {
-        return QStringLiteral("UNKNOWN baza: sprawdzenie przerwane sygnałem %1").arg(QLatin1String(Signals::name(m_stoppedBy)));
+    QString interrupted() const {
+        return QStringLiteral("UNKNOWN baza: sprawdzenie przerwane sygnałem %1")
+            .arg(QLatin1String(Signals::name(m_stoppedBy)));
     }
 
     const Request &m_request;
@@ -298,20 +297,20 @@ private:
     QElapsedTimer m_clock;
 };
 
-void OfficeChecks::startMore()
-{
+void OfficeChecks::startMore() {
     while (!m_stoppedBy && m_next < m_files.size() && m_running.size() < kConcurrent) {
         const Subprocess::Child c = Subprocess::start(m_self, childArguments(m_files[m_next], m_request));
         if (c.pid < 0)
-            m_reports[m_next] = notJudged(m_files[m_next], QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
+            m_reports[m_next] =
+                notJudged(m_files[m_next], QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
         else
-            m_running.append({m_next, c, {}, m_clock.elapsed() + qint64(m_request.timeoutSeconds) * 1000 + kChildGraceMs});
+            m_running.append(
+                {m_next, c, {}, m_clock.elapsed() + qint64(m_request.timeoutSeconds) * 1000 + kChildGraceMs});
         ++m_next;
     }
 }
 
-void OfficeChecks::passOnSignal()
-{
+void OfficeChecks::passOnSignal() {
     char bytes[16];
     while (::read(m_signalFd, bytes, sizeof bytes) > 0) {
     }
@@ -326,8 +325,7 @@ void OfficeChecks::passOnSignal()
     }
 }
 
-bool OfficeChecks::serve(Running &x, short revents)
-{
+bool OfficeChecks::serve(Running &x, short revents) {
     if (revents & (POLLIN | POLLHUP | POLLERR)) {
         char buf[8192];
         const ssize_t n = ::read(x.child.output, buf, sizeof buf);
@@ -349,13 +347,13 @@ bool OfficeChecks::serve(Running &x, short revents)
     return false;
 }
 
-void OfficeChecks::finish(const Running &x)
-{
+void OfficeChecks::finish(const Running &x) {
     ::close(x.child.output);
     const int status = Subprocess::wait(x.child.pid);
     const QString &file = m_files[x.index];
     if (x.timedOut) {
-        m_reports[x.index] = notJudged(file, QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(m_request.timeoutSeconds));
+        m_reports[x.index] = notJudged(
+            file, QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(m_request.timeoutSeconds));
         return;
     }
     Report &o = m_reports[x.index];
@@ -369,15 +367,15 @@ void OfficeChecks::finish(const Running &x)
     }
 }
 
-QList<Report> OfficeChecks::run()
-{
+QList<Report> OfficeChecks::run() {
     while ((m_next < m_files.size() && !m_stoppedBy) || !m_running.isEmpty()) {
         startMore();
         std::vector<pollfd> fds;
         qint64 wait = 1000;
         for (const Running &x : m_running) {
             fds.push_back({x.child.output, POLLIN, 0});
-            wait = std::min(wait, std::max<qint64>(0, (x.killAt >= 0 ? x.killAt : x.deadline) - m_clock.elapsed()));
+            wait = std::min(wait,
+                            std::max<qint64>(0, (x.killAt >= 0 ? x.killAt : x.deadline) - m_clock.elapsed()));
         }
         fds.push_back({m_signalFd, POLLIN, 0});
         ::poll(fds.data(), nfds_t(fds.size()), int(wait));
@@ -395,8 +393,7 @@ QList<Report> OfficeChecks::run()
 }
 
 // One block per company, then the table.
-void printOffice(const QList<Report> &reports)
-{
+void printOffice(const QList<Report> &reports) {
     for (const Report &o : reports) {
         std::printf("== %s (%s)\n", o.name.toUtf8().constData(), o.file.toUtf8().constData());
         for (const QString &l : o.lines)
@@ -411,16 +408,19 @@ void printOffice(const QList<Report> &reports)
         const auto free = m.constFind(QStringLiteral("qkadmin_free_bytes{company=\"%1\"}").arg(company));
         std::printf("%-24s %-9s %-10s %-8s %s\n", o.name.toUtf8().constData(),
                     Health::levelName(o.judged ? o.level : Health::Level::Unknown).toUtf8().constData(),
-                    hoursText(m, company).toUtf8().constData(), lock == m.constEnd() ? "-" : (*lock > 0 ? "TAK" : "NIE"),
+                    hoursText(m, company).toUtf8().constData(),
+                    lock == m.constEnd() ? "-" : (*lock > 0 ? "TAK" : "NIE"),
                     free == m.constEnd() ? "-"
-                                         : QString::number(*free / (1024.0 * 1024.0), 'f', 0).append(QStringLiteral(" MB")).toUtf8().constData());
+                                         : QString::number(*free / (1024.0 * 1024.0), 'f', 0)
+                                               .append(QStringLiteral(" MB"))
+                                               .toUtf8()
+                                               .constData());
     }
 }
 
 } // namespace
 
-int runAll(const Request &r, QString &result)
-{
+int runAll(const Request &r, QString &result) {
     // Before the first check starts: a signal is then passed on to every check that runs.
     const int signalFd = Signals::install();
     OfficeChecks checks(r, companyFiles(r.folder, Paths::settingsFolder()), signalFd);
@@ -447,16 +447,15 @@ namespace {
 class Command : public Cli::Command {
 public:
     const char *name() const override { return "health"; }
-    const char *summary() const override
-    {
-        return "check the backup's age, the lock flag, writes, free space, transactions and the server (exit 0 OK, 1 "
+    const char *summary() const override {
+        return "check the backup's age, the lock flag, writes, free space, transactions and the server (exit "
+               "0 OK, 1 "
                "WARNING, 2 CRITICAL, 3 UNKNOWN); --all: every company";
     }
     void addOptions(QCommandLineParser &p) const override;
     QString check(const QCommandLineParser &p) override;
     // Monitoring reads an exit of health it cannot judge as UNKNOWN (3), a wrong command line too.
-    int usageStatus(Cli::Produced &produced) const override
-    {
+    int usageStatus(Cli::Produced &produced) const override {
         produced.result = QStringLiteral("unknown");
         return int(Health::Level::Unknown);
     }
@@ -466,26 +465,33 @@ private:
     Request m_request;
 };
 
-void Command::addOptions(QCommandLineParser &p) const
-{
-    p.addOption({QStringLiteral("backup-age"), QStringLiteral("a backup older than HOURS is a warning, twice that critical (default 26)"),
+void Command::addOptions(QCommandLineParser &p) const {
+    p.addOption({QStringLiteral("backup-age"),
+                 QStringLiteral("a backup older than HOURS is a warning, twice that critical (default 26)"),
                  QStringLiteral("HOURS")});
-    p.addOption({QStringLiteral("gap"), QStringLiteral("more transactions than N between the oldest interesting or active one and "
-                                                       "the next is a warning (default 100000)"),
+    p.addOption({QStringLiteral("gap"),
+                 QStringLiteral("more transactions than N between the oldest interesting or active one and "
+                                "the next is a warning (default 100000)"),
                  QStringLiteral("N")});
-    p.addOption({QStringLiteral("format"), QStringLiteral("lines (default) or prometheus (the node exporter's text format)"),
+    p.addOption({QStringLiteral("format"),
+                 QStringLiteral("lines (default) or prometheus (the node exporter's text format)"),
                  QStringLiteral("FORMAT")});
-    p.addOption({QStringLiteral("output"), QStringLiteral("write the metrics to FILE (a temporary file renamed)"), QStringLiteral("FILE")});
-    p.addOption({QStringLiteral("all"), QStringLiteral("every company: each settings file of FOLDER (default the settings folder and "
-                                                       "/etc/qkadmin), one block each, then a summary table")});
-    p.addOption({QStringLiteral("timeout"), QStringLiteral("one company's limit in seconds, its connection included (default 10)"),
+    p.addOption({QStringLiteral("output"),
+                 QStringLiteral("write the metrics to FILE (a temporary file renamed)"),
+                 QStringLiteral("FILE")});
+    p.addOption(
+        {QStringLiteral("all"),
+         QStringLiteral("every company: each settings file of FOLDER (default the settings folder and "
+                        "/etc/qkadmin), one block each, then a summary table")});
+    p.addOption({QStringLiteral("timeout"),
+                 QStringLiteral("one company's limit in seconds, its connection included (default 10)"),
                  QStringLiteral("SECONDS")});
-    p.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("with --all: the folder of the settings files"),
+    p.addPositionalArgument(QStringLiteral("FOLDER"),
+                            QStringLiteral("with --all: the folder of the settings files"),
                             QStringLiteral("[FOLDER]"));
 }
 
-QString Command::check(const QCommandLineParser &p)
-{
+QString Command::check(const QCommandLineParser &p) {
     Request r;
     r.all = p.isSet(QStringLiteral("all"));
     const QStringList positional = p.positionalArguments();
@@ -500,19 +506,20 @@ QString Command::check(const QCommandLineParser &p)
     if (!ok || r.limits.backupAgeHours < 1 || r.limits.gap < 1)
         return QStringLiteral("--backup-age and --gap take whole numbers, 1 or more");
     r.output = p.value(QStringLiteral("output"));
-    r.format = p.isSet(QStringLiteral("format")) ? p.value(QStringLiteral("format")) : QStringLiteral("lines");
+    r.format =
+        p.isSet(QStringLiteral("format")) ? p.value(QStringLiteral("format")) : QStringLiteral("lines");
     if (p.isSet(QStringLiteral("timeout")))
         r.timeoutSeconds = p.value(QStringLiteral("timeout")).toInt(&ok);
     if (!ok || r.timeoutSeconds < 1 ||
-        !QStringList{QStringLiteral("lines"), QStringLiteral("prometheus"), QStringLiteral("child")}.contains(r.format) ||
+        !QStringList{QStringLiteral("lines"), QStringLiteral("prometheus"), QStringLiteral("child")}.contains(
+            r.format) ||
         (!r.output.isEmpty() && r.format != QLatin1String("prometheus")))
         return QStringLiteral("--format lines|prometheus, --output with prometheus, --timeout 1 or more");
     m_request = r;
     return {};
 }
 
-int Command::run(const Cli::Context &c)
-{
+int Command::run(const Cli::Context &c) {
     Request r = m_request;
     r.settingsFile = c.settingsFile;
     c.produced.summaryToStderr = r.format == QLatin1String("prometheus") && r.output.isEmpty();
@@ -537,8 +544,7 @@ int Command::run(const Cli::Context &c)
 
 } // namespace
 
-std::unique_ptr<Cli::Command> command()
-{
+std::unique_ptr<Cli::Command> command() {
     return std::make_unique<Command>();
 }
 

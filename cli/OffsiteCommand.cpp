@@ -28,30 +28,34 @@ const char *const kUsage =
     "  check [--read-data PERCENT] check the repository and fetch the newest copy through the digest and "
     "walk\n";
 
-QString summaryOf(const OffsiteOps::Copy &c)
-{
+QString summaryOf(const OffsiteOps::Copy &c) {
     return QStringLiteral("added=%1 snapshot=%2").arg(c.added).arg(c.snapshot);
 }
 
-const QStringList kSubcommands{QStringLiteral("init"), QStringLiteral("copy"), QStringLiteral("list"), QStringLiteral("fetch"),
-                               QStringLiteral("check")};
+const QStringList kSubcommands{QStringLiteral("init"), QStringLiteral("copy"), QStringLiteral("list"),
+                               QStringLiteral("fetch"), QStringLiteral("check")};
 
 class Command : public Cli::OperationCommand {
 public:
     const char *name() const override { return "offsite"; }
-    const char *summary() const override
-    {
-        return "off-site copies on restic: init | copy | list | fetch [ID|latest] [--yes] | check [--read-data PERCENT]";
+    const char *summary() const override {
+        return "off-site copies on restic: init | copy | list | fetch [ID|latest] [--yes] | check "
+               "[--read-data PERCENT]";
     }
-    void addOptions(QCommandLineParser &p) const override
-    {
+    void addOptions(QCommandLineParser &p) const override {
         p.setApplicationDescription(QString::fromLatin1(kUsage));
-        p.addOption({QStringLiteral("yes"), QStringLiteral("with fetch: do not ask before replacing the current backup")});
-        p.addOption({QStringLiteral("read-data"), QStringLiteral("with check: also read PERCENT of the repository's data (100: all of it)"),
-                     QStringLiteral("PERCENT")});
-        p.addPositionalArgument(QStringLiteral("SUBCOMMAND"), QStringLiteral("init, copy, list, fetch or check"));
-        p.addPositionalArgument(QStringLiteral("ID"), QStringLiteral("with fetch: the copy's id (or its start), or latest (default)"),
-                                QStringLiteral("[ID|latest]"));
+        p.addOption({QStringLiteral("yes"),
+                     QStringLiteral("with fetch: do not ask before replacing the current backup")});
+        p.addOption(
+            {QStringLiteral("read-data"),
+             QStringLiteral("with check: also read PERCENT of the repository's data (100: all of it)"),
+             QStringLiteral("PERCENT")});
+        p.addPositionalArgument(QStringLiteral("SUBCOMMAND"),
+                                QStringLiteral("init, copy, list, fetch or check"));
+        p.addPositionalArgument(
+            QStringLiteral("ID"),
+            QStringLiteral("with fetch: the copy's id (or its start), or latest (default)"),
+            QStringLiteral("[ID|latest]"));
     }
     QString check(const QCommandLineParser &p) override;
 
@@ -66,8 +70,7 @@ private:
     int m_percent = 0;
 };
 
-QString Command::check(const QCommandLineParser &p)
-{
+QString Command::check(const QCommandLineParser &p) {
     const QStringList positional = p.positionalArguments();
     m_sub = positional.value(0);
     if (m_sub.isEmpty())
@@ -88,22 +91,25 @@ QString Command::check(const QCommandLineParser &p)
         return QStringLiteral("--read-data goes with check");
     bool ok = false;
     m_percent = p.value(QStringLiteral("read-data")).toInt(&ok);
-    return ok && m_percent >= 1 && m_percent <= 100 ? QString() : QStringLiteral("--read-data takes a percentage from 1 to 100");
+    return ok && m_percent >= 1 && m_percent <= 100
+               ? QString()
+               : QStringLiteral("--read-data takes a percentage from 1 to 100");
 }
 
-int Command::operate(TMainDm &dm, TerminalOperator &op, Cli::Produced &produced)
-{
+int Command::operate(TMainDm &dm, TerminalOperator &op, Cli::Produced &produced) {
     if (m_sub == QLatin1String("init")) {
         OffsiteOps::init(dm, op);
     } else if (m_sub == QLatin1String("copy")) {
-        produced.files << dm.Settings.backupFileName() << BackupDigest::fileName(dm.Settings.backupFileName());
+        produced.files << dm.Settings.backupFileName()
+                       << BackupDigest::fileName(dm.Settings.backupFileName());
         produced.extra = summaryOf(OffsiteOps::copy(dm, op));
     } else if (m_sub == QLatin1String("list")) {
         OffsiteOps::list(dm, op);
     } else if (m_sub == QLatin1String("fetch")) {
         produced.files << dm.Settings.backupFileName();
         if (!OffsiteOps::fetch(dm, op, m_which)) {
-            op.error(QStringLiteral("Pobieranie przerwane: nie potwierdzono (bez terminala potwierdza --yes)."));
+            op.error(
+                QStringLiteral("Pobieranie przerwane: nie potwierdzono (bez terminala potwierdza --yes)."));
             return Cli::Failure;
         }
     } else if (m_sub == QLatin1String("check")) {
@@ -114,13 +120,11 @@ int Command::operate(TMainDm &dm, TerminalOperator &op, Cli::Produced &produced)
 
 } // namespace
 
-std::unique_ptr<Cli::Command> command()
-{
+std::unique_ptr<Cli::Command> command() {
     return std::make_unique<Command>();
 }
 
-QString afterBackup(TMainDm &dm, TerminalOperator &op, const BackupOps::Lock &held)
-{
+QString afterBackup(TMainDm &dm, TerminalOperator &op, const BackupOps::Lock &held) {
     return summaryOf(OffsiteOps::copy(dm, op, held));
 }
 

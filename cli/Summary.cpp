@@ -12,18 +12,15 @@ namespace {
 QElapsedTimer g_clock;
 } // namespace
 
-void start()
-{
+void start() {
     g_clock.start();
 }
 
-qint64 elapsedMs()
-{
+qint64 elapsedMs() {
     return g_clock.isValid() ? g_clock.elapsed() : 0;
 }
 
-void print(const QString &command, int rc, const Produced &produced)
-{
+void print(const QString &command, int rc, const Produced &produced) {
     static std::atomic<bool> printed{false};
     if (printed.exchange(true))
         return;

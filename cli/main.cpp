@@ -15,16 +15,14 @@
 
 namespace {
 
-void sayInterrupted()
-{
+void sayInterrupted() {
     std::fprintf(stderr, "qkadmin-cli: przerwano sygnałem %s\n", Signals::name(Signals::received()));
 }
 
 // A signal ends the run as a failure: the operation stops at its next step (the terminal operator
 // throws), and a run held in one long server call is ended after a grace period with the same summary
 // line (its connections and services are dropped with the process, as a crash would).
-void watchSignals(int fd, const QString &command, const Cli::Produced &produced)
-{
+void watchSignals(int fd, const QString &command, const Cli::Produced &produced) {
     if (fd < 0)
         return;
     // The thread keeps copies: main's own may change meanwhile, or be gone once main has returned.
@@ -55,8 +53,7 @@ void watchSignals(int fd, const QString &command, const Cli::Produced &produced)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The embedded engine's restore runs in this same program, started again as a worker.
     if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
         return rc;

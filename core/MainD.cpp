@@ -15,19 +15,18 @@
 namespace {
 const QString kSection = QStringLiteral("Ogolne");
 
-QString refusedSettings(const QString &file, const QString &why)
-{
-    return QStringLiteral("Plik ustawień %1 może zmienić nie tylko root (%2). Program uruchomiony jako %3 nie "
-                          "korzysta z takich ustawień: operator mógłby nimi kierować pracą roota.\rUżyj ustawień, "
-                          "które zmienia tylko root, np. --settings /etc/qkadmin/firma.ini (chown root:root; chmod "
-                          "644), albo uruchom program jako operator.")
+QString refusedSettings(const QString &file, const QString &why) {
+    return QStringLiteral(
+               "Plik ustawień %1 może zmienić nie tylko root (%2). Program uruchomiony jako %3 nie "
+               "korzysta z takich ustawień: operator mógłby nimi kierować pracą roota.\rUżyj ustawień, "
+               "które zmienia tylko root, np. --settings /etc/qkadmin/firma.ini (chown root:root; chmod "
+               "644), albo uruchom program jako operator.")
         .arg(file, why, RootFiles::runningAs());
 }
 
 } // namespace
 
-QString ConnectionSettings::exchangeRoot() const
-{
+QString ConnectionSettings::exchangeRoot() const {
     return Paths::driveRoot(DatabaseFolder);
 }
 
@@ -41,11 +40,12 @@ TMainDm::TMainDm(const QString &settingsFolder, const QString &settingsFile)
       IBQuery7(QStringLiteral("IBQuery7"), &EmployeeDb, &EmployeeTran),
       IBQuery8(QStringLiteral("IBQuery8"), &EmployeeDb, &EmployeeTran), IBDatabaseInfo1(&EmployeeDb),
       IBConfigService(QStringLiteral("IBConfigService")), IBBackup(QStringLiteral("IBBackup")),
-      IBRestore(QStringLiteral("IBRestore")), IBValidate(QStringLiteral("IBValidate")), IBStat(QStringLiteral("IBStat")),
-      IBLog(QStringLiteral("IBLog")), IBSecurity(QStringLiteral("IBSecurity")),
-      IBProperties(QStringLiteral("IBProperties")), m_settingsFolder(settingsFolder), m_settingsFile(settingsFile)
-{
-    EmployeeDb.params = {QStringLiteral("user_name=") + adminUser(), QStringLiteral("password=") + adminPassword()};
+      IBRestore(QStringLiteral("IBRestore")), IBValidate(QStringLiteral("IBValidate")),
+      IBStat(QStringLiteral("IBStat")), IBLog(QStringLiteral("IBLog")),
+      IBSecurity(QStringLiteral("IBSecurity")), IBProperties(QStringLiteral("IBProperties")),
+      m_settingsFolder(settingsFolder), m_settingsFile(settingsFile) {
+    EmployeeDb.params = {QStringLiteral("user_name=") + adminUser(),
+                         QStringLiteral("password=") + adminPassword()};
     EmployeeDb.loginPrompt = false;
     EmployeeDb.defaultTransaction = &EmployeeTran;
     IBQuery2.setSql(QStringLiteral("select ILE from FJ_BAZA where LP=1"));
@@ -65,20 +65,18 @@ TMainDm::TMainDm(const QString &settingsFolder, const QString &settingsFile)
     IBSecurity.securityAction = SecurityService::Action::AddUser;
 }
 
-TMainDm::~TMainDm()
-{
+TMainDm::~TMainDm() {
     shutDown();
 }
 
-void TMainDm::shutDown()
-{
+void TMainDm::shutDown() {
     try {
         EmployeeDb.close();
     } catch (...) {
         // The program ends either way; the server rolls back what it could not commit.
     }
-    for (Service *s : std::initializer_list<Service *>{&IBConfigService, &IBBackup, &IBRestore, &IBValidate, &IBStat,
-                                                        &IBLog, &IBSecurity, &IBProperties}) {
+    for (Service *s : std::initializer_list<Service *>{&IBConfigService, &IBBackup, &IBRestore, &IBValidate,
+                                                       &IBStat, &IBLog, &IBSecurity, &IBProperties}) {
         try {
             s->detach();
         } catch (...) {
@@ -86,8 +84,7 @@ void TMainDm::shutDown()
     }
 }
 
-Service::Protocol TMainDm::protocolFromLetter(const QString &letter)
-{
+Service::Protocol TMainDm::protocolFromLetter(const QString &letter) {
     const QString l = letter.toUpper();
     if (l == QLatin1String("L"))
         return Service::Protocol::Local;
@@ -102,8 +99,7 @@ Service::Protocol TMainDm::protocolFromLetter(const QString &letter)
     return Service::Protocol::TCP;
 }
 
-bool TMainDm::hasServerPrefix(const QString &name)
-{
+bool TMainDm::hasServerPrefix(const QString &name) {
     if (name.startsWith(QLatin1String("\\\\")))
         return true;
     const qsizetype colon = name.indexOf(QLatin1Char(':'));
@@ -116,16 +112,14 @@ bool TMainDm::hasServerPrefix(const QString &name)
 
 namespace {
 
-QString credentialsFile()
-{
+QString credentialsFile() {
     const QString dir = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     return dir.isEmpty() ? QString() : dir + QStringLiteral("/credentials");
 }
 
 // The credentials file's bytes; nullopt when there is none, or when a privileged run may not trust it
 // (why says so): root's, or the unit's own copy that systemd made for this run.
-std::optional<QByteArray> credentialsText(QString *why = nullptr)
-{
+std::optional<QByteArray> credentialsText(QString *why = nullptr) {
     const QString file = credentialsFile();
     if (file.isEmpty())
         return std::nullopt;
@@ -144,8 +138,7 @@ std::optional<QByteArray> credentialsText(QString *why = nullptr)
 
 // A value of the credentials file systemd hands a unit ($CREDENTIALS_DIRECTORY/credentials, KEY=VALUE
 // lines as /etc/qkadmin/credentials has them); nullopt when there is none.
-std::optional<QString> credential(const char *key)
-{
+std::optional<QString> credential(const char *key) {
     const std::optional<QByteArray> text = credentialsText();
     if (!text)
         return std::nullopt;
@@ -159,41 +152,42 @@ std::optional<QString> credential(const char *key)
 
 } // namespace
 
-QString TMainDm::adminUser()
-{
+QString TMainDm::adminUser() {
     QString user = qEnvironmentVariable("ISC_USER").trimmed();
     if (user.isEmpty())
         user = credential("ISC_USER").value_or(QString()).trimmed();
     return user.isEmpty() ? kAdminUser : user;
 }
 
-QString TMainDm::adminPassword()
-{
+QString TMainDm::adminPassword() {
     if (qEnvironmentVariableIsSet("ISC_PASSWORD"))
         return qEnvironmentVariable("ISC_PASSWORD");
     return credential("ISC_PASSWORD").value_or(kAdminPassword);
 }
 
-void TMainDm::checkDatabaseFile() const
-{
+void TMainDm::checkDatabaseFile() const {
     const QString where = QStringLiteral(" (plik %1, sekcja [Ogolne], klucz sciezka)").arg(settingsFile());
     if (Settings.DatabasePath.trimmed().isEmpty())
-        throw QkError(QStringLiteral("Nie wskazano folderu bazy danych%1.\rWpisz folder, w którym leży baza %2, w polu "
-                                     "\"Położenie Bazy Danych\" na zakładce \"IB Conguration\" i zamknij program: folder zostanie "
-                                     "zapisany, a przy następnym uruchomieniu program połączy się z bazą.")
-                          .arg(where, Settings.DatabaseFileName));
+        throw QkError(
+            QStringLiteral(
+                "Nie wskazano folderu bazy danych%1.\rWpisz folder, w którym leży baza %2, w polu "
+                "\"Położenie Bazy Danych\" na zakładce \"IB Conguration\" i zamknij program: folder zostanie "
+                "zapisany, a przy następnym uruchomieniu program połączy się z bazą.")
+                .arg(where, Settings.DatabaseFileName));
     if (hasServerPrefix(Settings.DatabasePath))
         return; // a folder on another machine: only the server can tell
     const QFileInfo folder(Settings.DatabasePath);
     if (!folder.exists())
-        throw QkError(QStringLiteral("Folder bazy danych %1 nie istnieje%2.").arg(Settings.DatabasePath, where));
-    if (folder.isDir() && folder.isReadable() && folder.isExecutable() && !QFileInfo::exists(Settings.fullDatabaseName()))
+        throw QkError(
+            QStringLiteral("Folder bazy danych %1 nie istnieje%2.").arg(Settings.DatabasePath, where));
+    if (folder.isDir() && folder.isReadable() && folder.isExecutable() &&
+        !QFileInfo::exists(Settings.fullDatabaseName()))
         throw QkError(QStringLiteral("W folderze %1 nie ma bazy danych %2%3.")
                           .arg(Settings.DatabasePath, Settings.DatabaseFileName, where));
 }
 
-QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName, bool databaseTriggers)
-{
+QStringList TMainDm::connectionParams(const QString &protocolLetter, const QString &databaseName,
+                                      bool databaseTriggers) {
     QStringList p{QStringLiteral("user_name=") + adminUser(), QStringLiteral("password=") + adminPassword()};
     if (!databaseTriggers)
         p << QStringLiteral("no_db_triggers=1");
@@ -206,15 +200,13 @@ QStringList TMainDm::connectionParams(const QString &protocolLetter, const QStri
     return p;
 }
 
-void TMainDm::prepareConnection(Database &db, const QString &databaseName) const
-{
+void TMainDm::prepareConnection(Database &db, const QString &databaseName) const {
     db.setDatabaseName(databaseName);
     db.params = connectionParams(Settings.ProtocolLetter, databaseName);
     db.loginPrompt = false;
 }
 
-void TMainDm::ReadSettings()
-{
+void TMainDm::ReadSettings() {
     const QString file = settingsFile();
     if (createMissingSettings && !QFileInfo::exists(file)) {
         for (const char *key : {"sciezka", "serwer", "protokol", "cien"})
@@ -239,35 +231,33 @@ void TMainDm::ReadSettings()
     Settings.ShadowPath = IniText::readString(text, kSection, QStringLiteral("cien"));
 }
 
-void TMainDm::PrepareService(Service &service)
-{
+void TMainDm::PrepareService(Service &service) {
     service.detach();
     service.serverName = Settings.ServiceServerName;
     service.protocol = Settings.ServiceProtocol;
     service.loginPrompt = false;
-    service.setParams({QStringLiteral("user_name=") + adminUser().toLower(), QStringLiteral("password=") + adminPassword()});
+    service.setParams({QStringLiteral("user_name=") + adminUser().toLower(),
+                       QStringLiteral("password=") + adminPassword()});
 }
 
-void TMainDm::DataModuleCreate()
-{
+void TMainDm::DataModuleCreate() {
     Configure();
     OpenFirstConnection();
 }
 
-void TMainDm::OpenFirstConnection()
-{
+void TMainDm::OpenFirstConnection() {
     checkDatabaseFile();
     IBQuery2.open(); // attaches and starts the transaction; the first activation ends it
 }
 
-void TMainDm::Configure()
-{
+void TMainDm::Configure() {
     QString why;
     if (RootFiles::privilegedRun() && !credentialsText(&why) && !why.isEmpty())
-        throw QkError(QStringLiteral("Plik danych logowania %1 może zmienić nie tylko root (%2). Program uruchomiony "
-                                     "jako %3 go nie czyta.\rNadaj mu właściciela root i prawa 600 (chown root:root "
-                                     "%1; chmod 600 %1).")
-                          .arg(credentialsFile(), why, RootFiles::runningAs()));
+        throw QkError(
+            QStringLiteral("Plik danych logowania %1 może zmienić nie tylko root (%2). Program uruchomiony "
+                           "jako %3 go nie czyta.\rNadaj mu właściciela root i prawa 600 (chown root:root "
+                           "%1; chmod 600 %1).")
+                .arg(credentialsFile(), why, RootFiles::runningAs()));
     ReadSettings();
     Settings.DatabaseFileName = QStringLiteral("bazaqk.adb");
     Settings.DatabaseFolder = Settings.DatabasePath + Paths::separator();
@@ -297,31 +287,29 @@ void TMainDm::Configure()
     PrepareService(IBProperties);
 
     IBQuery2.database()->setDatabaseName(db);
-    EmployeeDb.params = connectionParams(Settings.ProtocolLetter, db, databaseTriggers && !RootFiles::privilegedRun());
+    EmployeeDb.params =
+        connectionParams(Settings.ProtocolLetter, db, databaseTriggers && !RootFiles::privilegedRun());
 }
 
-void TMainDm::writeKey(const QString &key, const QString &value)
-{
+void TMainDm::writeKey(const QString &key, const QString &value) {
     if (RootFiles::privilegedRun())
         if (const QString why = RootFiles::refusedForWriting(settingsFile()); !why.isEmpty())
             throw QkError(refusedSettings(settingsFile(), why));
     IniFile::writeString(settingsFile(), kSection, key, value);
 }
 
-void TMainDm::WriteSettings(const QString &path, const QString &server, const QString &protocol, const QString &shadow)
-{
+void TMainDm::WriteSettings(const QString &path, const QString &server, const QString &protocol,
+                            const QString &shadow) {
     writeKey(QStringLiteral("sciezka"), path);
     writeKey(QStringLiteral("serwer"), server);
     writeKey(QStringLiteral("protokol"), protocol);
     writeKey(QStringLiteral("cien"), shadow);
 }
 
-void TMainDm::WriteD1(const QString &value)
-{
+void TMainDm::WriteD1(const QString &value) {
     writeKey(QStringLiteral("d1"), value);
 }
 
-void TMainDm::WriteD2(const QString &value)
-{
+void TMainDm::WriteD2(const QString &value) {
     writeKey(QStringLiteral("d2"), value);
 }

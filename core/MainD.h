@@ -72,8 +72,7 @@ public:
     SecurityService IBSecurity;
     PropertiesService IBProperties;
 
-    QString settingsFile() const
-    {
+    QString settingsFile() const {
         return m_settingsFile.isEmpty() ? m_settingsFolder + QStringLiteral("setup.ini") : m_settingsFile;
     }
     const QString &settingsFolder() const { return m_settingsFolder; }
@@ -83,10 +82,12 @@ public:
     void DataModuleCreate();
     // The set-up without the first connection: settings, services and the connection's parameters.
     void Configure();
-    // The first connection, after Configure: attaches and starts the transaction (the first activation ends it).
+    // The first connection, after Configure: attaches and starts the transaction (the first activation ends
+    // it).
     void OpenFirstConnection();
     void PrepareService(Service &service);
-    void WriteSettings(const QString &path, const QString &server, const QString &protocol, const QString &shadow);
+    void WriteSettings(const QString &path, const QString &server, const QString &protocol,
+                       const QString &shadow);
     void WriteD1(const QString &value);
     void WriteD2(const QString &value);
 

@@ -19,10 +19,30 @@ public:
     // YearEndOps::categories()), the shadow, the opening balance, the package tables, and the
     // schema upgrade steps.
     enum class YearEnd {
-        Entries, Documents, Turnovers, OpeningBalanceDeleted, Zplk, Zpuk, Contractors, VatRegister, Structures,
-        Expenses, Income, DocumentTypes, BudgetPlans, ShadowDropped,
-        Shadow, OpeningBalance, PackageTables,
-        Upgrade221, Upgrade226, Upgrade236a, Upgrade236b, Upgrade242a, Upgrade242b, Upgrade242c,
+        Entries,
+        Documents,
+        Turnovers,
+        OpeningBalanceDeleted,
+        Zplk,
+        Zpuk,
+        Contractors,
+        VatRegister,
+        Structures,
+        Expenses,
+        Income,
+        DocumentTypes,
+        BudgetPlans,
+        ShadowDropped,
+        Shadow,
+        OpeningBalance,
+        PackageTables,
+        Upgrade221,
+        Upgrade226,
+        Upgrade236a,
+        Upgrade236b,
+        Upgrade242a,
+        Upgrade242b,
+        Upgrade242c,
     };
 
     virtual ~Operator() = default;

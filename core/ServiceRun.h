@@ -14,8 +14,7 @@
 // goes on tearing down a little after that, and a detach in the meantime now and then crashed the
 // process (measured: about one run in ten of a restore from a file that is no backup): it is given
 // that moment too.
-inline void detachWhenEnded(Service &service)
-{
+inline void detachWhenEnded(Service &service) {
     if (std::uncaught_exceptions() > 0 && service.active()) {
         for (int i = 0; i < 500; ++i) {
             try {
@@ -40,8 +39,7 @@ inline void detachWhenEnded(Service &service)
 class ServiceRun {
 public:
     ServiceRun(Service &service, Operator &op) : m_service(service), m_op(op) {}
-    ~ServiceRun()
-    {
+    ~ServiceRun() {
         detachWhenEnded(m_service);
         m_op.endBusy();
     }
@@ -73,8 +71,7 @@ class ReopenOnExit {
 public:
     explicit ReopenOnExit(Database &db) : m_db(db) {}
     ~ReopenOnExit() { reopen(); }
-    void reopen()
-    {
+    void reopen() {
         try {
             m_db.open();
         } catch (...) {
@@ -91,8 +88,7 @@ private:
 // end. True when the output reached the restore's closing line: a truncated backup ends the server's
 // restore quietly, without an error, as if the next volume were awaited, and only that line tells a whole
 // backup from a part of one.
-inline bool readRestoreOutput(Service &restore, const std::function<void(const QString &)> &line)
-{
+inline bool readRestoreOutput(Service &restore, const std::function<void(const QString &)> &line) {
     bool finished = false;
     while (!restore.eof()) {
         const QString text = restore.nextLine();
@@ -105,8 +101,7 @@ inline bool readRestoreOutput(Service &restore, const std::function<void(const Q
 
 // Hands every line of the action's output to the memo as it arrives, the closing empty line included,
 // letting the memo repaint after each.
-inline void copyOutput(Service &service, Operator &op, Operator::Log memo)
-{
+inline void copyOutput(Service &service, Operator &op, Operator::Log memo) {
     while (!service.eof()) {
         op.appendLine(memo, service.nextLine());
         op.processEvents();

@@ -5,9 +5,9 @@
 #include "db/ReplyReader.h"
 #include "db/Transaction.h"
 
-#include <iberror.h>
 #include "platform/AnsiCodec.h"
 #include "platform/ClientText.h"
+#include <iberror.h>
 
 #include <algorithm>
 
@@ -20,20 +20,16 @@ struct DpbName {
 };
 
 const DpbName kDpbNames[] = {
-    {"user_name", isc_dpb_user_name},
-    {"password", isc_dpb_password},
-    {"lc_ctype", isc_dpb_lc_ctype},
-    {"sql_role_name", isc_dpb_sql_role_name},
-    {"config", isc_dpb_config},
-    {"no_db_triggers", isc_dpb_no_db_triggers, true},
+    {"user_name", isc_dpb_user_name}, {"password", isc_dpb_password},
+    {"lc_ctype", isc_dpb_lc_ctype},   {"sql_role_name", isc_dpb_sql_role_name},
+    {"config", isc_dpb_config},       {"no_db_triggers", isc_dpb_no_db_triggers, true},
 };
 
 } // namespace
 
 Database::Database() : m_client(&FbClient::instance()) {}
 
-Database::~Database()
-{
+Database::~Database() {
     try {
         close();
     } catch (...) {
@@ -45,8 +41,7 @@ Database::~Database()
         t->m_db = nullptr;
 }
 
-void Database::setDatabaseName(const QString &name)
-{
+void Database::setDatabaseName(const QString &name) {
     if (name == m_name)
         return;
     if (connected())
@@ -54,15 +49,13 @@ void Database::setDatabaseName(const QString &name)
     m_name = name;
 }
 
-void Database::setSqlDialect(int dialect)
-{
+void Database::setSqlDialect(int dialect) {
     if (dialect < 1 || dialect > 3)
         throw LayerError(Msg::SqlDialectInvalid);
     m_sqlDialect = dialect;
 }
 
-QByteArray Database::buildParameterBlock(const QStringList &lines)
-{
+QByteArray Database::buildParameterBlock(const QStringList &lines) {
     QByteArray dpb;
     dpb.append(char(isc_dpb_version1));
     for (const QString &line : lines) {
@@ -75,7 +68,8 @@ QByteArray Database::buildParameterBlock(const QStringList &lines)
         if (it == std::end(kDpbNames))
             throw LayerError(Msg::DpbUnknown);
         const QString text = eq < 0 ? QString() : line.mid(eq + 1);
-        const QByteArray value = it->number ? QByteArray(1, char(text.trimmed().toInt() & 0xFF)) : ClientText::encode(text);
+        const QByteArray value =
+            it->number ? QByteArray(1, char(text.trimmed().toInt() & 0xFF)) : ClientText::encode(text);
         dpb.append(it->code);
         dpb.append(char(std::min<qsizetype>(value.size(), 255)));
         dpb.append(value.left(255));
@@ -87,8 +81,7 @@ QByteArray Database::buildParameterBlock(const QStringList &lines)
     return dpb;
 }
 
-void Database::open()
-{
+void Database::open() {
     if (connected())
         return;
     if (m_name.isEmpty())
@@ -117,8 +110,7 @@ void Database::open()
     }
 }
 
-int Database::readDialect()
-{
+int Database::readDialect() {
     const char item = isc_info_db_sql_dialect;
     char reply[64] = {};
     ISC_STATUS_ARRAY status;
@@ -127,8 +119,7 @@ int Database::readDialect()
     return parseDialect(QByteArray(reply, sizeof reply));
 }
 
-int Database::parseDialect(const QByteArray &reply)
-{
+int Database::parseDialect(const QByteArray &reply) {
     // 3e <u16 len> <value> 01; a reply without the item means dialect 1.
     try {
         ReplyReader r(reply.constData(), int(reply.size()));
@@ -148,8 +139,7 @@ int Database::parseDialect(const QByteArray &reply)
     }
 }
 
-void Database::close()
-{
+void Database::close() {
     if (!connected())
         return;
     for (Query *q : m_queries)
@@ -166,8 +156,7 @@ void Database::close()
     m_handle = 0;
 }
 
-bool Database::isConnectionLost(long code)
-{
+bool Database::isConnectionLost(long code) {
     switch (code) {
     case isc_network_error:
     case isc_net_read_err:
@@ -182,15 +171,13 @@ bool Database::isConnectionLost(long code)
     }
 }
 
-void Database::check(const ISC_STATUS *status)
-{
+void Database::check(const ISC_STATUS *status) {
     if (m_client->failed(status) && connected() && isConnectionLost(status[1]))
         connectionLost();
     m_client->check(status);
 }
 
-void Database::connectionLost()
-{
+void Database::connectionLost() {
     ISC_STATUS_ARRAY ignored;
     for (Query *q : m_queries)
         q->release();
@@ -203,12 +190,10 @@ void Database::connectionLost()
     m_handle = 0;
 }
 
-void Database::unregisterQuery(Query *q)
-{
+void Database::unregisterQuery(Query *q) {
     m_queries.erase(std::remove(m_queries.begin(), m_queries.end(), q), m_queries.end());
 }
 
-void Database::unregisterTransaction(Transaction *t)
-{
+void Database::unregisterTransaction(Transaction *t) {
     m_transactions.erase(std::remove(m_transactions.begin(), m_transactions.end(), t), m_transactions.end());
 }

@@ -23,8 +23,9 @@ public:
     // The same name does nothing; a different one while connected fails.
     void setDatabaseName(const QString &name);
 
-    // Lines "name=value": user_name, password, config (per-attachment configuration), lc_ctype, sql_role_name,
-    // no_db_triggers (1: none of the database's own triggers run for this attachment; the administrator's only).
+    // Lines "name=value": user_name, password, config (per-attachment configuration), lc_ctype,
+    // sql_role_name, no_db_triggers (1: none of the database's own triggers run for this attachment; the
+    // administrator's only).
     QStringList params;
     bool loginPrompt = false;
     Transaction *defaultTransaction = nullptr;

@@ -7,8 +7,7 @@
 #include "db/Transaction.h"
 #include "platform/ClientText.h"
 
-QByteArray DatabaseInfo::query(const QByteArray &items, int replySize)
-{
+QByteArray DatabaseInfo::query(const QByteArray &items, int replySize) {
     if (!database)
         throw LayerError(Msg::DatabaseNotAssigned);
     if (!database->connected())
@@ -21,13 +20,11 @@ QByteArray DatabaseInfo::query(const QByteArray &items, int replySize)
     return reply;
 }
 
-QStringList DatabaseInfo::userNames()
-{
+QStringList DatabaseInfo::userNames() {
     return parseUserNames(query(QByteArray(1, char(isc_info_user_names)), 20480));
 }
 
-QStringList DatabaseInfo::parseUserNames(const QByteArray &reply)
-{
+QStringList DatabaseInfo::parseUserNames(const QByteArray &reply) {
     QStringList names;
     ReplyReader r(reply.constData(), int(reply.size()));
     while (!r.atEnd()) {
@@ -43,16 +40,14 @@ QStringList DatabaseInfo::parseUserNames(const QByteArray &reply)
     return names;
 }
 
-DatabaseInfo::Header DatabaseInfo::header()
-{
+DatabaseInfo::Header DatabaseInfo::header() {
     const char items[] = {isc_info_oldest_transaction, isc_info_oldest_active, isc_info_oldest_snapshot,
                           isc_info_next_transaction,   isc_info_page_size,     isc_info_allocation,
                           isc_info_forced_writes,      isc_info_db_read_only,  isc_info_end};
     return parseHeader(query(QByteArray(items, sizeof items), 256));
 }
 
-DatabaseInfo::Header DatabaseInfo::parseHeader(const QByteArray &reply)
-{
+DatabaseInfo::Header DatabaseInfo::parseHeader(const QByteArray &reply) {
     Header h;
     ReplyReader r(reply.constData(), int(reply.size()));
     while (!r.atEnd()) {
@@ -68,22 +63,38 @@ DatabaseInfo::Header DatabaseInfo::parseHeader(const QByteArray &reply)
             u = (u << 8) | quint8(bytes[i]);
         const qint64 v = qint64(u); // counters and sizes: never negative (a transaction number may pass 2^31)
         switch (code) {
-        case isc_info_oldest_transaction: h.oldestInteresting = v; break;
-        case isc_info_oldest_active: h.oldestActive = v; break;
-        case isc_info_oldest_snapshot: h.oldestSnapshot = v; break;
-        case isc_info_next_transaction: h.next = v; break;
-        case isc_info_page_size: h.pageSize = v; break;
-        case isc_info_allocation: h.pages = v; break;
-        case isc_info_forced_writes: h.forcedWrites = v != 0; break;
-        case isc_info_db_read_only: h.readOnly = v != 0; break;
-        default: break; // an item this reader does not use
+        case isc_info_oldest_transaction:
+            h.oldestInteresting = v;
+            break;
+        case isc_info_oldest_active:
+            h.oldestActive = v;
+            break;
+        case isc_info_oldest_snapshot:
+            h.oldestSnapshot = v;
+            break;
+        case isc_info_next_transaction:
+            h.next = v;
+            break;
+        case isc_info_page_size:
+            h.pageSize = v;
+            break;
+        case isc_info_allocation:
+            h.pages = v;
+            break;
+        case isc_info_forced_writes:
+            h.forcedWrites = v != 0;
+            break;
+        case isc_info_db_read_only:
+            h.readOnly = v != 0;
+            break;
+        default:
+            break; // an item this reader does not use
         }
     }
     return h;
 }
 
-int DatabaseInfo::otherAttachments()
-{
+int DatabaseInfo::otherAttachments() {
     if (!database)
         throw LayerError(Msg::DatabaseNotAssigned);
     Transaction tr(database);

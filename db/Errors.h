@@ -10,9 +10,7 @@
 class EngineError : public QkError {
 public:
     EngineError(QString message, long sqlCode, long engineCode)
-        : QkError(std::move(message)), m_sqlCode(sqlCode), m_engineCode(engineCode)
-    {
-    }
+        : QkError(std::move(message)), m_sqlCode(sqlCode), m_engineCode(engineCode) {}
     long sqlCode() const { return m_sqlCode; }
     long engineCode() const { return m_engineCode; }
 
@@ -23,8 +21,7 @@ private:
 
 // A login the server refused, said so that an operator can act on it: whom it refused, and where the
 // administrator's password is given; the server's own text follows. Other errors pass unchanged.
-inline EngineError explainLogin(const EngineError &e, const QStringList &params)
-{
+inline EngineError explainLogin(const EngineError &e, const QStringList &params) {
     constexpr long kLogin = 335544472; // isc_login
     if (e.engineCode() != kLogin)
         return e;
@@ -32,12 +29,13 @@ inline EngineError explainLogin(const EngineError &e, const QStringList &params)
     for (const QString &p : params)
         if (p.startsWith(QLatin1String("user_name="), Qt::CaseInsensitive))
             user = p.mid(10).toUpper();
-    return EngineError(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika %1 (nieznany użytkownik lub błędne "
-                                      "hasło). Użytkownika i hasło administratora podają zmienne środowiska ISC_USER i "
-                                      "ISC_PASSWORD, a jednostkom nocnej kopii plik /etc/qkadmin/credentials.\r")
-                           .arg(user) +
-                           e.message(),
-                       e.sqlCode(), e.engineCode());
+    return EngineError(
+        QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika %1 (nieznany użytkownik lub błędne "
+                       "hasło). Użytkownika i hasło administratora podają zmienne środowiska ISC_USER i "
+                       "ISC_PASSWORD, a jednostkom nocnej kopii plik /etc/qkadmin/credentials.\r")
+                .arg(user) +
+            e.message(),
+        e.sqlCode(), e.engineCode());
 }
 
 // The database and service layer's own fixed messages.

@@ -7,12 +7,11 @@
 #include <QStringList>
 
 #include <atomic>
-#include <dlfcn.h>
 #include <cstdio>
+#include <dlfcn.h>
 #include <unistd.h>
 
-QString FbClient::defaultLibraryName()
-{
+QString FbClient::defaultLibraryName() {
     return QStringLiteral("libfbclient.so.2");
 }
 
@@ -20,8 +19,7 @@ namespace {
 std::atomic<FbClient *> g_instance{nullptr};
 }
 
-FbClient &FbClient::instance()
-{
+FbClient &FbClient::instance() {
     // Never unloaded: the library stays until the program ends.
     static FbClient *client = [] {
         FbClient *c = load(defaultLibraryName()).release();
@@ -31,8 +29,7 @@ FbClient &FbClient::instance()
     return *client;
 }
 
-std::unique_ptr<FbClient> FbClient::load(const QString &libraryName)
-{
+std::unique_ptr<FbClient> FbClient::load(const QString &libraryName) {
     const QString missing = QString::fromLatin1(Msg::LibraryMissing).arg(libraryName);
     // Before the library converts its first file name, whatever the environment's locale.
     ClientText::useUtf8CharacterSet();
@@ -76,14 +73,12 @@ std::unique_ptr<FbClient> FbClient::load(const QString &libraryName)
     return c;
 }
 
-FbClient::~FbClient()
-{
+FbClient::~FbClient() {
     if (m_handle)
         dlclose(m_handle);
 }
 
-void FbClient::check(const ISC_STATUS *status) const
-{
+void FbClient::check(const ISC_STATUS *status) const {
     if (!failed(status))
         return;
     const long sql = sqlcode(status);
@@ -100,14 +95,12 @@ void FbClient::check(const ISC_STATUS *status) const
     throw EngineError(message, sql, engine);
 }
 
-bool FbClient::shutDownWithin(int timeoutMs)
-{
+bool FbClient::shutDownWithin(int timeoutMs) {
     FbClient *c = g_instance.load();
     return !c || !c->shutdown || c->shutdown(unsigned(timeoutMs), fb_shutrsn_app_stopped) == 0;
 }
 
-void FbClient::endAfterSignal(int status)
-{
+void FbClient::endAfterSignal(int status) {
     // A process that never loaded the library (health --all) has nothing of it to wait for.
     if (FbClient *c = g_instance.load(); c && c->shutdown)
         c->shutdown(10000, fb_shutrsn_signal);

@@ -40,7 +40,8 @@ public:
     decltype(&::isc_dsql_fetch) dsql_fetch = nullptr;
     decltype(&::isc_dsql_free_statement) dsql_free_statement = nullptr;
     decltype(&::isc_sqlcode) sqlcode = nullptr;
-    ISC_LONG (*interprete)(ISC_SCHAR *, ISC_STATUS **) = nullptr; // deprecated in the header, still the entry point
+    ISC_LONG(*interprete)
+    (ISC_SCHAR *, ISC_STATUS **) = nullptr; // deprecated in the header, still the entry point
     decltype(&::isc_vax_integer) vax_integer = nullptr;
     decltype(&::isc_service_attach) service_attach = nullptr;
     decltype(&::isc_service_detach) service_detach = nullptr;

@@ -12,8 +12,7 @@
 
 namespace {
 
-bool isIdentChar(QChar c)
-{
+bool isIdentChar(QChar c) {
     return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$');
 }
 
@@ -21,94 +20,81 @@ bool isIdentChar(QChar c)
 
 // ---------------------------------------------------------------------------------------------
 
-QString Field::name() const
-{
+QString Field::name() const {
     return m_query->m_columns[m_column].name;
 }
 
-const char *Field::cell() const
-{
+const char *Field::cell() const {
     return m_query->currentRow();
 }
 
-bool Field::isNull() const
-{
+bool Field::isNull() const {
     const char *row = cell();
     return !row || SqlValue::isNull(row, m_query->m_columns[m_column]);
 }
 
-QString Field::asString() const
-{
+QString Field::asString() const {
     const char *row = cell();
     return row ? SqlValue::toString(row, m_query->m_columns[m_column]) : QString();
 }
 
-qint64 Field::asInteger() const
-{
+qint64 Field::asInteger() const {
     const char *row = cell();
     return row ? SqlValue::toInteger(row, m_query->m_columns[m_column]) : 0;
 }
 
-double Field::asFloat() const
-{
+double Field::asFloat() const {
     const char *row = cell();
     return row ? SqlValue::toFloat(row, m_query->m_columns[m_column]) : 0.0;
 }
 
-QDateTime Field::asDateTime() const
-{
+QDateTime Field::asDateTime() const {
     const char *row = cell();
     return row ? SqlValue::toDateTime(row, m_query->m_columns[m_column]) : SqlValue::zeroDateTime();
 }
 
 // ---------------------------------------------------------------------------------------------
 
-void Param::setAsString(const QString &v)
-{
+void Param::setAsString(const QString &v) {
     auto &p = m_query->m_values[m_index];
     p = {};
     p.kind = Query::ParamValue::Kind::Text;
     p.text = v;
 }
 
-void Param::setAsInteger(qint64 v)
-{
+void Param::setAsInteger(qint64 v) {
     auto &p = m_query->m_values[m_index];
     p = {};
     p.kind = Query::ParamValue::Kind::Integer;
     p.integer = v;
 }
 
-void Param::setAsFloat(double v)
-{
+void Param::setAsFloat(double v) {
     auto &p = m_query->m_values[m_index];
     p = {};
     p.kind = Query::ParamValue::Kind::Float;
     p.real = v;
 }
 
-void Param::setAsDateTime(const QDateTime &v)
-{
+void Param::setAsDateTime(const QDateTime &v) {
     auto &p = m_query->m_values[m_index];
     p = {};
     p.kind = Query::ParamValue::Kind::DateTime;
     p.dateTime = v;
 }
 
-void Param::clear()
-{
+void Param::clear() {
     m_query->m_values[m_index] = {};
 }
 
 // ---------------------------------------------------------------------------------------------
 
-Query::Query(QString objectName, Database *db, Transaction *tr) : transaction(tr), m_objectName(std::move(objectName))
-{
+Query::Query(QString objectName, Database *db, Transaction *tr)
+    : transaction(tr), m_objectName(std::move(objectName)) {
     setDatabase(db);
 }
 
-Query::~Query()
-{
+Query::~Query() {
     try {
         release();
     } catch (...) {
@@ -117,8 +103,7 @@ Query::~Query()
         m_db->unregisterQuery(this);
 }
 
-void Query::setDatabase(Database *db)
-{
+void Query::setDatabase(Database *db) {
     if (db == m_db)
         return;
     release();
@@ -129,13 +114,11 @@ void Query::setDatabase(Database *db)
         m_db->registerQuery(this);
 }
 
-void Query::fail(const char *message, const QString &arg) const
-{
+void Query::fail(const char *message, const QString &arg) const {
     throw LayerError(m_objectName + QStringLiteral(": ") + QString::fromLatin1(message).arg(arg));
 }
 
-void Query::clearSql()
-{
+void Query::clearSql() {
     close(); // the preparation is dropped at the next prepare if the text ends up different
     m_sql.clear();
     m_params.clear();
@@ -143,8 +126,7 @@ void Query::clearSql()
     m_values.clear();
 }
 
-void Query::addLine(const QString &line)
-{
+void Query::addLine(const QString &line) {
     close();
     m_sql.append(line);
     QStringList names;
@@ -173,19 +155,16 @@ void Query::addLine(const QString &line)
     m_values = std::move(values);
 }
 
-void Query::setSql(const QString &text)
-{
+void Query::setSql(const QString &text) {
     clearSql();
     addLine(text);
 }
 
-QString Query::fullText() const
-{
+QString Query::fullText() const {
     return m_sql.join(QLatin1Char('\n'));
 }
 
-QString Query::parseParams(const QString &sql, QStringList *markerNames)
-{
+QString Query::parseParams(const QString &sql, QStringList *markerNames) {
     QString out;
     out.reserve(sql.size());
     const qsizetype n = sql.size();
@@ -234,16 +213,14 @@ QString Query::parseParams(const QString &sql, QStringList *markerNames)
     return out;
 }
 
-Param Query::paramByName(const QString &name)
-{
+Param Query::paramByName(const QString &name) {
     for (qsizetype i = 0; i < m_params.size(); ++i)
         if (m_params[i].compare(name, Qt::CaseInsensitive) == 0)
             return Param(this, int(i));
     fail(Msg::ParameterNotFound, name);
 }
 
-int Query::fieldIndex(const QString &name) const
-{
+int Query::fieldIndex(const QString &name) const {
     // A closed object has no fields until it is opened again.
     if (m_open)
         for (size_t i = 0; i < m_columns.size(); ++i)
@@ -252,13 +229,11 @@ int Query::fieldIndex(const QString &name) const
     fail(Msg::FieldNotFound, name);
 }
 
-Field Query::fieldByName(const QString &name) const
-{
+Field Query::fieldByName(const QString &name) const {
     return Field(this, fieldIndex(name));
 }
 
-Transaction *Query::activeTransaction()
-{
+Transaction *Query::activeTransaction() {
     if (!m_db)
         throw LayerError(Msg::DatabaseNotAssigned);
     Transaction *tr = transaction ? transaction : m_db->defaultTransaction;
@@ -270,8 +245,7 @@ Transaction *Query::activeTransaction()
     return tr;
 }
 
-Query::Sqlda Query::describe(bool bind)
-{
+Query::Sqlda Query::describe(bool bind) {
     FbClient &fb = m_db->client();
     ISC_STATUS_ARRAY status;
     short count = 1;
@@ -290,8 +264,7 @@ Query::Sqlda Query::describe(bool bind)
     }
 }
 
-void Query::prepare()
-{
+void Query::prepare() {
     const QString text = fullText();
     // Prepared once per text: the same text set again reuses the preparation.
     if (m_prepared && text == m_preparedText)
@@ -321,7 +294,8 @@ void Query::prepare()
         const XSQLVAR &v = m_out->sqlvar[i];
         ColumnInfo c;
         const bool hasAlias = v.aliasname_length > 0;
-        c.name = AnsiCodec::decode(hasAlias ? v.aliasname : v.sqlname, hasAlias ? v.aliasname_length : v.sqlname_length);
+        c.name = AnsiCodec::decode(hasAlias ? v.aliasname : v.sqlname,
+                                   hasAlias ? v.aliasname_length : v.sqlname_length);
         c.type = short(v.sqltype & ~1);
         c.scale = v.sqlscale;
         c.subtype = v.sqlsubtype;
@@ -358,8 +332,7 @@ void Query::prepare()
     m_preparedText = text;
 }
 
-void Query::execInput(std::vector<QByteArray> &storage, Sqlda &in)
-{
+void Query::execInput(std::vector<QByteArray> &storage, Sqlda &in) {
     const short n = short(m_inputs.size());
     in.reset(static_cast<XSQLDA *>(std::calloc(1, XSQLDA_LENGTH(n > 0 ? n : 1))));
     in->version = SQLDA_VERSION1;
@@ -383,8 +356,7 @@ void Query::execInput(std::vector<QByteArray> &storage, Sqlda &in)
     }
 }
 
-void Query::runStatement()
-{
+void Query::runStatement() {
     if (fullText().trimmed().isEmpty())
         throw LayerError(Msg::EmptySql);
     Transaction *tr = activeTransaction();
@@ -397,8 +369,7 @@ void Query::runStatement()
     m_db->check(status);
 }
 
-void Query::execute()
-{
+void Query::execute() {
     if (m_open)
         throw LayerError(Msg::DatasetOpen);
     runStatement();
@@ -409,8 +380,7 @@ void Query::execute()
     }
 }
 
-void Query::open()
-{
+void Query::open() {
     if (m_open)
         return;
     runStatement();
@@ -423,8 +393,7 @@ void Query::open()
     first();
 }
 
-bool Query::fetchRow()
-{
+bool Query::fetchRow() {
     if (m_allFetched)
         return false;
     FbClient &fb = m_db->client();
@@ -440,8 +409,7 @@ bool Query::fetchRow()
     return true;
 }
 
-void Query::first()
-{
+void Query::first() {
     if (!m_open)
         return;
     if (forwardOnly && m_current >= 0)
@@ -455,8 +423,7 @@ void Query::first()
     m_eof = false;
 }
 
-void Query::next()
-{
+void Query::next() {
     if (!m_open || m_eof)
         return;
     if (forwardOnly) {
@@ -473,8 +440,7 @@ void Query::next()
     m_eof = true;
 }
 
-const char *Query::currentRow() const
-{
+const char *Query::currentRow() const {
     if (forwardOnly)
         return m_open && m_current >= 0 && !m_eof ? m_rowBuffer.constData() : nullptr;
     if (!m_open || m_current < 0 || m_current >= qsizetype(m_rows.size()))
@@ -482,8 +448,7 @@ const char *Query::currentRow() const
     return m_rows.at(m_current);
 }
 
-bool Query::locate(const QString &keyFields, const QVariantList &values, bool caseInsensitive)
-{
+bool Query::locate(const QString &keyFields, const QVariantList &values, bool caseInsensitive) {
     const QStringList keys = keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     std::vector<int> cols;
     for (const QString &k : keys)
@@ -508,8 +473,7 @@ bool Query::locate(const QString &keyFields, const QVariantList &values, bool ca
     }
 }
 
-void Query::close()
-{
+void Query::close() {
     if (m_cursorOpen && m_stmt && m_db && m_db->connected()) {
         ISC_STATUS_ARRAY ignored;
         m_db->client().dsql_free_statement(ignored, &m_stmt, DSQL_close);
@@ -522,8 +486,7 @@ void Query::close()
     m_rows.reset(0);
 }
 
-void Query::release()
-{
+void Query::release() {
     close();
     if (m_stmt && m_db) {
         if (m_db->connected()) {

@@ -159,8 +159,8 @@ private:
     QByteArray m_rowBuffer;
     int m_rowSize = 0;
 
-    QStringList m_params;          // distinct names, first occurrence order
-    std::vector<int> m_markers;    // per '?', the index into m_params
+    QStringList m_params;       // distinct names, first occurrence order
+    std::vector<int> m_markers; // per '?', the index into m_params
     std::vector<ParamValue> m_values;
 
     bool m_open = false;
@@ -172,22 +172,22 @@ private:
     class RowCache {
     public:
         static constexpr qsizetype kStep = 1000;
-        void reset(int rowSize)
-        {
+        void reset(int rowSize) {
             m_rowSize = rowSize;
             m_count = 0;
             std::vector<QByteArray>().swap(m_blocks);
         }
         qsizetype size() const { return m_count; }
         bool empty() const { return m_count == 0; }
-        void append(const char *row)
-        {
+        void append(const char *row) {
             if (m_count % kStep == 0)
                 m_blocks.emplace_back(qsizetype(m_rowSize) * kStep, Qt::Uninitialized);
             std::memcpy(m_blocks.back().data() + (m_count % kStep) * m_rowSize, row, size_t(m_rowSize));
             ++m_count;
         }
-        const char *at(qsizetype i) const { return m_blocks[size_t(i / kStep)].constData() + (i % kStep) * m_rowSize; }
+        const char *at(qsizetype i) const {
+            return m_blocks[size_t(i / kStep)].constData() + (i % kStep) * m_rowSize;
+        }
 
     private:
         int m_rowSize = 0;

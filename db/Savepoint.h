@@ -7,8 +7,7 @@
 // undone: what earlier operations left pending in the shared transaction stays for its next commit.
 // Should the savepoint itself be lost with the connection, the transaction is rolled back whole
 // rather than committed half done. Success releases the savepoint into the transaction.
-template <typename F> void withSavepoint(Query &q, const QString &name, F &&f)
-{
+template <typename F> void withSavepoint(Query &q, const QString &name, F &&f) {
     q.setSql(QStringLiteral("SAVEPOINT ") + name);
     q.execute();
     try {

@@ -6,28 +6,23 @@
 #include <QThread>
 
 Service::Service(QString objectName)
-    : m_client(&FbClient::instance()), m_objectName(std::move(objectName)), m_buffer(kBufferSize, '\0')
-{
-}
+    : m_client(&FbClient::instance()), m_objectName(std::move(objectName)), m_buffer(kBufferSize, '\0') {}
 
-Service::~Service()
-{
+Service::~Service() {
     try {
         detach();
     } catch (...) {
     }
 }
 
-void Service::setParams(const QStringList &lines)
-{
+void Service::setParams(const QStringList &lines) {
     if (lines == m_params)
         return;
     m_params = lines;
     m_attachBlock.clear(); // built again at the next attach
 }
 
-QString Service::address(const QString &serverName, Protocol protocol)
-{
+QString Service::address(const QString &serverName, Protocol protocol) {
     switch (protocol) {
     case Protocol::TCP:
         return serverName + QStringLiteral(":service_mgr");
@@ -41,8 +36,7 @@ QString Service::address(const QString &serverName, Protocol protocol)
     return QStringLiteral("service_mgr");
 }
 
-void Service::attach()
-{
+void Service::attach() {
     if (active())
         return;
     if (serverName.isEmpty() && protocol != Protocol::Local)
@@ -62,8 +56,7 @@ void Service::attach()
     m_handle = h;
 }
 
-void Service::detach()
-{
+void Service::detach() {
     if (!active())
         return;
     ISC_STATUS_ARRAY status;
@@ -72,13 +65,11 @@ void Service::detach()
     m_client->check(status);
 }
 
-void Service::serviceStart()
-{
+void Service::serviceStart() {
     startRequest(startBlock());
 }
 
-void Service::startRequest(const QByteArray &spb)
-{
+void Service::startRequest(const QByteArray &spb) {
     if (!active())
         throw LayerError(Msg::ServiceNotAttached);
     if (spb.isEmpty())
@@ -86,12 +77,12 @@ void Service::startRequest(const QByteArray &spb)
     m_action = static_cast<unsigned char>(spb[0]);
     m_eof = false;
     ISC_STATUS_ARRAY status;
-    m_client->service_start(status, &m_handle, nullptr, static_cast<unsigned short>(spb.size()), spb.constData());
+    m_client->service_start(status, &m_handle, nullptr, static_cast<unsigned short>(spb.size()),
+                            spb.constData());
     m_client->check(status);
 }
 
-const QByteArray &Service::query(const QByteArray &items)
-{
+const QByteArray &Service::query(const QByteArray &items) {
     if (!active())
         throw LayerError(Msg::ServiceNotAttached);
     m_buffer.fill('\0');
@@ -102,8 +93,7 @@ const QByteArray &Service::query(const QByteArray &items)
     return m_buffer;
 }
 
-QString Service::nextLine()
-{
+QString Service::nextLine() {
     if (m_eof)
         return QString();
     if (m_action == 0)
@@ -116,13 +106,11 @@ QString Service::nextLine()
     return *line;
 }
 
-bool Service::isRunning()
-{
+bool Service::isRunning() {
     return Spb::parseRunning(query(QByteArray(1, char(Spb::InfoRunning))));
 }
 
-void Service::waitWhileRunning(int sleepMs)
-{
+void Service::waitWhileRunning(int sleepMs) {
     while (isRunning())
         QThread::msleep(static_cast<unsigned long>(sleepMs));
 }

@@ -8,8 +8,7 @@
 
 namespace Spb {
 
-Builder &Builder::text(unsigned char code, const QString &value)
-{
+Builder &Builder::text(unsigned char code, const QString &value) {
     if (value.isEmpty())
         return *this;
     const QByteArray bytes = ClientText::encode(value).left(0xFFFF);
@@ -20,37 +19,42 @@ Builder &Builder::text(unsigned char code, const QString &value)
     return *this;
 }
 
-Builder &Builder::integer(unsigned char code, quint32 value)
-{
+Builder &Builder::integer(unsigned char code, quint32 value) {
     m_bytes.append(char(code));
     for (int i = 0; i < 4; ++i)
         m_bytes.append(char((value >> (8 * i)) & 0xFF));
     return *this;
 }
 
-Builder &Builder::byteItem(unsigned char code, unsigned char value)
-{
+Builder &Builder::byteItem(unsigned char code, unsigned char value) {
     m_bytes.append(char(code));
     m_bytes.append(char(value));
     return *this;
 }
 
-Builder &Builder::flag(unsigned char code)
-{
+Builder &Builder::flag(unsigned char code) {
     m_bytes.append(char(code));
     return *this;
 }
 
-QByteArray attachBlock(const QStringList &lines)
-{
+QByteArray attachBlock(const QStringList &lines) {
     struct Name {
         const char *name;
         int code; // 0: recognised, but not taken by the attach block
     };
     static const Name names[] = {
-        {"user_name", UserName}, {"password", Password}, {"sys_user_name", 0}, {"sys_user_name_enc", 0},
-        {"password_enc", 0},     {"command_line", 0},    {"dbname", 0},        {"verbose", 0},
-        {"options", 0},          {"connect_timeout", 0}, {"dummy_packet_interval", 0}, {"sql_role_name", 0},
+        {"user_name", UserName},
+        {"password", Password},
+        {"sys_user_name", 0},
+        {"sys_user_name_enc", 0},
+        {"password_enc", 0},
+        {"command_line", 0},
+        {"dbname", 0},
+        {"verbose", 0},
+        {"options", 0},
+        {"connect_timeout", 0},
+        {"dummy_packet_interval", 0},
+        {"sql_role_name", 0},
     };
     QByteArray spb;
     spb.append(char(isc_spb_version));
@@ -78,64 +82,62 @@ QByteArray attachBlock(const QStringList &lines)
     return spb;
 }
 
-QByteArray shutdownRequest(const QString &db, ShutdownMode mode, int waitSeconds)
-{
+QByteArray shutdownRequest(const QString &db, ShutdownMode mode, int waitSeconds) {
     const unsigned char item = mode == ShutdownMode::Forced            ? PrpShutdownDb
                                : mode == ShutdownMode::DenyTransaction ? PrpDenyNewTransactions
                                                                        : PrpDenyNewAttachments;
     return Builder(ActionProperties).text(DbName, db).integer(item, quint32(waitSeconds)).bytes();
 }
 
-QByteArray onlineRequest(const QString &db)
-{
+QByteArray onlineRequest(const QString &db) {
     return Builder(ActionProperties).text(DbName, db).integer(Options, PrpDbOnline).bytes();
 }
 
-QByteArray writeModeRequest(const QString &db, bool async)
-{
-    return Builder(ActionProperties).text(DbName, db).byteItem(PrpWriteMode, async ? PrpWmAsync : PrpWmSync).bytes();
+QByteArray writeModeRequest(const QString &db, bool async) {
+    return Builder(ActionProperties)
+        .text(DbName, db)
+        .byteItem(PrpWriteMode, async ? PrpWmAsync : PrpWmSync)
+        .bytes();
 }
 
-QByteArray accessModeRequest(const QString &db, bool readOnly)
-{
-    return Builder(ActionProperties).text(DbName, db).byteItem(PrpAccessMode, readOnly ? PrpAmReadOnly : PrpAmReadWrite).bytes();
+QByteArray accessModeRequest(const QString &db, bool readOnly) {
+    return Builder(ActionProperties)
+        .text(DbName, db)
+        .byteItem(PrpAccessMode, readOnly ? PrpAmReadOnly : PrpAmReadWrite)
+        .bytes();
 }
 
-QByteArray reserveSpaceRequest(const QString &db, bool reserve)
-{
-    return Builder(ActionProperties).text(DbName, db).byteItem(PrpReserveSpace, reserve ? PrpRes : PrpResUseFull).bytes();
+QByteArray reserveSpaceRequest(const QString &db, bool reserve) {
+    return Builder(ActionProperties)
+        .text(DbName, db)
+        .byteItem(PrpReserveSpace, reserve ? PrpRes : PrpResUseFull)
+        .bytes();
 }
 
-QByteArray pageBuffersRequest(const QString &db, int buffers)
-{
+QByteArray pageBuffersRequest(const QString &db, int buffers) {
     return Builder(ActionProperties).text(DbName, db).integer(PrpPageBuffers, quint32(buffers)).bytes();
 }
 
-QByteArray sweepIntervalRequest(const QString &db, int interval)
-{
+QByteArray sweepIntervalRequest(const QString &db, int interval) {
     return Builder(ActionProperties).text(DbName, db).integer(PrpSweepInterval, quint32(interval)).bytes();
 }
 
-QByteArray sqlDialectRequest(const QString &db, int dialect)
-{
+QByteArray sqlDialectRequest(const QString &db, int dialect) {
     return Builder(ActionProperties).text(DbName, db).integer(PrpSetSqlDialect, quint32(dialect)).bytes();
 }
 
-QByteArray statisticsRequest(const QString &db, quint32 options)
-{
+QByteArray statisticsRequest(const QString &db, quint32 options) {
     if (db.isEmpty())
         throw LayerError(Msg::StartParamsMissing);
     return Builder(ActionDbStats).text(DbName, db).integer(Options, options).bytes();
 }
 
-QByteArray logRequest()
-{
+QByteArray logRequest() {
     return Builder(ActionGetLog).bytes();
 }
 
 QByteArray backupRequest(const QString &db, const QStringList &backupFiles, quint32 options, bool verbose,
-                         int blockingFactor)
-{
+                         int blockingFactor) {
     Builder b(ActionBackup);
     b.text(DbName, db).integer(Options, options);
     if (verbose)
@@ -147,9 +149,8 @@ QByteArray backupRequest(const QString &db, const QStringList &backupFiles, quin
     return b.bytes();
 }
 
-QByteArray restoreRequest(const QStringList &dbs, const QStringList &backupFiles, quint32 options, bool verbose,
-                          int pageSize, int pageBuffers)
-{
+QByteArray restoreRequest(const QStringList &dbs, const QStringList &backupFiles, quint32 options,
+                          bool verbose, int pageSize, int pageBuffers) {
     Builder b(ActionRestore);
     b.integer(Options, options);
     if (verbose)
@@ -165,8 +166,7 @@ QByteArray restoreRequest(const QStringList &dbs, const QStringList &backupFiles
     return b.bytes();
 }
 
-QByteArray validationRequest(const QString &db)
-{
+QByteArray validationRequest(const QString &db) {
     return Builder(ActionRepair)
         .text(DbName, db)
         .integer(Options, RprValidateDb)
@@ -174,8 +174,7 @@ QByteArray validationRequest(const QString &db)
         .bytes();
 }
 
-QByteArray addUserRequest(const UserFields &u)
-{
+QByteArray addUserRequest(const UserFields &u) {
     if (u.userName.isEmpty() || u.userName.contains(QLatin1Char(' ')))
         throw LayerError(Msg::StartParamsMissing);
     return Builder(ActionAddUser)
@@ -190,15 +189,13 @@ QByteArray addUserRequest(const UserFields &u)
         .bytes();
 }
 
-QByteArray deleteUserRequest(const QString &userName)
-{
+QByteArray deleteUserRequest(const QString &userName) {
     if (userName.isEmpty())
         throw LayerError(Msg::StartParamsMissing);
     return Builder(ActionDeleteUser).text(SecUserName, userName).bytes();
 }
 
-QByteArray modifyUserRequest(const UserFields &u, unsigned changed)
-{
+QByteArray modifyUserRequest(const UserFields &u, unsigned changed) {
     if (u.userName.isEmpty())
         throw LayerError(Msg::StartParamsMissing);
     Builder b(ActionModifyUser);
@@ -219,15 +216,13 @@ QByteArray modifyUserRequest(const UserFields &u, unsigned changed)
     return b.bytes();
 }
 
-QByteArray displayUserRequest(const QString &userName)
-{
+QByteArray displayUserRequest(const QString &userName) {
     return Builder(ActionDisplayUser).text(SecUserName, userName).bytes();
 }
 
 // ---------------------------------------------------------------------------------------------
 
-std::optional<QString> parseLine(const QByteArray &reply)
-{
+std::optional<QString> parseLine(const QByteArray &reply) {
     ReplyReader r(reply.constData(), int(reply.size()));
     r.expectByte(InfoLine);
     const QByteArray line = r.text16();
@@ -241,15 +236,13 @@ std::optional<QString> parseLine(const QByteArray &reply)
     return text;
 }
 
-bool parseRunning(const QByteArray &reply)
-{
+bool parseRunning(const QByteArray &reply) {
     ReplyReader r(reply.constData(), int(reply.size()));
     r.expectByte(InfoRunning);
     return r.i32() != 0;
 }
 
-ServerDbInfo parseServerDbInfo(const QByteArray &reply)
-{
+ServerDbInfo parseServerDbInfo(const QByteArray &reply) {
     ServerDbInfo info;
     ReplyReader r(reply.constData(), int(reply.size()));
     r.expectByte(InfoSvrDbInfo);
@@ -272,8 +265,7 @@ ServerDbInfo parseServerDbInfo(const QByteArray &reply)
     }
 }
 
-ServerConfig parseServerConfig(const QByteArray &reply)
-{
+ServerConfig parseServerConfig(const QByteArray &reply) {
     ServerConfig cfg;
     ReplyReader r(reply.constData(), int(reply.size()));
     while (!r.atEnd()) {
@@ -308,8 +300,7 @@ ServerConfig parseServerConfig(const QByteArray &reply)
     ReplyReader::fail(); // no end marker
 }
 
-ServerVersion parseServerVersion(const QByteArray &reply)
-{
+ServerVersion parseServerVersion(const QByteArray &reply) {
     ServerVersion v;
     ReplyReader r(reply.constData(), int(reply.size()));
     while (!r.atEnd()) {
@@ -332,8 +323,7 @@ ServerVersion parseServerVersion(const QByteArray &reply)
     ReplyReader::fail();
 }
 
-QList<UserRecord> parseUsers(const QByteArray &reply)
-{
+QList<UserRecord> parseUsers(const QByteArray &reply) {
     QList<UserRecord> users;
     ReplyReader r(reply.constData(), int(reply.size()));
     r.expectByte(InfoGetUsers);

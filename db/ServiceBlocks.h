@@ -128,8 +128,8 @@ QByteArray statisticsRequest(const QString &db, quint32 options);
 QByteArray logRequest();
 QByteArray backupRequest(const QString &db, const QStringList &backupFiles, quint32 options, bool verbose,
                          int blockingFactor);
-QByteArray restoreRequest(const QStringList &dbs, const QStringList &backupFiles, quint32 options, bool verbose,
-                          int pageSize, int pageBuffers);
+QByteArray restoreRequest(const QStringList &dbs, const QStringList &backupFiles, quint32 options,
+                          bool verbose, int pageSize, int pageBuffers);
 QByteArray validationRequest(const QString &db);
 
 struct UserFields {
@@ -137,8 +137,14 @@ struct UserFields {
     qint32 userId = 0;
     qint32 groupId = 0;
 };
-enum UserField : unsigned { FieldUserId = 1, FieldGroupId = 2, FieldPassword = 4, FieldFirstName = 8,
-                            FieldMiddleName = 16, FieldLastName = 32 };
+enum UserField : unsigned {
+    FieldUserId = 1,
+    FieldGroupId = 2,
+    FieldPassword = 4,
+    FieldFirstName = 8,
+    FieldMiddleName = 16,
+    FieldLastName = 32
+};
 QByteArray addUserRequest(const UserFields &u);
 QByteArray deleteUserRequest(const QString &userName);
 QByteArray modifyUserRequest(const UserFields &u, unsigned changed);

@@ -2,116 +2,95 @@
 
 #include "db/Errors.h"
 
-void ConfigService::serviceStart()
-{
+void ConfigService::serviceStart() {
     throw LayerError(Msg::GenericStartNotApplicable);
 }
 
-void ConfigService::shutdownDatabase(Spb::ShutdownMode mode, int waitSeconds)
-{
+void ConfigService::shutdownDatabase(Spb::ShutdownMode mode, int waitSeconds) {
     startRequest(Spb::shutdownRequest(databaseName, mode, waitSeconds));
 }
 
-void ConfigService::bringDatabaseOnline()
-{
+void ConfigService::bringDatabaseOnline() {
     startRequest(Spb::onlineRequest(databaseName));
 }
 
-void ConfigService::setAsyncMode(bool async)
-{
+void ConfigService::setAsyncMode(bool async) {
     startRequest(Spb::writeModeRequest(databaseName, async));
 }
 
-void ConfigService::setReadOnly(bool readOnly)
-{
+void ConfigService::setReadOnly(bool readOnly) {
     startRequest(Spb::accessModeRequest(databaseName, readOnly));
 }
 
-void ConfigService::setReserveSpace(bool reserve)
-{
+void ConfigService::setReserveSpace(bool reserve) {
     startRequest(Spb::reserveSpaceRequest(databaseName, reserve));
 }
 
-void ConfigService::setPageBuffers(int buffers)
-{
+void ConfigService::setPageBuffers(int buffers) {
     startRequest(Spb::pageBuffersRequest(databaseName, buffers));
 }
 
-void ConfigService::setSweepInterval(int interval)
-{
+void ConfigService::setSweepInterval(int interval) {
     startRequest(Spb::sweepIntervalRequest(databaseName, interval));
 }
 
-void ConfigService::setDbSqlDialect(int dialect)
-{
+void ConfigService::setDbSqlDialect(int dialect) {
     startRequest(Spb::sqlDialectRequest(databaseName, dialect));
 }
 
-QByteArray BackupService::startBlock() const
-{
+QByteArray BackupService::startBlock() const {
     return Spb::backupRequest(databaseName, backupFiles, options, verbose, blockingFactor);
 }
 
-QByteArray RestoreService::startBlock() const
-{
+QByteArray RestoreService::startBlock() const {
     return Spb::restoreRequest(databaseNames, backupFiles, options, verbose, pageSize, pageBuffers);
 }
 
-QByteArray ValidationService::startBlock() const
-{
+QByteArray ValidationService::startBlock() const {
     if (!validateDb && !validateFull)
         return {};
     return Spb::validationRequest(databaseName);
 }
 
-QByteArray StatisticsService::startBlock() const
-{
+QByteArray StatisticsService::startBlock() const {
     return Spb::statisticsRequest(databaseName, options);
 }
 
-QByteArray LogService::startBlock() const
-{
+QByteArray LogService::startBlock() const {
     return Spb::logRequest();
 }
 
-void SecurityService::setPassword(const QString &v)
-{
+void SecurityService::setPassword(const QString &v) {
     m_fields.password = v;
     m_changed |= Spb::FieldPassword;
 }
 
-void SecurityService::setFirstName(const QString &v)
-{
+void SecurityService::setFirstName(const QString &v) {
     m_fields.firstName = v;
     m_changed |= Spb::FieldFirstName;
 }
 
-void SecurityService::setMiddleName(const QString &v)
-{
+void SecurityService::setMiddleName(const QString &v) {
     m_fields.middleName = v;
     m_changed |= Spb::FieldMiddleName;
 }
 
-void SecurityService::setLastName(const QString &v)
-{
+void SecurityService::setLastName(const QString &v) {
     m_fields.lastName = v;
     m_changed |= Spb::FieldLastName;
 }
 
-void SecurityService::setUserId(qint32 v)
-{
+void SecurityService::setUserId(qint32 v) {
     m_fields.userId = v;
     m_changed |= Spb::FieldUserId;
 }
 
-void SecurityService::setGroupId(qint32 v)
-{
+void SecurityService::setGroupId(qint32 v) {
     m_fields.groupId = v;
     m_changed |= Spb::FieldGroupId;
 }
 
-void SecurityService::clearUserFields()
-{
+void SecurityService::clearUserFields() {
     const QString name = m_fields.userName;
     const QString role = m_fields.sqlRole;
     m_fields = Spb::UserFields{};
@@ -120,8 +99,7 @@ void SecurityService::clearUserFields()
     m_changed = 0;
 }
 
-QByteArray SecurityService::startBlock() const
-{
+QByteArray SecurityService::startBlock() const {
     switch (securityAction) {
     case Action::AddUser:
         return Spb::addUserRequest(m_fields);
@@ -135,8 +113,7 @@ QByteArray SecurityService::startBlock() const
     return {};
 }
 
-void SecurityService::addUser()
-{
+void SecurityService::addUser() {
     securityAction = Action::AddUser;
     struct Clear {
         SecurityService *s;
@@ -145,8 +122,7 @@ void SecurityService::addUser()
     serviceStart();
 }
 
-void SecurityService::deleteUser()
-{
+void SecurityService::deleteUser() {
     securityAction = Action::DeleteUser;
     struct Clear {
         SecurityService *s;
@@ -155,8 +131,7 @@ void SecurityService::deleteUser()
     serviceStart();
 }
 
-void SecurityService::modifyUser()
-{
+void SecurityService::modifyUser() {
     securityAction = Action::ModifyUser;
     struct Clear {
         SecurityService *s;
@@ -165,28 +140,25 @@ void SecurityService::modifyUser()
     serviceStart();
 }
 
-QList<Spb::UserRecord> SecurityService::displayUser(const QString &userName)
-{
+QList<Spb::UserRecord> SecurityService::displayUser(const QString &userName) {
     securityAction = Action::DisplayUser;
     m_fields.userName = userName;
     serviceStart();
     return Spb::parseUsers(query(QByteArray(1, char(Spb::InfoGetUsers))));
 }
 
-Spb::ServerDbInfo Service::fetchDatabaseInfo()
-{
+Spb::ServerDbInfo Service::fetchDatabaseInfo() {
     return Spb::parseServerDbInfo(query(QByteArray(1, char(Spb::InfoSvrDbInfo))));
 }
 
-Spb::ServerConfig PropertiesService::fetchConfigParams()
-{
+Spb::ServerConfig PropertiesService::fetchConfigParams() {
     const char items[] = {char(Spb::InfoGetConfig), char(Spb::InfoGetEnv), char(Spb::InfoGetEnvLock),
                           char(Spb::InfoGetEnvMsg), char(Spb::InfoUserDbPath)};
     return Spb::parseServerConfig(query(QByteArray(items, sizeof items)));
 }
 
-Spb::ServerVersion PropertiesService::fetchVersionInfo()
-{
-    const char items[] = {char(Spb::InfoVersion), char(Spb::InfoServerVersion), char(Spb::InfoImplementation)};
+Spb::ServerVersion PropertiesService::fetchVersionInfo() {
+    const char items[] = {char(Spb::InfoVersion), char(Spb::InfoServerVersion),
+                          char(Spb::InfoImplementation)};
     return Spb::parseServerVersion(query(QByteArray(items, sizeof items)));
 }

@@ -10,34 +10,29 @@ namespace {
 
 constexpr qint64 kEngineEpochJulian = 2400001; // 17 November 1858
 
-template <typename T> T load(const char *p)
-{
+template <typename T> T load(const char *p) {
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-template <typename T> void store(QByteArray &data, T v)
-{
+template <typename T> void store(QByteArray &data, T v) {
     data = QByteArray(int(sizeof v), '\0');
     std::memcpy(data.data(), &v, sizeof v);
 }
 
-qint64 pow10(int n)
-{
+qint64 pow10(int n) {
     qint64 r = 1;
     while (n-- > 0)
         r *= 10;
     return r;
 }
 
-bool isIntegral(short type)
-{
+bool isIntegral(short type) {
     return type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64;
 }
 
-qint64 loadIntegral(const char *p, short type)
-{
+qint64 loadIntegral(const char *p, short type) {
     switch (type) {
     case SQL_SHORT:
         return load<qint16>(p);
@@ -48,8 +43,7 @@ qint64 loadIntegral(const char *p, short type)
     }
 }
 
-QString textOf(const char *cell, const Query::ColumnInfo &c)
-{
+QString textOf(const char *cell, const Query::ColumnInfo &c) {
     if (c.type == SQL_VARYING) {
         const int len = load<quint16>(cell);
         return AnsiCodec::decode(cell + 2, std::min<int>(len, c.length));
@@ -59,14 +53,13 @@ QString textOf(const char *cell, const Query::ColumnInfo &c)
 
 } // namespace
 
-QDate SqlValue::dateOf(const char *row, const Query::ColumnInfo &c)
-{
+QDate SqlValue::dateOf(const char *row, const Query::ColumnInfo &c) {
     const char *cell = row + c.offset;
-    return dateFromEngine(c.type == SQL_TYPE_DATE ? load<ISC_DATE>(cell) : load<ISC_TIMESTAMP>(cell).timestamp_date);
+    return dateFromEngine(c.type == SQL_TYPE_DATE ? load<ISC_DATE>(cell)
+                                                  : load<ISC_TIMESTAMP>(cell).timestamp_date);
 }
 
-QByteArrayView SqlValue::textBytes(const char *row, const Query::ColumnInfo &c)
-{
+QByteArrayView SqlValue::textBytes(const char *row, const Query::ColumnInfo &c) {
     if (isNull(row, c))
         return {};
     const char *cell = row + c.offset;
@@ -77,8 +70,7 @@ QByteArrayView SqlValue::textBytes(const char *row, const Query::ColumnInfo &c)
 
 namespace {
 
-QDateTime dateTimeOf(const char *cell, short type)
-{
+QDateTime dateTimeOf(const char *cell, short type) {
     switch (type) {
     case SQL_TYPE_DATE:
         return QDateTime(SqlValue::dateFromEngine(load<ISC_DATE>(cell)), QTime(0, 0), Qt::UTC);
@@ -86,30 +78,28 @@ QDateTime dateTimeOf(const char *cell, short type)
         return QDateTime(QDate(1899, 12, 30), SqlValue::timeFromEngine(load<ISC_TIME>(cell)), Qt::UTC);
     default: {
         const ISC_TIMESTAMP ts = load<ISC_TIMESTAMP>(cell);
-        return QDateTime(SqlValue::dateFromEngine(ts.timestamp_date), SqlValue::timeFromEngine(ts.timestamp_time),
-                         Qt::UTC);
+        return QDateTime(SqlValue::dateFromEngine(ts.timestamp_date),
+                         SqlValue::timeFromEngine(ts.timestamp_time), Qt::UTC);
     }
     }
 }
 
 // Delphi's date-time number: days since 30 December 1899, the time as the fraction.
-double dateTimeToNumber(const QDateTime &dt)
-{
+double dateTimeToNumber(const QDateTime &dt) {
     const qint64 days = QDate(1899, 12, 30).daysTo(dt.date());
     const double frac = dt.time().msecsSinceStartOfDay() / 86400000.0;
     return days >= 0 ? double(days) + frac : double(days) - frac;
 }
 
-QDateTime numberToDateTime(double v)
-{
+QDateTime numberToDateTime(double v) {
     const double whole = std::trunc(v);
     const double frac = std::fabs(v - whole);
     return QDateTime(QDate(1899, 12, 30).addDays(qint64(whole)),
-                     QTime::fromMSecsSinceStartOfDay(int(std::llround(frac * 86400000.0)) % 86400000), Qt::UTC);
+                     QTime::fromMSecsSinceStartOfDay(int(std::llround(frac * 86400000.0)) % 86400000),
+                     Qt::UTC);
 }
 
-double parseFloat(const QString &text)
-{
+double parseFloat(const QString &text) {
     QString t = text.trimmed();
     t.replace(QLatin1Char(','), QLatin1Char('.'));
     bool ok = false;
@@ -119,8 +109,7 @@ double parseFloat(const QString &text)
     return v;
 }
 
-qint64 parseInteger(const QString &text)
-{
+qint64 parseInteger(const QString &text) {
     bool ok = false;
     const qint64 v = text.trimmed().toLongLong(&ok);
     if (!ok)
@@ -130,41 +119,34 @@ qint64 parseInteger(const QString &text)
 
 } // namespace
 
-QDate SqlValue::dateFromEngine(ISC_DATE d)
-{
+QDate SqlValue::dateFromEngine(ISC_DATE d) {
     return QDate::fromJulianDay(kEngineEpochJulian + d);
 }
 
-ISC_DATE SqlValue::dateToEngine(const QDate &d)
-{
+ISC_DATE SqlValue::dateToEngine(const QDate &d) {
     return ISC_DATE(d.toJulianDay() - kEngineEpochJulian);
 }
 
-QTime SqlValue::timeFromEngine(ISC_TIME t)
-{
+QTime SqlValue::timeFromEngine(ISC_TIME t) {
     return QTime::fromMSecsSinceStartOfDay(int((t / 10) % 86400000));
 }
 
-ISC_TIME SqlValue::timeToEngine(const QTime &t)
-{
+ISC_TIME SqlValue::timeToEngine(const QTime &t) {
     return ISC_TIME(t.msecsSinceStartOfDay()) * 10;
 }
 
-QDateTime SqlValue::zeroDateTime()
-{
+QDateTime SqlValue::zeroDateTime() {
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC);
 }
 
-QString SqlValue::formatFloat(double v)
-{
+QString SqlValue::formatFloat(double v) {
     if (v == 0)
         return QStringLiteral("0"); // also for -0
     QString s = QString::number(v, 'g', 15);
     return s;
 }
 
-QString SqlValue::formatScaled(qint64 v, int scale)
-{
+QString SqlValue::formatScaled(qint64 v, int scale) {
     if (scale >= 0)
         return QString::number(v * pow10(scale));
     const qint64 div = pow10(-scale);
@@ -180,13 +162,11 @@ QString SqlValue::formatScaled(qint64 v, int scale)
     return s;
 }
 
-bool SqlValue::isNull(const char *row, const Query::ColumnInfo &c)
-{
+bool SqlValue::isNull(const char *row, const Query::ColumnInfo &c) {
     return load<short>(row + c.nullOffset) == -1;
 }
 
-QString SqlValue::toString(const char *row, const Query::ColumnInfo &c)
-{
+QString SqlValue::toString(const char *row, const Query::ColumnInfo &c) {
     if (isNull(row, c))
         return QString();
     const char *cell = row + c.offset;
@@ -219,8 +199,7 @@ QString SqlValue::toString(const char *row, const Query::ColumnInfo &c)
     }
 }
 
-double SqlValue::toFloat(const char *row, const Query::ColumnInfo &c)
-{
+double SqlValue::toFloat(const char *row, const Query::ColumnInfo &c) {
     if (isNull(row, c))
         return 0.0;
     const char *cell = row + c.offset;
@@ -247,8 +226,7 @@ double SqlValue::toFloat(const char *row, const Query::ColumnInfo &c)
     }
 }
 
-qint64 SqlValue::toInteger(const char *row, const Query::ColumnInfo &c)
-{
+qint64 SqlValue::toInteger(const char *row, const Query::ColumnInfo &c) {
     if (isNull(row, c))
         return 0;
     const char *cell = row + c.offset;
@@ -263,8 +241,7 @@ qint64 SqlValue::toInteger(const char *row, const Query::ColumnInfo &c)
     return std::llround(toFloat(row, c));
 }
 
-QDateTime SqlValue::toDateTime(const char *row, const Query::ColumnInfo &c)
-{
+QDateTime SqlValue::toDateTime(const char *row, const Query::ColumnInfo &c) {
     if (isNull(row, c))
         return zeroDateTime();
     const char *cell = row + c.offset;
@@ -289,8 +266,8 @@ QDateTime SqlValue::toDateTime(const char *row, const Query::ColumnInfo &c)
     }
 }
 
-bool SqlValue::matches(const char *row, const Query::ColumnInfo &c, const QVariant &want, bool caseInsensitive)
-{
+bool SqlValue::matches(const char *row, const Query::ColumnInfo &c, const QVariant &want,
+                       bool caseInsensitive) {
     if (isNull(row, c) || want.isNull())
         return isNull(row, c) && want.isNull();
     if (c.type == SQL_TEXT || c.type == SQL_VARYING) {
@@ -302,7 +279,8 @@ bool SqlValue::matches(const char *row, const Query::ColumnInfo &c, const QVaria
             return s;
         };
         return trimRight(textOf(row + c.offset, c))
-                   .compare(trimRight(want.toString()), caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive) == 0;
+                   .compare(trimRight(want.toString()),
+                            caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive) == 0;
     }
     if (c.type == SQL_TYPE_DATE || c.type == SQL_TIMESTAMP || c.type == SQL_TYPE_TIME)
         return toDateTime(row, c) == want.toDateTime();
@@ -316,8 +294,7 @@ bool SqlValue::matches(const char *row, const Query::ColumnInfo &c, const QVaria
 }
 
 void SqlValue::bindParam(const Query::ParamValue &value, const Query::ColumnInfo &target, XSQLVAR &var,
-                         QByteArray &data)
-{
+                         QByteArray &data) {
     using Kind = Query::ParamValue::Kind;
     var.sqltype = target.type;
     var.sqlscale = target.scale;
@@ -354,7 +331,8 @@ void SqlValue::bindParam(const Query::ParamValue &value, const Query::ColumnInfo
         return;
     case Kind::Integer:
         if (isIntegral(t))
-            asInt64(target.scale <= 0 ? value.integer * pow10(-target.scale) : value.integer / pow10(target.scale));
+            asInt64(target.scale <= 0 ? value.integer * pow10(-target.scale)
+                                      : value.integer / pow10(target.scale));
         else if (t == SQL_FLOAT || t == SQL_DOUBLE || t == SQL_D_FLOAT)
             asDouble(double(value.integer));
         else if (t == SQL_TYPE_DATE || t == SQL_TIMESTAMP || t == SQL_TYPE_TIME)

@@ -22,7 +22,8 @@ QDate dateOf(const char *row, const Query::ColumnInfo &c);
 bool matches(const char *row, const Query::ColumnInfo &c, const QVariant &want, bool caseInsensitive);
 
 // Fills one input variable from a parameter value, for the type the server described.
-void bindParam(const Query::ParamValue &value, const Query::ColumnInfo &target, XSQLVAR &var, QByteArray &data);
+void bindParam(const Query::ParamValue &value, const Query::ColumnInfo &target, XSQLVAR &var,
+               QByteArray &data);
 
 // The date-time 0: 30 December 1899, midnight.
 QDateTime zeroDateTime();

@@ -4,13 +4,11 @@
 #include "db/Errors.h"
 #include "db/Query.h"
 
-Transaction::Transaction(Database *db)
-{
+Transaction::Transaction(Database *db) {
     setDatabase(db);
 }
 
-Transaction::~Transaction()
-{
+Transaction::~Transaction() {
     if (active() && m_db) {
         try {
             rollback();
@@ -21,8 +19,7 @@ Transaction::~Transaction()
         m_db->unregisterTransaction(this);
 }
 
-void Transaction::setDatabase(Database *db)
-{
+void Transaction::setDatabase(Database *db) {
     if (m_db == db)
         return;
     if (m_db)
@@ -32,8 +29,7 @@ void Transaction::setDatabase(Database *db)
         m_db->registerTransaction(this);
 }
 
-void Transaction::start()
-{
+void Transaction::start() {
     if (!m_db)
         throw LayerError(Msg::DatabaseNotAssigned);
     if (active())
@@ -52,25 +48,21 @@ void Transaction::start()
     m_handle = h;
 }
 
-void Transaction::commit()
-{
+void Transaction::commit() {
     end(true);
 }
 
-void Transaction::rollback()
-{
+void Transaction::rollback() {
     end(false);
 }
 
-void Transaction::closeStatements()
-{
+void Transaction::closeStatements() {
     for (Query *q : m_db->m_queries)
         if (q->transaction == this)
             q->release();
 }
 
-void Transaction::end(bool commit)
-{
+void Transaction::end(bool commit) {
     if (!active())
         throw LayerError(Msg::TransactionNotActive);
     // A result read in this transaction is never usable after it ends.

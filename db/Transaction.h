@@ -30,8 +30,7 @@ public:
 
     // The guarded pattern: start if not active, run f, commit if active; on any failure roll back if
     // active and pass the error on.
-    template <typename F> void guarded(F &&f)
-    {
+    template <typename F> void guarded(F &&f) {
         try {
             if (!active())
                 start();

@@ -11,32 +11,29 @@ namespace ExchangeLayouts {
 
 using R = Rule;
 
-int Layout::recordLength() const
-{
+int Layout::recordLength() const {
     int n = 2;
     for (const Field &f : fields)
         n += f.width;
     return n;
 }
 
-const Layout &documents()
-{
+const Layout &documents() {
     static const Layout l{"documents",
-                          {{"TYPREJ", 1, "typrej", R::Text},   {"KONTOW", 25, "kontow", R::Text},
-                           {"NUMDOK", 6, "numdok", R::Number}, {"NUMPOZ", 6, "numpoz", R::Number},
+                          {{"TYPREJ", 1, "typrej", R::Text},    {"KONTOW", 25, "kontow", R::Text},
+                           {"NUMDOK", 6, "numdok", R::Number},  {"NUMPOZ", 6, "numpoz", R::Number},
                            {"DATDOK", 2, "datdok", R::Integer}, {"DOKTYP", 2, "doktyp", R::Text},
-                           {"DOKNUM", 20, "doknum", R::Text},  {"DOKDAT", 10, "dokdat", R::Date},
-                           {"K_KOD", 25, "k_kod", R::Text},    {"K_IDN", 13, "k_idn", R::Text},
-                           {"K_NAZ", 60, "k_naz", R::Text},    {"K_AD1", 30, "k_ad1", R::Text},
-                           {"K_AD2", 30, "k_ad2", R::Text},    {"TERDNI", 5, "terdni", R::Integer},
-                           {"TERDAT", 10, "terdat", R::Date},  {"OPIS1", 100, "opis1", R::Text},
-                           {"OPIS2", 100, "opis2", R::Text},   {"NUMEWI", 6, "0", R::Constant},
-                           {"KTO", 40, "kto", R::Text},        {"NUMEWI2", 6, "numewi", R::Number}}};
+                           {"DOKNUM", 20, "doknum", R::Text},   {"DOKDAT", 10, "dokdat", R::Date},
+                           {"K_KOD", 25, "k_kod", R::Text},     {"K_IDN", 13, "k_idn", R::Text},
+                           {"K_NAZ", 60, "k_naz", R::Text},     {"K_AD1", 30, "k_ad1", R::Text},
+                           {"K_AD2", 30, "k_ad2", R::Text},     {"TERDNI", 5, "terdni", R::Integer},
+                           {"TERDAT", 10, "terdat", R::Date},   {"OPIS1", 100, "opis1", R::Text},
+                           {"OPIS2", 100, "opis2", R::Text},    {"NUMEWI", 6, "0", R::Constant},
+                           {"KTO", 40, "kto", R::Text},         {"NUMEWI2", 6, "numewi", R::Number}}};
     return l;
 }
 
-const Layout &entries()
-{
+const Layout &entries() {
     static const Layout l{"entries",
                           {{"NUMEWI", 6, "numewi", R::EntryNumber},
                            {"NUMPOZ", 4, "numpoz", R::Number},
@@ -48,8 +45,7 @@ const Layout &entries()
     return l;
 }
 
-const Layout &settlements()
-{
+const Layout &settlements() {
     static const Layout l{"settlements",
                           {{"KONTO", 25, "konto", R::Text},
                            {"IDENT", 13, "ident", R::Text},
@@ -61,8 +57,7 @@ const Layout &settlements()
     return l;
 }
 
-const Layout &openingBalance()
-{
+const Layout &openingBalance() {
     static const Layout l{"opening balance",
                           {{"NUMZAP", 4, "numzap", R::Number},
                            {"KONTO", 25, "konto", R::Text},
@@ -77,8 +72,7 @@ const Layout &openingBalance()
     return l;
 }
 
-const Layout &accountPlan()
-{
+const Layout &accountPlan() {
     static const Layout l{"account plan",
                           {{"KONTO", 25, "konto", R::Text},
                            {"NAZWA", 60, "nazwa", R::Text},
@@ -89,8 +83,7 @@ const Layout &accountPlan()
     return l;
 }
 
-const Layout &packages()
-{
+const Layout &packages() {
     static const Layout l{"packages",
                           {{"KOD", 5, "kod", R::Number},
                            {"NAZWA", 40, "nazwa", R::Text},
@@ -104,22 +97,27 @@ const Layout &packages()
     return l;
 }
 
-const Layout &transfers()
-{
+const Layout &transfers() {
     static const Layout l{"transfers",
-                          {{"KODP", 5, "kodp", R::Number},           {"KODPP", 3, "kodpp", R::Integer},
-                           {"NAZWA1", 60, "nazwa1", R::TextTrimmed}, {"ADR11", 30, "adr11", R::TextTrimmed},
-                           {"ADR12", 30, "adr12", R::TextTrimmed},   {"BANK11", 40, "bank11", R::TextTrimmed},
-                           {"BANK12", 40, "bank12", R::TextTrimmed}, {"NAZWA2", 60, "nazwa2", R::TextTrimmed},
-                           {"ADR21", 30, "adr21", R::TextTrimmed},   {"ADR22", 30, "adr22", R::TextTrimmed},
-                           {"BANK21", 40, "bank21", R::TextTrimmed}, {"BANK22", 40, "bank22", R::TextTrimmed},
-                           {"KWOTA", 9, "kwota", R::Amount},         {"OPIS", 100, "opis", R::Text},
+                          {{"KODP", 5, "kodp", R::Number},
+                           {"KODPP", 3, "kodpp", R::Integer},
+                           {"NAZWA1", 60, "nazwa1", R::TextTrimmed},
+                           {"ADR11", 30, "adr11", R::TextTrimmed},
+                           {"ADR12", 30, "adr12", R::TextTrimmed},
+                           {"BANK11", 40, "bank11", R::TextTrimmed},
+                           {"BANK12", 40, "bank12", R::TextTrimmed},
+                           {"NAZWA2", 60, "nazwa2", R::TextTrimmed},
+                           {"ADR21", 30, "adr21", R::TextTrimmed},
+                           {"ADR22", 30, "adr22", R::TextTrimmed},
+                           {"BANK21", 40, "bank21", R::TextTrimmed},
+                           {"BANK22", 40, "bank22", R::TextTrimmed},
+                           {"KWOTA", 9, "kwota", R::Amount},
+                           {"OPIS", 100, "opis", R::Text},
                            {"dataPP", 10, "datapp", R::Date}}};
     return l;
 }
 
-qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout)
-{
+qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout) {
     const qsizetype length = layout.recordLength();
     for (qsizetype at = 0, n = 1; at < bytes.size(); at += length, ++n) {
         const QByteArrayView record = QByteArrayView(bytes).sliced(at, std::min(length, bytes.size() - at));
@@ -130,8 +128,7 @@ qint64 firstBadRecord(const QByteArray &bytes, const Layout &layout)
     return 0;
 }
 
-void checkRecords(const QString &path, const Layout &layout)
-{
+void checkRecords(const QString &path, const Layout &layout) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, f.errorString()));
@@ -159,8 +156,7 @@ void checkRecords(const QString &path, const Layout &layout)
                           .arg(layout.recordLength()));
 }
 
-QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout)
-{
+QString externalTableDeclaration(const QString &table, const QString &path, const Layout &layout) {
     QString sql = QStringLiteral("CREATE TABLE %1 EXTERNAL FILE '%2' (").arg(table, Paths::sqlLiteral(path));
     for (const Field &f : layout.fields)
         sql += QStringLiteral("%1 CHAR(%2), ").arg(QLatin1String(f.name)).arg(f.width);

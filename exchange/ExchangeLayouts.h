@@ -9,19 +9,19 @@
 namespace ExchangeLayouts {
 
 enum class Rule {
-    Text,         // the column's text as the database returns it
-    TextTrimmed,  // blanks removed at both ends
-    Number,       // floating value, shortest general form
-    Integer,      // integer value
-    Amount,       // floating value rounded to cents, '.' as separator
-    Date,         // yyyy-MM-dd
-    Constant,     // a fixed text
-    EntryNumber,  // the document number + 100000
-    OpeningDate,  // mm-dd-yy from the date's text; 31 December of this year when empty
+    Text,        // the column's text as the database returns it
+    TextTrimmed, // blanks removed at both ends
+    Number,      // floating value, shortest general form
+    Integer,     // integer value
+    Amount,      // floating value rounded to cents, '.' as separator
+    Date,        // yyyy-MM-dd
+    Constant,    // a fixed text
+    EntryNumber, // the document number + 100000
+    OpeningDate, // mm-dd-yy from the date's text; 31 December of this year when empty
 };
 
 struct Field {
-    const char *name;   // the field's (and the external table column's) name
+    const char *name; // the field's (and the external table column's) name
     int width;
     const char *column; // source column; the constant's text for Rule::Constant
     Rule rule;

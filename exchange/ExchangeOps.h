@@ -31,8 +31,7 @@ void exportTransfers(TMainDm &dm, Operator &op, const QString &folder);
 QStringList transferFiles(const QString &folder);
 
 // The activity bar's next value: one step per row, back to 1 after 100.
-inline int nextActivity(int counter)
-{
+inline int nextActivity(int counter) {
     return counter >= 100 ? 1 : counter + 1;
 }
 

@@ -25,11 +25,9 @@ struct ExchangeWriter::FieldPlan {
     const Query::ColumnInfo *info = nullptr;
 };
 
-
 namespace {
 
-[[noreturn]] void tooLong(const QString &path, const ExchangeLayouts::Field &f, const QString &value)
-{
+[[noreturn]] void tooLong(const QString &path, const ExchangeLayouts::Field &f, const QString &value) {
     // Cutting a number would change it: a transfer of 1234567.89 would leave as 1234567.8.
     throw QkError(QStringLiteral("Błąd!!!  ...  Wartość %1 nie mieści się w polu %2 (%3 znaków) pliku %4 ...")
                       .arg(value, QLatin1String(f.name))
@@ -37,19 +35,16 @@ namespace {
                       .arg(path));
 }
 
-[[noreturn]] void ioError(const QString &path, const QString &reason)
-{
+[[noreturn]] void ioError(const QString &path, const QString &reason) {
     throw FileError(QStringLiteral("I/O error: %1: %2").arg(path, reason));
 }
 
-ExchangeWriter::FileFactory &fileFactory()
-{
+ExchangeWriter::FileFactory &fileFactory() {
     static ExchangeWriter::FileFactory f;
     return f;
 }
 
-ExchangeWriter::FieldPlan::Way fastWay(const ExchangeLayouts::Field &f, const Query::ColumnInfo *c)
-{
+ExchangeWriter::FieldPlan::Way fastWay(const ExchangeLayouts::Field &f, const Query::ColumnInfo *c) {
     using W = ExchangeWriter::FieldPlan::Way;
     const bool text = c && (c->type == SQL_TEXT || c->type == SQL_VARYING);
     const bool date = c && (c->type == SQL_TYPE_DATE || c->type == SQL_TIMESTAMP);
@@ -74,27 +69,22 @@ ExchangeWriter::FieldPlan::Way fastWay(const ExchangeLayouts::Field &f, const Qu
     return W::General;
 }
 
-void putDigits(char *out, int value, int digits)
-{
+void putDigits(char *out, int value, int digits) {
     for (int i = digits - 1; i >= 0; --i, value /= 10)
         out[i] = char('0' + value % 10);
 }
 
 } // namespace
 
-void ExchangeWriter::setFileFactory(FileFactory factory)
-{
+void ExchangeWriter::setFileFactory(FileFactory factory) {
     fileFactory() = std::move(factory);
 }
 
 ExchangeWriter::ExchangeWriter(const QString &path, const ExchangeLayouts::Layout &layout, const QDate &today)
-    : m_path(path), m_layout(layout), m_today(today)
-{
-}
+    : m_path(path), m_layout(layout), m_today(today) {}
 
-QString ExchangeWriter::formatField(const Query &q, int column, const ExchangeLayouts::Field &f, const QDate &today,
-                                    const QString &path)
-{
+QString ExchangeWriter::formatField(const Query &q, int column, const ExchangeLayouts::Field &f,
+                                    const QDate &today, const QString &path) {
     QString v;
     bool numeric = false;
     const Field value = column >= 0 ? q.field(column) : q.field(0);
@@ -142,8 +132,7 @@ QString ExchangeWriter::formatField(const Query &q, int column, const ExchangeLa
 }
 
 void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std::vector<FieldPlan> &plan,
-                                  qsizetype recordLength) const
-{
+                                  qsizetype recordLength) const {
     using W = FieldPlan::Way;
     // Every field has its fixed width: the record's room is made once and each field written in place.
     const qsizetype at = out.size();
@@ -174,7 +163,8 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
         }
         case W::Integer: {
             char digits[24];
-            const auto r = std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *step.info));
+            const auto r =
+                std::to_chars(digits, digits + sizeof digits, SqlValue::toInteger(row, *step.info));
             const int n = int(r.ptr - digits);
             if (n > f.width)
                 tooLong(m_path, f, QString::fromLatin1(digits, n));
@@ -183,9 +173,11 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
         }
         case W::Date: {
             // NULL is the date-time 0, as the database layer reads it.
-            const QDate d = SqlValue::isNull(row, *step.info) ? QDate(1899, 12, 30) : SqlValue::dateOf(row, *step.info);
+            const QDate d =
+                SqlValue::isNull(row, *step.info) ? QDate(1899, 12, 30) : SqlValue::dateOf(row, *step.info);
             if (d.year() < 0 || d.year() > 9999 || f.width < 10) {
-                p = PutFitted(p, AnsiCodec::encode(formatField(query, step.column, f, m_today, m_path)), f.width);
+                p = PutFitted(p, AnsiCodec::encode(formatField(query, step.column, f, m_today, m_path)),
+                              f.width);
                 break;
             }
             char text[10];
@@ -209,8 +201,7 @@ void ExchangeWriter::appendRecord(QByteArray &out, const Query &query, const std
     p[1] = '\n';
 }
 
-int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow)
-{
+int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow) {
     // Columns and the way of each field are found once per file, not per row.
     std::vector<FieldPlan> plan;
     for (const auto &f : m_layout.fields) {
@@ -224,7 +215,8 @@ int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow
         plan.push_back(p);
     }
 
-    std::unique_ptr<QSaveFile> owned = fileFactory() ? fileFactory()(m_path) : std::make_unique<QSaveFile>(m_path);
+    std::unique_ptr<QSaveFile> owned =
+        fileFactory() ? fileFactory()(m_path) : std::make_unique<QSaveFile>(m_path);
     QSaveFile &file = *owned;
     if (!file.open(QIODevice::WriteOnly))
         ioError(m_path, file.errorString());
@@ -256,6 +248,7 @@ int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow
         ioError(m_path, e.message());
     }
     // The server reads these files through its external tables, as its own user.
-    QFile::setPermissions(m_path, QFile::permissions(m_path) | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QFile::setPermissions(m_path,
+                          QFile::permissions(m_path) | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     return rows;
 }

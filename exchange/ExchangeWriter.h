@@ -26,8 +26,8 @@ public:
     int writeAll(Query &query, const std::function<void()> &afterRow = {});
 
     // The text of one field for the query's current row, fitted to the width.
-    static QString formatField(const Query &query, int column, const ExchangeLayouts::Field &field, const QDate &today,
-                               const QString &path);
+    static QString formatField(const Query &query, int column, const ExchangeLayouts::Field &field,
+                               const QDate &today, const QString &path);
 
     // Tests put in a file that fails like a full disk; an empty function restores the real one.
     using FileFactory = std::function<std::unique_ptr<QSaveFile>(const QString &path)>;

@@ -6,7 +6,8 @@
 
 // The small formatters the exchange files and the month labels share.
 
-// The Polish month name with one trailing blank; 0 gives "Bil.Otw. ", anything else outside 1..12 fifteen dashes.
+// The Polish month name with one trailing blank; 0 gives "Bil.Otw. ", anything else outside 1..12 fifteen
+// dashes.
 QString MonthName(int n);
 // Two characters, a leading '0' for 1..9 ("03").
 QString MonthDigits(int n);

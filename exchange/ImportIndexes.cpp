@@ -11,15 +11,16 @@ namespace ImportIndexes {
 
 namespace {
 
-const QStringList kKey{QStringLiteral("TYPREJ"), QStringLiteral("KONTOW"), QStringLiteral("NUMDOK"), QStringLiteral("NUMPOZ")};
+const QStringList kKey{QStringLiteral("TYPREJ"), QStringLiteral("KONTOW"), QStringLiteral("NUMDOK"),
+                       QStringLiteral("NUMPOZ")};
 
 // Each index of the table as its segments in order.
-QList<QStringList> indexesOf(Query &q, const QString &table)
-{
-    q.setSql(QStringLiteral("select i.RDB$INDEX_NAME, s.RDB$FIELD_NAME from RDB$INDICES i join RDB$INDEX_SEGMENTS s "
-                            "on s.RDB$INDEX_NAME = i.RDB$INDEX_NAME where i.RDB$RELATION_NAME = :T and "
-                            "coalesce(i.RDB$INDEX_INACTIVE, 0) = 0 and i.RDB$EXPRESSION_BLR is null "
-                            "order by i.RDB$INDEX_NAME, s.RDB$FIELD_POSITION"));
+QList<QStringList> indexesOf(Query &q, const QString &table) {
+    q.setSql(QStringLiteral(
+        "select i.RDB$INDEX_NAME, s.RDB$FIELD_NAME from RDB$INDICES i join RDB$INDEX_SEGMENTS s "
+        "on s.RDB$INDEX_NAME = i.RDB$INDEX_NAME where i.RDB$RELATION_NAME = :T and "
+        "coalesce(i.RDB$INDEX_INACTIVE, 0) = 0 and i.RDB$EXPRESSION_BLR is null "
+        "order by i.RDB$INDEX_NAME, s.RDB$FIELD_POSITION"));
     q.paramByName(QStringLiteral("T")).setAsString(table);
     QList<QStringList> indexes;
     QString current;
@@ -35,27 +36,24 @@ QList<QStringList> indexesOf(Query &q, const QString &table)
     return indexes;
 }
 
-QString describe(const Need &n)
-{
+QString describe(const Need &n) {
     return QStringLiteral("%1 (%2)").arg(n.table, n.columns.join(QStringLiteral(", ")));
 }
 
 } // namespace
 
-QList<Need> stagingNeeds()
-{
+QList<Need> stagingNeeds() {
     return {{QStringLiteral("IMPORT_D"), kKey, QStringLiteral("QK_IMPORT_D_KLUCZ")},
             {QStringLiteral("IMPORT_Z"), {QStringLiteral("NUMEWI2")}, QStringLiteral("QK_IMPORT_Z_NUMEWI2")}};
 }
 
-QList<Need> monthNeeds(int month)
-{
+QList<Need> monthNeeds(int month) {
     const QString n = QString::number(month);
-    return {{QStringLiteral("FJ_DOK") + n, kKey, QString()}, {QStringLiteral("FJ_ZAP") + n, {QStringLiteral("NUMEWI")}, QString()}};
+    return {{QStringLiteral("FJ_DOK") + n, kKey, QString()},
+            {QStringLiteral("FJ_ZAP") + n, {QStringLiteral("NUMEWI")}, QString()}};
 }
 
-bool covered(const QList<QStringList> &indexes, const QStringList &columns)
-{
+bool covered(const QList<QStringList> &indexes, const QStringList &columns) {
     const QSet<QString> wanted(columns.begin(), columns.end());
     for (const QStringList &segments : indexes) {
         if (segments.size() < columns.size())
@@ -67,8 +65,7 @@ bool covered(const QList<QStringList> &indexes, const QStringList &columns)
     return false;
 }
 
-void prepare(Database &db, Operator &op, int month)
-{
+void prepare(Database &db, Operator &op, int month) {
     // Its own transaction: the shared one may carry work the operator has not yet seen committed, and
     // an index is created for good or not at all.
     Transaction own(&db);
@@ -79,7 +76,8 @@ void prepare(Database &db, Operator &op, int month)
         for (const Need &n : stagingNeeds()) {
             if (covered(indexesOf(q, n.table), n.columns))
                 continue;
-            q.setSql(QStringLiteral("CREATE INDEX %1 ON %2 (%3)").arg(n.name, n.table, n.columns.join(QStringLiteral(", "))));
+            q.setSql(QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
+                         .arg(n.name, n.table, n.columns.join(QStringLiteral(", "))));
             q.execute();
             created << n.name + QStringLiteral(" na ") + describe(n);
         }
@@ -96,15 +94,19 @@ void prepare(Database &db, Operator &op, int month)
     }
     if (!created.isEmpty())
         op.message(Operator::Box::Information,
-                   QStringLiteral("Utworzono indeksy tabel roboczych importu (jednorazowo):\r") + created.join(QStringLiteral("\r")));
+                   QStringLiteral("Utworzono indeksy tabel roboczych importu (jednorazowo):\r") +
+                       created.join(QStringLiteral("\r")));
     if (!failed.isEmpty())
-        op.message(Operator::Box::Warning,
-                   QStringLiteral("Nie udało się utworzyć indeksów tabel roboczych importu; import będzie trwał dłużej.\r") +
-                       failed.join(QStringLiteral("\r")));
+        op.message(
+            Operator::Box::Warning,
+            QStringLiteral(
+                "Nie udało się utworzyć indeksów tabel roboczych importu; import będzie trwał dłużej.\r") +
+                failed.join(QStringLiteral("\r")));
     if (!missing.isEmpty())
-        op.message(Operator::Box::Warning,
-                   QStringLiteral("Uwaga ... brak indeksu na kolumnach:\r") + missing.join(QStringLiteral("\r")) +
-                       QStringLiteral("\rimport będzie trwał długo (czas rośnie z kwadratem liczby dokumentów)."));
+        op.message(
+            Operator::Box::Warning,
+            QStringLiteral("Uwaga ... brak indeksu na kolumnach:\r") + missing.join(QStringLiteral("\r")) +
+                QStringLiteral("\rimport będzie trwał długo (czas rośnie z kwadratem liczby dokumentów)."));
 }
 
 } // namespace ImportIndexes

@@ -6,18 +6,20 @@
 #include <cstdint>
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const BackupFormat::Walk whole = BackupFormat::walk(bytes);
     qint64 pos = 0;
-    const BackupFormat::Walk pieces = BackupFormat::walk([&](char *buf, qint64 want) {
-        const qint64 n = std::min({want, qint64(7), qint64(bytes.size()) - pos});
-        std::copy_n(bytes.constData() + pos, n, buf);
-        pos += n;
-        return n;
-    }, 4096);
-    if (whole.whole != pieces.whole || whole.stop != pieces.stop || whole.tables.size() != pieces.tables.size())
+    const BackupFormat::Walk pieces = BackupFormat::walk(
+        [&](char *buf, qint64 want) {
+            const qint64 n = std::min({want, qint64(7), qint64(bytes.size()) - pos});
+            std::copy_n(bytes.constData() + pos, n, buf);
+            pos += n;
+            return n;
+        },
+        4096);
+    if (whole.whole != pieces.whole || whole.stop != pieces.stop ||
+        whole.tables.size() != pieces.tables.size())
         std::abort();
     if (whole.fileSize != qint64(size) && whole.stop.isEmpty())
         std::abort();

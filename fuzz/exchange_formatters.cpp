@@ -1,7 +1,7 @@
 // The exchange formatters and the record check of import files.
 #include "db/Errors.h"
-#include "exchange/ExchangeLayouts.h"
 #include "db/SqlValue.h"
+#include "exchange/ExchangeLayouts.h"
 #include "exchange/Formatters.h"
 #include "platform/AnsiCodec.h"
 
@@ -10,8 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     double x = 0;
     int n = 0;
     if (size >= sizeof x)

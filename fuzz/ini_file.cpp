@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray text(reinterpret_cast<const char *>(data), qsizetype(size));
     // Each listing reads the whole text; a few distinct sections cover it without making a run
     // of a thousand-section input quadratic.
@@ -21,12 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             IniText::sectionLines(text, s);
         }
     }
-    const QString before = IniText::readString(text, QStringLiteral("Inne"), QStringLiteral("klucz"), QStringLiteral("?"));
+    const QString before =
+        IniText::readString(text, QStringLiteral("Inne"), QStringLiteral("klucz"), QStringLiteral("?"));
     const QString value = QStringLiteral("C:\\Księgowość\\Łódź\\");
-    const QByteArray written = IniText::writeString(text, QStringLiteral("Ogolne"), QStringLiteral("sciezka"), value);
+    const QByteArray written =
+        IniText::writeString(text, QStringLiteral("Ogolne"), QStringLiteral("sciezka"), value);
     if (IniText::readString(written, QStringLiteral("ogolne"), QStringLiteral("SCIEZKA")) != value)
         std::abort();
-    if (IniText::readString(written, QStringLiteral("Inne"), QStringLiteral("klucz"), QStringLiteral("?")) != before)
+    if (IniText::readString(written, QStringLiteral("Inne"), QStringLiteral("klucz"), QStringLiteral("?")) !=
+        before)
         std::abort();
     return 0;
 }

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
     auto guarded = [](auto f) {
         try {

@@ -6,8 +6,8 @@
 #include <QToolButton>
 
 TRadioGroup::TRadioGroup(const QString &caption, const QStringList &items, int columns, QWidget *parent)
-    : QGroupBox(caption, parent), m_items(items), m_columns(std::max(1, columns)), m_group(new QButtonGroup(this))
-{
+    : QGroupBox(caption, parent), m_items(items), m_columns(std::max(1, columns)),
+      m_group(new QButtonGroup(this)) {
     for (int i = 0; i < items.size(); ++i) {
         auto *b = new QRadioButton(items[i], this);
         m_group->addButton(b, i);
@@ -16,25 +16,21 @@ TRadioGroup::TRadioGroup(const QString &caption, const QStringList &items, int c
     layoutItems();
 }
 
-int TRadioGroup::itemIndex() const
-{
+int TRadioGroup::itemIndex() const {
     return m_group->checkedId();
 }
 
-void TRadioGroup::setItemIndex(int index)
-{
+void TRadioGroup::setItemIndex(int index) {
     if (QAbstractButton *b = m_group->button(index))
         b->setChecked(true);
 }
 
-void TRadioGroup::resizeEvent(QResizeEvent *event)
-{
+void TRadioGroup::resizeEvent(QResizeEvent *event) {
     QGroupBox::resizeEvent(event);
     layoutItems();
 }
 
-void TRadioGroup::layoutItems()
-{
+void TRadioGroup::layoutItems() {
     // Items fill the columns left to right, rows top to bottom, inside the frame below the caption.
     const QRect inside = contentsRect().adjusted(8, 0, -8, 0);
     const int rows = int((m_items.size() + m_columns - 1) / m_columns);
@@ -48,8 +44,8 @@ void TRadioGroup::layoutItems()
     }
 }
 
-TUpDown::TUpDown(QWidget *parent) : QWidget(parent), m_up(new QToolButton(this)), m_down(new QToolButton(this))
-{
+TUpDown::TUpDown(QWidget *parent)
+    : QWidget(parent), m_up(new QToolButton(this)), m_down(new QToolButton(this)) {
     m_up->setArrowType(Qt::UpArrow);
     m_down->setArrowType(Qt::DownArrow);
     m_up->setAutoRepeat(true);
@@ -60,20 +56,17 @@ TUpDown::TUpDown(QWidget *parent) : QWidget(parent), m_up(new QToolButton(this))
     connect(m_down, &QToolButton::clicked, this, [this] { stepBy(-1); });
 }
 
-void TUpDown::setAssociate(QLineEdit *edit)
-{
+void TUpDown::setAssociate(QLineEdit *edit) {
     m_edit = edit;
 }
 
-void TUpDown::setRange(int min, int max)
-{
+void TUpDown::setRange(int min, int max) {
     m_min = min;
     m_max = max;
     m_position = std::clamp(m_position, m_min, m_max);
 }
 
-int TUpDown::position() const
-{
+int TUpDown::position() const {
     if (m_edit) {
         bool ok = false;
         const int v = m_edit->text().trimmed().toInt(&ok);
@@ -83,20 +76,17 @@ int TUpDown::position() const
     return m_position;
 }
 
-void TUpDown::setPosition(int position)
-{
+void TUpDown::setPosition(int position) {
     m_position = std::clamp(position, m_min, m_max);
     if (m_edit)
         m_edit->setText(QString::number(m_position));
 }
 
-void TUpDown::stepBy(int delta)
-{
+void TUpDown::stepBy(int delta) {
     setPosition(position() + delta);
 }
 
-void TUpDown::resizeEvent(QResizeEvent *event)
-{
+void TUpDown::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
     const int h = height() / 2;
     m_up->setGeometry(0, 0, width(), h);

@@ -1,10 +1,10 @@
 #include "gui/MainF.h"
 #include "gui/OperatorControls.h"
 
-#include "gui/MainFormLayout.h"
 #include "admin/Health.h"
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
+#include "gui/MainFormLayout.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,8 +41,7 @@ const QString kCloseWithoutSaving =
     QStringLiteral("Nie można zapisać ustawień w pliku setup.ini.\rZamknąć program bez zapisania ustawień?");
 
 QMessageBox::StandardButton defaultDisplay(QWidget *parent, QMessageBox::Icon icon, const QString &title,
-                                           const QString &text, QMessageBox::StandardButtons buttons)
-{
+                                           const QString &text, QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, title, text, buttons, parent);
     // A question's yes destroys data (a restore, a backup overwritten): Enter and Escape mean no.
     if (buttons.testFlag(QMessageBox::No)) {
@@ -54,12 +53,12 @@ QMessageBox::StandardButton defaultDisplay(QWidget *parent, QMessageBox::Icon ic
 
 // A control with a text grows to show it whole at the window's font, from its designed width up (as
 // autosize labels do); a designed width that is wider stays.
-void growToText(QWidget *w)
-{
+void growToText(QWidget *w) {
     if (auto *b = qobject_cast<QPushButton *>(w)) {
         // The style's hint pads generously; a button grows only when its caption would touch the frame.
         const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
-        if (b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) + 2 * margin <= b->width())
+        if (b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) + 2 * margin <=
+            b->width())
             return;
     } else if (!qobject_cast<QLabel *>(w) && !qobject_cast<QAbstractButton *>(w)) {
         return;
@@ -67,8 +66,7 @@ void growToText(QWidget *w)
     w->resize(std::max(w->width(), w->sizeHint().width()), w->height());
 }
 
-void setBackground(QWidget *w, QPalette::ColorRole role, const QColor &color)
-{
+void setBackground(QWidget *w, QPalette::ColorRole role, const QColor &color) {
     QPalette p = w->palette();
     p.setColor(role, color);
     w->setPalette(p);
@@ -84,19 +82,21 @@ TMainForm::FileDialogDisplay TMainForm::fileDialogDisplay = [](QWidget *parent, 
                                                                const QString &folder) {
     QFileDialog dialog(parent, QString(), folder, filter);
     dialog.setFileMode(QFileDialog::ExistingFile); // the file must exist
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
-                                                                                  : QString();
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().first()
+               : QString();
 };
 
-TMainForm::ChoiceDisplay TMainForm::choiceDisplay = [](QWidget *parent, const QString &title, const QStringList &items) {
+TMainForm::ChoiceDisplay TMainForm::choiceDisplay = [](QWidget *parent, const QString &title,
+                                                       const QStringList &items) {
     bool ok = false;
-    const QString chosen = QInputDialog::getItem(parent, QCoreApplication::applicationName(), title, items, 0, false, &ok);
+    const QString chosen =
+        QInputDialog::getItem(parent, QCoreApplication::applicationName(), title, items, 0, false, &ok);
     return ok ? chosen : QString();
 };
 
 QMessageBox::StandardButton TMainForm::showModal(QWidget *parent, QMessageBox::Icon icon, const QString &text,
-                                                 QMessageBox::StandardButtons buttons)
-{
+                                                 QMessageBox::StandardButtons buttons) {
     // A lone CR breaks the line in the system's messages.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -104,11 +104,11 @@ QMessageBox::StandardButton TMainForm::showModal(QWidget *parent, QMessageBox::I
     return boxDisplay(parent, icon, QCoreApplication::applicationName(), shown, buttons);
 }
 
-TMainForm::TMainForm(TMainDm &dm, QWidget *parent) : QWidget(parent), m_dm(dm)
-{
+TMainForm::TMainForm(TMainDm &dm, QWidget *parent) : QWidget(parent), m_dm(dm) {
     // The designed face first; where it is missing, a narrow sans keeps captions inside their controls.
     QFont f(QStringLiteral("MS Sans Serif"));
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"),
+                   QStringLiteral("DejaVu Sans")});
     f.setPixelSize(14);
     f.setStyleHint(QFont::SansSerif);
     setFont(f);
@@ -118,19 +118,16 @@ TMainForm::TMainForm(TMainDm &dm, QWidget *parent) : QWidget(parent), m_dm(dm)
     FormCreate();
 }
 
-TMainForm::~TMainForm()
-{
+TMainForm::~TMainForm() {
     if (m_busy)
         endBusy();
 }
 
-template <typename T> T *TMainForm::control(const char16_t *name) const
-{
+template <typename T> T *TMainForm::control(const char16_t *name) const {
     return findChild<T *>(QString::fromUtf16(name));
 }
 
-void TMainForm::buildControls()
-{
+void TMainForm::buildControls() {
     using MainFormLayout::Kind;
     namespace Flag = MainFormLayout::Flag;
     PageControl1 = new QTabWidget(this);
@@ -408,26 +405,42 @@ void TMainForm::buildControls()
     PasswordEdit->setEchoMode(QLineEdit::Password); // typed beside whoever looks on
 }
 
-void TMainForm::bindHandlers()
-{
+void TMainForm::bindHandlers() {
     const std::pair<QPushButton *, void (TMainForm::*)()> clicks[] = {
-        {ShutdownBtn, &TMainForm::ShutdownBtnClick},   {StartBtn, &TMainForm::StartBtnClick},
-        {OpenDbBtn, &TMainForm::OpenDbBtnClick},       {CloseDbBtn, &TMainForm::CloseDbBtnClick},
-        {PageBufBtn, &TMainForm::PageBufBtnClick},     {SweepBtn, &TMainForm::SweepBtnClick},
-        {BackupBtn, &TMainForm::BackupBtnClick},       {RestoreBtn, &TMainForm::RestoreBtnClick},
-        {ValidateBtn, &TMainForm::ValidateBtnClick},   {Button4, &TMainForm::Button4Click},
-        {Button13, &TMainForm::Button13Click},         {Button14, &TMainForm::Button14Click},
-        {StatsBtn, &TMainForm::StatsBtnClick},         {LogBtn, &TMainForm::LogBtnClick},
-        {AddUserBtn, &TMainForm::AddUserBtnClick},     {FindUserBtn, &TMainForm::FindUserBtnClick},
-        {ModifyUserBtn, &TMainForm::ModifyUserBtnClick}, {DeleteUserBtn, &TMainForm::DeleteUserBtnClick},
-        {PropertiesBtn, &TMainForm::PropertiesBtnClick}, {Button2, &TMainForm::Button2Click},
-        {Button3, &TMainForm::Button3Click},           {Button1, &TMainForm::Button1Click},
-        {Button5, &TMainForm::Button5Click},           {Button6, &TMainForm::Button6Click},
-        {Button7, &TMainForm::Button7Click},           {Button18, &TMainForm::Button18Click},
-        {Button8, &TMainForm::Button8Click},           {Button9, &TMainForm::Button9Click},
-        {Button10, &TMainForm::Button10Click},         {Button11, &TMainForm::Button11Click},
-        {Button12, &TMainForm::Button12Click},         {Button15, &TMainForm::Button15Click},
-        {Button16, &TMainForm::Button16Click},         {Button17, &TMainForm::Button17Click},
+        {ShutdownBtn, &TMainForm::ShutdownBtnClick},
+        {StartBtn, &TMainForm::StartBtnClick},
+        {OpenDbBtn, &TMainForm::OpenDbBtnClick},
+        {CloseDbBtn, &TMainForm::CloseDbBtnClick},
+        {PageBufBtn, &TMainForm::PageBufBtnClick},
+        {SweepBtn, &TMainForm::SweepBtnClick},
+        {BackupBtn, &TMainForm::BackupBtnClick},
+        {RestoreBtn, &TMainForm::RestoreBtnClick},
+        {ValidateBtn, &TMainForm::ValidateBtnClick},
+        {Button4, &TMainForm::Button4Click},
+        {Button13, &TMainForm::Button13Click},
+        {Button14, &TMainForm::Button14Click},
+        {StatsBtn, &TMainForm::StatsBtnClick},
+        {LogBtn, &TMainForm::LogBtnClick},
+        {AddUserBtn, &TMainForm::AddUserBtnClick},
+        {FindUserBtn, &TMainForm::FindUserBtnClick},
+        {ModifyUserBtn, &TMainForm::ModifyUserBtnClick},
+        {DeleteUserBtn, &TMainForm::DeleteUserBtnClick},
+        {PropertiesBtn, &TMainForm::PropertiesBtnClick},
+        {Button2, &TMainForm::Button2Click},
+        {Button3, &TMainForm::Button3Click},
+        {Button1, &TMainForm::Button1Click},
+        {Button5, &TMainForm::Button5Click},
+        {Button6, &TMainForm::Button6Click},
+        {Button7, &TMainForm::Button7Click},
+        {Button18, &TMainForm::Button18Click},
+        {Button8, &TMainForm::Button8Click},
+        {Button9, &TMainForm::Button9Click},
+        {Button10, &TMainForm::Button10Click},
+        {Button11, &TMainForm::Button11Click},
+        {Button12, &TMainForm::Button12Click},
+        {Button15, &TMainForm::Button15Click},
+        {Button16, &TMainForm::Button16Click},
+        {Button17, &TMainForm::Button17Click},
         {Button19, &TMainForm::Button19Click},
     };
     for (const auto &[button, handler] : clicks)
@@ -448,14 +461,12 @@ void TMainForm::bindHandlers()
 // ---------------------------------------------------------------------------------------------
 // Dispatcher, boxes and activation
 
-void TMainForm::showError(const QString &text)
-{
+void TMainForm::showError(const QString &text) {
     showModal(this, QMessageBox::Critical, text);
     afterBox();
 }
 
-void TMainForm::offsiteGuarded(const std::function<void()> &f)
-{
+void TMainForm::offsiteGuarded(const std::function<void()> &f) {
     guarded([this, &f] {
         const auto reread = qScopeGuard([this] {
             readOffsite();
@@ -465,8 +476,7 @@ void TMainForm::offsiteGuarded(const std::function<void()> &f)
     });
 }
 
-void TMainForm::guarded(const std::function<void()> &f)
-{
+void TMainForm::guarded(const std::function<void()> &f) {
     // The activation runs here too; anything else is an operation.
     const bool operation = m_activationDepth == 0;
     if (operation)
@@ -487,16 +497,14 @@ void TMainForm::guarded(const std::function<void()> &f)
         afterOperation();
 }
 
-void TMainForm::afterBox()
-{
+void TMainForm::afterBox() {
     // An error raised by the activation itself is not followed by another activation: it would fail
     // again and show the same box for ever (a closed connection, an unreachable server).
     if (m_activationDepth == 0)
         FormActivate();
 }
 
-void TMainForm::afterOperation()
-{
+void TMainForm::afterOperation() {
     if (m_activationDue) {
         m_activationDue = false;
         FormActivate();
@@ -507,8 +515,7 @@ void TMainForm::afterOperation()
     }
 }
 
-void TMainForm::notice(Box kind, const QString &text)
-{
+void TMainForm::notice(Box kind, const QString &text) {
     if (m_operationDepth > 0 || m_activationDepth > 0) {
         m_heldNotices.append({kind, text});
         if (m_operationDepth == 0) // within an activation: shown right after it
@@ -518,8 +525,7 @@ void TMainForm::notice(Box kind, const QString &text)
     message(kind, text);
 }
 
-void TMainForm::message(Box kind, const QString &text)
-{
+void TMainForm::message(Box kind, const QString &text) {
     const QMessageBox::Icon icon = kind == Box::Error     ? QMessageBox::Critical
                                    : kind == Box::Warning ? QMessageBox::Warning
                                                           : QMessageBox::Information;
@@ -527,15 +533,14 @@ void TMainForm::message(Box kind, const QString &text)
     afterBox();
 }
 
-bool TMainForm::confirm(const QString &text)
-{
-    const bool yes = showModal(this, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+bool TMainForm::confirm(const QString &text) {
+    const bool yes =
+        showModal(this, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     afterBox();
     return yes;
 }
 
-template <typename T> T *TMainForm::named(const QString &name) const
-{
+template <typename T> T *TMainForm::named(const QString &name) const {
     // Found once: the export and the import set their activity bar for every row.
     QWidget *&known = m_named[name];
     if (!qobject_cast<T *>(known))
@@ -547,8 +552,7 @@ template <typename T> T *TMainForm::named(const QString &name) const
     return w;
 }
 
-void TMainForm::showLockFlag(bool locked)
-{
+void TMainForm::showLockFlag(bool locked) {
     QLabel *l = named<QLabel>(QString::fromUtf16(OperatorControls::kLockFlag));
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText, locked ? QColor(Qt::red) : QColor(Qt::black));
@@ -556,75 +560,62 @@ void TMainForm::showLockFlag(bool locked)
     showText(l, locked ? QStringLiteral("TAK") : QStringLiteral("NIE"));
 }
 
-void TMainForm::showConnectionCount(const QString &count)
-{
+void TMainForm::showConnectionCount(const QString &count) {
     for (const char16_t *label : OperatorControls::kConnectionCounts)
         showText(named<QLabel>(QString::fromUtf16(label)), count);
 }
 
-void TMainForm::setStage(Activity activity, const QString &text)
-{
+void TMainForm::setStage(Activity activity, const QString &text) {
     showText(named<QLabel>(QString::fromUtf16(OperatorControls::stageLabel(activity))), text);
 }
 
-void TMainForm::setActivity(Activity activity, int value)
-{
+void TMainForm::setActivity(Activity activity, int value) {
     named<QProgressBar>(QString::fromUtf16(OperatorControls::activityBar(activity)))->setValue(value);
 }
 
-void TMainForm::clearLog(Log log)
-{
+void TMainForm::clearLog(Log log) {
     named<QPlainTextEdit>(QString::fromUtf16(OperatorControls::memo(log)))->clear();
 }
 
-void TMainForm::appendLine(Log log, const QString &line)
-{
+void TMainForm::appendLine(Log log, const QString &line) {
     named<QPlainTextEdit>(QString::fromUtf16(OperatorControls::memo(log)))->appendPlainText(line);
 }
 
-void TMainForm::showResult(YearEnd item, const QString &text)
-{
+void TMainForm::showResult(YearEnd item, const QString &text) {
     showText(named<QLabel>(QString::fromUtf16(OperatorControls::resultLabel(item))), text);
 }
 
-void TMainForm::showText(QLabel *label, const QString &text)
-{
+void TMainForm::showText(QLabel *label, const QString &text) {
     label->setText(text);
     growToText(label);
 }
 
-void TMainForm::beginBusy()
-{
+void TMainForm::beginBusy() {
     if (!m_busy)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     m_busy = true;
 }
 
-void TMainForm::endBusy()
-{
+void TMainForm::endBusy() {
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
     m_busy = false;
 }
 
-void TMainForm::processEvents()
-{
+void TMainForm::processEvents() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void TMainForm::endProgram()
-{
+void TMainForm::endProgram() {
     close(); // the close handler saves the settings
     QCoreApplication::exit(0);
 }
 
-void TMainForm::FormCreate()
-{
+void TMainForm::FormCreate() {
     setWindowTitle(QStringLiteral("InterBase Administracja v.7.00   ") + m_dm.Settings.fullDatabaseName());
 }
 
-void TMainForm::showEvent(QShowEvent *event)
-{
+void TMainForm::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (m_shown)
         return; // the window system's later activations are not ours: the boxes re-activate explicitly
@@ -634,8 +625,7 @@ void TMainForm::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, &TMainForm::FormActivate);
 }
 
-void TMainForm::FormActivate()
-{
+void TMainForm::FormActivate() {
     // Never inside an operation, whoever asks (its boxes, the window system, a timer in its repaint): it
     // would commit the operation's unfinished work (an import's savepoint) and reset the edits it reads.
     // It runs once the operation has ended.
@@ -677,8 +667,7 @@ void TMainForm::FormActivate()
     --m_activationDepth;
 }
 
-void TMainForm::showHealth(std::optional<bool> locked)
-{
+void TMainForm::showHealth(std::optional<bool> locked) {
     QString shown;
     Qt::GlobalColor colour = Qt::black;
     m_healthLines.clear();
@@ -689,18 +678,23 @@ void TMainForm::showHealth(std::optional<bool> locked)
         for (const Health::Finding &f : findings)
             m_healthLines << Health::line(f);
         const Health::Level worst = Health::worst(findings);
-        const auto first = std::find_if(findings.begin(), findings.end(), [&](const Health::Finding &f) { return f.level == worst; });
+        const auto first = std::find_if(findings.begin(), findings.end(),
+                                        [&](const Health::Finding &f) { return f.level == worst; });
         static const char16_t *const names[] = {u"OK", u"OSTRZEŻENIE", u"KRYTYCZNY", u"NIEZNANY"};
         shown = QStringLiteral("Stan bazy: %1").arg(QString::fromUtf16(names[int(worst)]));
         if (worst != Health::Level::Ok)
             shown += QStringLiteral(" \u2014 ") + first->check + QStringLiteral(": ") + first->text;
-        colour = worst == Health::Level::Critical ? Qt::red : worst == Health::Level::Ok ? Qt::black : Qt::darkYellow;
+        colour = worst == Health::Level::Critical ? Qt::red
+                 : worst == Health::Level::Ok     ? Qt::black
+                                                  : Qt::darkYellow;
         // The off-site copy's age always: the one copy a burnt office still has.
-        if (m_offsite && m_offsite->newest && !(worst != Health::Level::Ok && first->check == QLatin1String("poza")))
+        if (m_offsite && m_offsite->newest &&
+            !(worst != Health::Level::Ok && first->check == QLatin1String("poza")))
             shown += QStringLiteral(" \u00b7 kopia poza siedzibą: %1 h temu")
                          .arg(double(m_offsite->newest->secsTo(facts.now)) / 3600.0, 0, 'f', 1);
     } catch (const std::exception &e) {
-        shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") + QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
+        shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") +
+                QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
         m_healthLines << shown;
         colour = Qt::darkYellow;
     }
@@ -711,19 +705,16 @@ void TMainForm::showHealth(std::optional<bool> locked)
     HealthLine->setText(HealthLine->fontMetrics().elidedText(shown, Qt::ElideRight, width() - 16));
 }
 
-void TMainForm::readOffsite()
-{
+void TMainForm::readOffsite() {
     m_offsiteRead = true;
     m_offsite = Health::gatherOffsite(m_dm, 3000);
 }
 
-void TMainForm::HealthLineClick()
-{
+void TMainForm::HealthLineClick() {
     guarded([this] { message(Box::Information, m_healthLines.join(QLatin1Char('\r'))); });
 }
 
-void TMainForm::closeOnSignal()
-{
+void TMainForm::closeOnSignal() {
     m_closingOnSignal = true;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w != this && w->isModal() && w->isVisible())
@@ -732,8 +723,7 @@ void TMainForm::closeOnSignal()
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
-void TMainForm::closeEvent(QCloseEvent *event)
-{
+void TMainForm::closeEvent(QCloseEvent *event) {
     try {
         m_dm.WriteSettings(Edit1->text(), Edit2->text(), Edit3->text(), Edit4->text());
         event->accept();

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "gui/FormWidgets.h"
 #include "admin/Health.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
+#include "gui/FormWidgets.h"
 #include "users/UserAccounts.h"
 
 #include <QHash>
@@ -47,7 +47,6 @@ public:
     // settings are saved where possible, an open box is closed, the event loop ends.
     void closeOnSignal();
 
-
     // Runs f; an error it raises is shown in the error box and the program goes on.
     void guarded(const std::function<void()> &f);
     // As guarded, then the off-site state is read again and the health line shown, whatever f did.
@@ -75,11 +74,13 @@ public:
 
     // How the archive chooser is put on screen: (filter, initial folder) -> the chosen file, or an
     // empty text on cancel. Tests swap in a scripted answer.
-    using FileDialogDisplay = std::function<QString(QWidget *parent, const QString &filter, const QString &folder)>;
+    using FileDialogDisplay =
+        std::function<QString(QWidget *parent, const QString &filter, const QString &folder)>;
     static FileDialogDisplay fileDialogDisplay;
     // How a short list to choose from is put on screen: (title, items) -> the chosen item, or an empty text
     // on cancel. Tests swap in a scripted answer.
-    using ChoiceDisplay = std::function<QString(QWidget *parent, const QString &title, const QStringList &items)>;
+    using ChoiceDisplay =
+        std::function<QString(QWidget *parent, const QString &title, const QStringList &items)>;
     static ChoiceDisplay choiceDisplay;
     // What Edit9 holds for an off-site copy chosen for de-archiving: this, then the copy's id.
     static inline const QString kOffsitePrefix = QStringLiteral("poza:");

@@ -21,61 +21,50 @@
 // ---------------------------------------------------------------------------------------------
 // "IB Conguration" (ConfigTab)
 
-void TMainForm::ShutdownBtnClick()
-{
+void TMainForm::ShutdownBtnClick() {
     guarded([this] { AdminOps::shutdownDatabase(m_dm, *this); });
 }
 
-void TMainForm::StartBtnClick()
-{
+void TMainForm::StartBtnClick() {
     guarded([this] { AdminOps::bringDatabaseOnline(m_dm, *this); });
 }
 
-void TMainForm::OpenDbBtnClick()
-{
+void TMainForm::OpenDbBtnClick() {
     guarded([this] { m_dm.EmployeeDb.open(); });
 }
 
-void TMainForm::CloseDbBtnClick()
-{
+void TMainForm::CloseDbBtnClick() {
     guarded([this] { m_dm.EmployeeDb.close(); });
 }
 
-void TMainForm::AsynchRgClick()
-{
+void TMainForm::AsynchRgClick() {
     guarded([this] { AdminOps::setWriteMode(m_dm, *this, AsynchRg->itemIndex()); });
 }
 
-void TMainForm::ReadOnlyRgClick()
-{
+void TMainForm::ReadOnlyRgClick() {
     guarded([this] { AdminOps::setAccessMode(m_dm, *this, ReadOnlyRg->itemIndex()); });
 }
 
-void TMainForm::ReserveSpaceRgClick()
-{
+void TMainForm::ReserveSpaceRgClick() {
     guarded([this] { AdminOps::setReserveSpace(m_dm, *this, ReserveSpaceRg->itemIndex()); });
 }
 
-void TMainForm::SqlDialectRgClick()
-{
+void TMainForm::SqlDialectRgClick() {
     guarded([this] { AdminOps::setSqlDialect(m_dm, *this, SqlDialectRg->itemIndex()); });
 }
 
-void TMainForm::PageBufBtnClick()
-{
+void TMainForm::PageBufBtnClick() {
     guarded([this] { AdminOps::setPageBuffers(m_dm, *this, PageBufEdit->text()); });
 }
 
-void TMainForm::SweepBtnClick()
-{
+void TMainForm::SweepBtnClick() {
     guarded([this] { AdminOps::setSweepInterval(m_dm, *this, SweepEdit->text()); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Kopia/Odtwarzanie" (BackupTab)
 
-void TMainForm::BackupBtnClick()
-{
+void TMainForm::BackupBtnClick() {
     bool backedUp = false;
     guarded([this, &backedUp] {
         BackupOps::backupDatabase(m_dm, *this);
@@ -87,23 +76,19 @@ void TMainForm::BackupBtnClick()
         offsiteGuarded([this] { OffsiteOps::copy(m_dm, *this); });
 }
 
-void TMainForm::RestoreBtnClick()
-{
+void TMainForm::RestoreBtnClick() {
     guarded([this] { BackupOps::restoreDatabase(m_dm, *this); });
 }
 
-void TMainForm::ValidateBtnClick()
-{
+void TMainForm::ValidateBtnClick() {
     guarded([this] { BackupOps::validateDatabase(m_dm, *this); });
 }
 
-void TMainForm::Button4Click()
-{
+void TMainForm::Button4Click() {
     guarded([this] { BackupOps::resetConnections(m_dm, *this); });
 }
 
-void TMainForm::Button13Click()
-{
+void TMainForm::Button13Click() {
     const QString chosen = Edit9->text().trimmed();
     if (chosen.startsWith(kOffsitePrefix))
         offsiteGuarded([this, chosen] { OffsiteOps::fetch(m_dm, *this, chosen.mid(kOffsitePrefix.size())); });
@@ -111,8 +96,7 @@ void TMainForm::Button13Click()
         guarded([this] { BackupOps::startDearchiving(m_dm, *this, Edit9->text()); });
 }
 
-void TMainForm::Button14Click()
-{
+void TMainForm::Button14Click() {
     guarded([this] {
         // With copies off-site, a short list: one of them, or an archive file.
         if (OffsiteOps::configured(m_dm)) {
@@ -120,7 +104,8 @@ void TMainForm::Button14Click()
             QStringList items{archiveFile};
             for (const Restic::Snapshot &c : OffsiteOps::copies(m_dm).mid(0, 20))
                 items << QStringLiteral("Kopia poza siedzibą: ") + OffsiteOps::listLine(c);
-            const QString item = choiceDisplay(this, QStringLiteral("Z czego odtworzyć plik kopii bazaqk.abk?"), items);
+            const QString item =
+                choiceDisplay(this, QStringLiteral("Z czego odtworzyć plik kopii bazaqk.abk?"), items);
             if (item.isEmpty() || item != archiveFile) {
                 if (!item.isEmpty())
                     m_chosenArchive = kOffsitePrefix + item.section(QLatin1Char(' '), -1);
@@ -142,21 +127,18 @@ void TMainForm::Button14Click()
 // ---------------------------------------------------------------------------------------------
 // "Statyst/Log" (StatsTab)
 
-void TMainForm::StatsBtnClick()
-{
+void TMainForm::StatsBtnClick() {
     guarded([this] { AdminOps::statistics(m_dm, *this); });
 }
 
-void TMainForm::LogBtnClick()
-{
+void TMainForm::LogBtnClick() {
     guarded([this] { AdminOps::serverLog(m_dm, *this); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Zabezpieczenia" (SecurityTab)
 
-UserAccounts::UserForm TMainForm::userForm() const
-{
+UserAccounts::UserForm TMainForm::userForm() const {
     UserAccounts::UserForm f;
     f.userName = UserNameEdit->text();
     f.firstName = FirstNameEdit->text();
@@ -173,18 +155,15 @@ UserAccounts::UserForm TMainForm::userForm() const
     return f;
 }
 
-QString TMainForm::historyFile() const
-{
+QString TMainForm::historyFile() const {
     return m_dm.settingsFolder() + QStringLiteral("jn.ini"); // beside the executable, as setup.ini
 }
 
-void TMainForm::AddUserBtnClick()
-{
+void TMainForm::AddUserBtnClick() {
     guarded([this] { UserAccounts::addUser(m_dm, *this, userForm(), historyFile()); });
 }
 
-void TMainForm::FindUserBtnClick()
-{
+void TMainForm::FindUserBtnClick() {
     guarded([this] {
         const auto found = UserAccounts::findUser(m_dm, *this, UserNameEdit->text());
         if (!found)
@@ -198,13 +177,11 @@ void TMainForm::FindUserBtnClick()
     });
 }
 
-void TMainForm::ModifyUserBtnClick()
-{
+void TMainForm::ModifyUserBtnClick() {
     guarded([this] { UserAccounts::modifyUser(m_dm, *this, userForm(), historyFile()); });
 }
 
-void TMainForm::DeleteUserBtnClick()
-{
+void TMainForm::DeleteUserBtnClick() {
     guarded([this] {
         UserAccounts::deleteUser(m_dm, *this, UserNameEdit->text());
         for (QLineEdit *e : {UserNameEdit, FirstNameEdit, MiddleNameEdit, LastNameEdit, PasswordEdit})
@@ -217,40 +194,37 @@ void TMainForm::DeleteUserBtnClick()
 // ---------------------------------------------------------------------------------------------
 // "Właściwości" (PropertiesTab)
 
-void TMainForm::PropertiesBtnClick()
-{
+void TMainForm::PropertiesBtnClick() {
     guarded([this] { AdminOps::serverProperties(m_dm, *this); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Kasowanie" (TabSheet1)
 
-void TMainForm::Button2Click()
-{
+void TMainForm::Button2Click() {
     guarded([this] {
         std::array<bool, YearEndOps::kCategoryCount> checked{};
         const auto &categories = YearEndOps::categories();
         for (size_t i = 0; i < categories.size(); ++i)
-            checked[i] = findChild<QCheckBox *>(QString::fromUtf16(OperatorControls::resultControl(categories[i].result)))->isChecked();
+            checked[i] = findChild<QCheckBox *>(
+                             QString::fromUtf16(OperatorControls::resultControl(categories[i].result)))
+                             ->isChecked();
         YearEndOps::deleteCategories(m_dm, *this, checked);
     });
 }
 
-void TMainForm::Button1Click()
-{
+void TMainForm::Button1Click() {
     guarded([this] { YearEndOps::createShadow(m_dm, *this, Edit4->text()); });
 }
 
-void TMainForm::Button3Click()
-{
+void TMainForm::Button3Click() {
     guarded([this] { YearEndOps::buildOpeningBalance(m_dm, *this); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Export/Import" (TabSheet2)
 
-void TMainForm::TabSheet2Show()
-{
+void TMainForm::TabSheet2Show() {
     const QDate today = Clock::now().date();
     Edit5->setText(QString::number(today.month()));
     Edit6->setText(QString::number(today.month()));
@@ -258,86 +232,71 @@ void TMainForm::TabSheet2Show()
     Edit8->setText(QString::number(today.year()));
 }
 
-void TMainForm::Edit5Change()
-{
+void TMainForm::Edit5Change() {
     guarded([this] { showText(Label33, MonthName(StrToInt(Edit5->text()))); });
 }
 
-void TMainForm::Edit6Change()
-{
+void TMainForm::Edit6Change() {
     guarded([this] { showText(Label35, MonthName(StrToInt(Edit6->text()))); });
 }
 
-void TMainForm::Button5Click()
-{
+void TMainForm::Button5Click() {
     guarded([this] { ExchangeOps::exportMonth(m_dm, *this, UpDown1->position(), Edit7->text()); });
 }
 
-void TMainForm::Button6Click()
-{
+void TMainForm::Button6Click() {
     guarded([this] { ExchangeOps::importMonth(m_dm, *this, UpDown2->position(), CheckBox24->isChecked()); });
 }
 
-void TMainForm::Button7Click()
-{
+void TMainForm::Button7Click() {
     guarded([this] { ExchangeOps::checkInput(m_dm, *this, UpDown2->position()); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Przelewy" (TabSheet5)
 
-void TMainForm::Button18Click()
-{
+void TMainForm::Button18Click() {
     guarded([this] { ExchangeOps::exportTransfers(m_dm, *this, m_dm.settingsFolder()); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Aktywni użytkow." (TabSheet3)
 
-void TMainForm::Button8Click()
-{
+void TMainForm::Button8Click() {
     guarded([this] { AdminOps::activeUsers(m_dm, *this); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // "Nowe wersje" (TabSheet4)
 
-void TMainForm::Button9Click()
-{
+void TMainForm::Button9Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade221, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button10Click()
-{
+void TMainForm::Button10Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade226, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button11Click()
-{
+void TMainForm::Button11Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade236a, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button12Click()
-{
+void TMainForm::Button12Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade236b, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button15Click()
-{
+void TMainForm::Button15Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade242a, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button16Click()
-{
+void TMainForm::Button16Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade242b, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button17Click()
-{
+void TMainForm::Button17Click() {
     guarded([this] { YearEndOps::upgrade(m_dm, *this, YearEnd::Upgrade242c, m_dm.settingsFolder()); });
 }
 
-void TMainForm::Button19Click()
-{
+void TMainForm::Button19Click() {
     guarded([this] { YearEndOps::declarePackageTables(m_dm, *this, m_dm.settingsFolder()); });
 }

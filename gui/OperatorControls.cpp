@@ -14,16 +14,19 @@ struct LogPlace {
     L log;
     const char16_t *memo;
 };
-constexpr LogPlace kLogs[] = {
-    {L::Backup, u"BuMemo"}, {L::Statistics, u"StatsMemo"}, {L::Properties, u"PropMemo"}, {L::Attachments, u"Memo1"}};
+constexpr LogPlace kLogs[] = {{L::Backup, u"BuMemo"},
+                              {L::Statistics, u"StatsMemo"},
+                              {L::Properties, u"PropMemo"},
+                              {L::Attachments, u"Memo1"}};
 
 struct ActivityPlace {
     A activity;
     const char16_t *label;
     const char16_t *bar;
 };
-constexpr ActivityPlace kActivities[] = {
-    {A::Export, u"Label43", u"ProgressBar1"}, {A::Import, u"Label42", u"ProgressBar2"}, {A::Transfers, u"Label59", u"ProgressBar3"}};
+constexpr ActivityPlace kActivities[] = {{A::Export, u"Label43", u"ProgressBar1"},
+                                         {A::Import, u"Label42", u"ProgressBar2"},
+                                         {A::Transfers, u"Label59", u"ProgressBar3"}};
 
 struct ResultPlace {
     Y item;
@@ -57,8 +60,8 @@ constexpr ResultPlace kResults[] = {
     {Y::Upgrade242c, u"Label53", u"Button17"},
 };
 
-template <typename Row, std::size_t N, typename Key> const Row &placeOf(const Row (&table)[N], Key Row::*key, Key value)
-{
+template <typename Row, std::size_t N, typename Key>
+const Row &placeOf(const Row (&table)[N], Key Row::*key, Key value) {
     for (const Row &row : table)
         if (row.*key == value)
             return row;
@@ -67,28 +70,23 @@ template <typename Row, std::size_t N, typename Key> const Row &placeOf(const Ro
 
 } // namespace
 
-const char16_t *memo(Operator::Log log)
-{
+const char16_t *memo(Operator::Log log) {
     return placeOf(kLogs, &LogPlace::log, log).memo;
 }
 
-const char16_t *stageLabel(Operator::Activity activity)
-{
+const char16_t *stageLabel(Operator::Activity activity) {
     return placeOf(kActivities, &ActivityPlace::activity, activity).label;
 }
 
-const char16_t *activityBar(Operator::Activity activity)
-{
+const char16_t *activityBar(Operator::Activity activity) {
     return placeOf(kActivities, &ActivityPlace::activity, activity).bar;
 }
 
-const char16_t *resultLabel(Operator::YearEnd item)
-{
+const char16_t *resultLabel(Operator::YearEnd item) {
     return placeOf(kResults, &ResultPlace::item, item).label;
 }
 
-const char16_t *resultControl(Operator::YearEnd item)
-{
+const char16_t *resultControl(Operator::YearEnd item) {
     return placeOf(kResults, &ResultPlace::item, item).control;
 }
 

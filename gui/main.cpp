@@ -1,9 +1,9 @@
 // qkadmin: the administration window over the QK accounting database.
 #include "backup/RestoreWorker.h"
 #include "core/MainD.h"
-#include "gui/MainF.h"
 #include "db/Errors.h"
 #include "db/FbClient.h"
+#include "gui/MainF.h"
 #include "platform/Paths.h"
 #include "platform/Signals.h"
 
@@ -26,8 +26,7 @@ namespace {
 
 // Writes one PNG per tab into dir, boxes going to standard error instead of the screen; the export tab
 // shows month 12.
-int takeScreenshots(TMainForm &form, const QString &dir)
-{
+int takeScreenshots(TMainForm &form, const QString &dir) {
     QDir().mkpath(dir);
     QCoreApplication::processEvents();
     form.FormActivate();
@@ -39,7 +38,9 @@ int takeScreenshots(TMainForm &form, const QString &dir)
             form.Edit6->setText(QStringLiteral("12"));
         }
         QCoreApplication::processEvents();
-        const QString file = QStringLiteral("%1/%2-%3.png").arg(dir).arg(i + 1, 2, 10, QLatin1Char('0'))
+        const QString file = QStringLiteral("%1/%2-%3.png")
+                                 .arg(dir)
+                                 .arg(i + 1, 2, 10, QLatin1Char('0'))
                                  .arg(form.PageControl1->widget(i)->objectName());
         if (!form.grab().save(file))
             ++failures;
@@ -51,16 +52,15 @@ int takeScreenshots(TMainForm &form, const QString &dir)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The embedded engine's restore runs in this same program, started again as a worker.
     if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
         return rc;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin"));
     QTranslator qtPolish;
-    if (qtPolish.load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtPolish.load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtPolish);
 
     QString screenshotDir;
@@ -96,8 +96,7 @@ int main(int argc, char **argv)
 
     // --quit-after-paint: ends once the window has first been painted (the start-up benchmark).
     struct QuitOnPaint : QObject {
-        bool eventFilter(QObject *, QEvent *e) override
-        {
+        bool eventFilter(QObject *, QEvent *e) override {
             if (e->type() == QEvent::Paint)
                 QTimer::singleShot(0, qApp, &QCoreApplication::quit);
             return false;

@@ -13,8 +13,7 @@ struct Tables {
     std::vector<unsigned char> fromUnicode = std::vector<unsigned char>(0x10000, 0);
     std::vector<bool> mapped = std::vector<bool>(0x10000, false);
 
-    Tables()
-    {
+    Tables() {
         QStringDecoder decoder("windows-1250");
         for (int b = 0; b < 256; ++b) {
             const char byte = static_cast<char>(b);
@@ -31,16 +30,14 @@ struct Tables {
     }
 };
 
-const Tables &tables()
-{
+const Tables &tables() {
     static const Tables t;
     return t;
 }
 
 } // namespace
 
-QByteArray AnsiCodec::encode(const QString &text)
-{
+QByteArray AnsiCodec::encode(const QString &text) {
     const Tables &t = tables();
     QByteArray out(text.size(), Qt::Uninitialized);
     char *dst = out.data();
@@ -51,8 +48,7 @@ QByteArray AnsiCodec::encode(const QString &text)
     return out;
 }
 
-QString AnsiCodec::decode(const char *data, qsizetype size)
-{
+QString AnsiCodec::decode(const char *data, qsizetype size) {
     const Tables &t = tables();
     QString out(size, Qt::Uninitialized);
     QChar *dst = out.data();

@@ -10,6 +10,8 @@ namespace AnsiCodec {
 // A character the code page cannot hold is written as '?', so widths in characters stay widths in bytes.
 QByteArray encode(const QString &text);
 QString decode(const char *data, qsizetype size);
-inline QString decode(const QByteArray &bytes) { return decode(bytes.constData(), bytes.size()); }
+inline QString decode(const QByteArray &bytes) {
+    return decode(bytes.constData(), bytes.size());
+}
 
 } // namespace AnsiCodec

@@ -17,8 +17,7 @@
 
 namespace {
 
-bool startAndWatch(const Archiver::Launch &l, Archiver::Finished finished)
-{
+bool startAndWatch(const Archiver::Launch &l, Archiver::Finished finished) {
     const qint64 pid = Archiver::spawn(l, Archiver::Output::Discard);
     if (pid < 0)
         return false;
@@ -26,34 +25,32 @@ bool startAndWatch(const Archiver::Launch &l, Archiver::Finished finished)
     return true;
 }
 
-std::function<bool(const Archiver::Launch &, Archiver::Finished)> &launcher()
-{
+std::function<bool(const Archiver::Launch &, Archiver::Finished)> &launcher() {
     static std::function<bool(const Archiver::Launch &, Archiver::Finished)> f = startAndWatch;
     return f;
 }
 
 #ifndef Q_OS_WIN
 // The exit code of a waited-for status; -1 for a process that was killed.
-int exitCode(int status)
-{
+int exitCode(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 #endif
 
 } // namespace
 
-Archiver::Launch Archiver::command(const QStringList &arguments, const QString &workingDirectory)
-{
+Archiver::Launch Archiver::command(const QStringList &arguments, const QString &workingDirectory) {
 #ifdef Q_OS_WIN
-    return {QStringLiteral("cmd.exe"), QStringList{QStringLiteral("/c"), QStringLiteral("arj.exe")} + arguments,
-            workingDirectory};
+    return {QStringLiteral("cmd.exe"),
+            QStringList{QStringLiteral("/c"), QStringLiteral("arj.exe")} + arguments, workingDirectory};
 #else
     // By its full name: arj finds itself through its argv[0] and the PATH, and dies on a null pointer
     // when a job starts it with no PATH (cron's env -i, a bare unit) under a bare name.
     QString program = QStringLiteral("arj");
     const QByteArray path = qgetenv("PATH");
-    for (const QString &dir : QString::fromLocal8Bit(path.isEmpty() ? QByteArray("/usr/local/bin:/usr/bin:/bin") : path)
-                                  .split(QLatin1Char(':'), Qt::SkipEmptyParts))
+    for (const QString &dir :
+         QString::fromLocal8Bit(path.isEmpty() ? QByteArray("/usr/local/bin:/usr/bin:/bin") : path)
+             .split(QLatin1Char(':'), Qt::SkipEmptyParts))
         if (QFileInfo(dir + QStringLiteral("/arj")).isExecutable()) {
             program = dir + QStringLiteral("/arj");
             break;
@@ -62,8 +59,7 @@ Archiver::Launch Archiver::command(const QStringList &arguments, const QString &
 #endif
 }
 
-QString Archiver::archiveFileName(const QString &stamp)
-{
+QString Archiver::archiveFileName(const QString &stamp) {
 #ifdef Q_OS_WIN
     return stamp + QStringLiteral(".ARJ");
 #else
@@ -71,39 +67,37 @@ QString Archiver::archiveFileName(const QString &stamp)
 #endif
 }
 
-bool Archiver::isArchiveCopyName(const QString &fileName)
-{
+bool Archiver::isArchiveCopyName(const QString &fileName) {
     static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}(-[1-9][0-9]{0,5})?\\.arj$"),
                                             QRegularExpression::CaseInsensitiveOption);
     return stamped.match(fileName).hasMatch();
 }
 
-QString Archiver::newArchiveName(const QString &folder, const QString &stamp)
-{
+QString Archiver::newArchiveName(const QString &folder, const QString &stamp) {
     const QString file = Paths::firstFree(folder + archiveFileName(stamp));
     const QString name = file.mid(folder.size());
     return name.left(name.size() - archiveFileName(QString()).size());
 }
 
-bool Archiver::archiveCopyBefore(const QString &a, const QString &b)
-{
+bool Archiver::archiveCopyBefore(const QString &a, const QString &b) {
     auto number = [](const QString &name) {
-        return name.size() > 9 && name[8] == QLatin1Char('-') ? name.mid(9, name.indexOf(QLatin1Char('.')) - 9).toInt() : 1;
+        return name.size() > 9 && name[8] == QLatin1Char('-')
+                   ? name.mid(9, name.indexOf(QLatin1Char('.')) - 9).toInt()
+                   : 1;
     };
     if (a.left(8) != b.left(8))
         return a.left(8) < b.left(8);
     return number(a) < number(b);
 }
 
-bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished, int heldLock)
-{
+bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished,
+                      int heldLock) {
     Launch l = command(arguments, workingDirectory);
     l.heldLock = heldLock;
     return launcher()(l, std::move(finished));
 }
 
-int Archiver::run(const QStringList &arguments, const QString &workingDirectory)
-{
+int Archiver::run(const QStringList &arguments, const QString &workingDirectory) {
 #ifdef Q_OS_WIN
     const Launch l = command(arguments, workingDirectory);
     QProcess p;
@@ -122,23 +116,22 @@ int Archiver::run(const QStringList &arguments, const QString &workingDirectory)
 #endif
 }
 
-qint64 Archiver::spawn(const Launch &l, Output output)
-{
+qint64 Archiver::spawn(const Launch &l, Output output) {
 #ifdef Q_OS_WIN
     Q_UNUSED(output);
     qint64 pid = -1;
     return QProcess::startDetached(l.program, l.arguments, l.workingDirectory, &pid) ? pid : -1;
 #else
     // Nobody answers the archiver's questions; its progress, drawn with backspaces, is no log's business.
-    return Subprocess::spawn({l.program, l.arguments, l.workingDirectory,
-                              output == Output::Discard ? Subprocess::Output::Discard : Subprocess::Output::Inherit,
-                              l.heldLock, false})
+    return Subprocess::spawn(
+               {l.program, l.arguments, l.workingDirectory,
+                output == Output::Discard ? Subprocess::Output::Discard : Subprocess::Output::Inherit,
+                l.heldLock, false})
         .pid;
 #endif
 }
 
-void Archiver::watch(qint64 pid, Finished finished)
-{
+void Archiver::watch(qint64 pid, Finished finished) {
 #ifdef Q_OS_WIN
     Q_UNUSED(pid);
     Q_UNUSED(finished); // detached on Windows: nobody is told
@@ -163,7 +156,6 @@ void Archiver::watch(qint64 pid, Finished finished)
 #endif
 }
 
-void Archiver::setLauncher(std::function<bool(const Launch &, Finished)> l)
-{
+void Archiver::setLauncher(std::function<bool(const Launch &, Finished)> l) {
     launcher() = l ? std::move(l) : startAndWatch;
 }

@@ -36,7 +36,8 @@ using Finished = std::function<void(int exitCode)>;
 // Starts it without waiting; false when it could not be started. When finished is given, it is
 // called from the event loop once the archiver has ended; the program may end before that, and the
 // archiver then goes on alone.
-bool launch(const QStringList &arguments, const QString &workingDirectory, Finished finished = {}, int heldLock = -1);
+bool launch(const QStringList &arguments, const QString &workingDirectory, Finished finished = {},
+            int heldLock = -1);
 // Runs it and waits for it (the command line's archive copy, where an unattended run must know);
 // the archiver's exit code, or -1 when it could not be started or was killed.
 int run(const QStringList &arguments, const QString &workingDirectory);

@@ -22,9 +22,9 @@ QByteArray text(const QByteArray &hex, const QString &name, qint64 size);
 
 struct Recorded {
     bool present = false;
-    QByteArray hex;  // 64 lower-case hex digits; empty when the file does not hold a digest line
+    QByteArray hex;   // 64 lower-case hex digits; empty when the file does not hold a digest line
     qint64 size = -1; // -1 when the file gives none
-    QString problem; // why the digest file cannot be used, in Polish; empty when it can
+    QString problem;  // why the digest file cannot be used, in Polish; empty when it can
 };
 // What the digest file beside backupFile records.
 Recorded read(const QString &backupFile);
@@ -58,6 +58,7 @@ QByteArray write(const QString &file, const QByteArray &hex = {});
 // Puts a backup checked elsewhere (de-archived, fetched) in place with its digest file newDigest (empty:
 // it has none), the same way; the previous backup and its digest are kept as aside and aside's digest
 // when aside is given (else they go). Throws FileError when it cannot.
-void replace(const QString &newBackup, const QString &newDigest, const QString &backupFile, const QString &aside);
+void replace(const QString &newBackup, const QString &newDigest, const QString &backupFile,
+             const QString &aside);
 
 } // namespace BackupDigest

@@ -9,8 +9,7 @@
 #include <langinfo.h>
 #endif
 
-bool ClientText::markedUtf8()
-{
+bool ClientText::markedUtf8() {
 #ifdef Q_OS_WIN
     return false;
 #else
@@ -18,18 +17,15 @@ bool ClientText::markedUtf8()
 #endif
 }
 
-QByteArray ClientText::encode(const QString &text)
-{
+QByteArray ClientText::encode(const QString &text) {
     return markedUtf8() ? text.toUtf8() : AnsiCodec::encode(text);
 }
 
-QString ClientText::decode(const QByteArray &bytes)
-{
+QString ClientText::decode(const QByteArray &bytes) {
     return markedUtf8() ? QString::fromUtf8(bytes) : AnsiCodec::decode(bytes);
 }
 
-QString ClientText::useUtf8CharacterSet()
-{
+QString ClientText::useUtf8CharacterSet() {
 #ifdef Q_OS_WIN
     return QString(); // the ANSI code page, as the blocks carry it there
 #else

@@ -1,19 +1,16 @@
 #include "platform/Clock.h"
 
 namespace {
-QDateTime &fixedNow()
-{
+QDateTime &fixedNow() {
     static QDateTime t;
     return t;
 }
 } // namespace
 
-QDateTime Clock::now()
-{
+QDateTime Clock::now() {
     return fixedNow().isValid() ? fixedNow() : QDateTime::currentDateTime();
 }
 
-void Clock::setOverride(const QDateTime &fixed)
-{
+void Clock::setOverride(const QDateTime &fixed) {
     fixedNow() = fixed;
 }

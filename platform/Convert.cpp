@@ -2,8 +2,7 @@
 
 #include "platform/Errors.h"
 
-int StrToInt(const QString &text)
-{
+int StrToInt(const QString &text) {
     bool ok = false;
     const int v = text.trimmed().toInt(&ok, 10);
     if (!ok || text.isEmpty() || text.back().isSpace())

@@ -12,13 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString FolderLock::fileName()
-{
+QString FolderLock::fileName() {
     return QStringLiteral("bazaqk.abk.lock");
 }
 
-std::shared_ptr<FolderLock> FolderLock::tryTake(const QString &folder)
-{
+std::shared_ptr<FolderLock> FolderLock::tryTake(const QString &folder) {
     const QString file = folder + fileName();
     const QByteArray path = QFile::encodeName(file);
     // Never through a link someone planted; the group's operators share the file, whoever made it
@@ -36,10 +34,12 @@ std::shared_ptr<FolderLock> FolderLock::tryTake(const QString &folder)
     if (fd < 0 && errno == ENOENT && !QFileInfo(folder).exists())
         return std::shared_ptr<FolderLock>(new FolderLock(-1));
     if (fd < 0)
-        throw FileError(QStringLiteral("Nie można otworzyć pliku blokady %1: %2%3.\rNic nie zostało zmienione.")
-                            .arg(file, QString::fromLocal8Bit(std::strerror(errno)),
-                                 errno == ELOOP ? QStringLiteral(" (to dowiązanie symboliczne, a nie plik)")
-                                                : QStringLiteral(" (operacja na kopii potrzebuje prawa zapisu w folderze bazy)")));
+        throw FileError(
+            QStringLiteral("Nie można otworzyć pliku blokady %1: %2%3.\rNic nie zostało zmienione.")
+                .arg(file, QString::fromLocal8Bit(std::strerror(errno)),
+                     errno == ELOOP
+                         ? QStringLiteral(" (to dowiązanie symboliczne, a nie plik)")
+                         : QStringLiteral(" (operacja na kopii potrzebuje prawa zapisu w folderze bazy)")));
     // Each open is a lock of its own: a second operation of this same process is refused too.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
@@ -52,9 +52,9 @@ std::shared_ptr<FolderLock> FolderLock::tryTake(const QString &folder)
     return std::shared_ptr<FolderLock>(new FolderLock(fd));
 }
 
-bool FolderLock::isHeld(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder + fileName()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+bool FolderLock::isHeld(const QString &folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder + fileName()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -62,8 +62,7 @@ bool FolderLock::isHeld(const QString &folder)
     return held;
 }
 
-FolderLock::~FolderLock()
-{
+FolderLock::~FolderLock() {
     if (m_fd >= 0)
         ::close(m_fd); // releases the lock
 }

@@ -1,15 +1,15 @@
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 
-#include "platform/Errors.h"
 #include "platform/AnsiCodec.h"
+#include "platform/Errors.h"
 
 #include <QFile>
 
-#include <algorithm>
-#include <QStringDecoder>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
+#include <algorithm>
 
 #include <fcntl.h>
 #include <optional>
@@ -24,14 +24,12 @@ struct Line {
     QByteArray end;  // "\r\n", "\n", "\r" or empty for a last line without one
 };
 
-QByteArray readFile(const QString &file)
-{
+QByteArray readFile(const QString &file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-std::vector<Line> splitLines(const QByteArray &all)
-{
+std::vector<Line> splitLines(const QByteArray &all) {
     std::vector<Line> lines;
     qsizetype start = 0;
     const qsizetype n = all.size();
@@ -56,9 +54,9 @@ std::vector<Line> splitLines(const QByteArray &all)
 // as UTF-8 and written back so. Any other file is in the 8-bit code page, as the system has always
 // written it. Each IniText call settles the file's encoding and hands it to the helpers below.
 
-bool readsAsUtf8(const QByteArray &text)
-{
-    if (std::none_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }))
+bool readsAsUtf8(const QByteArray &text) {
+    if (std::none_of(text.begin(), text.end(),
+                     [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }))
         return false;
     // Stateless: a sequence cut at the end is an error too, not one left waiting for more bytes.
     QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -66,19 +64,16 @@ bool readsAsUtf8(const QByteArray &text)
     return !d.hasError();
 }
 
-QString decoded(const QByteArray &b, bool utf8)
-{
+QString decoded(const QByteArray &b, bool utf8) {
     return utf8 ? QString::fromUtf8(b) : AnsiCodec::decode(b);
 }
 
-QByteArray encoded(const QString &s, bool utf8)
-{
+QByteArray encoded(const QString &s, bool utf8) {
     return utf8 ? s.toUtf8() : AnsiCodec::encode(s);
 }
 
 // "[name]" gives the name, trimmed.
-std::optional<QString> sectionOf(const QByteArray &text, bool utf8)
-{
+std::optional<QString> sectionOf(const QByteArray &text, bool utf8) {
     const QString t = decoded(text, utf8).trimmed();
     if (t.size() < 2 || !t.startsWith(QLatin1Char('[')))
         return std::nullopt;
@@ -88,14 +83,12 @@ std::optional<QString> sectionOf(const QByteArray &text, bool utf8)
     return t.mid(1, close - 1).trimmed();
 }
 
-bool isComment(const QString &t)
-{
+bool isComment(const QString &t) {
     return t.startsWith(QLatin1Char(';'));
 }
 
 // Key and value of a "key=value" line; nullopt for anything else.
-std::optional<std::pair<QString, QString>> entryOf(const QByteArray &text, bool utf8)
-{
+std::optional<std::pair<QString, QString>> entryOf(const QByteArray &text, bool utf8) {
     const QString t = decoded(text, utf8);
     const QString trimmed = t.trimmed();
     if (trimmed.isEmpty() || isComment(trimmed) || trimmed.startsWith(QLatin1Char('[')))
@@ -106,20 +99,19 @@ std::optional<std::pair<QString, QString>> entryOf(const QByteArray &text, bool 
     return std::make_pair(t.left(eq).trimmed(), t.mid(eq + 1).trimmed());
 }
 
-bool sameName(const QString &a, const QString &b)
-{
+bool sameName(const QString &a, const QString &b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
 
-QString IniFile::readString(const QString &file, const QString &section, const QString &key, const QString &def)
-{
+QString IniFile::readString(const QString &file, const QString &section, const QString &key,
+                            const QString &def) {
     return IniText::readString(readFile(file), section, key, def);
 }
 
-QString IniText::readString(const QByteArray &text, const QString &section, const QString &key, const QString &def)
-{
+QString IniText::readString(const QByteArray &text, const QString &section, const QString &key,
+                            const QString &def) {
     const bool utf8 = readsAsUtf8(text);
     bool inSection = false;
     for (const Line &l : splitLines(text)) {
@@ -135,13 +127,11 @@ QString IniText::readString(const QByteArray &text, const QString &section, cons
     return def;
 }
 
-QStringList IniFile::sectionNames(const QString &file)
-{
+QStringList IniFile::sectionNames(const QString &file) {
     return IniText::sectionNames(readFile(file));
 }
 
-QStringList IniText::sectionNames(const QByteArray &text)
-{
+QStringList IniText::sectionNames(const QByteArray &text) {
     const bool utf8 = readsAsUtf8(text);
     QStringList names;
     for (const Line &l : splitLines(text))
@@ -150,13 +140,11 @@ QStringList IniText::sectionNames(const QByteArray &text)
     return names;
 }
 
-QStringList IniFile::sectionLines(const QString &file, const QString &section)
-{
+QStringList IniFile::sectionLines(const QString &file, const QString &section) {
     return IniText::sectionLines(readFile(file), section);
 }
 
-QStringList IniText::sectionLines(const QByteArray &text, const QString &section)
-{
+QStringList IniText::sectionLines(const QByteArray &text, const QString &section) {
     const bool utf8 = readsAsUtf8(text);
     QStringList out;
     bool inSection = false;
@@ -175,16 +163,15 @@ namespace {
 
 // A folder whose group is set on new files (set-group-id: an installed program's settings folder,
 // shared by the operators' group) gets files its group may write; elsewhere a file is its owner's.
-bool sharedFolder(const QString &file)
-{
+bool sharedFolder(const QString &file) {
     struct stat st {};
-    return ::stat(QFile::encodeName(QFileInfo(file).absolutePath()).constData(), &st) == 0 && (st.st_mode & S_ISGID);
+    return ::stat(QFile::encodeName(QFileInfo(file).absolutePath()).constData(), &st) == 0 &&
+           (st.st_mode & S_ISGID);
 }
 
 // Gives the file the mode unless it has it already (a file another operator owns may not be changed,
 // and needs no change when its mode is right).
-bool ensureMode(const QString &file, mode_t mode)
-{
+bool ensureMode(const QString &file, mode_t mode) {
     const QByteArray name = QFile::encodeName(file);
     struct stat st {};
     if (::stat(name.constData(), &st) == 0 && (st.st_mode & 0777) == mode)
@@ -194,9 +181,8 @@ bool ensureMode(const QString &file, mode_t mode)
 
 } // namespace
 
-void IniFile::writeString(const QString &file, const QString &section, const QString &key, const QString &value,
-                          Access access)
-{
+void IniFile::writeString(const QString &file, const QString &section, const QString &key,
+                          const QString &value, Access access) {
     const QByteArray out = IniText::writeString(readFile(file), section, key, value);
     const bool shared = sharedFolder(file);
     const bool existed = QFileInfo::exists(file);
@@ -207,7 +193,8 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
         if (existed) {
             ok = ensureMode(file, privateMode);
         } else {
-            const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privateMode);
+            const int fd = ::open(QFile::encodeName(file).constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privateMode);
             ok = fd >= 0 && ::fchmod(fd, privateMode) == 0; // whatever the umask
             if (fd >= 0)
                 ::close(fd);
@@ -226,8 +213,8 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
         throw FileError(QStringLiteral("Unable to write to %1").arg(file));
 }
 
-QByteArray IniText::writeString(const QByteArray &text, const QString &section, const QString &key, const QString &value)
-{
+QByteArray IniText::writeString(const QByteArray &text, const QString &section, const QString &key,
+                                const QString &value) {
     const bool utf8 = readsAsUtf8(text);
     std::vector<Line> lines = splitLines(text);
     const QByteArray entry = encoded(key + QLatin1Char('=') + value, utf8);

@@ -11,7 +11,8 @@
 namespace IniFile {
 
 // The value, blanks trimmed at both ends; def when the file, section or key is missing.
-QString readString(const QString &file, const QString &section, const QString &key, const QString &def = QString());
+QString readString(const QString &file, const QString &section, const QString &key,
+                   const QString &def = QString());
 // Who may read and write a file the calls create: everyone the system lets, or its owner alone (a
 // file of secrets; an existing one is made so, its bytes unchanged).
 enum class Access { Shared, OwnerOnly };
@@ -28,8 +29,10 @@ QStringList sectionLines(const QString &file, const QString &section);
 // The same, over the file's bytes: what the file functions read and write.
 namespace IniText {
 
-QString readString(const QByteArray &text, const QString &section, const QString &key, const QString &def = QString());
-QByteArray writeString(const QByteArray &text, const QString &section, const QString &key, const QString &value);
+QString readString(const QByteArray &text, const QString &section, const QString &key,
+                   const QString &def = QString());
+QByteArray writeString(const QByteArray &text, const QString &section, const QString &key,
+                       const QString &value);
 QStringList sectionNames(const QByteArray &text);
 QStringList sectionLines(const QByteArray &text, const QString &section);
 

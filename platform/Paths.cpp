@@ -15,8 +15,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-QString Paths::separator()
-{
+QString Paths::separator() {
 #ifdef Q_OS_WIN
     return QStringLiteral("\\");
 #else
@@ -24,13 +23,11 @@ QString Paths::separator()
 #endif
 }
 
-QString Paths::executableFolder()
-{
+QString Paths::executableFolder() {
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + separator();
 }
 
-QString Paths::driveRoot(const QString &databaseFolder)
-{
+QString Paths::driveRoot(const QString &databaseFolder) {
 #ifdef Q_OS_WIN
     Q_UNUSED(databaseFolder);
     return QStringLiteral("C:\\");
@@ -39,15 +36,13 @@ QString Paths::driveRoot(const QString &databaseFolder)
 #endif
 }
 
-QString Paths::sqlLiteral(const QString &text)
-{
+QString Paths::sqlLiteral(const QString &text) {
     QString s = text;
     s.replace(QLatin1Char('\''), QStringLiteral("''"));
     return s;
 }
 
-QString Paths::settingsFolder()
-{
+QString Paths::settingsFolder() {
     QFile pointer(executableFolder() + QStringLiteral("settings-folder"));
     if (pointer.open(QIODevice::ReadOnly)) {
         QString folder = QString::fromUtf8(pointer.readLine()).trimmed();
@@ -62,21 +57,19 @@ QString Paths::settingsFolder()
 
 namespace {
 
-FileError syncError(const QString &what, int err)
-{
-    return FileError(QStringLiteral("Unable to write %1 to disk: %2").arg(what, QString::fromLocal8Bit(std::strerror(err))));
+FileError syncError(const QString &what, int err) {
+    return FileError(QStringLiteral("Unable to write %1 to disk: %2")
+                         .arg(what, QString::fromLocal8Bit(std::strerror(err))));
 }
 
-QString folderOf(const QString &file)
-{
+QString folderOf(const QString &file) {
     const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : file.left(slash);
 }
 
 } // namespace
 
-void Paths::syncFile(const QString &file)
-{
+void Paths::syncFile(const QString &file) {
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         throw syncError(file, errno);
@@ -87,8 +80,7 @@ void Paths::syncFile(const QString &file)
         throw syncError(file, err);
 }
 
-void Paths::syncFolder(const QString &folder)
-{
+void Paths::syncFolder(const QString &folder) {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         throw syncError(folder, errno);
@@ -100,13 +92,11 @@ void Paths::syncFolder(const QString &folder)
         throw syncError(folder, err);
 }
 
-void Paths::syncFolderOf(const QString &file)
-{
+void Paths::syncFolderOf(const QString &file) {
     syncFolder(folderOf(file));
 }
 
-QString Paths::numbered(const QString &name, int n)
-{
+QString Paths::numbered(const QString &name, int n) {
     if (n <= 1)
         return name;
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
@@ -115,44 +105,44 @@ QString Paths::numbered(const QString &name, int n)
     return name.left(at) + QStringLiteral("-%1").arg(n) + name.mid(at);
 }
 
-QString Paths::firstFree(const QString &name)
-{
+QString Paths::firstFree(const QString &name) {
     for (int n = 1;; ++n) {
         const QString candidate = numbered(name, n);
         const qsizetype dot = candidate.lastIndexOf(QLatin1Char('.'));
         const QString stem = dot > candidate.lastIndexOf(QLatin1Char('/')) ? candidate.left(dot) : candidate;
         const QString ext = dot > candidate.lastIndexOf(QLatin1Char('/')) ? candidate.mid(dot) : QString();
-        if (!QFileInfo::exists(candidate) && !QFileInfo::exists(stem + ext.toLower()) && !QFileInfo::exists(stem + ext.toUpper()))
+        if (!QFileInfo::exists(candidate) && !QFileInfo::exists(stem + ext.toLower()) &&
+            !QFileInfo::exists(stem + ext.toUpper()))
             return candidate;
     }
 }
 
-void Paths::replaceFile(const QString &from, const QString &to, bool syncFirst)
-{
+void Paths::replaceFile(const QString &from, const QString &to, bool syncFirst) {
     if (syncFirst)
         syncFile(from);
     std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()), ec);
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
+                            std::filesystem::path(to.toStdU16String()), ec);
     if (ec)
-        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(ec.message())));
+        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
+                            .arg(from, to, QString::fromLocal8Bit(ec.message())));
     syncFolderOf(to);
 }
 
-bool Paths::placeNew(const QString &from, const QString &to)
-{
+bool Paths::placeNew(const QString &from, const QString &to) {
     syncFile(from);
-    if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD, QFile::encodeName(to).constData(),
-                    RENAME_NOREPLACE) != 0) {
+    if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                    QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST)
             return false;
-        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
+        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
+                            .arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
     }
     syncFolderOf(to);
     return true;
 }
 
-QString Paths::swapIn(const QString &replacement, const QString &file, const QString &kept)
-{
+QString Paths::swapIn(const QString &replacement, const QString &file, const QString &kept) {
     syncFile(replacement); // the engine that wrote it never did
     const QByteArray r = QFile::encodeName(replacement), f = QFile::encodeName(file);
     // The replaced file gets its kept name first, as a second link: at no moment is it only under
@@ -169,7 +159,8 @@ QString Paths::swapIn(const QString &replacement, const QString &file, const QSt
             }
             const int err = errno;
             ::unlink(k.constData());
-            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(replacement, file, QString::fromLocal8Bit(std::strerror(err))));
+            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
+                                .arg(replacement, file, QString::fromLocal8Bit(std::strerror(err))));
         }
         if (errno == EEXIST)
             continue;
@@ -178,7 +169,8 @@ QString Paths::swapIn(const QString &replacement, const QString &file, const QSt
         if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, k.constData(), RENAME_NOREPLACE) != 0) {
             if (errno == EEXIST)
                 continue;
-            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3").arg(file, name, QString::fromLocal8Bit(std::strerror(errno))));
+            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
+                                .arg(file, name, QString::fromLocal8Bit(std::strerror(errno))));
         }
         try {
             replaceFile(replacement, file);

@@ -2,7 +2,6 @@
 
 #include <QLocale>
 
-QString Regional::shortDate(const QDate &date)
-{
+QString Regional::shortDate(const QDate &date) {
     return QLocale(QLocale::Polish, QLocale::Poland).toString(date, QLocale::ShortFormat);
 }

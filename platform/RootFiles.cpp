@@ -12,14 +12,12 @@
 
 namespace {
 
-QString userName(uid_t uid)
-{
+QString userName(uid_t uid) {
     const passwd *p = ::getpwuid(uid);
     return p ? QString::fromUtf8(p->pw_name) : QString::number(uid);
 }
 
-QString groupName(gid_t gid)
-{
+QString groupName(gid_t gid) {
     const group *g = ::getgrgid(gid);
     return g ? QString::fromUtf8(g->gr_name) : QString::number(gid);
 }
@@ -28,8 +26,7 @@ QString groupName(gid_t gid)
 
 namespace RootFiles {
 
-bool privilegedRun()
-{
+bool privilegedRun() {
     // A process's user does not change: asked once (every connection's credentials ask it).
     static const bool privileged = [] {
         const uid_t me = ::geteuid();
@@ -41,13 +38,11 @@ bool privilegedRun()
     return privileged;
 }
 
-QString runningAs()
-{
+QString runningAs() {
     return userName(::geteuid());
 }
 
-QString othersMayChange(uid_t owner, gid_t group, mode_t mode, uid_t alsoOwner)
-{
+QString othersMayChange(uid_t owner, gid_t group, mode_t mode, uid_t alsoOwner) {
     if (owner != 0 && owner != alsoOwner)
         return QStringLiteral("jego właścicielem jest %1").arg(userName(owner));
     if (mode & S_IWOTH)
@@ -58,8 +53,7 @@ QString othersMayChange(uid_t owner, gid_t group, mode_t mode, uid_t alsoOwner)
     return {};
 }
 
-std::optional<QByteArray> readRootsFile(const QString &file, QString &why, uid_t alsoOwner)
-{
+std::optional<QByteArray> readRootsFile(const QString &file, QString &why, uid_t alsoOwner) {
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0 && errno == ENOENT)
         return QByteArray();
@@ -87,8 +81,7 @@ std::optional<QByteArray> readRootsFile(const QString &file, QString &why, uid_t
     return bytes;
 }
 
-QString refusedForWriting(const QString &file)
-{
+QString refusedForWriting(const QString &file) {
     struct stat st {};
     if (::lstat(QFile::encodeName(file).constData(), &st) != 0)
         return {};

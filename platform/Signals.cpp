@@ -17,15 +17,13 @@ std::atomic<int> g_received{0};
 constexpr int kForwarded = 16;
 std::atomic<long> g_forwarded[kForwarded];
 
-void forwardAll()
-{
+void forwardAll() {
     for (std::atomic<long> &p : g_forwarded)
         if (const long pid = p.load(); pid > 0)
             ::kill(pid_t(pid), SIGINT);
 }
 
-void onSignal(int signal, siginfo_t *info, void *context)
-{
+void onSignal(int signal, siginfo_t *info, void *context) {
     const int savedErrno = errno; // the interrupted code may be about to read it
     for (int i = 0; i < 3; ++i) {
         if (kSignals[i] != signal)
@@ -47,8 +45,7 @@ void onSignal(int signal, siginfo_t *info, void *context)
 
 } // namespace
 
-int Signals::install()
-{
+int Signals::install() {
     if (g_pipe[0] >= 0)
         return g_pipe[0];
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -63,13 +60,11 @@ int Signals::install()
     return g_pipe[0];
 }
 
-int Signals::received()
-{
+int Signals::received() {
     return g_received.load();
 }
 
-const char *Signals::name(int signal)
-{
+const char *Signals::name(int signal) {
     switch (signal) {
     case SIGTERM:
         return "SIGTERM";
@@ -82,8 +77,7 @@ const char *Signals::name(int signal)
     }
 }
 
-Signals::Forward::Forward(long pid)
-{
+Signals::Forward::Forward(long pid) {
     for (int i = 0; i < kForwarded && m_slot < 0; ++i) {
         long free = 0;
         if (g_forwarded[i].compare_exchange_strong(free, pid))
@@ -93,14 +87,12 @@ Signals::Forward::Forward(long pid)
         ::kill(pid_t(pid), SIGINT);
 }
 
-Signals::Forward::~Forward()
-{
+Signals::Forward::~Forward() {
     if (m_slot >= 0)
         g_forwarded[m_slot].store(0);
 }
 
-bool Signals::forwarding()
-{
+bool Signals::forwarding() {
     for (const std::atomic<long> &p : g_forwarded)
         if (p.load() > 0)
             return true;

@@ -13,8 +13,7 @@ extern char **environ;
 
 namespace Subprocess {
 
-Child spawn(const Options &o)
-{
+Child spawn(const Options &o) {
     std::vector<QByteArray> bytes{QFile::encodeName(o.program)};
     for (const QString &a : o.arguments)
         bytes.push_back(QFile::encodeName(a));
@@ -96,8 +95,7 @@ Child spawn(const Options &o)
     return {qint64(pid), out[0], err[0]};
 }
 
-Child start(const QString &program, const QStringList &arguments)
-{
+Child start(const QString &program, const QStringList &arguments) {
     Options o;
     o.program = program;
     o.arguments = arguments;
@@ -106,13 +104,11 @@ Child start(const QString &program, const QStringList &arguments)
     return spawn(o);
 }
 
-QString selfExecutable()
-{
+QString selfExecutable() {
     return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
 }
 
-int wait(qint64 pid)
-{
+int wait(qint64 pid) {
     int status = 0;
     while (::waitpid(pid_t(pid), &status, 0) < 0)
         if (errno != EINTR)

@@ -22,7 +22,7 @@ struct Options {
     Output output = Output::Inherit;
     int keptDescriptor = -1; // a descriptor the child keeps, as its descriptor 3 (a lock it holds)
     bool newSession = false;
-    QList<int> moreKept{}; // further descriptors the child keeps, as its 4, 5, ... (with keptDescriptor set)
+    QList<int> moreKept{};  // further descriptors the child keeps, as its 4, 5, ... (with keptDescriptor set)
     bool pipeError = false; // its standard error piped to the caller too
     // "NAME=value" entries added to (or replacing in) this process's environment, for the child alone:
     // what only it may know (the path of a key) never enters this process's own environment.

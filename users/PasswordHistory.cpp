@@ -22,36 +22,34 @@ const QString kHashedMark = QStringLiteral("$p$");
 constexpr int kIterations = 20000;
 constexpr auto kBase64 = QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals;
 
-QByteArray derive(const QString &password, const QByteArray &salt, int iterations)
-{
+QByteArray derive(const QString &password, const QByteArray &salt, int iterations) {
     const QByteArray text = password.toUtf8();
     QByteArray out(32, '\0');
-    if (PKCS5_PBKDF2_HMAC(text.constData(), int(text.size()), reinterpret_cast<const unsigned char *>(salt.constData()),
-                          int(salt.size()), iterations, EVP_sha256(), int(out.size()),
+    if (PKCS5_PBKDF2_HMAC(text.constData(), int(text.size()),
+                          reinterpret_cast<const unsigned char *>(salt.constData()), int(salt.size()),
+                          iterations, EVP_sha256(), int(out.size()),
                           reinterpret_cast<unsigned char *>(out.data())) != 1)
         throw QkError(QStringLiteral("PBKDF2 is not available"));
     return out;
 }
 
 // "$p$<iterations>$<salt>$<hash>", base64 without padding.
-QString hashed(const QString &password)
-{
+QString hashed(const QString &password) {
     QByteArray salt(16, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char *>(salt.data()), int(salt.size())) != 1)
         throw QkError(QStringLiteral("No random bytes for the password history"));
-    return kHashedMark + QString::number(kIterations) + QLatin1Char('$') + QString::fromLatin1(salt.toBase64(kBase64)) +
-           QLatin1Char('$') + QString::fromLatin1(derive(password, salt, kIterations).toBase64(kBase64));
+    return kHashedMark + QString::number(kIterations) + QLatin1Char('$') +
+           QString::fromLatin1(salt.toBase64(kBase64)) + QLatin1Char('$') +
+           QString::fromLatin1(derive(password, salt, kIterations).toBase64(kBase64));
 }
 
-bool isHashed(const QString &stored)
-{
+bool isHashed(const QString &stored) {
     return stored.startsWith(kHashedMark);
 }
 
 // Whether a stored entry is this password: a hash recomputed with its salt, or an entry of the old
 // scrambled form (read as it always was: its first 50 digits).
-bool sameAs(const QString &stored, const QString &password)
-{
+bool sameAs(const QString &stored, const QString &password) {
     if (!isHashed(stored))
         return UnscramblePassword(stored.left(50).trimmed(), kHistoryKey) == password;
     const QStringList parts = stored.mid(kHashedMark.size()).split(QLatin1Char('$'));
@@ -62,26 +60,26 @@ bool sameAs(const QString &stored, const QString &password)
     const QByteArray salt = QByteArray::fromBase64(parts[1].toLatin1(), kBase64);
     const QByteArray want = QByteArray::fromBase64(parts[2].toLatin1(), kBase64);
     const QByteArray got = derive(password, salt, iterations);
-    return want.size() == got.size() && CRYPTO_memcmp(want.constData(), got.constData(), size_t(got.size())) == 0;
+    return want.size() == got.size() &&
+           CRYPTO_memcmp(want.constData(), got.constData(), size_t(got.size())) == 0;
 }
 
 // Entries of the old, reversible form become hashes the first time the file is read (the seed entry
 // "1=1" of AAA stays: it is no password).
-void convertScrambled(const QString &historyFile)
-{
+void convertScrambled(const QString &historyFile) {
     for (const QString &section : IniFile::sectionNames(historyFile))
         for (const QString &line : IniFile::sectionLines(historyFile, section)) {
             const qsizetype eq = line.indexOf(QLatin1Char('='));
             const QString key = line.left(eq).trimmed(), value = line.mid(eq + 1).trimmed();
-            if (isHashed(value) || (section.compare(QLatin1String("AAA"), Qt::CaseInsensitive) == 0 && key == QLatin1String("1")))
+            if (isHashed(value) || (section.compare(QLatin1String("AAA"), Qt::CaseInsensitive) == 0 &&
+                                    key == QLatin1String("1")))
                 continue;
-            IniFile::writeString(historyFile, section, key, hashed(UnscramblePassword(value.left(50).trimmed(), kHistoryKey)),
-                                 kPrivate);
+            IniFile::writeString(historyFile, section, key,
+                                 hashed(UnscramblePassword(value.left(50).trimmed(), kHistoryKey)), kPrivate);
         }
 }
 
-int hexValue(const QString &digits)
-{
+int hexValue(const QString &digits) {
     bool ok = false;
     const int v = digits.toInt(&ok, 16);
     if (!ok || digits.startsWith(QLatin1Char('-')) || digits.startsWith(QLatin1Char('+')))
@@ -89,8 +87,7 @@ int hexValue(const QString &digits)
     return v;
 }
 
-QString xorWithKey(const QString &text, const QString &key)
-{
+QString xorWithKey(const QString &text, const QString &key) {
     QString out = text;
     if (key.isEmpty())
         return out;
@@ -101,8 +98,7 @@ QString xorWithKey(const QString &text, const QString &key)
 
 } // namespace
 
-QString TextToHexCodes(const QString &text)
-{
+QString TextToHexCodes(const QString &text) {
     QString out;
     out.reserve(text.size() * 2);
     for (QChar c : text) {
@@ -115,8 +111,7 @@ QString TextToHexCodes(const QString &text)
     return out;
 }
 
-QString HexCodesToText(const QString &codes)
-{
+QString HexCodesToText(const QString &codes) {
     QString out;
     qsizetype i = 0;
     const qsizetype n = codes.size();
@@ -136,21 +131,19 @@ QString HexCodesToText(const QString &codes)
     return out;
 }
 
-QString ScramblePassword(const QString &text, const QString &key)
-{
+QString ScramblePassword(const QString &text, const QString &key) {
     return TextToHexCodes(xorWithKey(TrimPassword(text), key));
 }
 
-QString UnscramblePassword(const QString &value, const QString &key)
-{
+QString UnscramblePassword(const QString &value, const QString &key) {
     return xorWithKey(HexCodesToText(TrimPassword(value)), key);
 }
 
-void CheckPasswordHistory(const QString &historyFile, const QString &userName, const QString &passwordEditText,
-                          Operator &op)
-{
+void CheckPasswordHistory(const QString &historyFile, const QString &userName,
+                          const QString &passwordEditText, Operator &op) {
     if (!QFileInfo::exists(historyFile))
-        IniFile::writeString(historyFile, QStringLiteral("AAA"), QStringLiteral("1"), QStringLiteral("1"), kPrivate);
+        IniFile::writeString(historyFile, QStringLiteral("AAA"), QStringLiteral("1"), QStringLiteral("1"),
+                             kPrivate);
     PasswordHistoryResult = '0';
     const QString password = TrimPassword(passwordEditText);
     convertScrambled(historyFile);
@@ -175,9 +168,11 @@ void CheckPasswordHistory(const QString &historyFile, const QString &userName, c
         const QString stored = line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
         if (sameAs(stored, password)) {
             PasswordHistoryResult = '0';
-            op.message(Operator::Box::Information,
-                       n <= 5 ? QStringLiteral("Błąd!!!  ...  Takie samo hasło już było używane do 6 haseł wstecz ...")
-                              : QStringLiteral("Błąd!!!  ...  Takie hasło już było używane do 6 haseł wstecz ..."));
+            op.message(
+                Operator::Box::Information,
+                n <= 5
+                    ? QStringLiteral("Błąd!!!  ...  Takie samo hasło już było używane do 6 haseł wstecz ...")
+                    : QStringLiteral("Błąd!!!  ...  Takie hasło już było używane do 6 haseł wstecz ..."));
             return;
         }
     }

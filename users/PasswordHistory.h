@@ -22,5 +22,5 @@ QString ScramblePassword(const QString &text, const QString &key);
 QString UnscramblePassword(const QString &value, const QString &key);
 
 // Checks the trimmed password against the user's last six entries and records it when new.
-void CheckPasswordHistory(const QString &historyFile, const QString &userName, const QString &passwordEditText,
-                          Operator &op);
+void CheckPasswordHistory(const QString &historyFile, const QString &userName,
+                          const QString &passwordEditText, Operator &op);

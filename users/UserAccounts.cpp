@@ -4,11 +4,10 @@
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
 #include "platform/Clock.h"
-#include "platform/Regional.h"
 #include "platform/Convert.h"
+#include "platform/Regional.h"
 #include "users/PasswordHistory.h"
 #include "users/PasswordRules.h"
-
 
 namespace UserAccounts {
 
@@ -16,13 +15,13 @@ namespace {
 
 enum class Change { Add, Modify };
 
-void addOrModify(TMainDm &dm, Operator &op, const UserForm &form, const QString &historyFile, Change change)
-{
+void addOrModify(TMainDm &dm, Operator &op, const UserForm &form, const QString &historyFile, Change change) {
     // The name goes into the grant statements: it must be an identifier, or "X TO PUBLIC" would grant to all.
     if (!isPlainIdentifier(TrimPassword(form.userName))) {
         op.message(Operator::Box::Warning,
-                   QStringLiteral("Błąd!!!  ...  Nazwa użytkownika musi zaczynać się literą i zawierać tylko litery, "
-                                  "cyfry oraz znaki _ i $ (najwyżej 31 znaków) ..."));
+                   QStringLiteral(
+                       "Błąd!!!  ...  Nazwa użytkownika musi zaczynać się literą i zawierać tylko litery, "
+                       "cyfry oraz znaki _ i $ (najwyżej 31 znaków) ..."));
         return;
     }
     SecurityService &s = dm.IBSecurity;
@@ -43,8 +42,7 @@ void addOrModify(TMainDm &dm, Operator &op, const UserForm &form, const QString 
 
 } // namespace
 
-const QStringList &rightsTables()
-{
+const QStringList &rightsTables() {
     static const QStringList tables = [] {
         QStringList t{"FJ_ZPLK", "FJ_STRU", "FJ_ZPUK", "FJ_ROZR", "FJ_REJV", "FJ_BWYD",
                       "FJ_BDOC", "FJ_TYPD", "FJ_BIL",  "FJ_DKSI", "FJ_OBR"};
@@ -65,13 +63,14 @@ const QStringList &rightsTables()
     return tables;
 }
 
-QStringList grantStatements(const QString &u, const UserForm &r)
-{
+QStringList grantStatements(const QString &u, const UserForm &r) {
     QStringList s;
     if (r.rightsGate) {
         auto right = [&](bool granted, const char *what, const QString &t) {
-            s << (granted ? QStringLiteral("GRANT %1 ON ").arg(QLatin1String(what)) + t + QStringLiteral(" TO ") + u
-                          : QStringLiteral("REVOKE %1 ON ").arg(QLatin1String(what)) + t + QStringLiteral(" FROM ") + u);
+            s << (granted ? QStringLiteral("GRANT %1 ON ").arg(QLatin1String(what)) + t +
+                                QStringLiteral(" TO ") + u
+                          : QStringLiteral("REVOKE %1 ON ").arg(QLatin1String(what)) + t +
+                                QStringLiteral(" FROM ") + u);
         };
         for (const QString &t : rightsTables()) {
             s << (r.all ? QStringLiteral("GRANT ALL ON ") + t + QStringLiteral(" TO ") + u +
@@ -87,24 +86,26 @@ QStringList grantStatements(const QString &u, const UserForm &r)
     return s;
 }
 
-bool isPlainIdentifier(const QString &name)
-{
+bool isPlainIdentifier(const QString &name) {
     if (name.isEmpty() || name.size() > 31)
         return false;
     // "TO PUBLIC" grants to every user of the server.
     if (name.compare(QLatin1String("PUBLIC"), Qt::CaseInsensitive) == 0)
         return false;
-    auto letter = [](QChar c) { return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')); };
+    auto letter = [](QChar c) {
+        return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+               (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+    };
     if (!letter(name[0]))
         return false;
     for (QChar c : name)
-        if (!letter(c) && !(c >= QLatin1Char('0') && c <= QLatin1Char('9')) && c != QLatin1Char('_') && c != QLatin1Char('$'))
+        if (!letter(c) && !(c >= QLatin1Char('0') && c <= QLatin1Char('9')) && c != QLatin1Char('_') &&
+            c != QLatin1Char('$'))
             return false;
     return true;
 }
 
-void AssignUserParams(SecurityService &s, const UserForm &f, const QDate &today)
-{
+void AssignUserParams(SecurityService &s, const UserForm &f, const QDate &today) {
     s.setUserName(f.userName);
     s.setFirstName(f.firstName);
     s.setMiddleName(Regional::shortDate(today)); // the password date
@@ -114,8 +115,7 @@ void AssignUserParams(SecurityService &s, const UserForm &f, const QDate &today)
     s.setGroupId(StrToInt(f.groupId));
 }
 
-void GrantTableRights(TMainDm &dm, Operator &op, const UserForm &form)
-{
+void GrantTableRights(TMainDm &dm, Operator &op, const UserForm &form) {
     Query &q = dm.IBQuery1;
     q.database()->setDatabaseName(dm.Settings.fullDatabaseName());
     q.close();
@@ -129,18 +129,15 @@ void GrantTableRights(TMainDm &dm, Operator &op, const UserForm &form)
     op.message(Operator::Box::Information, QStringLiteral("Modyfikacja zakończona pomyślnie ..."));
 }
 
-void addUser(TMainDm &dm, Operator &op, const UserForm &form, const QString &historyFile)
-{
+void addUser(TMainDm &dm, Operator &op, const UserForm &form, const QString &historyFile) {
     addOrModify(dm, op, form, historyFile, Change::Add);
 }
 
-void modifyUser(TMainDm &dm, Operator &op, const UserForm &form, const QString &historyFile)
-{
+void modifyUser(TMainDm &dm, Operator &op, const UserForm &form, const QString &historyFile) {
     addOrModify(dm, op, form, historyFile, Change::Modify);
 }
 
-std::optional<FoundUser> findUser(TMainDm &dm, Operator &op, const QString &userName)
-{
+std::optional<FoundUser> findUser(TMainDm &dm, Operator &op, const QString &userName) {
     if (userName.isEmpty()) {
         op.message(Operator::Box::Information, QStringLiteral("You must enter a user name to find."));
         return std::nullopt;
@@ -157,8 +154,7 @@ std::optional<FoundUser> findUser(TMainDm &dm, Operator &op, const QString &user
     return FoundUser{u.firstName, u.middleName, u.lastName, u.userId, u.groupId};
 }
 
-void deleteUser(TMainDm &dm, Operator &, const QString &userName)
-{
+void deleteUser(TMainDm &dm, Operator &, const QString &userName) {
     SecurityService &s = dm.IBSecurity;
     s.setUserName(userName);
     s.attach();

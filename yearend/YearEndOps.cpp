@@ -13,34 +13,32 @@ namespace YearEndOps {
 namespace {
 
 // The statement step: close the query, clear its text, add one statement, execute it.
-void statementStep(Query &q, const QString &sql)
-{
+void statementStep(Query &q, const QString &sql) {
     q.setSql(sql);
     q.execute();
 }
 
-QStringList budgetPlanStatements()
-{
+QStringList budgetPlanStatements() {
     QStringList s;
     for (int m = 1; m <= 12; ++m) {
-        s << QStringLiteral("update FJ_BWYD set BIL_WN%1 = 0").arg(m) << QStringLiteral("update FJ_BWYD set BIL_MA%1 = 0").arg(m);
+        s << QStringLiteral("update FJ_BWYD set BIL_WN%1 = 0").arg(m)
+          << QStringLiteral("update FJ_BWYD set BIL_MA%1 = 0").arg(m);
         for (int d = 0; d <= 9; ++d)
             s << QStringLiteral("update FJ_BWYD set GR%1%2 = 0").arg(m).arg(d);
     }
     return s;
 }
 
-QStringList documentStatements()
-{
+QStringList documentStatements() {
     QStringList s;
     for (int m = 1; m <= 12; ++m)
         s << QStringLiteral("delete from FJ_DOK%1").arg(m)
-          << (m == 1 ? QStringLiteral("SET GENERATOR NUMEWI_DOK TO 0") : QStringLiteral("SET GENERATOR NUMEWI_DOK%1 TO 0").arg(m));
+          << (m == 1 ? QStringLiteral("SET GENERATOR NUMEWI_DOK TO 0")
+                     : QStringLiteral("SET GENERATOR NUMEWI_DOK%1 TO 0").arg(m));
     return s;
 }
 
-QStringList entryStatements()
-{
+QStringList entryStatements() {
     QStringList s;
     for (int m = 1; m <= 12; ++m)
         s << QStringLiteral("delete from FJ_ZAP%1").arg(m);
@@ -66,8 +64,7 @@ const Step kSteps[] = {
 
 } // namespace
 
-const std::vector<Category> &categories()
-{
+const std::vector<Category> &categories() {
     static const std::vector<Category> c{
         {Y::Entries, "OK ...", entryStatements()},
         {Y::Documents, "OK  ...", documentStatements()},
@@ -87,8 +84,7 @@ const std::vector<Category> &categories()
     return c;
 }
 
-void deleteCategories(TMainDm &dm, Operator &op, const std::array<bool, kCategoryCount> &checked)
-{
+void deleteCategories(TMainDm &dm, Operator &op, const std::array<bool, kCategoryCount> &checked) {
     op.showResult(Y::Documents, QString());
     op.showResult(Y::Entries, QString());
     dm.EmployeeDb.setDatabaseName(dm.Settings.fullDatabaseName());
@@ -108,36 +104,34 @@ void deleteCategories(TMainDm &dm, Operator &op, const std::array<bool, kCategor
     }
 }
 
-QString shadowStatement(const QString &shadowFolder)
-{
+QString shadowStatement(const QString &shadowFolder) {
     // The folder goes inside an SQL string: its quotes are doubled.
     return QStringLiteral("create shadow 1 auto ") + QStringLiteral("'") +
-           Paths::sqlLiteral(shadowFolder.trimmed() + Paths::separator() + QStringLiteral("bazaqk.shd")) + QStringLiteral("'");
+           Paths::sqlLiteral(shadowFolder.trimmed() + Paths::separator() + QStringLiteral("bazaqk.shd")) +
+           QStringLiteral("'");
 }
 
-void createShadow(TMainDm &dm, Operator &op, const QString &shadowFolder)
-{
+void createShadow(TMainDm &dm, Operator &op, const QString &shadowFolder) {
     statementStep(dm.IBQuery5, shadowStatement(shadowFolder));
     dm.IBQuery5.close();
     op.showResult(Y::Shadow, QStringLiteral("OK ..."));
 }
 
-void buildOpeningBalance(TMainDm &dm, Operator &op)
-{
+void buildOpeningBalance(TMainDm &dm, Operator &op) {
     // The emptied FJ_BIL must not reach the next commit when the insert fails (the opening balance
     // would be lost), nor may the failure undo the deletions and steps done before it.
     withSavepoint(dm.IBQuery5, QStringLiteral("QK_BILANS"), [&] {
         statementStep(dm.IBQuery5, QStringLiteral("DELETE FROM FJ_BIL"));
-        statementStep(dm.IBQuery5, QStringLiteral(
-                                       "INSERT INTO FJ_BIL SELECT CAST(NUMZAP AS DECIMAL(4,0)), KONTO, CAST(KWOWN AS "
-                                       "DECIMAL(13,2)), CAST(KWOMA AS DECIMAL(13,2)), CAST(KWORO AS DECIMAL(13,2)), OPIS, "
-                                       "CAST(TERDAT AS DATE), NAZWA1, NAZWA2, NAZWA3 FROM TA_BZBO"));
+        statementStep(dm.IBQuery5,
+                      QStringLiteral(
+                          "INSERT INTO FJ_BIL SELECT CAST(NUMZAP AS DECIMAL(4,0)), KONTO, CAST(KWOWN AS "
+                          "DECIMAL(13,2)), CAST(KWOMA AS DECIMAL(13,2)), CAST(KWORO AS DECIMAL(13,2)), OPIS, "
+                          "CAST(TERDAT AS DATE), NAZWA1, NAZWA2, NAZWA3 FROM TA_BZBO"));
     });
     op.showResult(Y::OpeningBalance, QStringLiteral("OK ..."));
 }
 
-void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder)
-{
+void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder) {
     // Both tables are dropped and declared again, or neither: a failure leaves them as they were and
     // the button can simply be run again.
     Query &q = dm.IBQuery6;
@@ -151,10 +145,10 @@ void declarePackageTables(TMainDm &dm, Operator &op, const QString &folder)
     });
 }
 
-void upgrade(TMainDm &dm, Operator &op, Operator::YearEnd step, const QString &folder)
-{
+void upgrade(TMainDm &dm, Operator &op, Operator::YearEnd step, const QString &folder) {
     namespace U = UpgradeStatements;
-    const auto known = std::find_if(std::begin(kSteps), std::end(kSteps), [step](const Step &s) { return s.step == step; });
+    const auto known =
+        std::find_if(std::begin(kSteps), std::end(kSteps), [step](const Step &s) { return s.step == step; });
     if (known == std::end(kSteps))
         return;
     op.showResult(step, QString());

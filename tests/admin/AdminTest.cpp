@@ -1,9 +1,9 @@
 // Database configuration and the read-only reports against the real server.
 #include "admin/AdminOps.h"
-#include "core/MainD.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
 #include "common/TestModule.h"
+#include "core/MainD.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 
@@ -18,8 +18,7 @@ namespace {
 struct Module : TestModule {
     Module() { started(); }
     // Read on a fresh attachment, after the module's own is closed: the header as the server sees it.
-    QString mon(const QString &column)
-    {
+    QString mon(const QString &column) {
         dm->EmployeeDb.close();
         return value(QStringLiteral("select %1 from MON$DATABASE").arg(column));
     }
@@ -27,8 +26,7 @@ struct Module : TestModule {
 
 } // namespace
 
-TEST(Configuration, WriteModeAccessModeAndReserveSpace)
-{
+TEST(Configuration, WriteModeAccessModeAndReserveSpace) {
     Module m;
     RecordingOperator op;
     AdminOps::setWriteMode(*m.dm, op, 0);
@@ -49,8 +47,7 @@ TEST(Configuration, WriteModeAccessModeAndReserveSpace)
     EXPECT_TRUE(op.messages.isEmpty()); // a change the server accepts is silent
 }
 
-TEST(Configuration, SqlDialectTwoSendsThree)
-{
+TEST(Configuration, SqlDialectTwoSendsThree) {
     Module m;
     RecordingOperator op;
     AdminOps::setSqlDialect(*m.dm, op, 0);
@@ -62,8 +59,7 @@ TEST(Configuration, SqlDialectTwoSendsThree)
     EXPECT_EQ(m.mon("MON$SQL_DIALECT"), QStringLiteral("3"));
 }
 
-TEST(Configuration, PageBuffersAndSweepIntervalFromTheEdits)
-{
+TEST(Configuration, PageBuffersAndSweepIntervalFromTheEdits) {
     Module m;
     RecordingOperator op;
     AdminOps::setPageBuffers(*m.dm, op, QStringLiteral("100"));
@@ -87,8 +83,7 @@ TEST(Configuration, PageBuffersAndSweepIntervalFromTheEdits)
     EXPECT_EQ(m.mon("MON$SWEEP_INTERVAL"), QStringLiteral("1000"));
 }
 
-TEST(Configuration, ShutdownThenOnline)
-{
+TEST(Configuration, ShutdownThenOnline) {
     Module m;
     RecordingOperator op;
     AdminOps::shutdownDatabase(*m.dm, op);
@@ -98,8 +93,7 @@ TEST(Configuration, ShutdownThenOnline)
     EXPECT_FALSE(op.busy);
 }
 
-TEST(Configuration, RefusalsAreEngineErrorsAndCleanUp)
-{
+TEST(Configuration, RefusalsAreEngineErrorsAndCleanUp) {
     Module m;
     m.dm->IBConfigService.databaseName = m.folder + QStringLiteral("brak.adb");
     RecordingOperator op;
@@ -111,8 +105,7 @@ TEST(Configuration, RefusalsAreEngineErrorsAndCleanUp)
     EXPECT_FALSE(op.busy);
 }
 
-TEST(Reports, StatisticsThenLogLeavesOnlyTheLog)
-{
+TEST(Reports, StatisticsThenLogLeavesOnlyTheLog) {
     Module m;
     RecordingOperator op;
     AdminOps::statistics(*m.dm, op);
@@ -129,8 +122,7 @@ TEST(Reports, StatisticsThenLogLeavesOnlyTheLog)
     EXPECT_TRUE(m.dm->EmployeeDb.connected()); // the reports don't touch the connection
 }
 
-TEST(Reports, StatisticsOfAMissingDatabase)
-{
+TEST(Reports, StatisticsOfAMissingDatabase) {
     Module m;
     m.dm->IBStat.databaseName = m.folder + QStringLiteral("brak.adb");
     RecordingOperator op;
@@ -139,8 +131,7 @@ TEST(Reports, StatisticsOfAMissingDatabase)
     EXPECT_FALSE(m.dm->IBStat.active());
 }
 
-TEST(Reports, PropertiesCountTheSystemsAttachmentAndOpenItAgain)
-{
+TEST(Reports, PropertiesCountTheSystemsAttachmentAndOpenItAgain) {
     Module m;
     m.dm->EmployeeDb.close();
     RecordingOperator op;
@@ -170,8 +161,7 @@ TEST(Reports, PropertiesCountTheSystemsAttachmentAndOpenItAgain)
     EXPECT_FALSE(m.dm->IBProperties.active());
 }
 
-TEST(Reports, ConfigurationKeyLabels)
-{
+TEST(Reports, ConfigurationKeyLabels) {
     EXPECT_EQ(AdminOps::configKeyLabel(0), QStringLiteral("LockMem"));
     EXPECT_EQ(AdminOps::configKeyLabel(9), QStringLiteral("LockOrder"));
     EXPECT_EQ(AdminOps::configKeyLabel(10), QStringLiteral("AnyLockMem"));
@@ -180,8 +170,7 @@ TEST(Reports, ConfigurationKeyLabels)
     EXPECT_EQ(AdminOps::configKeyLabel(19), QStringLiteral("Key 19"));
 }
 
-TEST(Reports, ActiveUsersOpenTheConnection)
-{
+TEST(Reports, ActiveUsersOpenTheConnection) {
     Module m;
     m.dm->EmployeeDb.close();
     Database other;

@@ -9,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(AdminWindow, RadioItemsAndButtonsRunTheirChanges)
-{
+TEST(AdminWindow, RadioItemsAndButtonsRunTheirChanges) {
     const QString folder = TestDb::createDatabase();
     Window win(folder, QStringLiteral("T"), Window::Shown::Yes);
     TMainForm &form = win.form;
@@ -24,7 +23,8 @@ TEST(AdminWindow, RadioItemsAndButtonsRunTheirChanges)
     QTest::mouseClick(items[0], Qt::LeftButton, {}, QPoint(6, items[0]->height() / 2)); // near the indicator
     EXPECT_EQ(form.AsynchRg->itemIndex(), 0);
     module.dm->EmployeeDb.close();
-    EXPECT_EQ(TestDb::scalar(folder, "select MON$FORCED_WRITES from MON$DATABASE").trimmed(), QStringLiteral("0"));
+    EXPECT_EQ(TestDb::scalar(folder, "select MON$FORCED_WRITES from MON$DATABASE").trimmed(),
+              QStringLiteral("0"));
 
     form.PageBufEdit->clear();
     form.PageBufBtnClick();

@@ -10,8 +10,7 @@ namespace {
 using Health::Level;
 
 // A database as a fresh backup leaves it: every check OK.
-Health::Facts healthy()
-{
+Health::Facts healthy() {
     Health::Facts f;
     f.now = QDateTime(QDate(2026, 3, 10), QTime(8, 0));
     f.backupFile = QStringLiteral("/srv/qk/bazaqk.abk");
@@ -25,8 +24,7 @@ Health::Facts healthy()
     return f;
 }
 
-Level levelOf(const Health::Facts &f, const QString &check, const Health::Options &o = {})
-{
+Level levelOf(const Health::Facts &f, const QString &check, const Health::Options &o = {}) {
     for (const Health::Finding &finding : Health::evaluate(f, o))
         if (finding.check == check)
             return finding.level;
@@ -36,8 +34,7 @@ Level levelOf(const Health::Facts &f, const QString &check, const Health::Option
 
 } // namespace
 
-TEST(HealthRules, EveryBoundary)
-{
+TEST(HealthRules, EveryBoundary) {
     EXPECT_EQ(Health::worst(Health::evaluate(healthy(), {})), Level::Ok);
     struct Case {
         const char *what, *check;
@@ -46,14 +43,20 @@ TEST(HealthRules, EveryBoundary)
     };
     const Case cases[] = {
         // The backup's age in whole hours against --backup-age 26: a warning from 26, critical from 52.
-        {"25 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-25 * 3600 - 3599); }, Level::Ok},
-        {"26 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-26 * 3600); }, Level::Warning},
-        {"51 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-51 * 3600 - 3599); }, Level::Warning},
-        {"52 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-52 * 3600); }, Level::Critical},
+        {"25 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-25 * 3600 - 3599); },
+         Level::Ok},
+        {"26 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-26 * 3600); },
+         Level::Warning},
+        {"51 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-51 * 3600 - 3599); },
+         Level::Warning},
+        {"52 h", "kopia", [](Health::Facts &f) { f.backupWritten = f.now.addSecs(-52 * 3600); },
+         Level::Critical},
         {"no backup", "kopia", [](Health::Facts &f) { f.backupWritten.reset(); }, Level::Critical},
-        {"cut", "kopia", [](Health::Facts &f) { f.backupDefect = QStringLiteral("obcięta"); }, Level::Critical},
+        {"cut", "kopia", [](Health::Facts &f) { f.backupDefect = QStringLiteral("obcięta"); },
+         Level::Critical},
         // The lock flag: critical only when no backup operation holds the folder.
-        {"flag, operation", "blokada", [](Health::Facts &f) { f.flagLocked = f.operationRunning = true; }, Level::Ok},
+        {"flag, operation", "blokada", [](Health::Facts &f) { f.flagLocked = f.operationRunning = true; },
+         Level::Ok},
         {"flag left", "blokada", [](Health::Facts &f) { f.flagLocked = true; }, Level::Critical},
         {"buffered", "zapis", [](Health::Facts &f) { f.forcedWrites = false; }, Level::Warning},
         {"read-only", "zapis", [](Health::Facts &f) { f.readOnly = true; }, Level::Warning},
@@ -66,8 +69,10 @@ TEST(HealthRules, EveryBoundary)
         {"under 1", "miejsce", [](Health::Facts &f) { f.freeBytes = 999; }, Level::Critical},
         {"unread", "miejsce", [](Health::Facts &f) { f.freeBytes.reset(); }, Level::Unknown},
         // The gap from either oldest transaction to the next, against --gap 100000.
-        {"gap 100000", "transakcje", [](Health::Facts &f) { f.next = f.oldestInteresting + 100000; }, Level::Ok},
-        {"OIT gap", "transakcje", [](Health::Facts &f) { f.next = f.oldestInteresting + 100001; }, Level::Warning},
+        {"gap 100000", "transakcje", [](Health::Facts &f) { f.next = f.oldestInteresting + 100000; },
+         Level::Ok},
+        {"OIT gap", "transakcje", [](Health::Facts &f) { f.next = f.oldestInteresting + 100001; },
+         Level::Warning},
         {"OAT gap", "transakcje",
          [](Health::Facts &f) {
              f.next = 100101;
@@ -90,8 +95,7 @@ TEST(HealthRules, EveryBoundary)
     EXPECT_EQ(levelOf(gap, QStringLiteral("transakcje"), {26, 20}), Level::Warning);
 }
 
-TEST(HealthRules, WhatIsKnownToBeWrongOutranksWhatCouldNotBeRead)
-{
+TEST(HealthRules, WhatIsKnownToBeWrongOutranksWhatCouldNotBeRead) {
     auto of = [](std::initializer_list<Level> levels) {
         QList<Health::Finding> findings;
         for (Level l : levels)

@@ -1,12 +1,12 @@
 // A damaged backup never reaches the engine: cut, altered or foreign files are refused before the lock
 // flag, a service or a file changes; backups made elsewhere without a digest still restore.
-#include "platform/BackupDigest.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
 #include "common/RecordedLaunches.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
+#include "platform/BackupDigest.h"
 #include "platform/Errors.h"
 
 #include <QDir>
@@ -20,11 +20,11 @@
 
 namespace {
 
-QString documents(TMainDm &dm)
-{
+QString documents(TMainDm &dm) {
     Query &q = dm.IBQuery1;
     q.close();
-    q.setSql(QStringLiteral("select count(*) || ' ' || (select Bila from FJ_BAZA where LP = 1) from FJ_DOK3"));
+    q.setSql(
+        QStringLiteral("select count(*) || ' ' || (select Bila from FJ_BAZA where LP = 1) from FJ_DOK3"));
     q.open();
     const QString v = q.field(0).asString().trimmed();
     q.close();
@@ -34,8 +34,7 @@ QString documents(TMainDm &dm)
 
 // The restore is refused with the reason, and nothing changed: no flag set, no new file, the
 // documents and the flag as they were.
-void expectRefused(TestModule &m, const QString &reason, const QString &before)
-{
+void expectRefused(TestModule &m, const QString &reason, const QString &before) {
     RecordingOperator op;
     const QStringList kept = BackupOps::keptCopies(m.folder);
     try {
@@ -43,7 +42,8 @@ void expectRefused(TestModule &m, const QString &reason, const QString &before)
         ADD_FAILURE() << "restored";
     } catch (const QkError &e) {
         EXPECT_TRUE(e.message().contains(reason)) << e.message().toStdString();
-        EXPECT_TRUE(e.message().endsWith(QStringLiteral("Nic nie zostało zmienione."))) << e.message().toStdString();
+        EXPECT_TRUE(e.message().endsWith(QStringLiteral("Nic nie zostało zmienione.")))
+            << e.message().toStdString();
     }
     EXPECT_TRUE(op.nothingShown());
     EXPECT_TRUE(op.questions.isEmpty());
@@ -52,8 +52,7 @@ void expectRefused(TestModule &m, const QString &reason, const QString &before)
     EXPECT_EQ(documents(*m.dm), before);
 }
 
-int firebirdPid()
-{
+int firebirdPid() {
     QProcess p;
     p.start(QStringLiteral("pidof"), {QStringLiteral("firebird")});
     p.waitForFinished();
@@ -62,8 +61,7 @@ int firebirdPid()
 
 } // namespace
 
-TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine)
-{
+TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine) {
     TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
     m.started();
     RecordingOperator op;
@@ -81,9 +79,12 @@ TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine)
     // (where the engine crashes).
     QFile::remove(digest);
     int cuts = 0;
-    for (qsizetype cut = 0; cut < whole.size() - 512; cut += (cut > 100000 && cut < 150000) ? 700 : 3001, ++cuts) {
+    for (qsizetype cut = 0; cut < whole.size() - 512;
+         cut += (cut > 100000 && cut < 150000) ? 700 : 3001, ++cuts) {
         TestFiles::write(backup, whole.left(cut));
-        expectRefused(m, cut == 0 ? QStringLiteral("kopia urywa się w nagłówku") : QStringLiteral("kopia urywa się"), before);
+        expectRefused(
+            m, cut == 0 ? QStringLiteral("kopia urywa się w nagłówku") : QStringLiteral("kopia urywa się"),
+            before);
     }
     EXPECT_GT(cuts, 120);
     TestFiles::write(backup, whole.left(110000));
@@ -96,7 +97,9 @@ TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine)
     changed[whole.size() * 3 / 4] = char(changed[whole.size() * 3 / 4] ^ 0x20);
     TestFiles::write(backup, changed);
     TestFiles::write(digest, digestText);
-    expectRefused(m, QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku bazaqk.abk.sha256"), before);
+    expectRefused(
+        m, QStringLiteral("suma kontrolna SHA-256 pliku nie zgadza się z zapisaną w pliku bazaqk.abk.sha256"),
+        before);
     RecordingOperator verifying;
     EXPECT_FALSE(BackupVerification::verify(*m.dm, verifying, backup));
     EXPECT_TRUE(verifying.log(Operator::Log::Backup).join('\n').contains(QStringLiteral("NIEZGODNA")));
@@ -109,8 +112,7 @@ TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine)
     EXPECT_TRUE(restoring.log(Operator::Log::Backup).value(0).contains(QStringLiteral("zgodna")));
 }
 
-TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCopy)
-{
+TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCopy) {
     TestModule m;
     m.started();
     const QString before = documents(*m.dm);
@@ -121,9 +123,11 @@ TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCop
         const QString made = m.folder + QStringLiteral("gbak.fbk");
         QFile::remove(made);
         QProcess gbak;
-        gbak.start(QStringLiteral("gbak"), QStringList{QStringLiteral("-b")} + options +
-                                               QStringList{QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-pas"),
-                                                           QStringLiteral("quillstep"), QStringLiteral("localhost:") + m.folder + "bazaqk.adb", made});
+        gbak.start(QStringLiteral("gbak"),
+                   QStringList{QStringLiteral("-b")} + options +
+                       QStringList{QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-pas"),
+                                   QStringLiteral("quillstep"),
+                                   QStringLiteral("localhost:") + m.folder + "bazaqk.adb", made});
         ASSERT_TRUE(gbak.waitForFinished(120000));
         ASSERT_EQ(gbak.exitCode(), 0) << gbak.readAllStandardError().toStdString();
         QFile::remove(backup);
@@ -132,7 +136,8 @@ TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCop
         RecordingOperator op;
         EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, op)) << options.join(' ').toStdString();
         ++restores;
-        EXPECT_TRUE(op.log(Operator::Log::Backup).value(0).contains(QStringLiteral("brak pliku bazaqk.abk.sha256")));
+        EXPECT_TRUE(
+            op.log(Operator::Log::Backup).value(0).contains(QStringLiteral("brak pliku bazaqk.abk.sha256")));
         EXPECT_EQ(documents(*m.dm), before);
         // No restore overwrites the copy an earlier one kept, within the same second too.
         EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), restores);
@@ -148,8 +153,7 @@ TEST(BackupGate, ServerBackupsWithoutADigestRestoreAndEveryRestoreKeepsItsOwnCop
 
 // A backup file made a link to a file the operator may not read, between the backup and its archive
 // copy: arj is not given it.
-TEST(ArchiveCopy, ABackupThatIsALinkIsNotFiled)
-{
+TEST(ArchiveCopy, ABackupThatIsALinkIsNotFiled) {
     TestModule m;
     m.started();
     RecordingOperator op;
@@ -165,8 +169,7 @@ TEST(ArchiveCopy, ABackupThatIsALinkIsNotFiled)
 
 // The embedded engine dying in a restore (its worker ended by SIGSEGV, as a crash would end it):
 // the program goes on, the live database as it was, no file left.
-TEST(SerialRestoreWorker, AnEngineThatDiesTakesOnlyTheWorker)
-{
+TEST(SerialRestoreWorker, AnEngineThatDiesTakesOnlyTheWorker) {
     TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
     m.started();
     RecordingOperator op;
@@ -180,8 +183,10 @@ TEST(SerialRestoreWorker, AnEngineThatDiesTakesOnlyTheWorker)
         BackupOps::restoreDatabase(*m.dm, dying);
         ADD_FAILURE() << "restored";
     } catch (const QkError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("Silnik bazy danych przerwał pracę"))) << e.message().toStdString();
-        EXPECT_TRUE(e.message().contains(QStringLiteral("Baza nie została zmieniona"))) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Silnik bazy danych przerwał pracę")))
+            << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Baza nie została zmieniona")))
+            << e.message().toStdString();
     }
     qunsetenv("QK_WORKER_DIES");
     EXPECT_EQ(dying.endCalls, 0);

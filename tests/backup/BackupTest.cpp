@@ -1,21 +1,21 @@
 // Backup, restore, validation, connection reset and de-archiving against the real server.
-#include "core/MainD.h"
 #include "backup/BackupOps.h"
 #include "common/RecordedLaunches.h"
 #include "common/RecordingOperator.h"
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
+#include "core/MainD.h"
 #include "db/Errors.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "platform/Archiver.h"
-#include "platform/FolderLock.h"
 #include "platform/Clock.h"
+#include "platform/FolderLock.h"
 #include "platform/IniFile.h"
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -25,8 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sys/stat.h>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -35,9 +35,7 @@ struct Module : TestModule {
     explicit Module(const QString &dbFolder = TestDb::createDatabase()) : TestModule(dbFolder) { started(); }
 };
 
-
-bool waitForFile(const QString &path, int ms = 15000)
-{
+bool waitForFile(const QString &path, int ms = 15000) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms) {
@@ -50,10 +48,10 @@ bool waitForFile(const QString &path, int ms = 15000)
 
 } // namespace
 
-TEST(ArchiveStamp, DateAndTwentyFourHourClock)
-{
+TEST(ArchiveStamp, DateAndTwentyFourHourClock) {
     EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2022, 4, 9), QTime(9, 5))), QStringLiteral("22040909"));
-    EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2031, 12, 31), QTime(23, 59, 59))), QStringLiteral("31123123"));
+    EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2031, 12, 31), QTime(23, 59, 59))),
+              QStringLiteral("31123123"));
     EXPECT_EQ(BackupOps::archiveStamp(QDateTime(QDate(2000, 1, 1), QTime(0, 0))), QStringLiteral("00010100"));
     const Archiver::Launch a = Archiver::command({"a", "22040909", "bazaqk.abk"}, "/dane/qk");
     EXPECT_EQ(QFileInfo(a.program).fileName(), QStringLiteral("arj")); // by its full name, found in PATH
@@ -62,8 +60,7 @@ TEST(ArchiveStamp, DateAndTwentyFourHourClock)
     EXPECT_EQ(Archiver::archiveFileName("22040909"), QStringLiteral("22040909.arj"));
 }
 
-TEST(Backup, WritesTheFileUnderTheLockFlag)
-{
+TEST(Backup, WritesTheFileUnderTheLockFlag) {
     Module m;
     RecordingOperator op;
     QStringList flagsDuringRun;
@@ -72,7 +69,9 @@ TEST(Backup, WritesTheFileUnderTheLockFlag)
             flagsDuringRun << m.value("select Bila from FJ_BAZA where LP = 1");
     };
     QString flagAtMessage;
-    op.onMessage = [&](const RecordingOperator::Message &) { flagAtMessage = m.value("select Bila from FJ_BAZA where LP = 1"); };
+    op.onMessage = [&](const RecordingOperator::Message &) {
+        flagAtMessage = m.value("select Bila from FJ_BAZA where LP = 1");
+    };
     BackupOps::backupDatabase(*m.dm, op);
 
     EXPECT_EQ(flagsDuringRun, QStringList({"T"}));
@@ -82,7 +81,8 @@ TEST(Backup, WritesTheFileUnderTheLockFlag)
     const QStringList memo = op.log(Operator::Log::Backup);
     ASSERT_GE(memo.size(), 3);
     EXPECT_EQ(memo.last(), QString());
-    EXPECT_TRUE(memo[memo.size() - 2].startsWith(QStringLiteral("gbak:closing file, committing, and finishing")));
+    EXPECT_TRUE(
+        memo[memo.size() - 2].startsWith(QStringLiteral("gbak:closing file, committing, and finishing")));
     EXPECT_EQ(op.lockFlag, false);
     EXPECT_EQ(op.events, QStringList({"busy", "message", "idle"}));
     EXPECT_FALSE(m.dm->IBBackup.active());
@@ -99,8 +99,7 @@ TEST(Backup, WritesTheFileUnderTheLockFlag)
     EXPECT_TRUE(QFileInfo(m.folder + "bazaqk.abk").lastModified() >= first.lastModified());
 }
 
-TEST(Backup, UnreachableDatabaseChangesNothing)
-{
+TEST(Backup, UnreachableDatabaseChangesNothing) {
     Module m;
     m.dm->EmployeeDb.close();
     m.dm->Settings.DatabaseFolder = m.folder + "brak/";
@@ -121,8 +120,7 @@ TEST(Backup, UnreachableDatabaseChangesNothing)
     EXPECT_EQ(u.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
-TEST(Backup, FailingServiceLeavesTheFlagSet)
-{
+TEST(Backup, FailingServiceLeavesTheFlagSet) {
     Module m;
     m.dm->IBBackup.backupFiles = {m.folder + "brak/bazaqk.abk"};
     RecordingOperator op;
@@ -138,8 +136,7 @@ namespace {
 
 // Backs up, damages the data pages of the monthly tables and backs up again: the second backup
 // fails part way, and the first must still be there byte for byte.
-void failedBackupKeepsTheLastGoodOne(const QString &folder, const QString &protocol)
-{
+void failedBackupKeepsTheLastGoodOne(const QString &folder, const QString &protocol) {
     TestModule m(folder, protocol);
     m.started();
     RecordingOperator op;
@@ -171,18 +168,15 @@ void failedBackupKeepsTheLastGoodOne(const QString &folder, const QString &proto
 
 // The server and the engine meet a damaged database here (an internal consistency check): these run
 // alone (the "Serial" suites), with nothing else talking to the server meanwhile.
-TEST(SerialDamagedDatabase, FailedBackupKeepsTheLastGoodBackupOnTheServer)
-{
+TEST(SerialDamagedDatabase, FailedBackupKeepsTheLastGoodBackupOnTheServer) {
     failedBackupKeepsTheLastGoodOne(TestDb::createDatabase(), QStringLiteral("T"));
 }
 
-TEST(SerialDamagedDatabase, FailedBackupKeepsTheLastGoodBackupEmbedded)
-{
+TEST(SerialDamagedDatabase, FailedBackupKeepsTheLastGoodBackupEmbedded) {
     failedBackupKeepsTheLastGoodOne(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
 
-TEST(Backup, ProtocolLettersSAndNReachTheServicesOverTcp)
-{
+TEST(Backup, ProtocolLettersSAndNReachTheServicesOverTcp) {
     for (const char *letter : {"S", "n"}) {
         TestModule m(TestDb::createDatabase(), QLatin1String(letter));
         m.started();
@@ -194,8 +188,7 @@ TEST(Backup, ProtocolLettersSAndNReachTheServicesOverTcp)
     }
 }
 
-TEST(Backup, SuccessReplacesTheBackupAndLeavesNoPartialFile)
-{
+TEST(Backup, SuccessReplacesTheBackupAndLeavesNoPartialFile) {
     Module m;
     TestFiles::write(m.folder + "bazaqk.abk", "stara kopia");
     TestFiles::write(BackupOps::partialBackupName(m.folder + "bazaqk.abk"), "resztka"); // of a killed run
@@ -203,11 +196,11 @@ TEST(Backup, SuccessReplacesTheBackupAndLeavesNoPartialFile)
     BackupOps::backupDatabase(*m.dm, op);
     EXPECT_TRUE(TestFiles::read(m.folder + "bazaqk.abk").size() > 1000);
     EXPECT_FALSE(QFileInfo::exists(BackupOps::partialBackupName(m.folder + "bazaqk.abk")));
-    EXPECT_EQ(QFileInfo(m.folder + "bazaqk.abk").owner(), QStringLiteral("firebird")); // written by the server
+    EXPECT_EQ(QFileInfo(m.folder + "bazaqk.abk").owner(),
+              QStringLiteral("firebird")); // written by the server
 }
 
-TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
-{
+TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup) {
     Module m;
     RecordingOperator op;
     BackupOps::backupDatabase(*m.dm, op);
@@ -230,7 +223,8 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
     ASSERT_EQ(launches.launches.size(), 1);
     EXPECT_EQ(QFileInfo(launches.launches[0].program).fileName(), QStringLiteral("arj"));
     // The archive copy holds the backup with its digest.
-    EXPECT_EQ(launches.launches[0].arguments, QStringList({"a", "22040909", "bazaqk.abk", "bazaqk.abk.sha256"}));
+    EXPECT_EQ(launches.launches[0].arguments,
+              QStringList({"a", "22040909", "bazaqk.abk", "bazaqk.abk.sha256"}));
     EXPECT_EQ(launches.launches[0].workingDirectory, m.folder.left(m.folder.size() - 1));
     EXPECT_GE(launches.launches[0].heldLock, 0); // arj keeps the folder locked until it has filed the backup
     // The replaced database is kept under the restore's own dated name, named in the memo and the message.
@@ -253,22 +247,27 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup)
         old.close();
     }
     EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk-odtwarzana.adb"));
-    EXPECT_TRUE(r.log(Operator::Log::Backup).contains(QStringLiteral("Poprzednia baza zachowana w pliku ") + kept));
-    EXPECT_EQ(r.texts(), QStringList({"Odtwarzanie Bazy zakończono pomyślnie ...\r\rPoprzednia baza zachowana w pliku " + kept,
-                                      "Powstał dodatkowy plik kopii o nazwie 22040909.arj\r\rUwaga .... nastąpi teraz "
-                                      "automatyczne wyjście z programu ...."}));
+    EXPECT_TRUE(
+        r.log(Operator::Log::Backup).contains(QStringLiteral("Poprzednia baza zachowana w pliku ") + kept));
+    EXPECT_EQ(
+        r.texts(),
+        QStringList({"Odtwarzanie Bazy zakończono pomyślnie ...\r\rPoprzednia baza zachowana w pliku " + kept,
+                     "Powstał dodatkowy plik kopii o nazwie 22040909.arj\r\rUwaga .... nastąpi teraz "
+                     "automatyczne wyjście z programu ...."}));
     EXPECT_EQ(r.endCalls, 1);
     EXPECT_EQ(r.events.last(), QStringLiteral("end"));
     EXPECT_TRUE(m.dm->EmployeeDb.connected());
 }
 
-TEST(Restore, AsksFirstAndANoChangesNothing)
-{
-    EXPECT_EQ(BackupOps::restoreQuestion("/dane/qk/bazaqk.abk", QDateTime(QDate(2026, 12, 8), QTime(23, 5, 41))),
-              QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk z dnia 2026-12-08 23:05? Zmiany wprowadzone po tej "
-                             "chwili zostaną utracone."));
-    EXPECT_EQ(BackupOps::restoreQuestion("/dane/qk/bazaqk.abk", QDateTime()),
-              QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk? Zmiany wprowadzone po jej utworzeniu zostaną utracone."));
+TEST(Restore, AsksFirstAndANoChangesNothing) {
+    EXPECT_EQ(
+        BackupOps::restoreQuestion("/dane/qk/bazaqk.abk", QDateTime(QDate(2026, 12, 8), QTime(23, 5, 41))),
+        QStringLiteral("Odtworzyć bazę z kopii bazaqk.abk z dnia 2026-12-08 23:05? Zmiany wprowadzone po tej "
+                       "chwili zostaną utracone."));
+    EXPECT_EQ(
+        BackupOps::restoreQuestion("/dane/qk/bazaqk.abk", QDateTime()),
+        QStringLiteral(
+            "Odtworzyć bazę z kopii bazaqk.abk? Zmiany wprowadzone po jej utworzeniu zostaną utracone."));
 
     Module m;
     RecordingOperator op;
@@ -288,8 +287,7 @@ TEST(Restore, AsksFirstAndANoChangesNothing)
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
-TEST(Restore, FailingServiceKeepsTheProgramRunning)
-{
+TEST(Restore, FailingServiceKeepsTheProgramRunning) {
     Module m;
     RecordedLaunches launches;
     RecordingOperator r;
@@ -313,8 +311,7 @@ TEST(Restore, FailingServiceKeepsTheProgramRunning)
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("T"));
 }
 
-TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
-{
+TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack) {
     Module m;
     RecordingOperator op;
     BackupOps::backupDatabase(*m.dm, op);
@@ -350,8 +347,10 @@ TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
         QThread::msleep(20);
     }
     ASSERT_EQ(d.messages.size(), 1);
-    EXPECT_TRUE(d.messages[0].text.startsWith("Dearchiwizacja pliku " + kept + "22040909.arj zakończona pomyślnie ...\r"
-                                              "Rozpakowano bazaqk.abk: " + QString::number(backup.size()) + " bajtów"));
+    EXPECT_TRUE(d.messages[0].text.startsWith("Dearchiwizacja pliku " + kept +
+                                              "22040909.arj zakończona pomyślnie ...\r"
+                                              "Rozpakowano bazaqk.abk: " +
+                                              QString::number(backup.size()) + " bajtów"));
     EXPECT_TRUE(d.messages[0].text.contains(QStringLiteral("suma kontrolna zgodna")));
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
 
@@ -366,26 +365,28 @@ TEST(Restore, RealArchiverMakesTheCopyAndDearchivingBringsItBack)
     }
     ASSERT_EQ(bad.messages.size(), 1);
     EXPECT_EQ(bad.messages[0].kind, Operator::Box::Error);
-    EXPECT_TRUE(bad.messages[0].text.startsWith("Dearchiwizacja pliku " + kept + "22040909.arj nie powiodła się (arj: kod "));
+    EXPECT_TRUE(bad.messages[0].text.startsWith("Dearchiwizacja pliku " + kept +
+                                                "22040909.arj nie powiodła się (arj: kod "));
 }
 
-TEST(Dearchiving, EmptyNameIsRefusedWithAWarning)
-{
+TEST(Dearchiving, EmptyNameIsRefusedWithAWarning) {
     Module m;
     RecordedLaunches launches;
     RecordingOperator op;
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("   "));
     ASSERT_EQ(op.messages.size(), 1);
     EXPECT_EQ(op.messages[0].kind, Operator::Box::Warning);
-    EXPECT_EQ(op.messages[0].text, QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
+    EXPECT_EQ(
+        op.messages[0].text,
+        QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
     EXPECT_TRUE(launches.launches.isEmpty());
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22 04.arj"));
     ASSERT_EQ(launches.launches.size(), 1);
-    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-y", "/arch/22 04.arj", "bazaqk.abk", "bazaqk.abk.sha256"})); // one argument
+    EXPECT_EQ(launches.launches[0].arguments,
+              QStringList({"e", "-y", "/arch/22 04.arj", "bazaqk.abk", "bazaqk.abk.sha256"})); // one argument
 }
 
-TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
-{
+TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow) {
     Module m;
     RecordedLaunches launches;
     RecordingOperator op;
@@ -407,21 +408,23 @@ TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow)
     launches.finished[1](6);
     ASSERT_EQ(op.messages.size(), 2);
     EXPECT_EQ(op.messages[0].kind, Operator::Box::Information);
-    EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("Dearchiwizacja pliku /arch/22040909.arj zakończona pomyślnie ...\r")));
+    EXPECT_TRUE(op.messages[0].text.startsWith(
+        QStringLiteral("Dearchiwizacja pliku /arch/22040909.arj zakończona pomyślnie ...\r")));
     EXPECT_TRUE(QFileInfo(backup).isFile());
     EXPECT_EQ(op.messages[1].kind, Operator::Box::Error);
-    EXPECT_EQ(op.messages[1].text, QStringLiteral("Dearchiwizacja pliku /arch/22040910.arj nie powiodła się (arj: kod 6)"));
+    EXPECT_EQ(op.messages[1].text,
+              QStringLiteral("Dearchiwizacja pliku /arch/22040910.arj nie powiodła się (arj: kod 6)"));
 
     launches.starts = false; // no arj installed
     RecordingOperator missing;
     BackupOps::startDearchiving(*m.dm, missing, QStringLiteral("/arch/22040909.arj"));
     ASSERT_EQ(missing.messages.size(), 1);
     EXPECT_EQ(missing.messages[0].kind, Operator::Box::Error);
-    EXPECT_EQ(missing.messages[0].text, QStringLiteral("Nie można uruchomić programu arj: dearchiwizacja nie rozpoczęła się."));
+    EXPECT_EQ(missing.messages[0].text,
+              QStringLiteral("Nie można uruchomić programu arj: dearchiwizacja nie rozpoczęła się."));
 }
 
-TEST(Restore, AnArchiverThatCannotStartIsReportedAsAnError)
-{
+TEST(Restore, AnArchiverThatCannotStartIsReportedAsAnError) {
     Module m;
     RecordingOperator op;
     BackupOps::backupDatabase(*m.dm, op);
@@ -431,18 +434,20 @@ TEST(Restore, AnArchiverThatCannotStartIsReportedAsAnError)
     BackupOps::restoreDatabase(*m.dm, r);
     ASSERT_EQ(r.messages.size(), 2);
     EXPECT_EQ(r.messages[1].kind, Operator::Box::Error);
-    EXPECT_EQ(r.messages[1].text, QStringLiteral("Nie można uruchomić programu arj: dodatkowy plik kopii nie powstał.\r\r"
-                                                 "Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    EXPECT_EQ(r.messages[1].text,
+              QStringLiteral("Nie można uruchomić programu arj: dodatkowy plik kopii nie powstał.\r\r"
+                             "Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
     EXPECT_EQ(r.endCalls, 1); // the restore itself succeeded: the program ends as after any restore
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
-TEST(Validation, ShowsItsMessageAndOpensTheConnectionAgain)
-{
+TEST(Validation, ShowsItsMessageAndOpensTheConnectionAgain) {
     Module m;
     RecordingOperator op;
     bool connectedAtMessage = false;
-    op.onMessage = [&](const RecordingOperator::Message &) { connectedAtMessage = m.dm->EmployeeDb.connected(); };
+    op.onMessage = [&](const RecordingOperator::Message &) {
+        connectedAtMessage = m.dm->EmployeeDb.connected();
+    };
     BackupOps::validateDatabase(*m.dm, op);
     EXPECT_EQ(op.texts(), QStringList({"Sprawdzenie Bazy nie wykazuje błędów"}));
     EXPECT_TRUE(connectedAtMessage); // the activation after the box reads the control row
@@ -462,8 +467,7 @@ TEST(Validation, ShowsItsMessageAndOpensTheConnectionAgain)
     other.close();
 }
 
-TEST(ConnectionReset, ClearsTheWorkstationState)
-{
+TEST(ConnectionReset, ClearsTheWorkstationState) {
     Module m;
     m.exec("update FJ_BAZA set ILE = 5, ftech = 'T', Bila = 'T' where LP = 1");
     m.exec("SET GENERATOR NUM_OPER TO 7");
@@ -486,8 +490,7 @@ TEST(ConnectionReset, ClearsTheWorkstationState)
     EXPECT_EQ(again.connectionCount, QStringLiteral("0"));
 }
 
-TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted)
-{
+TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted) {
     TestDb::Spec spec;
     spec.variant = SampleSchema::Variant::Old;
     Module m(TestDb::createDatabase(spec));
@@ -500,8 +503,7 @@ TEST(ConnectionReset, OldDatabaseWithoutKomunRStopsUncommitted)
     EXPECT_EQ(m.value("select ILE from FJ_BAZA where LP = 1"), QStringLiteral("5"));
 }
 
-TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
-{
+TEST(Restore, NeverWhileAnotherAttachmentIsOpen) {
     Module m;
     RecordingOperator op;
     BackupOps::backupDatabase(*m.dm, op);
@@ -520,7 +522,8 @@ TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
         BackupOps::restoreDatabase(*m.dm, before);
         ADD_FAILURE();
     } catch (const QkError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("jest używana: otwartych połączeń innych programów lub stanowisk: 1")))
+        EXPECT_TRUE(e.message().contains(
+            QStringLiteral("jest używana: otwartych połączeń innych programów lub stanowisk: 1")))
             << e.message().toStdString();
     }
     EXPECT_TRUE(before.nothingShown()); // the lock flag never set
@@ -550,8 +553,7 @@ TEST(Restore, NeverWhileAnotherAttachmentIsOpen)
     EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), 1);
 }
 
-TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing)
-{
+TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing) {
     Module m;
     RecordingOperator op;
     BackupOps::backupDatabase(*m.dm, op);
@@ -559,7 +561,8 @@ TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing)
 
     // Another process holds the folder (the nightly run, a second window).
     QProcess holder;
-    holder.start(QStringLiteral("flock"), {QStringLiteral("--no-fork"), m.folder + FolderLock::fileName(), QStringLiteral("sleep"), QStringLiteral("60")});
+    holder.start(QStringLiteral("flock"), {QStringLiteral("--no-fork"), m.folder + FolderLock::fileName(),
+                                           QStringLiteral("sleep"), QStringLiteral("60")});
     ASSERT_TRUE(holder.waitForStarted());
     QElapsedTimer t;
     t.start();
@@ -570,13 +573,15 @@ TEST(OneAtATime, AnotherBackupOperationOnTheFolderIsRefusedAndChangesNothing)
     RecordingOperator second;
     RecordedLaunches launches;
     for (const auto &operation : std::initializer_list<std::function<void()>>{
-             [&] { BackupOps::backupDatabase(*m.dm, second); }, [&] { BackupOps::restoreDatabase(*m.dm, second); },
+             [&] { BackupOps::backupDatabase(*m.dm, second); },
+             [&] { BackupOps::restoreDatabase(*m.dm, second); },
              [&] { BackupOps::startDearchiving(*m.dm, second, "/arch/22040909.arj"); }}) {
         try {
             operation();
             ADD_FAILURE();
         } catch (const QkError &e) {
-            EXPECT_TRUE(e.message().startsWith(QStringLiteral("Trwa inna operacja na kopii bazy w katalogu ") + m.folder));
+            EXPECT_TRUE(e.message().startsWith(
+                QStringLiteral("Trwa inna operacja na kopii bazy w katalogu ") + m.folder));
         }
     }
     EXPECT_TRUE(second.nothingShown());

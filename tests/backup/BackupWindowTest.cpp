@@ -10,19 +10,18 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QTest>
-#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
-{
+TEST(BackupWindow, BackupAndRestoreThroughTheHandlers) {
     const QString folder = TestDb::createDatabase();
     RecordedLaunches arj;
     Window win(folder, QStringLiteral("T"), Window::Shown::Yes);
@@ -45,7 +44,8 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
     const QString written = QFileInfo(folder + "bazaqk.abk").lastModified().toString("yyyy-MM-dd HH:mm");
     // ... and the database the backup was made of, and when.
     const QString question = "Odtworzyć bazę z kopii bazaqk.abk z dnia " + written +
-                             "? Zmiany wprowadzone po tej chwili zostaną utracone.\nKopia bazy " + folder + "bazaqk.adb, wykonana ";
+                             "? Zmiany wprowadzone po tej chwili zostaną utracone.\nKopia bazy " + folder +
+                             "bazaqk.adb, wykonana ";
     boxes.answers = {QMessageBox::No};
     form.RestoreBtnClick();
     ASSERT_EQ(boxes.boxes.size(), 2);
@@ -60,10 +60,12 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
     ASSERT_EQ(boxes.boxes.size(), 5);
     EXPECT_TRUE(boxes.boxes[2].text.startsWith(question));
     ASSERT_EQ(BackupOps::keptCopies(folder).size(), 1);
-    EXPECT_EQ(boxes.boxes[3].text, "Odtwarzanie Bazy zakończono pomyślnie ...\n\nPoprzednia baza zachowana w pliku " +
-                                       BackupOps::keptCopies(folder)[0]);
+    EXPECT_EQ(boxes.boxes[3].text,
+              "Odtwarzanie Bazy zakończono pomyślnie ...\n\nPoprzednia baza zachowana w pliku " +
+                  BackupOps::keptCopies(folder)[0]);
     EXPECT_TRUE(boxes.boxes[4].text.startsWith(QStringLiteral("Powstał dodatkowy plik kopii o nazwie ")));
-    EXPECT_TRUE(boxes.boxes[4].text.endsWith(QStringLiteral(".arj\n\nUwaga .... nastąpi teraz automatyczne wyjście z programu ....")));
+    EXPECT_TRUE(boxes.boxes[4].text.endsWith(
+        QStringLiteral(".arj\n\nUwaga .... nastąpi teraz automatyczne wyjście z programu ....")));
     ASSERT_EQ(arj.launches.size(), 1);
     EXPECT_EQ(form.Label47->text(), QStringLiteral("NIE"));
     EXPECT_NE(module.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));
@@ -73,8 +75,7 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers)
     EXPECT_FALSE(form.isVisible()); // the program ends after a restore
 }
 
-TEST(BackupWindow, ChooseArchiveThenExtract)
-{
+TEST(BackupWindow, ChooseArchiveThenExtract) {
     RecordedBoxes boxes;
     RecordedLaunches arj;
     TMainDm dm(TestDb::newFolder());
@@ -93,10 +94,13 @@ TEST(BackupWindow, ChooseArchiveThenExtract)
     EXPECT_EQ(form.Edit9->text(), QString());
     form.Button13Click();
     // (No database here: each activation after a box reports the closed connection.)
-    const auto warning = std::find_if(boxes.boxes.begin(), boxes.boxes.end(),
-                                      [](const RecordedBoxes::Box &b) { return b.icon == QMessageBox::Warning; });
+    const auto warning =
+        std::find_if(boxes.boxes.begin(), boxes.boxes.end(),
+                     [](const RecordedBoxes::Box &b) { return b.icon == QMessageBox::Warning; });
     ASSERT_NE(warning, boxes.boxes.end());
-    EXPECT_EQ(warning->text, QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
+    EXPECT_EQ(
+        warning->text,
+        QStringLiteral("Brak wybranego pliku do rozpakowania ...skorzystaj z przycisku   [Wybór pliku]"));
     answer = QStringLiteral("/dane/qk/22040909.arj");
     form.Button14Click();
     EXPECT_EQ(form.Edit9->text(), answer);
@@ -106,13 +110,14 @@ TEST(BackupWindow, ChooseArchiveThenExtract)
     form.Button13Click();
     ASSERT_EQ(arj.launches.size(), 1);
     // Only the backup and its digest, into a folder of their own beside the database.
-    EXPECT_EQ(arj.launches[0].arguments, QStringList({"e", "-y", "/dane/qk/22040909.arj", "bazaqk.abk", "bazaqk.abk.sha256"}));
-    EXPECT_TRUE(arj.launches[0].workingDirectory.startsWith(dm.Settings.DatabaseFolder + ".qk-dearchiwizacja-"));
+    EXPECT_EQ(arj.launches[0].arguments,
+              QStringList({"e", "-y", "/dane/qk/22040909.arj", "bazaqk.abk", "bazaqk.abk.sha256"}));
+    EXPECT_TRUE(
+        arj.launches[0].workingDirectory.startsWith(dm.Settings.DatabaseFolder + ".qk-dearchiwizacja-"));
     TMainForm::fileDialogDisplay = nullptr;
 }
 
-TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
-{
+TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores) {
     const QString folder = TestDb::createEmbeddedDatabase();
     RecordedLaunches arj;
     Window win(folder, QStringLiteral("L"));
@@ -125,7 +130,8 @@ TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
     EXPECT_TRUE(QFileInfo(folder + "bazaqk.abk").size() > 0);
     form.RestoreBtnClick();
     EXPECT_EQ(boxes.boxes.size(), 4); // the question, success, the archive copy
-    EXPECT_TRUE(boxes.boxes[2].text.startsWith(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...\n\nPoprzednia baza ")));
+    EXPECT_TRUE(boxes.boxes[2].text.startsWith(
+        QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...\n\nPoprzednia baza ")));
     EXPECT_EQ(arj.launches.size(), 1);
     // After validation and the properties report the activation finds the connection open: no error
     // box after a success, and the control row's labels are read afresh.
@@ -142,8 +148,7 @@ TEST(BackupWindow, EmbeddedDefaultBacksUpAndRestores)
     module.dm->shutDown();
 }
 
-TEST(BackupWindow, DearchivingOverABackupAsksAndEnterMeansNo)
-{
+TEST(BackupWindow, DearchivingOverABackupAsksAndEnterMeansNo) {
     const QString folder = TestDb::createDatabase();
     RecordedLaunches arj;
     TestModule module(folder);
@@ -165,9 +170,11 @@ TEST(BackupWindow, DearchivingOverABackupAsksAndEnterMeansNo)
         ASSERT_FALSE(boxes.boxes.isEmpty());
         EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Question);
         const QString written = QFileInfo(folder + "bazaqk.abk").lastModified().toString("yyyy-MM-dd HH:mm");
-        EXPECT_TRUE(boxes.boxes[0].text.startsWith("Plik kopii bazaqk.abk z dnia " + written + " zostanie zastąpiony kopią z archiwum " +
-                                                   folder + "22040909.arj z dnia 2022-04-09 09:05 (jeśli ta przejdzie sprawdzenie).\n"
-                                                   "Obecny plik kopii zostanie zachowany jako " + folder + "bazaqk-przed-dearchiwizacja-"))
+        EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+            "Plik kopii bazaqk.abk z dnia " + written + " zostanie zastąpiony kopią z archiwum " + folder +
+            "22040909.arj z dnia 2022-04-09 09:05 (jeśli ta przejdzie sprawdzenie).\n"
+            "Obecny plik kopii zostanie zachowany jako " +
+            folder + "bazaqk-przed-dearchiwizacja-"))
             << boxes.boxes[0].text.toStdString();
         EXPECT_TRUE(arj.launches.isEmpty()); // no: nothing runs
     }
@@ -189,19 +196,20 @@ TEST(BackupWindow, DearchivingOverABackupAsksAndEnterMeansNo)
             }
         });
         press.start(50);
-        EXPECT_EQ(TMainForm::showModal(&form, QMessageBox::Question, "?", QMessageBox::Yes | QMessageBox::No), QMessageBox::No);
+        EXPECT_EQ(TMainForm::showModal(&form, QMessageBox::Question, "?", QMessageBox::Yes | QMessageBox::No),
+                  QMessageBox::No);
     }
     TMainForm::boxDisplay = stub;
     EXPECT_TRUE(arj.launches.isEmpty());
     module.dm->shutDown();
 }
 
-TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
-{
+TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts) {
     // The import fails at its last stage, long after it emptied the month: one entry of the month
     // breaks a rule the server checks only on insert.
     const QString folder = TestDb::createDatabase();
-    const QString amount = TestDb::scalar(folder, "select first 1 KWOTA from FJ_ZAP3 order by NUMEWI").trimmed();
+    const QString amount =
+        TestDb::scalar(folder, "select first 1 KWOTA from FJ_ZAP3 order by NUMEWI").trimmed();
     TestDb::exec(folder, "alter table FJ_ZAP3 add constraint QK_TEST_KWOTA check (KWOTA <> " + amount + ")");
     RecordedLaunches arj;
     Window win(folder);
@@ -224,8 +232,7 @@ TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
         if (n == 4) {
             QFile::rename(folder + "brought.abk", extracted + "bazaqk.abk");
             arj.finished[0](0);
-        }
-        else
+        } else
             QTimer::singleShot(0, [&, n] { atRepaint(n + 1); });
     };
     QTimer::singleShot(0, [&] { atRepaint(1); });
@@ -237,18 +244,19 @@ TEST(BackupWindow, TheEndOfDearchivingWaitsForTheImportItInterrupts)
     // The import's error first, then the notice; the import's work undone whole.
     ASSERT_EQ(boxes.boxes.size(), 2);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(boxes.boxes[1].text.startsWith("Dearchiwizacja pliku " + folder + "22040909.arj zakończona pomyślnie ...\n"
-                                                "Rozpakowano bazaqk.abk: "));
+    EXPECT_TRUE(boxes.boxes[1].text.startsWith("Dearchiwizacja pliku " + folder +
+                                               "22040909.arj zakończona pomyślnie ...\n"
+                                               "Rozpakowano bazaqk.abk: "));
     EXPECT_EQ(win.module.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3"), month);
 }
 
-TEST(BackupWindow, TheHealthLineShowsTheWorstFinding)
-{
+TEST(BackupWindow, TheHealthLineShowsTheWorstFinding) {
     Window win(TestDb::createDatabase());
     TMainForm &form = win.form;
     RecordedBoxes &boxes = win.boxes;
     // A fresh database has no backup: critical, said first, in red.
-    EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 kopia: brak pliku kopii")))
+    EXPECT_TRUE(form.HealthLine->text().startsWith(
+        QStringLiteral("Stan bazy: KRYTYCZNY \u2014 kopia: brak pliku kopii")))
         << form.HealthLine->text().toStdString();
     EXPECT_EQ(form.HealthLine->palette().color(QPalette::ButtonText), QColor(Qt::red));
     form.HealthLine->click(); // the whole list
@@ -263,8 +271,7 @@ TEST(BackupWindow, TheHealthLineShowsTheWorstFinding)
     EXPECT_TRUE(form.HealthLine->text().startsWith(QStringLiteral("Stan bazy: KRYTYCZNY \u2014 blokada: ")));
 }
 
-TEST(BackupWindow, TheWindowStaysLiveWhileTheRestoreWorkerIsSilent)
-{
+TEST(BackupWindow, TheWindowStaysLiveWhileTheRestoreWorkerIsSilent) {
     // The embedded engine's restore runs in a worker; one that says nothing for a while (an index being
     // built, here a worker told to wait two seconds before it starts) must not freeze the window.
     RecordedLaunches arj;
@@ -284,7 +291,9 @@ TEST(BackupWindow, TheWindowStaysLiveWhileTheRestoreWorkerIsSilent)
     win.form.RestoreBtnClick();
     timer.stop();
     qunsetenv("QK_WORKER_SLOW");
-    EXPECT_TRUE(win.boxes.texts().join('\n').contains(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...")));
-    // The event loop ran while the worker was silent: a window blocked on it sees no tick before its first line.
+    EXPECT_TRUE(
+        win.boxes.texts().join('\n').contains(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...")));
+    // The event loop ran while the worker was silent: a window blocked on it sees no tick before its first
+    // line.
     EXPECT_GE(ticksBeforeTheFirstLine, 5);
 }

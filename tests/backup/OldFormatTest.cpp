@@ -4,11 +4,11 @@
 #include "backup/BackupFormat.h"
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
-#include "oldbackup/OldBackupWriter.h"
 #include "common/CliRun.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
+#include "oldbackup/OldBackupWriter.h"
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
 
@@ -28,8 +28,7 @@ struct ToolRun {
 // A Firebird tool run with the embedded engine, as root, with lock files of its own: never the
 // shared server.
 ToolRun embedded(const QString &program, const QStringList &args, const QString &lockFolder,
-                 const QByteArray &input = {})
-{
+                 const QByteArray &input = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!lockFolder.isEmpty())
@@ -60,16 +59,14 @@ select I as WYZWALACZ from TA_WSZ where ID = 9;
 rollback;
 )";
 
-QString contents(const QString &database, const QString &lockFolder)
-{
+QString contents(const QString &database, const QString &lockFolder) {
     const ToolRun r =
         embedded(QStringLiteral("isql-fb"), {QStringLiteral("-q"), database}, lockFolder, kContents);
     return r.out.simplified();
 }
 
 // The values the writer put in, as isql lists them.
-QString expectedContents(const OldBackupWriter::Options &o)
-{
+QString expectedContents(const OldBackupWriter::Options &o) {
     return QStringLiteral("BILA N FIRMA 21 WIERSZE %1 "
                           "ID 1 I 7 B 9007199254740993 F 1.5 D -2.250000000000000 N 1234567.89 DE -1.234 "
                           "C 185 V 17 DT 2009-06-15 TM 12:34:56.7890 TS 2009-06-15 12:34:56.0000 BT 24 BB %2 "
@@ -83,15 +80,13 @@ QString expectedContents(const OldBackupWriter::Options &o)
 }
 
 // The command line as a scheduler runs it, on the database folder's settings with the embedded engine.
-ToolRun cli(const QStringList &args, const QString &folder)
-{
+ToolRun cli(const QStringList &args, const QString &folder) {
     const TestCli::CliRun r = TestCli::cli(args, TestCli::settingsFor(folder, QStringLiteral("L")));
     return {r.exitCode, r.out + r.err};
 }
 
 // What a restore says when it refuses the backup; before that nothing asked, flagged or written.
-QString refusal(TestModule &m)
-{
+QString refusal(TestModule &m) {
     const QString live = m.dm->Settings.fullDatabaseName();
     const QByteArray liveBytes = TestFiles::read(live);
     RecordingOperator op;
@@ -111,8 +106,7 @@ QString refusal(TestModule &m)
 
 } // namespace
 
-TEST(OldFormats, EveryFormatWalksWholeAndTheServersOwnRestoreRestoresIt)
-{
+TEST(OldFormats, EveryFormatWalksWholeAndTheServersOwnRestoreRestoresIt) {
     const QString folder = TestDb::newFolder(), lock = folder + QStringLiteral("lock");
     QDir().mkpath(lock);
     for (int format = 6; format <= 10; ++format) {
@@ -180,8 +174,7 @@ TEST(OldFormats, EveryFormatWalksWholeAndTheServersOwnRestoreRestoresIt)
     }
 }
 
-TEST(OldFormats, EachOlderFormatRestoresThroughTheCommandLine)
-{
+TEST(OldFormats, EachOlderFormatRestoresThroughTheCommandLine) {
     for (int format = 6; format <= 9; ++format) {
         const QString folder = TestDb::createEmbeddedDatabase();
         OldBackupWriter::Options o;
@@ -207,7 +200,8 @@ TEST(OldFormats, EachOlderFormatRestoresThroughTheCommandLine)
         const ToolRun restored = cli({QStringLiteral("restore"), QStringLiteral("--yes")}, folder);
         ASSERT_EQ(restored.exitCode, 0) << format << "\n" << restored.out.toStdString();
         // The operator hears that the database now has this server's structure and what may follow.
-        EXPECT_TRUE(restored.out.contains("Kopia pochodziła ze starszego serwera (" + BackupFormat::serverOf(format) +
+        EXPECT_TRUE(restored.out.contains("Kopia pochodziła ze starszego serwera (" +
+                                          BackupFormat::serverOf(format) +
                                           "): baza ma teraz strukturę dyskową serwera Firebird 3."))
             << restored.out.toStdString();
         EXPECT_EQ(BackupOps::keptCopies(folder).size(), 1);
@@ -215,8 +209,7 @@ TEST(OldFormats, EachOlderFormatRestoresThroughTheCommandLine)
     }
 }
 
-TEST(OldFormats, CutsInsideAnExternalTablesColumnsAndNewerServersBackupsNeverReachTheEngine)
-{
+TEST(OldFormats, CutsInsideAnExternalTablesColumnsAndNewerServersBackupsNeverReachTheEngine) {
     EXPECT_EQ(BackupFormat::serverOf(6), QStringLiteral("InterBase 6 / Firebird 1.x"));
     EXPECT_EQ(BackupFormat::serverOf(9), QStringLiteral("Firebird 2.5"));
     EXPECT_EQ(BackupFormat::serverOf(10), QStringLiteral("Firebird 3"));

@@ -1,5 +1,5 @@
-// The server stops in the middle of a backup or a restore: nothing is lost, the operator is told, and the window
-// goes on working once the server is back. Runs alone: it stops the server every other test uses.
+// The server stops in the middle of a backup or a restore: nothing is lost, the operator is told, and the
+// window goes on working once the server is back. Runs alone: it stops the server every other test uses.
 #include "common/RecordedLaunches.h"
 #include "common/WindowHarness.h"
 
@@ -13,16 +13,15 @@
 
 namespace {
 
-void server(const char *script, const QStringList &args = {})
-{
-    const QString path = QString::fromLocal8Bit(qgetenv("QK_SCRIPTS")) + QLatin1Char('/') + QLatin1String(script);
+void server(const char *script, const QStringList &args = {}) {
+    const QString path =
+        QString::fromLocal8Bit(qgetenv("QK_SCRIPTS")) + QLatin1Char('/') + QLatin1String(script);
     ASSERT_EQ(QProcess::execute(QStringLiteral("bash"), QStringList{path} + args), 0) << script;
 }
 
 } // namespace
 
-TEST(ServerStop, InTheMiddleOfABackup)
-{
+TEST(ServerStop, InTheMiddleOfABackup) {
     const QString folder = TestDb::createDatabase();
     RecordedBoxes boxes;
     TestModule module(folder);
@@ -60,8 +59,7 @@ TEST(ServerStop, InTheMiddleOfABackup)
     module.dm->shutDown();
 }
 
-TEST(ServerStop, InTheMiddleOfARestore)
-{
+TEST(ServerStop, InTheMiddleOfARestore) {
     const QString folder = TestDb::createDatabase();
     RecordedLaunches arj;
     Window win(folder);

@@ -1,11 +1,11 @@
 // The backup chain keeps its good copy in the ordinary situations that used to cost it: two runs in one
 // second or hour, a verification, de-archiving, a foreign backup, an interruption, a power cut.
+#include "backup/BackupGate.h"
+#include "backup/BackupOps.h"
 #include "common/CliRun.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/TestModule.h"
-#include "backup/BackupGate.h"
-#include "backup/BackupOps.h"
 #include "platform/BackupDigest.h"
 #include "platform/Clock.h"
 #include "platform/Errors.h"
@@ -28,8 +28,7 @@ using namespace TestCli;
 namespace {
 
 // The restore workers now running on the backup of folder.
-QList<qint64> workersFor(const QString &folder)
-{
+QList<qint64> workersFor(const QString &folder) {
     QList<qint64> pids;
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         const QByteArray cmdline = TestFiles::read(QStringLiteral("/proc/%1/cmdline").arg(pid));
@@ -39,14 +38,12 @@ QList<qint64> workersFor(const QString &folder)
     return pids;
 }
 
-ino_t inode(const QString &file)
-{
+ino_t inode(const QString &file) {
     struct stat st {};
     return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
-void run(const QString &program, const QStringList &args, const QString &dir = QString())
-{
+void run(const QString &program, const QStringList &args, const QString &dir = QString()) {
     QProcess p;
     p.setWorkingDirectory(dir);
     p.start(program, args);
@@ -55,8 +52,7 @@ void run(const QString &program, const QStringList &args, const QString &dir = Q
 }
 
 // An archive made by hand in a folder of its own, holding files of these names and contents.
-QString handMadeArchive(const QList<QPair<QString, QByteArray>> &members)
-{
+QString handMadeArchive(const QList<QPair<QString, QByteArray>> &members) {
     const QString dir = TestDb::newFolder();
     QStringList args{QStringLiteral("a"), QStringLiteral("reczne")};
     for (const auto &[name, bytes] : members) {
@@ -69,8 +65,7 @@ QString handMadeArchive(const QList<QPair<QString, QByteArray>> &members)
 
 } // namespace
 
-TEST(BackupChain, TwoRestoresAndTwoArchivesInOneSecondAreAllKept)
-{
+TEST(BackupChain, TwoRestoresAndTwoArchivesInOneSecondAreAllKept) {
     TestModule m;
     m.started();
     RecordingOperator op;
@@ -86,15 +81,16 @@ TEST(BackupChain, TwoRestoresAndTwoArchivesInOneSecondAreAllKept)
                            m.folder + "bazaqk-przed-odtworzeniem-20220409-090500-2.adb"}));
     EXPECT_EQ(TestFiles::read(m.folder + "22040909.arj"), archived); // never added to
     EXPECT_TRUE(QFileInfo(m.folder + "22040909-2.arj").isFile());
-    EXPECT_TRUE(second.messages.last().text.startsWith(QStringLiteral("Powstał dodatkowy plik kopii o nazwie 22040909-2.arj\r")));
+    EXPECT_TRUE(second.messages.last().text.startsWith(
+        QStringLiteral("Powstał dodatkowy plik kopii o nazwie 22040909-2.arj\r")));
     // --keep counts the numbered ones, in the order they were made.
-    EXPECT_EQ(BackupOps::archivesToDelete({"22040909-10.arj", "22040910.arj", "22040909-2.arj", "22040909.arj", "22040909-0.arj"}, 2),
+    EXPECT_EQ(BackupOps::archivesToDelete(
+                  {"22040909-10.arj", "22040910.arj", "22040909-2.arj", "22040909.arj", "22040909-0.arj"}, 2),
               QStringList({"22040909.arj", "22040909-2.arj"}));
     m.dm->shutDown();
 }
 
-TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst)
-{
+TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -106,15 +102,18 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst)
     const QByteArray current = TestFiles::read(m.folder + "bazaqk.abk");
     const QByteArray live = TestFiles::read(m.folder + "bazaqk.adb");
 
-    // A link planted where a killed de-archiving's folder would be: removed as a link, what it points to kept.
+    // A link planted where a killed de-archiving's folder would be: removed as a link, what it points to
+    // kept.
     const QString elsewhere = TestDb::newFolder();
     TestFiles::write(elsewhere + "bazaqk.abk", "innej firmy");
     ASSERT_TRUE(QFile::link(elsewhere, m.folder + ".qk-dearchiwizacja-1"));
     // An archive that also holds a database: the live one is never touched.
-    const QString archive = handMadeArchive({{"bazaqk.abk", backup}, {"bazaqk.abk.sha256", digest}, {"bazaqk.adb", "obca baza"}});
+    const QString archive =
+        handMadeArchive({{"bazaqk.abk", backup}, {"bazaqk.abk.sha256", digest}, {"bazaqk.adb", "obca baza"}});
     const CliRun r = cli({"dearchive", archive, "--yes"}, ini);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("Rozpakowano bazaqk.abk: " + QString::number(backup.size()) + " bajtów")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Rozpakowano bazaqk.abk: " + QString::number(backup.size()) + " bajtów"))
+        << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("suma kontrolna zgodna")));
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.adb"), live);
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
@@ -123,16 +122,19 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst)
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(TestFiles::read(m.folder + aside[0]), current);
     EXPECT_TRUE(BackupGate::inspect(m.folder + aside[0]).passes()); // with its own digest
-    EXPECT_TRUE(summaryOf(r).startsWith(QStringLiteral("qkadmin-cli: summary command=dearchive result=ok exit=0 ")));
+    EXPECT_TRUE(
+        summaryOf(r).startsWith(QStringLiteral("qkadmin-cli: summary command=dearchive result=ok exit=0 ")));
     EXPECT_EQ(TestFiles::read(elsewhere + "bazaqk.abk"), QByteArray("innej firmy"));
     EXPECT_FALSE(QFileInfo(m.folder + ".qk-dearchiwizacja-1").isSymLink());
 
     // A cut backup, an archive without one: refused, nothing changed, no folder of its own left.
-    for (const QString &bad : {handMadeArchive({{"bazaqk.abk", backup.left(110000)}}), handMadeArchive({{"bazaqk.adb", live}})}) {
+    for (const QString &bad :
+         {handMadeArchive({{"bazaqk.abk", backup.left(110000)}}), handMadeArchive({{"bazaqk.adb", live}})}) {
         const CliRun refused = cli({"dearchive", bad, "--yes"}, ini);
         EXPECT_EQ(refused.exitCode, 1) << refused.out.toStdString();
         EXPECT_TRUE(refused.err.contains(QStringLiteral("archiwum nie zawierało pliku bazaqk.abk")) ||
-                    refused.err.contains(QStringLiteral("rozpakowana kopia nie nadaje się do odtworzenia: kopia urywa się")))
+                    refused.err.contains(
+                        QStringLiteral("rozpakowana kopia nie nadaje się do odtworzenia: kopia urywa się")))
             << refused.err.toStdString();
         EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
         EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.adb"), live);
@@ -141,8 +143,7 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst)
     EXPECT_EQ(cli({"dearchive"}, ini).exitCode, 2);
 }
 
-TEST(BackupChain, AnotherDatabasesBackupIsRefusedOrNamed)
-{
+TEST(BackupChain, AnotherDatabasesBackupIsRefusedOrNamed) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -154,17 +155,24 @@ TEST(BackupChain, AnotherDatabasesBackupIsRefusedOrNamed)
     const QString other = TestDb::newFolder();
     QProcess isql;
     isql.start(QStringLiteral("isql-fb"), {"-q", "-user", "SYSDBA", "-password", "quillstep"});
-    isql.write(("create database 'localhost:" + other + "obca.fdb'; create table MAGAZYN (ID integer); insert into MAGAZYN "
-                "values (1); commit; quit;\n").toUtf8());
+    isql.write(("create database 'localhost:" + other +
+                "obca.fdb'; create table MAGAZYN (ID integer); insert into MAGAZYN "
+                "values (1); commit; quit;\n")
+                   .toUtf8());
     isql.closeWriteChannel();
     ASSERT_TRUE(isql.waitForFinished(60000));
-    run(QStringLiteral("gbak"), {"-b", "-user", "SYSDBA", "-pas", "quillstep", "localhost:" + other + "obca.fdb", other + "obca.fbk"});
+    run(QStringLiteral("gbak"), {"-b", "-user", "SYSDBA", "-pas", "quillstep",
+                                 "localhost:" + other + "obca.fdb", other + "obca.fbk"});
     ASSERT_TRUE(QFile::copy(other + "obca.fbk", m.folder + "bazaqk.abk"));
     const CliRun r = cli({"restore", "--yes"}, ini);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("to nie jest kopia bazy programu księgowego (brak tabeli kontrolnej FJ_BAZA z wierszem; kopia "
-                               "bazy localhost:" + other + "obca.fdb)")) << r.err.toStdString();
-    EXPECT_EQ(m.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("Firma 1")); // the live database stands
+    EXPECT_TRUE(r.err.contains(
+        "to nie jest kopia bazy programu księgowego (brak tabeli kontrolnej FJ_BAZA z wierszem; kopia "
+        "bazy localhost:" +
+        other + "obca.fdb)"))
+        << r.err.toStdString();
+    EXPECT_EQ(m.value("select FIRMA from FJ_BAZA where LP = 1"),
+              QStringLiteral("Firma 1")); // the live database stands
     EXPECT_EQ(m.value("select count(*) from FJ_DOK3"), documents);
     EXPECT_TRUE(BackupOps::keptCopies(m.folder).isEmpty());
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
@@ -176,17 +184,17 @@ TEST(BackupChain, AnotherDatabasesBackupIsRefusedOrNamed)
     ASSERT_TRUE(QFile::copy(firma2 + "bazaqk.abk", m.folder + "bazaqk.abk"));
     const CliRun named = cli({"restore", "--yes"}, ini);
     EXPECT_EQ(named.exitCode, 0) << named.err.toStdString();
-    EXPECT_TRUE(named.out.contains("Uwaga: kopia pochodzi z bazy " + firma2 + "bazaqk.adb, odtwarzana jest baza " + m.folder +
-                                   "bazaqk.adb"))
+    EXPECT_TRUE(named.out.contains("Uwaga: kopia pochodzi z bazy " + firma2 +
+                                   "bazaqk.adb, odtwarzana jest baza " + m.folder + "bazaqk.adb"))
         << named.out.toStdString();
     // arj has ended before the summary, which stands alone on the last line.
     EXPECT_TRUE(named.out.endsWith('\n'));
-    EXPECT_TRUE(summaryOf(named).startsWith(QStringLiteral("qkadmin-cli: summary command=restore result=ok exit=0 ")));
+    EXPECT_TRUE(summaryOf(named).startsWith(
+        QStringLiteral("qkadmin-cli: summary command=restore result=ok exit=0 ")));
     EXPECT_FALSE(QDir(m.folder).entryList({"*.arj"}, QDir::Files).isEmpty());
 }
 
-TEST(BackupChain, TheDigestInEitherFormAndOneThatBelongsToAnotherBackup)
-{
+TEST(BackupChain, TheDigestInEitherFormAndOneThatBelongsToAnotherBackup) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -204,10 +212,11 @@ TEST(BackupChain, TheDigestInEitherFormAndOneThatBelongsToAnotherBackup)
     TestFiles::write(backup + ".sha256", BackupDigest::text(QByteArray(64, 'a'), "bazaqk.abk", 4096));
     const CliRun other = cli({"restore", "--yes"}, ini);
     EXPECT_EQ(other.exitCode, 1);
-    EXPECT_TRUE(other.err.contains(QStringLiteral("plik bazaqk.abk.sha256 opisuje inną kopię (zapisano w nim 4096 bajtów, ta "
-                                                  "kopia ma %1); jeśli ta kopia pochodzi spoza programu (skopiowana, z innego "
-                                                  "komputera), usuń plik bazaqk.abk.sha256, aby ją przyjąć")
-                                       .arg(QFileInfo(backup).size())))
+    EXPECT_TRUE(other.err.contains(
+        QStringLiteral("plik bazaqk.abk.sha256 opisuje inną kopię (zapisano w nim 4096 bajtów, ta "
+                       "kopia ma %1); jeśli ta kopia pochodzi spoza programu (skopiowana, z innego "
+                       "komputera), usuń plik bazaqk.abk.sha256, aby ją przyjąć")
+            .arg(QFileInfo(backup).size())))
         << other.err.toStdString();
 
     // The file checked is the file the engine would read: another under its name is refused.
@@ -220,8 +229,7 @@ TEST(BackupChain, TheDigestInEitherFormAndOneThatBelongsToAnotherBackup)
     EXPECT_THROW(checked.ensureUnchanged(), QkError);
 }
 
-TEST(BackupChain, EveryFileIsOnDiskBeforeItTakesItsPlace)
-{
+TEST(BackupChain, EveryFileIsOnDiskBeforeItTakesItsPlace) {
     // strace shows each rename that puts a file in place: the file synced before it, its folder after.
     const QString folder = TestDb::createEmbeddedDatabase();
     const QString ini = settingsFor(folder, QStringLiteral("L"));
@@ -232,11 +240,14 @@ TEST(BackupChain, EveryFileIsOnDiskBeforeItTakesItsPlace)
         // A sanitized build's leak check cannot run under ptrace.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (env.contains(QStringLiteral("ASAN_OPTIONS")))
-            env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+            env.insert(QStringLiteral("ASAN_OPTIONS"),
+                       env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral("strace"), QStringList{"-f", "-y", "-qq", "-e", "trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat",
-                                                      "-o", log, QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings", ini} +
-                                              args);
+        p.start(QStringLiteral("strace"),
+                QStringList{"-f", "-y", "-qq", "-e",
+                            "trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat", "-o", log,
+                            QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings", ini} +
+                    args);
         EXPECT_TRUE(p.waitForFinished(300000));
         EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
         return QString::fromUtf8(TestFiles::read(log)).split('\n');
@@ -251,10 +262,11 @@ TEST(BackupChain, EveryFileIsOnDiskBeforeItTakesItsPlace)
         return qsizetype(-1);
     };
     auto placed = [&](const QStringList &lines, const QString &from, const QString &to) {
-        const qsizetype rename = find(lines, "rename[a-z0-9]*\\(.*\"" + QRegularExpression::escape(from) + "\".*\"" +
-                                                 QRegularExpression::escape(to) + "\"");
+        const qsizetype rename = find(lines, "rename[a-z0-9]*\\(.*\"" + QRegularExpression::escape(from) +
+                                                 "\".*\"" + QRegularExpression::escape(to) + "\"");
         ASSERT_GE(rename, 0) << "no rename of " << from.toStdString();
-        const qsizetype synced = find(lines, "f(data)?sync\\([0-9]+<" + QRegularExpression::escape(from) + ">\\)");
+        const qsizetype synced =
+            find(lines, "f(data)?sync\\([0-9]+<" + QRegularExpression::escape(from) + ">\\)");
         EXPECT_GE(synced, 0) << from.toStdString() << " never synced";
         EXPECT_LT(synced, rename) << from.toStdString() << " synced after its rename";
         EXPECT_GT(find(lines, "fsync\\([0-9]+<" + QRegularExpression::escape(dir) + ">\\)", rename), rename)
@@ -267,8 +279,7 @@ TEST(BackupChain, EveryFileIsOnDiskBeforeItTakesItsPlace)
     placed(restore, folder + "bazaqk-odtwarzana.adb", folder + "bazaqk.adb");
 }
 
-TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHeldWhileItLives)
-{
+TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHeldWhileItLives) {
     const QString folder = TestDb::createEmbeddedDatabase();
     const QString ini = settingsFor(folder, QStringLiteral("L"));
     ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
@@ -289,8 +300,12 @@ TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHel
         EXPECT_FALSE(FolderLock::isHeld(folder));
         EXPECT_EQ(inode(folder + "bazaqk.adb"), live); // never replaced
         EXPECT_TRUE(BackupOps::keptCopies(folder).isEmpty());
-        EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed().split('\n').last().startsWith(
-            QStringLiteral("qkadmin-cli: summary command=restore result=failed exit=1 ")));
+        EXPECT_TRUE(
+            QString::fromLocal8Bit(p.readAllStandardOutput())
+                .trimmed()
+                .split('\n')
+                .last()
+                .startsWith(QStringLiteral("qkadmin-cli: summary command=restore result=failed exit=1 ")));
     };
 
     // SIGINT while the worker works: forwarded to it and waited for; the lock is held while it lives.
@@ -313,7 +328,9 @@ TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHel
     QProcess slow;
     restore(slow, {"QK_WORKER_SLOW=30", "QK_RESTORE_LIMIT=1"});
     ASSERT_TRUE(slow.waitForFinished(60000));
-    EXPECT_TRUE(QString::fromLocal8Bit(slow.readAllStandardError())
-                    .contains(QStringLiteral("Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (1 s) i zostało przerwane.")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(slow.readAllStandardError())
+            .contains(QStringLiteral(
+                "Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (1 s) i zostało przerwane.")));
     nothingLeft(slow);
 }

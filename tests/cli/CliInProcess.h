@@ -10,8 +10,7 @@
 // own (no summary line, no signals).
 namespace TestCli {
 
-inline CliRun inProcess(const QStringList &args, const QString &settings = QString())
-{
+inline CliRun inProcess(const QStringList &args, const QString &settings = QString()) {
     char *outText = nullptr, *errText = nullptr;
     size_t outSize = 0, errSize = 0;
     std::FILE *out = open_memstream(&outText, &outSize);
@@ -25,7 +24,8 @@ inline CliRun inProcess(const QStringList &args, const QString &settings = QStri
     const int rc = Cli::run(all + args, context, command);
     std::fclose(out);
     std::fclose(err);
-    CliRun r{rc, QString::fromUtf8(outText, qsizetype(outSize)), QString::fromUtf8(errText, qsizetype(errSize))};
+    CliRun r{rc, QString::fromUtf8(outText, qsizetype(outSize)),
+             QString::fromUtf8(errText, qsizetype(errSize))};
     std::free(outText);
     std::free(errText);
     return r;

@@ -1,22 +1,22 @@
 // The command-line companion as a scheduler runs it: its effects, output and exit codes.
-#include "common/RecordingOperator.h"
-#include "admin/HealthMetrics.h"
-#include "cli/CliInProcess.h"
-#include "common/CliRun.h"
-#include "common/TestFiles.h"
-#include "common/TestModule.h"
 #include "admin/AdminOps.h"
+#include "admin/HealthMetrics.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
+#include "cli/CliInProcess.h"
+#include "common/CliRun.h"
+#include "common/RecordingOperator.h"
+#include "common/TestFiles.h"
+#include "common/TestModule.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "exchange/ExchangeOps.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
@@ -32,19 +32,17 @@
 namespace {
 
 using TestCli::bareCli;
-using TestCli::CliRun;
 using TestCli::cli;
+using TestCli::CliRun;
 using TestCli::settingsFor;
 using TestCli::summaryOf;
 
-QStringList scratchFiles(const QString &folder)
-{
+QStringList scratchFiles(const QString &folder) {
     return QDir(folder).entryList({"qkverify-*"}, QDir::Files);
 }
 
 // Backs up, verifies the good backup, then a truncated one, a file that is no backup and a missing one.
-void verifyBackups(const QString &folder, const QString &protocol)
-{
+void verifyBackups(const QString &folder, const QString &protocol) {
     const QString ini = settingsFor(folder, protocol);
     const CliRun backup = cli({"backup", "--verify"}, ini);
     ASSERT_EQ(backup.exitCode, 0) << backup.out.toStdString() << backup.err.toStdString();
@@ -61,9 +59,11 @@ void verifyBackups(const QString &folder, const QString &protocol)
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Odtworzenie do bazy próbnej qkverify-")));
     EXPECT_EQ(lines[4], QStringLiteral("Sprawdzenie bazy próbnej: OK"));
     EXPECT_EQ(lines[5], QStringLiteral("Wiersz kontrolny FJ_BAZA (LP = 1): OK"));
-    EXPECT_TRUE(lines.contains(QStringLiteral("FJ_DOK3: %1 wierszy").arg(TestDb::Spec::smallScale().documentsPerMonth)));
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("FJ_DOK3: %1 wierszy").arg(TestDb::Spec::smallScale().documentsPerMonth)));
     EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("Baza próbna usunięta"));
-    EXPECT_TRUE(summaryOf(good).startsWith(QStringLiteral("qkadmin-cli: summary command=verify-backup result=ok exit=0 ")));
+    EXPECT_TRUE(summaryOf(good).startsWith(
+        QStringLiteral("qkadmin-cli: summary command=verify-backup result=ok exit=0 ")));
     EXPECT_EQ(scratchFiles(folder), QStringList());
 
     const QByteArray whole = TestFiles::read(folder + "bazaqk.abk");
@@ -80,11 +80,13 @@ void verifyBackups(const QString &folder, const QString &protocol)
 }
 
 // The server's own tool on the database of folder (embedded for L); its output and errors.
-QString isql(const QString &folder, const QString &protocol, const QByteArray &script, const QStringList &options = {})
-{
+QString isql(const QString &folder, const QString &protocol, const QByteArray &script,
+             const QStringList &options = {}) {
     QProcess isql;
-    const QString db = (protocol == QLatin1String("L") ? QString() : QStringLiteral("localhost:")) + folder + "bazaqk.adb";
-    isql.start(QStringLiteral("isql-fb"), QStringList{"-q", "-user", "SYSDBA", "-password", "quillstep"} + options + QStringList{db});
+    const QString db =
+        (protocol == QLatin1String("L") ? QString() : QStringLiteral("localhost:")) + folder + "bazaqk.adb";
+    isql.start(QStringLiteral("isql-fb"),
+               QStringList{"-q", "-user", "SYSDBA", "-password", "quillstep"} + options + QStringList{db});
     isql.write(script);
     isql.closeWriteChannel();
     isql.waitForFinished(60000);
@@ -92,15 +94,13 @@ QString isql(const QString &folder, const QString &protocol, const QByteArray &s
 }
 
 // The documents of March in the database of folder, read by the server's own tool (embedded for L).
-QString marchDocuments(const QString &folder, const QString &protocol)
-{
+QString marchDocuments(const QString &folder, const QString &protocol) {
     return isql(folder, protocol, "set list on; select count(*) as N from FJ_DOK3;\n").simplified();
 }
 
 // A restore from a backup that is not whole fails and leaves every document; a whole one keeps the
 // replaced database beside the restored one.
-void restoreFromBadBackups(const QString &folder, const QString &protocol)
-{
+void restoreFromBadBackups(const QString &folder, const QString &protocol) {
     const QString ini = settingsFor(folder, protocol);
     ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
     const QString documents = marchDocuments(folder, protocol);
@@ -132,21 +132,18 @@ void restoreFromBadBackups(const QString &folder, const QString &protocol)
 
 } // namespace
 
-TEST(UnattendedRestore, ABackupThatIsNotWholeNeverCostsTheLiveDatabaseOnTheServer)
-{
+TEST(UnattendedRestore, ABackupThatIsNotWholeNeverCostsTheLiveDatabaseOnTheServer) {
     TestModule m;
     m.started();
     m.dm->shutDown();
     restoreFromBadBackups(m.folder, QStringLiteral("T"));
 }
 
-TEST(UnattendedRestore, ABackupThatIsNotWholeNeverCostsTheLiveDatabaseEmbedded)
-{
+TEST(UnattendedRestore, ABackupThatIsNotWholeNeverCostsTheLiveDatabaseEmbedded) {
     restoreFromBadBackups(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
 
-TEST(UnattendedBackup, VerificationOnTheServer)
-{
+TEST(UnattendedBackup, VerificationOnTheServer) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -154,15 +151,14 @@ TEST(UnattendedBackup, VerificationOnTheServer)
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 }
 
-TEST(UnattendedBackup, VerificationEmbedded)
-{
+TEST(UnattendedBackup, VerificationEmbedded) {
     verifyBackups(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
 
-TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
-{
-    EXPECT_EQ(BackupOps::archivesToDelete({"26120902.arj", "bazaqk.abk", "26120901.arj", "25010101.ARJ", "2612090.arj",
-                                           "261209011.arj", "26120903.arj.bak", "x6120901.arj", "26120904.arj"},
+TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives) {
+    EXPECT_EQ(BackupOps::archivesToDelete({"26120902.arj", "bazaqk.abk", "26120901.arj", "25010101.ARJ",
+                                           "2612090.arj", "261209011.arj", "26120903.arj.bak", "x6120901.arj",
+                                           "26120904.arj"},
                                           2),
               QStringList({"25010101.ARJ", "26120901.arj"}));
     EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 2), QStringList());
@@ -172,7 +168,8 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
     m.started();
     m.dm->shutDown();
     const QString ini = settingsFor(m.folder);
-    const QStringList others{"notatki.arj", "1001010.arj", "100101011.arj", "10010101.txt", "kopia 10010101.arj"};
+    const QStringList others{"notatki.arj", "1001010.arj", "100101011.arj", "10010101.txt",
+                             "kopia 10010101.arj"};
     for (const QString &f : QStringList{"10010101.arj", "10010102.arj", "10010103.arj"} + others)
         TestFiles::write(m.folder + f, "x");
     const CliRun r = cli({"backup", "--archive", "--keep", "2"}, ini);
@@ -187,7 +184,8 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
     EXPECT_TRUE(QFileInfo::exists(m.folder + "bazaqk.abk"));
     // The summary names the backup and the archive it produced, with their size.
     const QString summary = summaryOf(r);
-    EXPECT_TRUE(summary.startsWith(QStringLiteral("qkadmin-cli: summary command=backup result=ok exit=0 seconds=")));
+    EXPECT_TRUE(
+        summary.startsWith(QStringLiteral("qkadmin-cli: summary command=backup result=ok exit=0 seconds=")));
     const qint64 bytes = QFileInfo(m.folder + "bazaqk.abk").size() + QFileInfo(m.folder + stamped[1]).size();
     EXPECT_TRUE(summary.endsWith(QStringLiteral(" files=2 bytes=%1").arg(bytes))) << summary.toStdString();
 
@@ -196,11 +194,11 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives)
     EXPECT_TRUE(keepAlone.err.contains(QStringLiteral("--keep goes with --archive")));
     EXPECT_EQ(TestCli::inProcess({"backup", "--archive", "--keep", "0"}, ini).exitCode, 2);
     EXPECT_EQ(TestCli::inProcess({"verify-backup", "a.abk", "b.abk"}, ini).exitCode, 2);
-    EXPECT_EQ(QDir(m.folder).entryList({"????????.arj"}, QDir::Files).size(), 2); // usage errors change nothing
+    EXPECT_EQ(QDir(m.folder).entryList({"????????.arj"}, QDir::Files).size(),
+              2); // usage errors change nothing
 }
 
-TEST(UnattendedBackup, AFailedVerificationKeepsThePreviousBackupAndMakesNoArchive)
-{
+TEST(UnattendedBackup, AFailedVerificationKeepsThePreviousBackupAndMakesNoArchive) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -211,8 +209,11 @@ TEST(UnattendedBackup, AFailedVerificationKeepsThePreviousBackupAndMakesNoArchiv
     TestDb::exec(m.folder, "delete from FJ_BAZA"); // a backup the server writes, but without its control row
     const CliRun r = cli({"backup", "--verify", "--archive"}, ini);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("Kopia nie przeszła sprawdzenia: poprzednia kopia " + m.folder + "bazaqk.abk pozostaje bez "
-                               "zmian, nowa zachowana jako " + m.folder + "bazaqk-nieudana-")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Kopia nie przeszła sprawdzenia: poprzednia kopia " + m.folder +
+                               "bazaqk.abk pozostaje bez "
+                               "zmian, nowa zachowana jako " +
+                               m.folder + "bazaqk-nieudana-"))
+        << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("; kopii archiwalnej nie utworzono.")));
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), good);
     EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk.sha256"), digest);
@@ -220,12 +221,9 @@ TEST(UnattendedBackup, AFailedVerificationKeepsThePreviousBackupAndMakesNoArchiv
     EXPECT_EQ(QDir(m.folder).entryList({"*.arj", "*.part"}, QDir::Files), QStringList());
 }
 
-namespace {
+namespace {} // namespace
 
-} // namespace
-
-TEST(Cli, UsageErrorsExitTwo)
-{
+TEST(Cli, UsageErrorsExitTwo) {
     using TestCli::inProcess;
     EXPECT_EQ(inProcess({}).exitCode, 2);
     const CliRun unknown = inProcess({"frob"});
@@ -247,8 +245,7 @@ TEST(Cli, UsageErrorsExitTwo)
         EXPECT_TRUE(all.out.contains(QStringLiteral("  %1").arg(QLatin1String(c->name())))) << c->name();
 }
 
-TEST(Cli, MissingDatabaseFailsWithTheErrorOnStandardError)
-{
+TEST(Cli, MissingDatabaseFailsWithTheErrorOnStandardError) {
     const QString ini = settingsFor(TestDb::newFolder() + QStringLiteral("brak/"));
     const CliRun r = cli({"backup"}, ini);
     EXPECT_EQ(r.exitCode, 1);
@@ -256,8 +253,7 @@ TEST(Cli, MissingDatabaseFailsWithTheErrorOnStandardError)
     EXPECT_FALSE(r.out.contains(QStringLiteral("zakończono pomyślnie")));
 }
 
-TEST(Cli, FirstRunSaysWhatToSetInPolish)
-{
+TEST(Cli, FirstRunSaysWhatToSetInPolish) {
     // No setup.ini: it is made with empty keys, and the message names it and the key.
     const QString settings = TestDb::newFolder();
     const CliRun none = cli({"backup"}, settings + "setup.ini");
@@ -270,12 +266,12 @@ TEST(Cli, FirstRunSaysWhatToSetInPolish)
     const QString empty = TestDb::newFolder();
     const CliRun missing = cli({"backup"}, settingsFor(empty));
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_TRUE(missing.err.contains("W folderze " + empty.left(empty.size() - 1) + " nie ma bazy danych bazaqk.adb"))
+    EXPECT_TRUE(
+        missing.err.contains("W folderze " + empty.left(empty.size() - 1) + " nie ma bazy danych bazaqk.adb"))
         << missing.err.toStdString();
 }
 
-TEST(Cli, TheServersOwnPasswordFromTheEnvironment)
-{
+TEST(Cli, TheServersOwnPasswordFromTheEnvironment) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -295,19 +291,24 @@ TEST(Cli, TheServersOwnPasswordFromTheEnvironment)
     const CliRun wrong = withEnvironment("SYSDBA", "nie-to-haslo");
     EXPECT_EQ(wrong.exitCode, 1);
     // Said first in Polish, whom and where the password is given, then the server's own text.
-    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika SYSDBA"))) << wrong.err.toStdString();
-    EXPECT_TRUE(wrong.err.contains(QStringLiteral("ISC_USER i ISC_PASSWORD")) && wrong.err.contains("/etc/qkadmin/credentials"));
-    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Your user name and password are not defined"))) << wrong.err.toStdString();
+    EXPECT_TRUE(
+        wrong.err.contains(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika SYSDBA")))
+        << wrong.err.toStdString();
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("ISC_USER i ISC_PASSWORD")) &&
+                wrong.err.contains("/etc/qkadmin/credentials"));
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Your user name and password are not defined")))
+        << wrong.err.toStdString();
     const CliRun right = withEnvironment("sysdba", "quillstep");
     EXPECT_EQ(right.exitCode, 0) << right.err.toStdString();
 }
 
-TEST(Cli, AServerThatRefusesExternalFilesIsToldWhatToSet)
-{
+TEST(Cli, AServerThatRefusesExternalFilesIsToldWhatToSet) {
     // The embedded engine under a Firebird root of its own that allows no external file.
     const QString folder = TestDb::createEmbeddedDatabase();
     const QString root = TestDb::newFolder() + "firebird";
-    ASSERT_EQ(QProcess::execute("bash", {QString::fromLocal8Bit(qgetenv("QK_SCRIPTS")) + "/firebird-root.sh", root, "None"}), 0);
+    ASSERT_EQ(QProcess::execute("bash", {QString::fromLocal8Bit(qgetenv("QK_SCRIPTS")) + "/firebird-root.sh",
+                                         root, "None"}),
+              0);
     const QString ini = settingsFor(folder, "L");
     ASSERT_EQ(cli({"export", "--month", "3"}, ini).exitCode, 0);
     QProcess p;
@@ -319,12 +320,12 @@ TEST(Cli, AServerThatRefusesExternalFilesIsToldWhatToSet)
     ASSERT_TRUE(p.waitForFinished(120000));
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(err.contains("ExternalFileAccess = Restrict " + folder.left(folder.size() - 1) + "\n")) << err.toStdString();
+    EXPECT_TRUE(err.contains("ExternalFileAccess = Restrict " + folder.left(folder.size() - 1) + "\n"))
+        << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("i uruchomić serwer ponownie"))) << err.toStdString();
 }
 
-TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure)
-{
+TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure) {
     // The run waits on a row another connection holds (a workstation in the middle of its work).
     TestModule m;
     m.started();
@@ -339,14 +340,18 @@ TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure)
 
     QProcess p;
     p.setStandardInputFile(QProcess::nullDevice());
-    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", settingsFor(m.folder), "reset-connections"});
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")),
+            {"--settings", settingsFor(m.folder), "reset-connections"});
     ASSERT_TRUE(p.waitForStarted());
     // It waits once its statement is active on the server, behind the row the other connection holds.
     QElapsedTimer waiting;
     waiting.start();
-    while (TestDb::scalar(m.folder, "select count(*) from MON$STATEMENTS where MON$STATE = 1 and MON$SQL_TEXT containing "
-                                    "'ILE = 0'").trimmed() == QLatin1String("0") &&
-           waiting.elapsed() < 60000)
+    while (
+        TestDb::scalar(m.folder,
+                       "select count(*) from MON$STATEMENTS where MON$STATE = 1 and MON$SQL_TEXT containing "
+                       "'ILE = 0'")
+                .trimmed() == QLatin1String("0") &&
+        waiting.elapsed() < 60000)
         QThread::msleep(20);
     ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()));
     ASSERT_EQ(p.state(), QProcess::Running) << "the run did not wait";
@@ -366,8 +371,7 @@ TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure)
     other.close();
 }
 
-TEST(Cli, NightlyBackupWithArchiveCopy)
-{
+TEST(Cli, NightlyBackupWithArchiveCopy) {
     TestModule m;
     m.started();
     const QString ini = settingsFor(m.folder);
@@ -397,15 +401,15 @@ TEST(Cli, NightlyBackupWithArchiveCopy)
     const CliRun noArj = cli({"restore", "--yes"}, ini, TestDb::newFolder());
     EXPECT_EQ(noArj.exitCode, 1);
     EXPECT_TRUE(noArj.out.contains(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...")));
-    EXPECT_TRUE(noArj.err.contains(QStringLiteral("Nie można uruchomić programu arj: dodatkowy plik kopii nie powstał.")))
+    EXPECT_TRUE(noArj.err.contains(
+        QStringLiteral("Nie można uruchomić programu arj: dodatkowy plik kopii nie powstał.")))
         << noArj.err.toStdString();
     EXPECT_FALSE(noArj.out.contains(QStringLiteral("Powstał dodatkowy plik kopii")));
     const CliRun noArjBackup = cli({"backup", "--archive"}, ini, TestDb::newFolder());
     EXPECT_EQ(noArjBackup.exitCode, 1);
 }
 
-TEST(Cli, MonthlyExportEqualsTheWindowsAndImportsElsewhere)
-{
+TEST(Cli, MonthlyExportEqualsTheWindowsAndImportsElsewhere) {
     TestModule a;
     a.started();
     const CliRun r = cli({"export", "--month", "3"}, settingsFor(a.folder));
@@ -442,8 +446,7 @@ TEST(Cli, MonthlyExportEqualsTheWindowsAndImportsElsewhere)
     EXPECT_EQ(b.value("select sum(KWOTA) from FJ_ZAP3"), a.value("select sum(KWOTA) from FJ_ZAP3"));
 }
 
-TEST(Cli, Reports)
-{
+TEST(Cli, Reports) {
     TestModule m;
     m.started();
     m.dm->shutDown();
@@ -464,30 +467,29 @@ TEST(Cli, Reports)
 
 namespace {
 
-CliRun health(const QString &ini, const QStringList &extra = {})
-{
+CliRun health(const QString &ini, const QStringList &extra = {}) {
     return cli(QStringList{"health"} + extra, ini);
 }
 
 // The line of one check: "LEVEL check: ...".
-QString checkLine(const CliRun &r, const QString &check)
-{
+QString checkLine(const CliRun &r, const QString &check) {
     for (const QString &l : r.out.split('\n'))
         if (l.section(' ', 1, 1) == check + ':')
             return l;
     return QStringLiteral("<no line for %1>").arg(check);
 }
 
-void freshThenBackedUp(const QString &folder, const QString &protocol)
-{
+void freshThenBackedUp(const QString &folder, const QString &protocol) {
     const QString ini = settingsFor(folder, protocol);
     const CliRun fresh = health(ini);
     EXPECT_EQ(fresh.exitCode, 2) << fresh.out.toStdString();
-    EXPECT_TRUE(checkLine(fresh, "kopia").startsWith("CRITICAL kopia: brak pliku kopii " + folder + "bazaqk.abk"));
+    EXPECT_TRUE(
+        checkLine(fresh, "kopia").startsWith("CRITICAL kopia: brak pliku kopii " + folder + "bazaqk.abk"));
     for (const char *check : {"blokada", "zapis", "miejsce", "transakcje", "serwer"})
         EXPECT_TRUE(checkLine(fresh, check).startsWith("OK ")) << checkLine(fresh, check).toStdString();
     EXPECT_TRUE(summaryOf(fresh).startsWith("qkadmin-cli: summary command=health result=critical exit=2 "));
-    EXPECT_EQ(checkLine(fresh, "serwer").contains("LI-V3"), protocol != "L") << checkLine(fresh, "serwer").toStdString();
+    EXPECT_EQ(checkLine(fresh, "serwer").contains("LI-V3"), protocol != "L")
+        << checkLine(fresh, "serwer").toStdString();
 
     ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
     const CliRun after = health(ini);
@@ -500,11 +502,11 @@ void freshThenBackedUp(const QString &folder, const QString &protocol)
     ASSERT_TRUE(backup.resize(backup.size() - 512));
     const CliRun cut = health(ini, {"--backup-age", "100"});
     EXPECT_EQ(cut.exitCode, 2);
-    EXPECT_TRUE(checkLine(cut, "kopia").contains(QStringLiteral("kopia obcięta lub zmieniona"))) << cut.out.toStdString();
+    EXPECT_TRUE(checkLine(cut, "kopia").contains(QStringLiteral("kopia obcięta lub zmieniona")))
+        << cut.out.toStdString();
 }
 
-TEST(Health, EveryCompanyAtOnceWithItsMetrics)
-{
+TEST(Health, EveryCompanyAtOnceWithItsMetrics) {
     // One healthy company (embedded, backed up), one without a backup (through the server), one whose
     // folder is gone.
     const QString companies = TestDb::newFolder();
@@ -521,28 +523,34 @@ TEST(Health, EveryCompanyAtOnceWithItsMetrics)
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_EQ(all.exitCode, 2) << all.out.toStdString();
     for (const char *name : {"firma1", "firma2", "firma3"})
-        EXPECT_TRUE(all.out.contains("== " + QString(name) + " (" + companies + name + ".ini)")) << all.out.toStdString();
+        EXPECT_TRUE(all.out.contains("== " + QString(name) + " (" + companies + name + ".ini)"))
+            << all.out.toStdString();
     EXPECT_FALSE(all.out.contains("== jn"));
-    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma1 +OK +[0-9.]+ h +NIE +[0-9]+ MB\n"))) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma1 +OK +[0-9.]+ h +NIE +[0-9]+ MB\n")))
+        << all.out.toStdString();
     EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma2 +CRITICAL +- +NIE "))) << all.out.toStdString();
-    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma3 +UNKNOWN +- +- +-\n"))) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QRegularExpression("\nfirma3 +UNKNOWN +- +- +-\n")))
+        << all.out.toStdString();
 
     // The same as metrics, written whole to the file the textfile collector reads.
     const QString prom = companies + "qkadmin.prom";
-    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode, 0); // written
+    ASSERT_EQ(cli({"health", "--all", companies, "--format", "prometheus", "--output", prom}).exitCode,
+              0); // written
     const QByteArray text = TestFiles::read(prom);
     EXPECT_EQ(text.count("# TYPE qkadmin_check_status gauge"), 1);
     const QHash<QString, double> m = HealthMetrics::parse(text);
     EXPECT_EQ(m.value("qkadmin_check_status{company=\"firma1\",check=\"kopia\"}", -1), 0);
     EXPECT_EQ(m.value("qkadmin_check_status{company=\"firma2\",check=\"kopia\"}", -1), 2);
     EXPECT_EQ(m.value("qkadmin_check_status{company=\"firma3\",check=\"baza\"}", -1), 3);
-    EXPECT_EQ(m.value("qkadmin_backup_bytes{company=\"firma1\"}", -1), double(QFileInfo(healthy + "bazaqk.abk").size()));
+    EXPECT_EQ(m.value("qkadmin_backup_bytes{company=\"firma1\"}", -1),
+              double(QFileInfo(healthy + "bazaqk.abk").size()));
     EXPECT_EQ(m.value("qkadmin_lock_flag{company=\"firma2\"}", -1), 0);
     EXPECT_GT(m.value("qkadmin_database_bytes{company=\"firma2\"}", -1), 0);
     QProcess promtool;
     promtool.start("promtool", {"check", "metrics"});
     if (!promtool.waitForStarted()) {
-        std::printf("promtool is not installed (Debian's prometheus package): the format was not checked by it\n");
+        std::printf(
+            "promtool is not installed (Debian's prometheus package): the format was not checked by it\n");
         return;
     }
     promtool.write(text);
@@ -553,19 +561,22 @@ TEST(Health, EveryCompanyAtOnceWithItsMetrics)
 
 // A folder with Polish letters in a setup.ini as a Linux editor saves it (UTF-8), run as cron runs a job:
 // with no environment at all (no LANG, no PATH), so the client library's character set is ASCII.
-TEST(Health, AFolderWithPolishLettersInAUtf8SetupIniWithoutALocale)
-{
+TEST(Health, AFolderWithPolishLettersInAUtf8SetupIniWithoutALocale) {
     TestDb::Spec polish;
     polish.subfolder = QStringLiteral("Księgowość/Firma Łódź/");
     for (const QString protocol : {"L", "T"}) {
-        const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase(polish) : TestDb::createDatabase(polish);
+        const QString folder =
+            protocol == "L" ? TestDb::createEmbeddedDatabase(polish) : TestDb::createDatabase(polish);
         const QString ini = TestDb::newFolder() + "setup.ini";
-        TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=%2\r\n").arg(folder.chopped(1), protocol).toUtf8());
+        TestFiles::write(ini, QStringLiteral("[Ogolne]\r\nsciezka=%1\r\nprotokol=%2\r\n")
+                                  .arg(folder.chopped(1), protocol)
+                                  .toUtf8());
         const CliRun backup = bareCli({"backup"}, ini);
         EXPECT_EQ(backup.exitCode, 0) << protocol.toStdString() << backup.err.toStdString();
         const CliRun health = bareCli({"health"}, ini);
         EXPECT_EQ(health.exitCode, 0) << protocol.toStdString() << health.out.toStdString();
-        EXPECT_TRUE(health.out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
+        EXPECT_TRUE(
+            health.out.startsWith(QStringLiteral("OK kopia: ostatnia kopia ") + folder + "bazaqk.abk"));
         if (protocol == "L") {
             const CliRun verify = bareCli({"verify-backup"}, ini);
             EXPECT_EQ(verify.exitCode, 0) << verify.out.toStdString();
@@ -578,16 +589,14 @@ TEST(Health, AFolderWithPolishLettersInAUtf8SetupIniWithoutALocale)
 
 } // namespace
 
-TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkOnTheServer)
-{
+TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkOnTheServer) {
     TestModule m;
     m.started();
     m.dm->shutDown();
     freshThenBackedUp(m.folder, "T");
 }
 
-TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkEmbedded)
-{
+TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkEmbedded) {
     freshThenBackedUp(TestDb::createEmbeddedDatabase(), "L");
 }
 
@@ -595,15 +604,13 @@ TEST(Health, AFreshDatabaseHasNoBackupThenABackupIsOkEmbedded)
 struct BackedUp {
     TestModule m;
     QString ini = settingsFor(m.folder);
-    BackedUp()
-    {
+    BackedUp() {
         m.started();
         EXPECT_EQ(cli({"backup"}, ini).exitCode, 0);
     }
 };
 
-TEST(Health, WritesTheDiskMayLoseAreAWarning)
-{
+TEST(Health, WritesTheDiskMayLoseAreAWarning) {
     BackedUp b;
     RecordingOperator op;
     AdminOps::setWriteMode(*b.m.dm, op, 0); // buffered writes
@@ -614,19 +621,18 @@ TEST(Health, WritesTheDiskMayLoseAreAWarning)
         << checkLine(r, "zapis").toStdString();
 }
 
-TEST(Health, ALockFlagLeftSetIsCritical)
-{
+TEST(Health, ALockFlagLeftSetIsCritical) {
     BackedUp b;
     b.m.dm->shutDown();
     b.m.exec("update FJ_BAZA set Bila = 'T' where LP = 1");
     const CliRun r = health(b.ini);
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(checkLine(r, "blokada").startsWith("CRITICAL blokada: blokada bazy pozostała założona (Bila = 'T')"))
+    EXPECT_TRUE(
+        checkLine(r, "blokada").startsWith("CRITICAL blokada: blokada bazy pozostała założona (Bila = 'T')"))
         << checkLine(r, "blokada").toStdString();
 }
 
-TEST(Health, ATransactionHeldOpenRaisesTheGapWarning)
-{
+TEST(Health, ATransactionHeldOpenRaisesTheGapWarning) {
     BackedUp b;
     b.m.dm->shutDown();
     Database held;
@@ -648,8 +654,7 @@ TEST(Health, ATransactionHeldOpenRaisesTheGapWarning)
     held.close();
 }
 
-TEST(Health, AnUnreachableDatabaseIsUnknown)
-{
+TEST(Health, AnUnreachableDatabaseIsUnknown) {
     const QString empty = TestDb::newFolder();
     const CliRun r = health(settingsFor(empty));
     EXPECT_EQ(r.exitCode, 3);
@@ -663,8 +668,7 @@ TEST(Health, AnUnreachableDatabaseIsUnknown)
 }
 
 // A server that takes the connection and never answers (stopped): health says UNKNOWN within its limit.
-TEST(SerialHealth, AServerThatDoesNotAnswerIsUnknownWithinTheTimeout)
-{
+TEST(SerialHealth, AServerThatDoesNotAnswerIsUnknownWithinTheTimeout) {
     TestModule m;
     m.dm->shutDown();
     const QString ini = settingsFor(m.folder);
@@ -681,14 +685,14 @@ TEST(SerialHealth, AServerThatDoesNotAnswerIsUnknownWithinTheTimeout)
     ::kill(pid, SIGCONT);
     EXPECT_EQ(r.exitCode, 3) << r.out.toStdString();
     EXPECT_LT(ms, 6000);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu 2 s"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu 2 s")))
+        << r.out.toStdString();
     EXPECT_TRUE(summaryOf(r).contains(" result=unknown exit=3 "));
 }
 
 // The nightly sequence keeps the folder locked from the backup to the last pruned archive: another
 // process's operation is refused in every gap between the steps.
-TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
-{
+TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps) {
     TestModule m;
     m.started();
     const QString ini = settingsFor(m.folder);
@@ -696,7 +700,8 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
     auto othersRefused = [&] {
         const CliRun other = cli({"verify-backup"}, ini);
         EXPECT_EQ(other.exitCode, 1);
-        EXPECT_TRUE(other.err.contains(QStringLiteral("Trwa inna operacja na kopii bazy"))) << other.err.toStdString();
+        EXPECT_TRUE(other.err.contains(QStringLiteral("Trwa inna operacja na kopii bazy")))
+            << other.err.toStdString();
     };
     BackupOps::backupDatabase(*m.dm, op); // a backup the others would verify
     {
@@ -715,8 +720,7 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps)
 namespace {
 
 // The processes whose parent is pid.
-QList<qint64> childrenOf(qint64 pid)
-{
+QList<qint64> childrenOf(qint64 pid) {
     QList<qint64> children;
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
@@ -737,8 +741,7 @@ QList<qint64> childrenOf(qint64 pid)
 struct SilentServer {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     quint16 port = 0;
-    SilentServer()
-    {
+    SilentServer() {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -751,8 +754,7 @@ struct SilentServer {
 };
 
 // A settings file naming a database on a server that takes the connection and never answers.
-QString silentCompany(const QString &folder, quint16 port)
-{
+QString silentCompany(const QString &folder, quint16 port) {
     const QString ini = folder + "cicha.ini";
     IniFile::writeString(ini, "Ogolne", "sciezka", QStringLiteral("127.0.0.1/%1:/srv/qk/cicha").arg(port));
     IniFile::writeString(ini, "Ogolne", "protokol", "T");
@@ -763,22 +765,26 @@ QString silentCompany(const QString &folder, quint16 port)
 
 // A database whose ON CONNECT trigger writes a row into a file outside it (an external table): the
 // program's own connections, its backup and its verification's scratch database run none of its code.
-TEST(UntrustedInput, ADatabasesOwnCodeNeverRunsInTheProgramsConnections)
-{
+TEST(UntrustedInput, ADatabasesOwnCodeNeverRunsInTheProgramsConnections) {
     for (const QString protocol : {"T", "L"}) {
         const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase() : TestDb::createDatabase();
         const QString planted = folder + "planted.txt";
         const QString made = isql(folder, protocol,
-                                  "create table PLANTED external file '" + planted.toUtf8() + "' (T char(10)); commit;\n"
-                                  "set term ^; create trigger PLANT on connect as begin insert into PLANTED values ('x'); end^\n"
-                                  "set term ;^ commit;\n",
+                                  "create table PLANTED external file '" + planted.toUtf8() +
+                                      "' (T char(10)); commit;\n"
+                                      "set term ^; create trigger PLANT on connect as begin insert into "
+                                      "PLANTED values ('x'); end^\n"
+                                      "set term ;^ commit;\n",
                                   {"-nodbtriggers"});
         ASSERT_FALSE(made.contains("Statement failed")) << made.toStdString();
         const QString ini = settingsFor(folder, protocol);
-        for (const QStringList &command : {QStringList{"health"}, QStringList{"backup"}, QStringList{"verify-backup"}}) {
+        for (const QStringList &command :
+             {QStringList{"health"}, QStringList{"backup"}, QStringList{"verify-backup"}}) {
             const CliRun r = cli(command, ini);
-            EXPECT_LE(r.exitCode, 2) << command.join(' ').toStdString() << r.out.toStdString() << r.err.toStdString();
-            EXPECT_EQ(QFileInfo(planted).size(), 0) << protocol.toStdString() << " " << command.join(' ').toStdString();
+            EXPECT_LE(r.exitCode, 2) << command.join(' ').toStdString() << r.out.toStdString()
+                                     << r.err.toStdString();
+            EXPECT_EQ(QFileInfo(planted).size(), 0)
+                << protocol.toStdString() << " " << command.join(' ').toStdString();
         }
         EXPECT_EQ(cli({"health"}, ini).exitCode, 0);
         // A connection that asks for nothing runs the trigger: the check above would have seen the program's.
@@ -787,13 +793,13 @@ TEST(UntrustedInput, ADatabasesOwnCodeNeverRunsInTheProgramsConnections)
     }
 }
 
-TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused)
-{
+TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "only a run as root (or as the units' user) refuses them; the suite runs as root";
     const QString ini = settingsFor(TestDb::newFolder());
     ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0664), 0);
-    const QString said = "Plik ustawień " + ini + " może zmienić nie tylko root (grupa root może go zmieniać). Program "
+    const QString said = "Plik ustawień " + ini +
+                         " może zmienić nie tylko root (grupa root może go zmieniać). Program "
                          "uruchomiony jako root nie korzysta z takich ustawień";
     const CliRun health = cli({"health"}, ini);
     EXPECT_EQ(health.exitCode, 3);
@@ -816,13 +822,13 @@ TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused)
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 1);
     const QString err = QString::fromUtf8(p.readAllStandardError());
-    EXPECT_TRUE(err.contains("Plik danych logowania " + credentials + "credentials może zmienić nie tylko root (każdy może go "
+    EXPECT_TRUE(err.contains("Plik danych logowania " + credentials +
+                             "credentials może zmienić nie tylko root (każdy może go "
                              "zmieniać)"))
         << err.toStdString();
 }
 
-TEST(HealthAll, AServerThatNeverAnswersIsUnknownWithinTheTimeoutGiven)
-{
+TEST(HealthAll, AServerThatNeverAnswersIsUnknownWithinTheTimeoutGiven) {
     const SilentServer silent;
     ASSERT_NE(silent.port, 0);
     const QString companies = TestDb::newFolder();
@@ -833,14 +839,14 @@ TEST(HealthAll, AServerThatNeverAnswersIsUnknownWithinTheTimeoutGiven)
     // Far below a check's own default of 10 s: the limit reached the check.
     EXPECT_LT(t.elapsed(), 8000);
     EXPECT_EQ(all.exitCode, 3) << all.out.toStdString();
-    EXPECT_TRUE(all.out.contains("== cicha (" + companies + "cicha.ini)\nUNKNOWN baza: brak odpowiedzi w ciągu 3 s\n"))
+    EXPECT_TRUE(all.out.contains("== cicha (" + companies +
+                                 "cicha.ini)\nUNKNOWN baza: brak odpowiedzi w ciągu 3 s\n"))
         << all.out.toStdString();
     EXPECT_TRUE(all.out.contains(QRegularExpression("\ncicha +UNKNOWN +- +- +-\n"))) << all.out.toStdString();
     EXPECT_TRUE(summaryOf(all).startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "));
 }
 
-TEST(HealthAll, ASignalIsPassedOnAndWaitedFor)
-{
+TEST(HealthAll, ASignalIsPassedOnAndWaitedFor) {
     const SilentServer silent;
     ASSERT_NE(silent.port, 0);
     const QString companies = TestDb::newFolder();
@@ -868,21 +874,24 @@ TEST(HealthAll, ASignalIsPassedOnAndWaitedFor)
     EXPECT_EQ(p.exitCode(), 3);
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_TRUE(out.contains("UNKNOWN baza: sprawdzenie przerwane sygnałem SIGTERM\n")) << out.toStdString();
-    EXPECT_TRUE(out.trimmed().split('\n').last().startsWith("qkadmin-cli: summary command=health result=unknown exit=3 "))
+    EXPECT_TRUE(out.trimmed().split('\n').last().startsWith(
+        "qkadmin-cli: summary command=health result=unknown exit=3 "))
         << out.toStdString();
 }
 
-TEST(HealthMetricsFile, TheCollectorCanReadItWhateverTheUmask)
-{
+TEST(HealthMetricsFile, TheCollectorCanReadItWhateverTheUmask) {
     const QString folder = TestDb::newFolder();
-    const QString ini = settingsFor(TestDb::newFolder()); // no database there: UNKNOWN, and said so in the file
+    const QString ini =
+        settingsFor(TestDb::newFolder()); // no database there: UNKNOWN, and said so in the file
     auto withUmask077 = [&](const QString &output) {
         QProcess p;
         p.setStandardInputFile(QProcess::nullDevice());
-        p.start("sh", {"-c", "umask 077; exec \"$0\" --settings \"$1\" health --format prometheus --output \"$2\"",
-                       QString::fromLocal8Bit(qgetenv("QK_CLI")), ini, output});
+        p.start("sh",
+                {"-c", "umask 077; exec \"$0\" --settings \"$1\" health --format prometheus --output \"$2\"",
+                 QString::fromLocal8Bit(qgetenv("QK_CLI")), ini, output});
         p.waitForFinished(60000);
-        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                      QString::fromUtf8(p.readAllStandardError())};
     };
     const CliRun written = withUmask077(folder + "qkadmin.prom");
     EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
@@ -895,5 +904,6 @@ TEST(HealthMetricsFile, TheCollectorCanReadItWhateverTheUmask)
     // A file it cannot write: said, and the exit status says so.
     const CliRun refused = withUmask077(folder + "brak/qkadmin.prom");
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(refused.err.contains("qkadmin-cli health: cannot write " + folder + "brak/qkadmin.prom")) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains("qkadmin-cli health: cannot write " + folder + "brak/qkadmin.prom"))
+        << refused.err.toStdString();
 }

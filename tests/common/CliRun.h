@@ -17,8 +17,8 @@ struct CliRun {
 };
 
 // Runs qkadmin-cli (QK_CLI) with --settings when given, no terminal, PATH replaced when path is given.
-inline CliRun cli(const QStringList &args, const QString &settings = QString(), const QString &path = QString())
-{
+inline CliRun cli(const QStringList &args, const QString &settings = QString(),
+                  const QString &path = QString()) {
     QProcess p;
     if (!path.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -33,25 +33,25 @@ inline CliRun cli(const QStringList &args, const QString &settings = QString(), 
     p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), all);
     if (!p.waitForFinished(300000))
         return {};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 // The command line with no environment at all, as cron or env -i starts it.
-inline CliRun bareCli(const QStringList &args, const QString &settings)
-{
+inline CliRun bareCli(const QStringList &args, const QString &settings) {
     QProcess p;
     p.setStandardInputFile(QProcess::nullDevice());
-    p.start(QStringLiteral("env"), QStringList{"-i", QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings", settings} + args);
+    p.start(QStringLiteral("env"),
+            QStringList{"-i", QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings", settings} + args);
     if (!p.waitForFinished(300000))
         return {};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 // setup.ini for the command line, naming the database folder.
-inline QString settingsFor(const QString &folder, const QString &protocol = QStringLiteral("T"))
-{
+inline QString settingsFor(const QString &folder, const QString &protocol = QStringLiteral("T")) {
     const QString ini = TestDb::newFolder() + QStringLiteral("setup.ini");
     IniFile::writeString(ini, "Ogolne", "sciezka", folder.left(folder.size() - 1));
     IniFile::writeString(ini, "Ogolne", "protokol", protocol);
@@ -59,8 +59,7 @@ inline QString settingsFor(const QString &folder, const QString &protocol = QStr
 }
 
 // The last line of a run's output: its summary.
-inline QString summaryOf(const CliRun &r)
-{
+inline QString summaryOf(const CliRun &r) {
     const QStringList lines = r.out.trimmed().split(QLatin1Char('\n'));
     return lines.last();
 }

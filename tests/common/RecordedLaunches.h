@@ -11,8 +11,7 @@ struct RecordedLaunches {
     QList<Archiver::Finished> finished;
     bool starts = true;
 
-    RecordedLaunches()
-    {
+    RecordedLaunches() {
         Archiver::setLauncher([this](const Archiver::Launch &l, Archiver::Finished f) {
             launches << l;
             finished << std::move(f);

@@ -31,15 +31,13 @@ struct RecordingOperator : Operator {
     std::function<void(Log log, const QString &line)> onLine;
     std::function<void(const Message &)> onMessage;
 
-    void message(Box kind, const QString &text) override
-    {
+    void message(Box kind, const QString &text) override {
         messages.append({kind, text});
         events << QStringLiteral("message");
         if (onMessage)
             onMessage(messages.last());
     }
-    bool confirm(const QString &text) override
-    {
+    bool confirm(const QString &text) override {
         questions.append(text);
         return answer;
     }
@@ -48,26 +46,22 @@ struct RecordingOperator : Operator {
     void setStage(Activity a, const QString &text) override { stages[a] = text; }
     void setActivity(Activity a, int value) override { activity[a].append(value); }
     void clearLog(Log l) override { logs[l].clear(); }
-    void appendLine(Log l, const QString &line) override
-    {
+    void appendLine(Log l, const QString &line) override {
         logs[l].append(line);
         if (onLine)
             onLine(l, line);
     }
     void showResult(YearEnd item, const QString &text) override { results[item] = text; }
-    void beginBusy() override
-    {
+    void beginBusy() override {
         busy = true;
         events << QStringLiteral("busy");
     }
-    void endBusy() override
-    {
+    void endBusy() override {
         busy = false;
         events << QStringLiteral("idle");
     }
     void processEvents() override {}
-    void endProgram() override
-    {
+    void endProgram() override {
         ++endCalls;
         events << QStringLiteral("end");
     }
@@ -76,9 +70,10 @@ struct RecordingOperator : Operator {
     QString result(YearEnd item) const { return results.count(item) ? results.at(item) : QString(); }
     bool shown(YearEnd item) const { return results.count(item) > 0; }
     // Nothing but boxes and questions reached the operator: no flag, counter, stage or result.
-    bool nothingShown() const { return !lockFlag && connectionCount.isNull() && stages.empty() && results.empty(); }
-    QStringList texts() const
-    {
+    bool nothingShown() const {
+        return !lockFlag && connectionCount.isNull() && stages.empty() && results.empty();
+    }
+    QStringList texts() const {
         QStringList t;
         for (const Message &m : messages)
             t << m.text;

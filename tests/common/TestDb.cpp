@@ -18,36 +18,33 @@
 
 namespace {
 
-std::vector<std::unique_ptr<QTemporaryDir>> &folders()
-{
+std::vector<std::unique_ptr<QTemporaryDir>> &folders() {
     static std::vector<std::unique_ptr<QTemporaryDir>> f;
     return f;
 }
 
 } // namespace
 
-QString TestDb::server()
-{
+QString TestDb::server() {
     const QByteArray s = qgetenv("QK_TEST_SERVER");
     return s.isEmpty() ? QStringLiteral("localhost") : QString::fromLocal8Bit(s);
 }
 
-QString TestDb::newFolder()
-{
+QString TestDb::newFolder() {
     auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/qktest-XXXXXX"));
     if (!dir->isValid())
         throw std::runtime_error("cannot create a test folder");
     // The server runs as its own user: it must be able to write here.
-    QFile(dir->path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
-                                      QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+    QFile(dir->path())
+        .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
     const QString path = dir->path() + QLatin1Char('/');
     folders().push_back(std::move(dir));
     return path;
 }
 
-SampleData::Scale TestDb::Spec::smallScale()
-{
+SampleData::Scale TestDb::Spec::smallScale() {
     SampleData::Scale s;
     s.documentsPerMonth = 6;
     s.entriesPerDocument = 3;
@@ -60,8 +57,7 @@ SampleData::Scale TestDb::Spec::smallScale()
 namespace {
 
 // A sample database in a new folder, through the server or by the embedded engine (empty server).
-QString create(const TestDb::Spec &spec, const QString &server)
-{
+QString create(const TestDb::Spec &spec, const QString &server) {
     const QString base = TestDb::newFolder(), folder = base + spec.subfolder;
     if (!spec.subfolder.isEmpty()) {
         QDir().mkpath(folder);
@@ -85,8 +81,7 @@ QString create(const TestDb::Spec &spec, const QString &server)
 
 } // namespace
 
-QString TestDb::createDatabase(const Spec &spec)
-{
+QString TestDb::createDatabase(const Spec &spec) {
     // Once in about a dozen suite runs under full load, the server answered the first attachment after
     // it had created a database with "file ... is not a valid database" (no trace in its log). That is
     // the server's race in setting up a test, not a behaviour under test: such a database is made again,
@@ -104,13 +99,11 @@ QString TestDb::createDatabase(const Spec &spec)
     }
 }
 
-QString TestDb::createEmbeddedDatabase(const Spec &spec)
-{
+QString TestDb::createEmbeddedDatabase(const Spec &spec) {
     return create(spec, QString());
 }
 
-int TestDb::damageDataPages(const QString &databaseFile, const QList<int> &relationIds)
-{
+int TestDb::damageDataPages(const QString &databaseFile, const QList<int> &relationIds) {
     QFile f(databaseFile);
     if (!f.open(QIODevice::ReadWrite))
         throw std::runtime_error("cannot open the database file to damage it");
@@ -136,14 +129,12 @@ int TestDb::damageDataPages(const QString &databaseFile, const QList<int> &relat
     return damaged;
 }
 
-QStringList TestDb::connectionParams()
-{
+QStringList TestDb::connectionParams() {
     return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quillstep"),
             QStringLiteral("config=Providers=Remote,Loopback")};
 }
 
-void TestDb::connect(Database &db, const QString &folder)
-{
+void TestDb::connect(Database &db, const QString &folder) {
     db.setDatabaseName(folder + QStringLiteral("bazaqk.adb"));
     db.params = connectionParams();
     db.open();
@@ -152,8 +143,7 @@ void TestDb::connect(Database &db, const QString &folder)
 namespace {
 
 // Runs f on a statement of a connection of its own, then commits and detaches.
-template <typename F> void onOwnConnection(const QString &folder, const QString &sql, F f)
-{
+template <typename F> void onOwnConnection(const QString &folder, const QString &sql, F f) {
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;
@@ -168,8 +158,7 @@ template <typename F> void onOwnConnection(const QString &folder, const QString 
 
 } // namespace
 
-QString TestDb::scalar(const QString &folder, const QString &sql)
-{
+QString TestDb::scalar(const QString &folder, const QString &sql) {
     QString v;
     onOwnConnection(folder, sql, [&](Query &q) {
         q.open();
@@ -178,17 +167,14 @@ QString TestDb::scalar(const QString &folder, const QString &sql)
     return v;
 }
 
-void TestDb::exec(const QString &folder, const QString &sql)
-{
+void TestDb::exec(const QString &folder, const QString &sql) {
     onOwnConnection(folder, sql, [](Query &q) { q.execute(); });
 }
 
-void TestDb::cleanUp()
-{
+void TestDb::cleanUp() {
     folders().clear();
 }
 
-void PrintTo(const QString &s, std::ostream *os)
-{
+void PrintTo(const QString &s, std::ostream *os) {
     *os << '"' << s.toStdString() << '"';
 }

@@ -14,8 +14,7 @@ using TestApplication = QCoreApplication;
 #include <cstdlib>
 #include <sys/stat.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The embedded engine's restore runs in this same program, started again as a worker.
     if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
         return rc;

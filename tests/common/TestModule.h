@@ -2,8 +2,8 @@
 
 // A data module as start-up leaves it, over a test database: setup.ini in a folder of its own names
 // the database folder and the protocol letter.
-#include "core/MainD.h"
 #include "common/TestDb.h"
+#include "core/MainD.h"
 #include "platform/IniFile.h"
 
 #include <memory>
@@ -13,23 +13,24 @@ struct TestModule {
     QString settingsFolder = TestDb::newFolder();
     std::unique_ptr<TMainDm> dm;
 
-    explicit TestModule(const QString &databaseFolder = TestDb::createDatabase(), const QString &protocol = QStringLiteral("T"))
-        : folder(databaseFolder)
-    {
+    explicit TestModule(const QString &databaseFolder = TestDb::createDatabase(),
+                        const QString &protocol = QStringLiteral("T"))
+        : folder(databaseFolder) {
         QString path = databaseFolder;
         if (path.endsWith(QLatin1Char('/')))
             path.chop(1);
         const QString ini = settingsFolder + QStringLiteral("setup.ini");
         IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("sciezka"), path);
-        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("serwer"), QStringLiteral("ksiegowosc"));
+        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("serwer"),
+                             QStringLiteral("ksiegowosc"));
         IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("protokol"), protocol);
-        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("cien"), databaseFolder + QStringLiteral("cien"));
+        IniFile::writeString(ini, QStringLiteral("Ogolne"), QStringLiteral("cien"),
+                             databaseFolder + QStringLiteral("cien"));
         dm = std::make_unique<TMainDm>(settingsFolder);
         dm->DataModuleCreate();
     }
     // Ends the start-up transaction, as the window's first activation does.
-    TestModule &started()
-    {
+    TestModule &started() {
         if (dm->EmployeeTran.active())
             dm->EmployeeTran.commit();
         return *this;

@@ -1,10 +1,10 @@
 #pragma once
 
 // For the tests that drive the window: scripted message boxes and a data module over a test database.
-#include "core/MainD.h"
-#include "gui/MainF.h"
 #include "common/TestDb.h"
 #include "common/TestModule.h"
+#include "core/MainD.h"
+#include "gui/MainF.h"
 #include "platform/IniFile.h"
 
 #include <QFile>
@@ -22,10 +22,9 @@ struct RecordedBoxes {
     QList<QMessageBox::StandardButton> answers;
     std::function<void(const Box &)> onShow;
 
-    RecordedBoxes()
-    {
-        TMainForm::boxDisplay = [this](QWidget *, QMessageBox::Icon icon, const QString &, const QString &text,
-                                       QMessageBox::StandardButtons buttons) {
+    RecordedBoxes() {
+        TMainForm::boxDisplay = [this](QWidget *, QMessageBox::Icon icon, const QString &,
+                                       const QString &text, QMessageBox::StandardButtons buttons) {
             boxes.append({icon, text});
             if (onShow)
                 onShow(boxes.last());
@@ -34,14 +33,12 @@ struct RecordedBoxes {
             return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
         };
     }
-    ~RecordedBoxes()
-    {
+    ~RecordedBoxes() {
         // Never a real modal box in a test: it would wait for a click nobody makes.
         TMainForm::boxDisplay = [](QWidget *, QMessageBox::Icon, const QString &, const QString &,
                                    QMessageBox::StandardButtons) { return QMessageBox::Ok; };
     }
-    QStringList texts() const
-    {
+    QStringList texts() const {
         QStringList t;
         for (const Box &b : boxes)
             t << b.text;
@@ -56,9 +53,9 @@ struct Window {
     RecordedBoxes boxes;
     TestModule module;
     TMainForm form;
-    explicit Window(const QString &folder, const QString &protocol = QStringLiteral("T"), Shown shown = Shown::No)
-        : module(folder, protocol), form(*module.dm)
-    {
+    explicit Window(const QString &folder, const QString &protocol = QStringLiteral("T"),
+                    Shown shown = Shown::No)
+        : module(folder, protocol), form(*module.dm) {
         if (shown == Shown::Yes)
             form.show();
         form.FormActivate();

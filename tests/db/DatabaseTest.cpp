@@ -1,6 +1,6 @@
 // The database session against the real server: connection, transaction and statement rules.
-#include "common/TestDb.h"
 #include "db/Database.h"
+#include "common/TestDb.h"
 #include "db/DatabaseInfo.h"
 #include "db/Errors.h"
 #include "db/FbClient.h"
@@ -12,8 +12,7 @@
 
 namespace {
 
-QString sharedFolder()
-{
+QString sharedFolder() {
     static const QString folder = TestDb::createDatabase();
     return folder;
 }
@@ -22,16 +21,14 @@ struct Session {
     Database db;
     Transaction tr{&db};
     Query q{QStringLiteral("IBQuery8"), &db, &tr};
-    explicit Session(const QString &folder)
-    {
+    explicit Session(const QString &folder) {
         db.defaultTransaction = &tr;
         db.setDatabaseName(folder + QStringLiteral("bazaqk.adb"));
         db.params = TestDb::connectionParams();
     }
 };
 
-template <typename E> QString messageOf(const std::function<void()> &f)
-{
+template <typename E> QString messageOf(const std::function<void()> &f) {
     try {
         f();
     } catch (const E &e) {
@@ -42,16 +39,15 @@ template <typename E> QString messageOf(const std::function<void()> &f)
 
 } // namespace
 
-TEST(ClientLibrary, MissingLibraryNamesTheLibrarySought)
-{
-    EXPECT_EQ(messageOf<LibraryMissingError>([] { FbClient::load(QStringLiteral("libfbclient-not-here.so.9")); }),
-              QStringLiteral("InterBase library libfbclient-not-here.so.9 not found in the path. Please install "
-                             "InterBase to use this functionality"));
+TEST(ClientLibrary, MissingLibraryNamesTheLibrarySought) {
+    EXPECT_EQ(
+        messageOf<LibraryMissingError>([] { FbClient::load(QStringLiteral("libfbclient-not-here.so.9")); }),
+        QStringLiteral("InterBase library libfbclient-not-here.so.9 not found in the path. Please install "
+                       "InterBase to use this functionality"));
     EXPECT_EQ(FbClient::defaultLibraryName(), QStringLiteral("libfbclient.so.2"));
 }
 
-TEST(Connection, OpenCloseAndNames)
-{
+TEST(Connection, OpenCloseAndNames) {
     Session s(sharedFolder());
     EXPECT_FALSE(s.db.connected());
     s.db.open();
@@ -69,8 +65,7 @@ TEST(Connection, OpenCloseAndNames)
     EXPECT_EQ(messageOf<LayerError>([&] { empty.open(); }), QStringLiteral("Database name is missing"));
 }
 
-TEST(Connection, WrongPasswordAndMissingFileAreEngineErrors)
-{
+TEST(Connection, WrongPasswordAndMissingFileAreEngineErrors) {
     Session s(sharedFolder());
     s.db.params = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=wrong"),
                    QStringLiteral("config=Providers=Remote,Loopback")};
@@ -78,7 +73,8 @@ TEST(Connection, WrongPasswordAndMissingFileAreEngineErrors)
         s.db.open();
         FAIL();
     } catch (const EngineError &e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika SYSDBA")));
+        EXPECT_TRUE(e.message().startsWith(
+            QStringLiteral("Serwer bazy danych odrzucił logowanie użytkownika SYSDBA")));
         EXPECT_TRUE(e.message().contains(QStringLiteral("\rYour user name and password are not defined")));
         EXPECT_FALSE(e.message().endsWith(QLatin1Char('.')));
         EXPECT_NE(e.engineCode(), 0);
@@ -89,8 +85,7 @@ TEST(Connection, WrongPasswordAndMissingFileAreEngineErrors)
     EXPECT_FALSE(m.db.connected());
 }
 
-TEST(Connection, DialectOneDatabaseLowersTheConnection)
-{
+TEST(Connection, DialectOneDatabaseLowersTheConnection) {
     TestDb::Spec spec;
     spec.dialect = 1;
     spec.scale.months = {3};
@@ -105,10 +100,10 @@ TEST(Connection, DialectOneDatabaseLowersTheConnection)
     s.db.close();
 }
 
-TEST(Transaction, StartCommitRollbackRules)
-{
+TEST(Transaction, StartCommitRollbackRules) {
     Session s(sharedFolder());
-    EXPECT_EQ(messageOf<LayerError>([&] { s.tr.start(); }), QStringLiteral("Cannot perform operation -- DB is not open"));
+    EXPECT_EQ(messageOf<LayerError>([&] { s.tr.start(); }),
+              QStringLiteral("Cannot perform operation -- DB is not open"));
     EXPECT_EQ(messageOf<LayerError>([&] { s.tr.commit(); }), QStringLiteral("Transaction is not active"));
     EXPECT_EQ(messageOf<LayerError>([&] { s.tr.rollback(); }), QStringLiteral("Transaction is not active"));
     // Opening a statement attaches and starts by itself.
@@ -121,22 +116,24 @@ TEST(Transaction, StartCommitRollbackRules)
     EXPECT_FALSE(s.tr.active());
     EXPECT_FALSE(s.q.isOpen());
     // A result is not usable after its transaction ended.
-    EXPECT_EQ(messageOf<LayerError>([&] { s.q.fieldByName("ILE"); }), QStringLiteral("IBQuery8: Field 'ILE' not found"));
+    EXPECT_EQ(messageOf<LayerError>([&] { s.q.fieldByName("ILE"); }),
+              QStringLiteral("IBQuery8: Field 'ILE' not found"));
     s.db.close();
 }
 
-TEST(Transaction, ExecuteLeavesWorkUncommittedAndCloseCommitsIt)
-{
+TEST(Transaction, ExecuteLeavesWorkUncommittedAndCloseCommitsIt) {
     const QString folder = TestDb::createDatabase();
     {
         Session s(folder);
         s.q.setSql(QStringLiteral("update FJ_BAZA set ILE = 7 where LP = 1"));
         s.q.execute();
         EXPECT_TRUE(s.tr.active());
-        EXPECT_EQ(TestDb::scalar(folder, QStringLiteral("select ILE from FJ_BAZA where LP=1")), QStringLiteral("0"));
+        EXPECT_EQ(TestDb::scalar(folder, QStringLiteral("select ILE from FJ_BAZA where LP=1")),
+                  QStringLiteral("0"));
         s.db.close(); // the default end action commits
     }
-    EXPECT_EQ(TestDb::scalar(folder, QStringLiteral("select ILE from FJ_BAZA where LP=1")), QStringLiteral("7"));
+    EXPECT_EQ(TestDb::scalar(folder, QStringLiteral("select ILE from FJ_BAZA where LP=1")),
+              QStringLiteral("7"));
     {
         Session s(folder);
         s.q.setSql(QStringLiteral("update FJ_BAZA set ILE = 9 where LP = 1"));
@@ -144,11 +141,11 @@ TEST(Transaction, ExecuteLeavesWorkUncommittedAndCloseCommitsIt)
         s.tr.rollback();
         s.db.close();
     }
-    EXPECT_EQ(TestDb::scalar(folder, QStringLiteral("select ILE from FJ_BAZA where LP=1")), QStringLiteral("7"));
+    EXPECT_EQ(TestDb::scalar(folder, QStringLiteral("select ILE from FJ_BAZA where LP=1")),
+              QStringLiteral("7"));
 }
 
-TEST(Statement, EmptyTextAndOpenDataset)
-{
+TEST(Statement, EmptyTextAndOpenDataset) {
     Session s(sharedFolder());
     EXPECT_EQ(messageOf<LayerError>([&] { s.q.execute(); }), QStringLiteral("Empty SQL Statement"));
     EXPECT_FALSE(s.db.connected()); // the transaction stays as it was
@@ -160,8 +157,7 @@ TEST(Statement, EmptyTextAndOpenDataset)
     s.db.close();
 }
 
-TEST(Statement, FieldsByNameNullsAndTypes)
-{
+TEST(Statement, FieldsByNameNullsAndTypes) {
     const QString folder = TestDb::createDatabase();
     Session s(folder);
     s.q.setSql(QStringLiteral("update FJ_BAZA set Bila = NULL, FIRMA = 'Żółć' where LP = 1"));
@@ -188,7 +184,8 @@ TEST(Statement, FieldsByNameNullsAndTypes)
     EXPECT_EQ(s.q.fieldByName("ND").asDateTime().date(), QDate(1899, 12, 30));
     EXPECT_EQ(s.q.fieldByName("ND").asString(), QString());
     EXPECT_EQ(s.q.fieldByName("DBL").asString(), QStringLiteral("2.5"));
-    EXPECT_EQ(messageOf<LayerError>([&] { s.q.fieldByName("NOPE"); }), QStringLiteral("IBQuery8: Field 'NOPE' not found"));
+    EXPECT_EQ(messageOf<LayerError>([&] { s.q.fieldByName("NOPE"); }),
+              QStringLiteral("IBQuery8: Field 'NOPE' not found"));
     s.q.next();
     EXPECT_TRUE(s.q.eof());
     s.q.close();
@@ -203,12 +200,12 @@ TEST(Statement, FieldsByNameNullsAndTypes)
     s.db.close();
 }
 
-TEST(Statement, NamedParametersAllTypes)
-{
+TEST(Statement, NamedParametersAllTypes) {
     const QString folder = TestDb::createDatabase();
     Session s(folder);
-    s.q.setSql(QStringLiteral("insert into FJ_BIL values (:NUMZAP, :KONTO, :KWOWN, :kwoma, :KWORO, :OPIS, :TERDAT, "
-                              ":NAZWA1, ':NOT_A_PARAM', NULL)"));
+    s.q.setSql(
+        QStringLiteral("insert into FJ_BIL values (:NUMZAP, :KONTO, :KWOWN, :kwoma, :KWORO, :OPIS, :TERDAT, "
+                       ":NAZWA1, ':NOT_A_PARAM', NULL)"));
     EXPECT_EQ(s.q.paramCount(), 8);
     s.q.paramByName("numzap").setAsInteger(901);
     s.q.paramByName("KONTO").setAsString(QStringLiteral("201-Łódź"));
@@ -218,7 +215,8 @@ TEST(Statement, NamedParametersAllTypes)
     s.q.paramByName("OPIS").clear();
     s.q.paramByName("TERDAT").setAsDateTime(QDateTime(QDate(2009, 6, 15), QTime(0, 0), Qt::UTC));
     s.q.paramByName("NAZWA1").setAsString(QStringLiteral("ąćęłńóśźż ĄĆĘŁŃÓŚŹŻ €"));
-    EXPECT_EQ(messageOf<LayerError>([&] { s.q.paramByName("NOPE"); }), QStringLiteral("IBQuery8: Parameter 'NOPE' not found"));
+    EXPECT_EQ(messageOf<LayerError>([&] { s.q.paramByName("NOPE"); }),
+              QStringLiteral("IBQuery8: Parameter 'NOPE' not found"));
     s.q.execute();
     s.q.execute(); // again with the same values, prepared once
     s.q.setSql(QStringLiteral("select * from FJ_BIL where NUMZAP = :N"));
@@ -226,7 +224,8 @@ TEST(Statement, NamedParametersAllTypes)
     s.q.open();
     ASSERT_FALSE(s.q.eof());
     EXPECT_EQ(s.q.fieldByName("KONTO").asString().trimmed(), QStringLiteral("201-Łódź"));
-    EXPECT_EQ(s.q.fieldByName("KWOWN").asString(), QStringLiteral("2.68")); // the server rounds the double to cents
+    EXPECT_EQ(s.q.fieldByName("KWOWN").asString(),
+              QStringLiteral("2.68")); // the server rounds the double to cents
     EXPECT_EQ(s.q.fieldByName("KWOMA").asString(), QStringLiteral("10.1"));
     EXPECT_EQ(s.q.fieldByName("KWORO").asString(), QStringLiteral("-3"));
     EXPECT_TRUE(s.q.fieldByName("OPIS").isNull());
@@ -240,17 +239,17 @@ TEST(Statement, NamedParametersAllTypes)
     s.db.close();
 }
 
-TEST(Statement, CharactersOutsideTheCodePageAreSentAsQuestionMarks)
-{
+TEST(Statement, CharactersOutsideTheCodePageAreSentAsQuestionMarks) {
     EXPECT_EQ(AnsiCodec::encode(QStringLiteral("Zażółć 中")), QByteArray("Za\xBF\xF3\xB3\xE6 ?"));
-    EXPECT_EQ(AnsiCodec::decode(QByteArray("\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF")), QStringLiteral("ĄĆĘŁŃÓŚŹŻ"));
+    EXPECT_EQ(AnsiCodec::decode(QByteArray("\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF")),
+              QStringLiteral("ĄĆĘŁŃÓŚŹŻ"));
     const QString all = QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
-    EXPECT_EQ(AnsiCodec::encode(all), QByteArray("\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF"));
+    EXPECT_EQ(AnsiCodec::encode(all),
+              QByteArray("\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF"));
     EXPECT_EQ(AnsiCodec::decode(AnsiCodec::encode(all)), all);
 }
 
-TEST(Statement, RowsBeyondTheCacheStepAndLocate)
-{
+TEST(Statement, RowsBeyondTheCacheStepAndLocate) {
     const QString folder = TestDb::createDatabase();
     Session s(folder);
     // 2500 rows: more than two cache steps.
@@ -275,9 +274,11 @@ TEST(Statement, RowsBeyondTheCacheStepAndLocate)
     }
     EXPECT_EQ(n, 2500);
     EXPECT_NEAR(sum, 2500 * 2501 / 200.0, 1e-6);
-    EXPECT_TRUE(s.q.locate(QStringLiteral("STRONA;KONTO"), {QStringLiteral("M"), QStringLiteral("KONTO-1234")}, true));
+    EXPECT_TRUE(s.q.locate(QStringLiteral("STRONA;KONTO"),
+                           {QStringLiteral("M"), QStringLiteral("KONTO-1234")}, true));
     EXPECT_EQ(s.q.fieldByName("NUMEWI").asInteger(), 11234);
-    EXPECT_FALSE(s.q.locate(QStringLiteral("STRONA;KONTO"), {QStringLiteral("M"), QStringLiteral("KONTO-1234")}, false));
+    EXPECT_FALSE(s.q.locate(QStringLiteral("STRONA;KONTO"),
+                            {QStringLiteral("M"), QStringLiteral("KONTO-1234")}, false));
     EXPECT_TRUE(s.q.locate(QStringLiteral("NUMEWI;NUMPOZ"), {12001, 2001 % 7}, false));
     EXPECT_EQ(s.q.fieldByName("KONTO").asString().trimmed(), QStringLiteral("konto-2001"));
     s.q.first();
@@ -287,8 +288,7 @@ TEST(Statement, RowsBeyondTheCacheStepAndLocate)
     s.db.close();
 }
 
-TEST(Statement, EngineErrorsCarryCodesAndJoinedTexts)
-{
+TEST(Statement, EngineErrorsCarryCodesAndJoinedTexts) {
     Session s(sharedFolder());
     s.q.setSql(QStringLiteral("select * from FJ_NOPE"));
     try {
@@ -303,8 +303,7 @@ TEST(Statement, EngineErrorsCarryCodesAndJoinedTexts)
     s.db.close();
 }
 
-TEST(DatabaseInfo, UserNamesListEveryAttachment)
-{
+TEST(DatabaseInfo, UserNamesListEveryAttachment) {
     const QString folder = sharedFolder();
     Session a(folder);
     Session b(folder);
@@ -315,11 +314,11 @@ TEST(DatabaseInfo, UserNamesListEveryAttachment)
     EXPECT_EQ(names.count(QStringLiteral("SYSDBA")), 2);
     a.db.close();
     b.db.close();
-    EXPECT_EQ(messageOf<LayerError>([&] { info.userNames(); }), QStringLiteral("Cannot perform operation -- DB is not open"));
+    EXPECT_EQ(messageOf<LayerError>([&] { info.userNames(); }),
+              QStringLiteral("Cannot perform operation -- DB is not open"));
 }
 
-TEST(Statement, ForwardOnlyReadsTheSameRowsWithoutKeepingThem)
-{
+TEST(Statement, ForwardOnlyReadsTheSameRowsWithoutKeepingThem) {
     Session s(sharedFolder());
     const QString sql = QStringLiteral("select NUMEWI, K_NAZ, DOKDAT from FJ_DOK3 order by NUMEWI");
     QStringList cached, forward;
@@ -350,12 +349,11 @@ TEST(Statement, ForwardOnlyReadsTheSameRowsWithoutKeepingThem)
     s.db.close();
 }
 
-TEST(Statement, TextsLongerThan64KiBAreSentWhole)
-{
+TEST(Statement, TextsLongerThan64KiBAreSentWhole) {
     // 70 000 bytes, over the 16-bit length the prepare call takes, the condition after a long comment
     // (a generated statement's notes): a text cut at 64 KiB ends inside the comment and is refused.
-    const QString sql = QStringLiteral("select count(*) from FJ_BAZA /* ") + QString(70000, QLatin1Char('x')) +
-                        QStringLiteral(" */ where LP = 1");
+    const QString sql = QStringLiteral("select count(*) from FJ_BAZA /* ") +
+                        QString(70000, QLatin1Char('x')) + QStringLiteral(" */ where LP = 1");
     ASSERT_GT(sql.size(), 70000);
     for (const QString &folder : {sharedFolder(), TestDb::createEmbeddedDatabase()}) {
         Session s(folder);
@@ -366,16 +364,27 @@ TEST(Statement, TextsLongerThan64KiBAreSentWhole)
         EXPECT_EQ(s.q.field(0).asString(), QStringLiteral("1")) << folder.toStdString();
         s.q.close();
         s.q.setSql(sql.left(70000) + QChar(0) + QStringLiteral("1)"));
-        EXPECT_EQ(messageOf<LayerError>([&] { s.q.open(); }), QStringLiteral("SQL statement text contains a NUL character"));
+        EXPECT_EQ(messageOf<LayerError>([&] { s.q.open(); }),
+                  QStringLiteral("SQL statement text contains a NUL character"));
         s.db.close();
     }
 }
 
-TEST(DatabaseInfo, HeaderCountersAndModes)
-{
+TEST(DatabaseInfo, HeaderCountersAndModes) {
     // Written from the reply layout: item, u16 length, integer low byte first; 01 ends.
-    const QByteArray reply = QByteArray::fromHex("680400" "0a000000" "690400" "0c000000" "6b0400" "feffff80" "0e0200"
-                                                 "0020" "340400" "00000000" "3f0400" "01000000" "01");
+    const QByteArray reply = QByteArray::fromHex("680400"
+                                                 "0a000000"
+                                                 "690400"
+                                                 "0c000000"
+                                                 "6b0400"
+                                                 "feffff80"
+                                                 "0e0200"
+                                                 "0020"
+                                                 "340400"
+                                                 "00000000"
+                                                 "3f0400"
+                                                 "01000000"
+                                                 "01");
     const DatabaseInfo::Header h = DatabaseInfo::parseHeader(reply);
     EXPECT_EQ(h.oldestInteresting, 10);
     EXPECT_EQ(h.oldestActive, 12);

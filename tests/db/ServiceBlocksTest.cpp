@@ -1,37 +1,33 @@
 // The bytes of every request the service layer sends, and the reply parsers on crafted buffers.
+#include "db/ServiceBlocks.h"
 #include "common/TestDb.h"
 #include "db/Database.h"
 #include "db/DatabaseInfo.h"
 #include "db/Errors.h"
-#include "db/ServiceBlocks.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> b)
-{
+QByteArray bytes(std::initializer_list<int> b) {
     QByteArray out;
     for (int v : b)
         out.append(char(v));
     return out;
 }
 
-QByteArray text(int code, const char *s)
-{
+QByteArray text(int code, const char *s) {
     const int n = int(strlen(s));
     return bytes({code, n & 0xFF, n >> 8}) + QByteArray(s);
 }
 
-QByteArray i32(int code, quint32 v)
-{
+QByteArray i32(int code, quint32 v) {
     return bytes({code, int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)});
 }
 
 const char *kDb = "/d/bazaqk.adb";
 
-void expectUnexpected(const std::function<void()> &f)
-{
+void expectUnexpected(const std::function<void()> &f) {
     try {
         f();
         ADD_FAILURE() << "no error";
@@ -42,8 +38,7 @@ void expectUnexpected(const std::function<void()> &f)
 
 } // namespace
 
-TEST(StartBlocks, ConfigurationRequests)
-{
+TEST(StartBlocks, ConfigurationRequests) {
     const QString db = QString::fromLatin1(kDb);
     const QByteArray head = bytes({8}) + text(106, kDb);
     EXPECT_EQ(Spb::shutdownRequest(db, Spb::ShutdownMode::Forced, 0), head + i32(7, 0));
@@ -61,8 +56,7 @@ TEST(StartBlocks, ConfigurationRequests)
     EXPECT_EQ(Spb::sqlDialectRequest(db, 3), head + i32(14, 3));
 }
 
-TEST(StartBlocks, OutputActions)
-{
+TEST(StartBlocks, OutputActions) {
     const QString db = QString::fromLatin1(kDb);
     EXPECT_EQ(Spb::statisticsRequest(db, 9), bytes({11}) + text(106, kDb) + i32(108, 9));
     EXPECT_EQ(Spb::logRequest(), bytes({12}));
@@ -74,7 +68,8 @@ TEST(StartBlocks, OutputActions)
     EXPECT_EQ(Spb::backupRequest(db, {QStringLiteral("/d/bazaqk.abk")}, 0, false, 20),
               bytes({1}) + text(106, kDb) + i32(108, 0) + i32(6, 20) + text(5, "/d/bazaqk.abk"));
     EXPECT_EQ(Spb::restoreRequest({db}, {QStringLiteral("/d/bazaqk.abk")}, 0x2000, false, 8192, 300),
-              bytes({2}) + i32(108, 0x2000) + i32(10, 8192) + i32(9, 300) + text(5, "/d/bazaqk.abk") + text(106, kDb));
+              bytes({2}) + i32(108, 0x2000) + i32(10, 8192) + i32(9, 300) + text(5, "/d/bazaqk.abk") +
+                  text(106, kDb));
     EXPECT_EQ(Spb::validationRequest(db), bytes({3}) + text(106, kDb) + i32(108, 0x01) + i32(108, 0x81));
     try {
         Spb::statisticsRequest(QString(), 9);
@@ -84,8 +79,7 @@ TEST(StartBlocks, OutputActions)
     }
 }
 
-TEST(StartBlocks, TextsAreUtf8WithTwoByteLengths)
-{
+TEST(StartBlocks, TextsAreUtf8WithTwoByteLengths) {
     // The blocks carry the UTF-8 mark here: 150 Polish letters are 300 bytes, length low byte first.
     const QString name = QString(150, QChar(0x0142)); // ł
     const QByteArray b = Spb::statisticsRequest(name, 1);
@@ -97,24 +91,24 @@ TEST(StartBlocks, TextsAreUtf8WithTwoByteLengths)
     EXPECT_EQ(quint8(b[5]), 0x82);
 }
 
-TEST(StartBlocks, UserRequests)
-{
+TEST(StartBlocks, UserRequests) {
     Spb::UserFields u;
     u.userName = QStringLiteral("JAN");
     u.password = QStringLiteral("Tajne#123");
     u.lastName = QStringLiteral("Kowalski");
-    EXPECT_EQ(Spb::addUserRequest(u), bytes({4}) + text(7, "JAN") + i32(5, 0) + i32(6, 0) + text(8, "Tajne#123") +
-                                          text(12, "Kowalski"));
+    EXPECT_EQ(Spb::addUserRequest(u), bytes({4}) + text(7, "JAN") + i32(5, 0) + i32(6, 0) +
+                                          text(8, "Tajne#123") + text(12, "Kowalski"));
     u.firstName = QStringLiteral("Jan");
     u.middleName = QStringLiteral("2026-12-08");
     u.sqlRole = QStringLiteral("KSIEG");
     u.userId = 7;
     u.groupId = 2;
-    EXPECT_EQ(Spb::addUserRequest(u), bytes({4}) + text(7, "JAN") + i32(5, 7) + i32(6, 2) + text(8, "Tajne#123") +
-                                          text(10, "Jan") + text(11, "2026-12-08") + text(12, "Kowalski") +
-                                          text(60, "KSIEG"));
+    EXPECT_EQ(Spb::addUserRequest(u), bytes({4}) + text(7, "JAN") + i32(5, 7) + i32(6, 2) +
+                                          text(8, "Tajne#123") + text(10, "Jan") + text(11, "2026-12-08") +
+                                          text(12, "Kowalski") + text(60, "KSIEG"));
     EXPECT_EQ(Spb::modifyUserRequest(u, Spb::FieldPassword | Spb::FieldLastName | Spb::FieldGroupId),
-              bytes({6}) + text(7, "JAN") + i32(6, 2) + text(8, "Tajne#123") + text(12, "Kowalski") + text(60, "KSIEG"));
+              bytes({6}) + text(7, "JAN") + i32(6, 2) + text(8, "Tajne#123") + text(12, "Kowalski") +
+                  text(60, "KSIEG"));
     EXPECT_EQ(Spb::deleteUserRequest(QStringLiteral("JAN")), bytes({5}) + text(7, "JAN"));
     EXPECT_EQ(Spb::displayUserRequest(QStringLiteral("JAN")), bytes({7}) + text(7, "JAN"));
 
@@ -127,12 +121,12 @@ TEST(StartBlocks, UserRequests)
     EXPECT_THROW(Spb::modifyUserRequest(Spb::UserFields{}, 0), LayerError);
 }
 
-TEST(AttachBlocks, ServiceAndConnection)
-{
+TEST(AttachBlocks, ServiceAndConnection) {
     // The last item marks the session's texts as UTF-8.
     EXPECT_EQ(Spb::attachBlock({QStringLiteral("user_name=sysdba"), QStringLiteral("password=quillstep")}),
               bytes({2, 2, 28, 6}) + "sysdba" + bytes({29, 9}) + "quillstep" + bytes({118, 0}));
-    EXPECT_EQ(Spb::attachBlock({QStringLiteral("ISC_SPB_USER_NAME=x")}), bytes({2, 2, 28, 1}) + "x" + bytes({118, 0}));
+    EXPECT_EQ(Spb::attachBlock({QStringLiteral("ISC_SPB_USER_NAME=x")}),
+              bytes({2, 2, 28, 1}) + "x" + bytes({118, 0}));
     try {
         Spb::attachBlock({QStringLiteral("dbname=x")});
         ADD_FAILURE();
@@ -145,38 +139,40 @@ TEST(AttachBlocks, ServiceAndConnection)
     } catch (const LayerError &e) {
         EXPECT_EQ(e.message(), QStringLiteral("SPB Constant Unknown"));
     }
-    EXPECT_EQ(Database::buildParameterBlock({QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quillstep"),
+    EXPECT_EQ(Database::buildParameterBlock({QStringLiteral("user_name=SYSDBA"),
+                                             QStringLiteral("password=quillstep"),
                                              QStringLiteral("config=Providers=Engine12")}),
-              bytes({1, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "quillstep" + bytes({87, 18}) + "Providers=Engine12" +
-                  bytes({77, 0}));
+              bytes({1, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "quillstep" + bytes({87, 18}) +
+                  "Providers=Engine12" + bytes({77, 0}));
     // A number, not a text.
-    EXPECT_EQ(Database::buildParameterBlock({QStringLiteral("no_db_triggers=1")}), bytes({1, 72, 1, 1, 77, 0}));
+    EXPECT_EQ(Database::buildParameterBlock({QStringLiteral("no_db_triggers=1")}),
+              bytes({1, 72, 1, 1, 77, 0}));
 }
 
-TEST(Replies, Lines)
-{
-    EXPECT_EQ(Spb::parseLine(bytes({62, 6, 0}) + "gbak: " + bytes({1})), std::optional<QString>(QStringLiteral("gbak:")));
+TEST(Replies, Lines) {
+    EXPECT_EQ(Spb::parseLine(bytes({62, 6, 0}) + "gbak: " + bytes({1})),
+              std::optional<QString>(QStringLiteral("gbak:")));
     EXPECT_EQ(Spb::parseLine(bytes({62, 1, 0, 32, 1})), std::optional<QString>(QString()));
     EXPECT_EQ(Spb::parseLine(bytes({62, 0, 0, 1})), std::nullopt);
-    EXPECT_EQ(Spb::parseLine(bytes({62, 4, 0, 0xC5, 0x82, 0xC4, 0x85, 1})), std::optional<QString>(QStringLiteral("łą")));
+    EXPECT_EQ(Spb::parseLine(bytes({62, 4, 0, 0xC5, 0x82, 0xC4, 0x85, 1})),
+              std::optional<QString>(QStringLiteral("łą")));
     expectUnexpected([] { Spb::parseLine(bytes({67, 0, 0, 1})); });
-    expectUnexpected([] { Spb::parseLine(bytes({62, 5, 0, 'a', 'b', 1})); });   // length past the buffer
-    expectUnexpected([] { Spb::parseLine(bytes({62, 2, 0, 'a', 'b', 2})); });   // truncated, not ended
+    expectUnexpected([] { Spb::parseLine(bytes({62, 5, 0, 'a', 'b', 1})); }); // length past the buffer
+    expectUnexpected([] { Spb::parseLine(bytes({62, 2, 0, 'a', 'b', 2})); }); // truncated, not ended
     expectUnexpected([] { Spb::parseLine(bytes({62, 0})); });
     expectUnexpected([] { Spb::parseLine(QByteArray()); });
 }
 
-TEST(Replies, Running)
-{
+TEST(Replies, Running) {
     EXPECT_TRUE(Spb::parseRunning(i32(67, 1) + bytes({1})));
     EXPECT_FALSE(Spb::parseRunning(i32(67, 0) + bytes({1})));
     expectUnexpected([] { Spb::parseRunning(i32(62, 1)); });
     expectUnexpected([] { Spb::parseRunning(bytes({67, 1, 0})); });
 }
 
-TEST(Replies, ServerDatabaseInfo)
-{
-    const QByteArray ok = bytes({50}) + i32(5, 3) + i32(6, 2) + text(106, "/a.adb") + text(106, "/b.adb") + bytes({127, 1});
+TEST(Replies, ServerDatabaseInfo) {
+    const QByteArray ok =
+        bytes({50}) + i32(5, 3) + i32(6, 2) + text(106, "/a.adb") + text(106, "/b.adb") + bytes({127, 1});
     const Spb::ServerDbInfo info = Spb::parseServerDbInfo(ok);
     EXPECT_EQ(info.attachments, 3);
     EXPECT_EQ(info.databases, 2);
@@ -186,8 +182,7 @@ TEST(Replies, ServerDatabaseInfo)
     expectUnexpected([&] { Spb::parseServerDbInfo(bytes({51}) + bytes({127})); });
 }
 
-TEST(Replies, ConfigurationAndVersion)
-{
+TEST(Replies, ConfigurationAndVersion) {
     // The configuration item unanswered: a reply of 01 alone is valid and gives nothing.
     Spb::ServerConfig none = Spb::parseServerConfig(bytes({1}));
     EXPECT_TRUE(none.pairs.isEmpty());
@@ -208,20 +203,21 @@ TEST(Replies, ConfigurationAndVersion)
     expectUnexpected([&] { Spb::parseServerConfig(bytes({53, 4, 1, 0})); });
     expectUnexpected([&] { Spb::parseServerConfig(bytes({99, 1})); });
 
-    const Spb::ServerVersion v = Spb::parseServerVersion(text(55, "LI-V3.0.11.33637 Firebird 3.0") + i32(54, 2) +
-                                                         text(56, "Firebird/Linux/AMD/Intel/x64") + bytes({1}));
+    const Spb::ServerVersion v =
+        Spb::parseServerVersion(text(55, "LI-V3.0.11.33637 Firebird 3.0") + i32(54, 2) +
+                                text(56, "Firebird/Linux/AMD/Intel/x64") + bytes({1}));
     EXPECT_EQ(v.serviceVersion, 2);
     EXPECT_EQ(v.serverVersion, QStringLiteral("LI-V3.0.11.33637 Firebird 3.0"));
     EXPECT_EQ(v.implementation, QStringLiteral("Firebird/Linux/AMD/Intel/x64"));
     expectUnexpected([&] { Spb::parseServerVersion(text(55, "LI")); });
 }
 
-TEST(Replies, Users)
-{
-    const QByteArray body = text(7, "JAN") + text(10, "Jan") + text(11, "") + text(12, "Kowalski") + i32(5, 0) +
-                            i32(6, 0) + text(7, "SYSDBA") + text(10, "") + text(11, "") + text(12, "") + i32(5, 1) +
-                            i32(6, 2);
-    const auto users = Spb::parseUsers(bytes({68, int(body.size() & 0xFF), int(body.size() >> 8)}) + body + bytes({1}));
+TEST(Replies, Users) {
+    const QByteArray body = text(7, "JAN") + text(10, "Jan") + text(11, "") + text(12, "Kowalski") +
+                            i32(5, 0) + i32(6, 0) + text(7, "SYSDBA") + text(10, "") + text(11, "") +
+                            text(12, "") + i32(5, 1) + i32(6, 2);
+    const auto users =
+        Spb::parseUsers(bytes({68, int(body.size() & 0xFF), int(body.size() >> 8)}) + body + bytes({1}));
     ASSERT_EQ(users.size(), 2);
     EXPECT_EQ(users[0].userName, QStringLiteral("JAN"));
     EXPECT_EQ(users[0].lastName, QStringLiteral("Kowalski"));
@@ -229,21 +225,21 @@ TEST(Replies, Users)
     EXPECT_EQ(users[1].userId, 1);
     EXPECT_EQ(users[1].groupId, 2);
     EXPECT_TRUE(Spb::parseUsers(bytes({68, 0, 0, 1})).isEmpty());
-    expectUnexpected([&] { Spb::parseUsers(bytes({68, 0, 0}) + text(10, "Jan") + bytes({1})); }); // no user yet
-    expectUnexpected([&] { Spb::parseUsers(bytes({68, 0, 0}) + text(7, "JAN")); });               // no end
+    expectUnexpected([&] {
+        Spb::parseUsers(bytes({68, 0, 0}) + text(10, "Jan") + bytes({1}));
+    });                                                                             // no user yet
+    expectUnexpected([&] { Spb::parseUsers(bytes({68, 0, 0}) + text(7, "JAN")); }); // no end
 }
 
-TEST(Replies, DatabaseUserNames)
-{
-    const QByteArray r = bytes({53, 7, 0, 6}) + "SYSDBA" + bytes({53, 4, 0, 3}) + "JAN" + bytes({53, 7, 0, 6}) +
-                         "SYSDBA" + bytes({1});
+TEST(Replies, DatabaseUserNames) {
+    const QByteArray r = bytes({53, 7, 0, 6}) + "SYSDBA" + bytes({53, 4, 0, 3}) + "JAN" +
+                         bytes({53, 7, 0, 6}) + "SYSDBA" + bytes({1});
     EXPECT_EQ(DatabaseInfo::parseUserNames(r), QStringList({"SYSDBA", "JAN", "SYSDBA"}));
     expectUnexpected([&] { DatabaseInfo::parseUserNames(bytes({53, 9, 0, 8}) + "AB"); });
     expectUnexpected([&] { DatabaseInfo::parseUserNames(bytes({53, 2, 0, 6, 'A'})); });
 }
 
-TEST(Replies, MalformedBuffersNeverReadPastTheirEnd)
-{
+TEST(Replies, MalformedBuffersNeverReadPastTheirEnd) {
     // Every prefix of a valid reply is either accepted or refused with the layer's message.
     const QByteArray ok = bytes({50}) + i32(5, 3) + i32(6, 1) + text(106, "/a.adb") + bytes({127, 1});
     for (int n = 0; n < ok.size() - 2; ++n)

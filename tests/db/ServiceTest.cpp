@@ -12,8 +12,7 @@ namespace {
 
 const QStringList kParams{QStringLiteral("user_name=sysdba"), QStringLiteral("password=quillstep")};
 
-template <typename S> void prepare(S &s)
-{
+template <typename S> void prepare(S &s) {
     s.serverName = QStringLiteral("localhost");
     s.protocol = Service::Protocol::TCP;
     s.setParams(kParams);
@@ -21,18 +20,19 @@ template <typename S> void prepare(S &s)
 
 } // namespace
 
-TEST(ServiceAddress, PerProtocol)
-{
-    EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::TCP), QStringLiteral("localhost:service_mgr"));
-    EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::SPX), QStringLiteral("localhost@service_mgr"));
+TEST(ServiceAddress, PerProtocol) {
+    EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::TCP),
+              QStringLiteral("localhost:service_mgr"));
+    EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::SPX),
+              QStringLiteral("localhost@service_mgr"));
     EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::NamedPipe),
               QStringLiteral("\\\\localhost\\service_mgr"));
-    EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::Local), QStringLiteral("service_mgr"));
+    EXPECT_EQ(Service::address(QStringLiteral("localhost"), Service::Protocol::Local),
+              QStringLiteral("service_mgr"));
     EXPECT_EQ(Service::address(QString(), Service::Protocol::Local), QStringLiteral("service_mgr"));
 }
 
-TEST(ServiceSession, AttachDetachRules)
-{
+TEST(ServiceSession, AttachDetachRules) {
     LogService log(QStringLiteral("IBLog"));
     log.setParams(kParams);
     log.protocol = Service::Protocol::TCP;
@@ -60,8 +60,7 @@ TEST(ServiceSession, AttachDetachRules)
     log.detach();
 }
 
-TEST(ServiceSession, QueriesBeforeAnyActionAndGenericConfigStart)
-{
+TEST(ServiceSession, QueriesBeforeAnyActionAndGenericConfigStart) {
     LogService log(QStringLiteral("IBLog"));
     prepare(log);
     log.attach();
@@ -80,14 +79,15 @@ TEST(ServiceSession, QueriesBeforeAnyActionAndGenericConfigStart)
         cfg.serviceStart();
         FAIL();
     } catch (const LayerError &e) {
-        EXPECT_EQ(e.message(), QStringLiteral(
-                                   "Generic ServiceStart not applicable: Use Specific Procedures to set configuration params"));
+        EXPECT_EQ(
+            e.message(),
+            QStringLiteral(
+                "Generic ServiceStart not applicable: Use Specific Procedures to set configuration params"));
     }
     cfg.detach();
 }
 
-TEST(ServiceSession, VerboseBackupReadLineByLineToTheEnd)
-{
+TEST(ServiceSession, VerboseBackupReadLineByLineToTheEnd) {
     const QString folder = TestDb::createDatabase();
     BackupService b(QStringLiteral("IBBackup"));
     prepare(b);
@@ -111,8 +111,7 @@ TEST(ServiceSession, VerboseBackupReadLineByLineToTheEnd)
     EXPECT_TRUE(QFileInfo(folder + QStringLiteral("bazaqk.abk")).size() > 0);
 }
 
-TEST(ServiceSession, FailingActionReportsFromStart)
-{
+TEST(ServiceSession, FailingActionReportsFromStart) {
     BackupService b(QStringLiteral("IBBackup"));
     prepare(b);
     const QString folder = TestDb::newFolder();
@@ -131,8 +130,7 @@ TEST(ServiceSession, FailingActionReportsFromStart)
     EXPECT_FALSE(b.active());
 }
 
-TEST(ServiceSession, StatisticsLogAndProperties)
-{
+TEST(ServiceSession, StatisticsLogAndProperties) {
     const QString folder = TestDb::createDatabase();
     StatisticsService st(QStringLiteral("IBStat"));
     prepare(st);
@@ -172,8 +170,7 @@ TEST(ServiceSession, StatisticsLogAndProperties)
     db.close();
 }
 
-TEST(ServiceSession, SecurityAddDisplayModifyDelete)
-{
+TEST(ServiceSession, SecurityAddDisplayModifyDelete) {
     SecurityService sec(QStringLiteral("IBSecurity"));
     prepare(sec);
     sec.attach();

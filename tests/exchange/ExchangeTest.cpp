@@ -18,13 +18,11 @@
 namespace {
 
 // Left-aligned, blank-filled, cut: how the test writes a field by hand.
-QString pad(const QString &s, int width)
-{
+QString pad(const QString &s, int width) {
     return s.leftJustified(width, QLatin1Char(' '), true);
 }
 
-QByteArray records(const QStringList &lines)
-{
+QByteArray records(const QStringList &lines) {
     QByteArray b;
     for (const QString &l : lines)
         b += AnsiCodec::encode(l) + "\r\n";
@@ -32,22 +30,29 @@ QByteArray records(const QStringList &lines)
 }
 
 // Month 3 of the sample, replaced by a small known dataset.
-void knownMonth(const TestModule &m)
-{
+void knownMonth(const TestModule &m) {
     for (const char *t : {"FJ_DOK3", "FJ_ZAP3", "FJ_ROZR", "FJ_BIL", "FJ_ZPLK"})
         m.exec(QStringLiteral("delete from %1").arg(QLatin1String(t)));
     m.exec("SET GENERATOR NUMEWI_DOK3 TO 56");
-    m.exec("insert into FJ_DOK3 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, K_IDN, K_NAZ, "
-           "K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) values ('K', '201-001', 12, 1, 15, 'FV', 'FV/12/03/2026', "
-           "'2026-03-15', '201-001', '5261040828', 'Zakład Usług Łączności Kaczmarek i Wspólnicy Spółka Komandytowa 1234', "
+    m.exec("insert into FJ_DOK3 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, "
+           "K_IDN, K_NAZ, "
+           "K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) values ('K', '201-001', 12, 1, 15, 'FV', "
+           "'FV/12/03/2026', "
+           "'2026-03-15', '201-001', '5261040828', 'Zakład Usług Łączności Kaczmarek i Wspólnicy Spółka "
+           "Komandytowa 1234', "
            "'ul. Źródlana 5', '90-001 Łódź', NULL, NULL, 'Usługa księgowa', NULL, 'Anna Wiśniewska')");
-    m.exec("insert into FJ_ZAP3 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (57, 1, 'W', '201-001', 1234.50, 100)");
-    m.exec("insert into FJ_ZAP3 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (57, 1, 'M', '700-001', -0.05, 0)");
-    m.exec("insert into FJ_ROZR (KONTO, IDENT, NAZWA, ADR_1, ADR_2, BANK_1, BANK_2) values ('201-001', '5261040828', "
+    m.exec("insert into FJ_ZAP3 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (57, 1, 'W', '201-001', "
+           "1234.50, 100)");
+    m.exec("insert into FJ_ZAP3 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (57, 1, 'M', '700-001', "
+           "-0.05, 0)");
+    m.exec("insert into FJ_ROZR (KONTO, IDENT, NAZWA, ADR_1, ADR_2, BANK_1, BANK_2) values ('201-001', "
+           "'5261040828', "
            "'Żółw s.c.', 'ul. Długa 12', '90-001 Łódź', 'PKO BP', '12 1020 5226')");
-    m.exec("insert into FJ_BIL values (1, '201-001', 1500, 0, 1500, 'Bilans otwarcia', '2009-06-15', 'A', 'B', 'C')");
+    m.exec("insert into FJ_BIL values (1, '201-001', 1500, 0, 1500, 'Bilans otwarcia', '2009-06-15', 'A', "
+           "'B', 'C')");
     m.exec("insert into FJ_BIL values (2, '202-001', 0, 12.5, -12.5, NULL, NULL, NULL, NULL, NULL)");
-    m.exec("insert into FJ_ZPLK (KONTO, NAZWA, POZIOM, RODZAJ, NUMUKL, REJFIN) values ('201-001', 'Rozrachunki z "
+    m.exec("insert into FJ_ZPLK (KONTO, NAZWA, POZIOM, RODZAJ, NUMUKL, REJFIN) values ('201-001', "
+           "'Rozrachunki z "
            "odbiorcami', '3', 'A', 7, 'T')");
 }
 
@@ -58,8 +63,7 @@ struct Today {
 
 } // namespace
 
-TEST(MonthlyExport, EveryLayoutByteForByte)
-{
+TEST(MonthlyExport, EveryLayoutByteForByte) {
     Today today;
     TestModule m;
     m.started();
@@ -67,43 +71,50 @@ TEST(MonthlyExport, EveryLayoutByteForByte)
     RecordingOperator op;
     ExchangeOps::exportMonth(*m.dm, op, 3, QStringLiteral(" 2010 "));
 
-    const QString doc = pad("K", 1) + pad("201-001", 25) + pad("12", 6) + pad("1", 6) + pad("15", 2) + pad("FV", 2) +
-                        pad("FV/12/03/2026", 20) + pad("2026-03-15", 10) + pad("201-001", 25) + pad("5261040828", 13) +
-                        pad(QStringLiteral("Zakład Usług Łączności Kaczmarek i Wspólnicy Spółka Komandytowa 1234"), 60) +
-                        pad(QStringLiteral("ul. Źródlana 5"), 30) + pad(QStringLiteral("90-001 Łódź"), 30) + pad("0", 5) +
-                        pad("1899-12-30", 10) + pad(QStringLiteral("Usługa księgowa"), 100) + pad("", 100) + pad("0", 6) +
-                        pad(QStringLiteral("Anna Wiśniewska"), 40) + pad("57", 6);
+    const QString doc =
+        pad("K", 1) + pad("201-001", 25) + pad("12", 6) + pad("1", 6) + pad("15", 2) + pad("FV", 2) +
+        pad("FV/12/03/2026", 20) + pad("2026-03-15", 10) + pad("201-001", 25) + pad("5261040828", 13) +
+        pad(QStringLiteral("Zakład Usług Łączności Kaczmarek i Wspólnicy Spółka Komandytowa 1234"), 60) +
+        pad(QStringLiteral("ul. Źródlana 5"), 30) + pad(QStringLiteral("90-001 Łódź"), 30) + pad("0", 5) +
+        pad("1899-12-30", 10) + pad(QStringLiteral("Usługa księgowa"), 100) + pad("", 100) + pad("0", 6) +
+        pad(QStringLiteral("Anna Wiśniewska"), 40) + pad("57", 6);
     ASSERT_EQ(doc.size(), 497);
     EXPECT_EQ(TestFiles::read(m.folder + "EX03D.TXT"), records({doc}));
     EXPECT_EQ(TestFiles::read(m.folder + "EX03D.TXT").mid(110, 3), QByteArray("Zak"));
-    EXPECT_TRUE(TestFiles::read(m.folder + "EX03D.TXT").contains("\xA3\xB9" "czno\x9C" "ci")); // Łączności in Windows-1250
+    EXPECT_TRUE(TestFiles::read(m.folder + "EX03D.TXT")
+                    .contains("\xA3\xB9"
+                              "czno\x9C"
+                              "ci")); // Łączności in Windows-1250
 
     EXPECT_EQ(TestFiles::read(m.folder + "EX03Z.TXT"),
-              records({pad("100057", 6) + pad("1", 4) + "M" + pad("700-001", 25) + pad("-0.05", 13) + pad("0", 13) + pad("57", 6),
-                       pad("100057", 6) + pad("1", 4) + "W" + pad("201-001", 25) + pad("1234.5", 13) + pad("100", 13) + pad("57", 6)}));
+              records({pad("100057", 6) + pad("1", 4) + "M" + pad("700-001", 25) + pad("-0.05", 13) +
+                           pad("0", 13) + pad("57", 6),
+                       pad("100057", 6) + pad("1", 4) + "W" + pad("201-001", 25) + pad("1234.5", 13) +
+                           pad("100", 13) + pad("57", 6)}));
     EXPECT_EQ(TestFiles::read(m.folder + "ROZR.TXT"),
               records({pad("201-001", 25) + pad("5261040828", 13) + pad(QStringLiteral("Żółw s.c."), 60) +
-                       pad(QStringLiteral("ul. Długa 12"), 30) + pad(QStringLiteral("90-001 Łódź"), 30) + pad("PKO BP", 40) +
-                       pad("12 1020 5226", 40)}));
-    EXPECT_EQ(TestFiles::read(m.folder + "BO.TXT"),
-              records({pad("1", 4) + pad("201-001", 25) + pad("1500", 13) + pad("0", 13) + pad("1500", 13) +
-                           pad("Bilans otwarcia", 60) + "06-15-09" + pad("A", 40) + pad("B", 40) + pad("C", 40),
-                       pad("2", 4) + pad("202-001", 25) + pad("0", 13) + pad("12.5", 13) + pad("-12.5", 13) + pad("", 60) +
-                           "12-31-26" + pad("", 40) + pad("", 40) + pad("", 40)}));
-    EXPECT_EQ(TestFiles::read(m.folder + "ZPLK.TXT"),
-              records({pad("201-001", 25) + pad("Rozrachunki z odbiorcami", 60) + "3" + "A" + pad("7", 3) + "T"}));
+                       pad(QStringLiteral("ul. Długa 12"), 30) + pad(QStringLiteral("90-001 Łódź"), 30) +
+                       pad("PKO BP", 40) + pad("12 1020 5226", 40)}));
+    EXPECT_EQ(
+        TestFiles::read(m.folder + "BO.TXT"),
+        records({pad("1", 4) + pad("201-001", 25) + pad("1500", 13) + pad("0", 13) + pad("1500", 13) +
+                     pad("Bilans otwarcia", 60) + "06-15-09" + pad("A", 40) + pad("B", 40) + pad("C", 40),
+                 pad("2", 4) + pad("202-001", 25) + pad("0", 13) + pad("12.5", 13) + pad("-12.5", 13) +
+                     pad("", 60) + "12-31-26" + pad("", 40) + pad("", 40) + pad("", 40)}));
+    EXPECT_EQ(
+        TestFiles::read(m.folder + "ZPLK.TXT"),
+        records({pad("201-001", 25) + pad("Rozrachunki z odbiorcami", 60) + "3" + "A" + pad("7", 3) + "T"}));
 
     const QString cr = QStringLiteral("\r");
     EXPECT_EQ(op.texts(), QStringList({"Export Danych za  [Marzec 2010]  zakończony pomyślnie ...." + cr +
-                                       "wyeksportowane pliki znajdują się w katalogu :" + cr + cr + m.folder + "EX03D.TXT" +
-                                       cr + m.folder + "EX03Z.TXT" + cr + m.folder + "ROZR.TXT" + cr + m.folder + "BO.TXT" +
-                                       cr + m.folder + "ZPLK.TXT"}));
+                                       "wyeksportowane pliki znajdują się w katalogu :" + cr + cr + m.folder +
+                                       "EX03D.TXT" + cr + m.folder + "EX03Z.TXT" + cr + m.folder +
+                                       "ROZR.TXT" + cr + m.folder + "BO.TXT" + cr + m.folder + "ZPLK.TXT"}));
     EXPECT_EQ(op.stages[Operator::Activity::Export], QString());
     EXPECT_EQ(op.activity[Operator::Activity::Export].last(), 100);
 }
 
-TEST(MonthlyExport, EmptyMonthActivityBarAndOverwrite)
-{
+TEST(MonthlyExport, EmptyMonthActivityBarAndOverwrite) {
     TestDb::Spec spec;
     spec.scale.months = {2};
     spec.scale.documentsPerMonth = 101;
@@ -128,15 +139,15 @@ TEST(MonthlyExport, EmptyMonthActivityBarAndOverwrite)
     EXPECT_EQ(QFileInfo(m.folder + "ROZR.TXT").size(), 0); // overwritten
 }
 
-TEST(MonthlyExport, NumberTooLongStopsWithoutATruncatedFile)
-{
+TEST(MonthlyExport, NumberTooLongStopsWithoutATruncatedFile) {
     TestModule m;
     m.started();
     m.exec("delete from FJ_DOK4");
     m.exec("delete from FJ_ZAP4");
     m.exec("SET GENERATOR NUMEWI_DOK4 TO 899999");
     m.exec("insert into FJ_DOK4 (TYPREJ, KONTOW, NUMDOK, NUMPOZ) values ('K', '201-001', 1, 1)");
-    m.exec("insert into FJ_ZAP4 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (900000, 1, 'W', '201-001', 1, 1)");
+    m.exec("insert into FJ_ZAP4 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) values (900000, 1, 'W', "
+           "'201-001', 1, 1)");
     QFile::remove(m.folder + "EX04Z.TXT");
     RecordingOperator op;
     try {
@@ -153,8 +164,7 @@ TEST(MonthlyExport, NumberTooLongStopsWithoutATruncatedFile)
     EXPECT_TRUE(op.messages.isEmpty());
 }
 
-TEST(MonthlyExport, UnwritableFolderIsAnIoError)
-{
+TEST(MonthlyExport, UnwritableFolderIsAnIoError) {
     TestModule m;
     m.started();
     m.dm->Settings.DatabaseFolder = m.folder + "brak/";
@@ -163,8 +173,7 @@ TEST(MonthlyExport, UnwritableFolderIsAnIoError)
     EXPECT_TRUE(op.messages.isEmpty());
 }
 
-TEST(MonthlyImport, RoundTripBetweenTwoDatabases)
-{
+TEST(MonthlyImport, RoundTripBetweenTwoDatabases) {
     TestModule a;
     a.started();
     RecordingOperator op;
@@ -197,9 +206,9 @@ TEST(MonthlyImport, RoundTripBetweenTwoDatabases)
     EXPECT_EQ(b.value("select TYPREJ from FJ_DOK3 where NUMDOK = 900"), QStringLiteral("X"));
 
     // With "Zerowanie Danych QK" the month holds exactly the imported documents and entries.
-    const QString contentSql = QStringLiteral(
-        "select count(*) || '/' || sum(z.KWOTA) || '/' || sum(z.KWORO) || '/' || sum(z.NUMPOZ) from FJ_DOK3 d join "
-        "FJ_ZAP3 z on z.NUMEWI = d.NUMEWI where d.NUMDOK > 0");
+    const QString contentSql = QStringLiteral("select count(*) || '/' || sum(z.KWOTA) || '/' || sum(z.KWORO) "
+                                              "|| '/' || sum(z.NUMPOZ) from FJ_DOK3 d join "
+                                              "FJ_ZAP3 z on z.NUMEWI = d.NUMEWI where d.NUMDOK > 0");
     const QString docsSql = QStringLiteral(
         "select cast(list(trim(TYPREJ) || trim(KONTOW) || NUMDOK || NUMPOZ || DOKDAT || trim(K_NAZ) || "
         "coalesce(TERDAT, ''), ',') as varchar(30000)) from (select * from FJ_DOK3 order by NUMDOK)");
@@ -219,20 +228,22 @@ TEST(MonthlyImport, RoundTripBetweenTwoDatabases)
     EXPECT_EQ(b.value(docsSql), a.value(docsSql));
     EXPECT_NE(b.value("select cast(list(NUMEWI) as varchar(8000)) from FJ_DOK3"), firstNumbers);
     // Every entry follows its document.
-    EXPECT_EQ(b.value("select count(*) from FJ_ZAP3 z where not exists (select 1 from FJ_DOK3 d where d.NUMEWI = z.NUMEWI)"),
+    EXPECT_EQ(b.value("select count(*) from FJ_ZAP3 z where not exists (select 1 from FJ_DOK3 d where "
+                      "d.NUMEWI = z.NUMEWI)"),
               QStringLiteral("0"));
 }
 
-TEST(MonthlyImport, TextsWithLineBreaksComeBackAsExported)
-{
+TEST(MonthlyImport, TextsWithLineBreaksComeBackAsExported) {
     TestModule m;
     m.started();
     // Descriptions pasted with a line break, one of them at the very end of its field.
-    m.exec("update FJ_DOK3 set OPIS1 = 'Faktura' || ascii_char(13) || ascii_char(10) || 'korekta' where NUMDOK = 1");
+    m.exec("update FJ_DOK3 set OPIS1 = 'Faktura' || ascii_char(13) || ascii_char(10) || 'korekta' where "
+           "NUMDOK = 1");
     m.exec("update FJ_DOK3 set K_NAZ = 'Kowalski' || ascii_char(10) where NUMDOK = 2");
-    const QString sql = QStringLiteral(
-        "select cast(list(NUMDOK || ':' || replace(replace(trim(OPIS1) || '|' || trim(K_NAZ), ascii_char(13), '<CR>'), "
-        "ascii_char(10), '<LF>'), ',') as varchar(8000)) from (select * from FJ_DOK3 order by NUMDOK, NUMPOZ)");
+    const QString sql = QStringLiteral("select cast(list(NUMDOK || ':' || replace(replace(trim(OPIS1) || '|' "
+                                       "|| trim(K_NAZ), ascii_char(13), '<CR>'), "
+                                       "ascii_char(10), '<LF>'), ',') as varchar(8000)) from (select * from "
+                                       "FJ_DOK3 order by NUMDOK, NUMPOZ)");
     const QString month = m.value(sql);
     ASSERT_TRUE(month.contains("Faktura<CR><LF>korekta")) << month.toStdString();
     RecordingOperator op;
@@ -247,8 +258,7 @@ TEST(MonthlyImport, TextsWithLineBreaksComeBackAsExported)
     EXPECT_EQ(m.value(sql), month);
 }
 
-TEST(MonthlyImport, MissingFilesChangeNothing)
-{
+TEST(MonthlyImport, MissingFilesChangeNothing) {
     TestModule m;
     m.started();
     QFile::remove(m.folder + "EX07D.TXT");
@@ -256,24 +266,26 @@ TEST(MonthlyImport, MissingFilesChangeNothing)
     const QString before = m.value("select count(*) from FJ_DOK7");
     RecordingOperator op;
     ExchangeOps::importMonth(*m.dm, op, 7, true);
-    EXPECT_EQ(op.texts(), QStringList({"UWAGA ... brak pliku z danymi o Dokumentach :\r\r" + m.folder + "EX07D.TXT"}));
+    EXPECT_EQ(op.texts(),
+              QStringList({"UWAGA ... brak pliku z danymi o Dokumentach :\r\r" + m.folder + "EX07D.TXT"}));
     QFile f(m.folder + "EX07D.TXT");
     f.open(QIODevice::WriteOnly);
     f.close();
     RecordingOperator op2;
     ExchangeOps::importMonth(*m.dm, op2, 7, true);
-    EXPECT_EQ(op2.texts(), QStringList({"UWAGA ... brak pliku z danymi o Dekretach :\r\r" + m.folder + "EX07Z.TXT"}));
+    EXPECT_EQ(op2.texts(),
+              QStringList({"UWAGA ... brak pliku z danymi o Dekretach :\r\r" + m.folder + "EX07Z.TXT"}));
     EXPECT_FALSE(m.dm->EmployeeTran.active());
     EXPECT_EQ(m.value("select count(*) from FJ_DOK7"), before);
 
     RecordingOperator check;
     ExchangeOps::checkInput(*m.dm, check, 7);
-    EXPECT_EQ(check.texts(), QStringList({"Pliku z danymi o Dokumentach jest OK\r\r" + m.folder + "EX07D.TXT",
-                                          "UWAGA ... brak pliku z danymi o Dekretach :\r\r" + m.folder + "EX07Z.TXT"}));
+    EXPECT_EQ(check.texts(),
+              QStringList({"Pliku z danymi o Dokumentach jest OK\r\r" + m.folder + "EX07D.TXT",
+                           "UWAGA ... brak pliku z danymi o Dekretach :\r\r" + m.folder + "EX07Z.TXT"}));
 }
 
-TEST(MonthlyImport, AFailurePartWayLeavesTheMonthAsItWas)
-{
+TEST(MonthlyImport, AFailurePartWayLeavesTheMonthAsItWas) {
     TestModule m;
     m.started();
     RecordingOperator op;
@@ -309,8 +321,7 @@ TEST(MonthlyImport, AFailurePartWayLeavesTheMonthAsItWas)
     EXPECT_EQ(m.value(sql), before);
 }
 
-TEST(MonthlyImport, AFailureKeepsTheWorkEarlierOperationsLeftPending)
-{
+TEST(MonthlyImport, AFailureKeepsTheWorkEarlierOperationsLeftPending) {
     TestModule m;
     m.started();
     RecordingOperator op;
@@ -338,8 +349,7 @@ TEST(MonthlyImport, AFailureKeepsTheWorkEarlierOperationsLeftPending)
     EXPECT_EQ(m.value("select count(*) || '/' || sum(NUMEWI) from FJ_DOK3"), month);
 }
 
-TEST(TransferExport, FilesTrimmingAndAmounts)
-{
+TEST(TransferExport, FilesTrimmingAndAmounts) {
     TestModule m;
     m.started();
     m.exec("delete from PRZELEWY");
@@ -350,8 +360,10 @@ TEST(TransferExport, FilesTrimmingAndAmounts)
     const QString transfers = m.folder + "paczki/PACZKAP.TXT";
     EXPECT_EQ(QFileInfo(packages).size(), 0);
     EXPECT_EQ(QFileInfo(transfers).size(), 0);
-    EXPECT_EQ(none.texts(), QStringList({"Export Danych o Przelewach zakończony pomyślnie ....\rwyeksportowane pliki "
-                                         "znajdują się w katalogu :\r\r" + packages + "\r" + transfers}));
+    EXPECT_EQ(none.texts(),
+              QStringList({"Export Danych o Przelewach zakończony pomyślnie ....\rwyeksportowane pliki "
+                           "znajdują się w katalogu :\r\r" +
+                           packages + "\r" + transfers}));
 
     m.started();
     m.exec("insert into PACZKA (KOD, NAZWA, OPIS1, OPIS2, numer, autor, dataP, termin, zmiana) values "
@@ -361,14 +373,16 @@ TEST(TransferExport, FilesTrimmingAndAmounts)
     m.exec("insert into PRZELEWY (KODP, KODPP, NAZWA1, KWOTA, dataPP) values (3, 2, 'B', 12.5, NULL)");
     RecordingOperator op;
     ExchangeOps::exportTransfers(*m.dm, op, m.folder);
-    EXPECT_EQ(TestFiles::read(packages), records({pad("3", 5) + pad("  Wypłaty", 40) + pad("Opis", 50) + pad("", 50) + pad("7", 15) +
-                                          pad(QStringLiteral("Łucja"), 30) + "2026-01-05" + "2026-01-08" + "T"}));
-    const QString t1 = pad("3", 5) + pad("1", 3) + pad(QStringLiteral("Biuro Ślęża"), 60) + pad(QStringLiteral("ul. Główna 1"), 30) +
-                       pad("", 30) + pad("", 40) + pad("", 40) + pad("", 60) + pad("", 30) + pad("", 30) + pad("", 40) +
-                       pad("", 40) + pad("1500", 9) + pad("  opis zostaje", 100) + "2026-01-05";
-    const QString t2 = pad("3", 5) + pad("2", 3) + pad("B", 60) + pad("", 30) + pad("", 30) + pad("", 40) + pad("", 40) +
-                       pad("", 60) + pad("", 30) + pad("", 30) + pad("", 40) + pad("", 40) + pad("12.5", 9) + pad("", 100) +
-                       "1899-12-30";
+    EXPECT_EQ(TestFiles::read(packages),
+              records({pad("3", 5) + pad("  Wypłaty", 40) + pad("Opis", 50) + pad("", 50) + pad("7", 15) +
+                       pad(QStringLiteral("Łucja"), 30) + "2026-01-05" + "2026-01-08" + "T"}));
+    const QString t1 = pad("3", 5) + pad("1", 3) + pad(QStringLiteral("Biuro Ślęża"), 60) +
+                       pad(QStringLiteral("ul. Główna 1"), 30) + pad("", 30) + pad("", 40) + pad("", 40) +
+                       pad("", 60) + pad("", 30) + pad("", 30) + pad("", 40) + pad("", 40) + pad("1500", 9) +
+                       pad("  opis zostaje", 100) + "2026-01-05";
+    const QString t2 = pad("3", 5) + pad("2", 3) + pad("B", 60) + pad("", 30) + pad("", 30) + pad("", 40) +
+                       pad("", 40) + pad("", 60) + pad("", 30) + pad("", 30) + pad("", 40) + pad("", 40) +
+                       pad("12.5", 9) + pad("", 100) + "1899-12-30";
     EXPECT_EQ(TestFiles::read(transfers), records({t1, t2}));
 
     // A million or more does not fit the nine characters: the export stops naming it.

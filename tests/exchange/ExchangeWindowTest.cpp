@@ -11,8 +11,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(ExchangeWindow, ExportImportAndTheInputCheckTakeTheirMonths)
-{
+TEST(ExchangeWindow, ExportImportAndTheInputCheckTakeTheirMonths) {
     Clock::setOverride(QDateTime(QDate(2026, 12, 8), QTime(10, 0)));
     const QString folder = TestDb::createDatabase();
     Window win(folder);
@@ -23,7 +22,8 @@ TEST(ExchangeWindow, ExportImportAndTheInputCheckTakeTheirMonths)
     w.Edit5->setText(QStringLiteral("3")); // the up-down's position follows the edit
     w.Button5Click();
     ASSERT_EQ(boxes.boxes.size(), 1);
-    EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("Export Danych za  [Marzec 2026]  zakończony pomyślnie ....\n")));
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+        QStringLiteral("Export Danych za  [Marzec 2026]  zakończony pomyślnie ....\n")));
     EXPECT_TRUE(QFileInfo::exists(folder + "EX03D.TXT"));
     EXPECT_EQ(w.Label43->text(), QString());
     EXPECT_EQ(w.Edit5->text(), QStringLiteral("12")); // the activation after the box
@@ -51,7 +51,8 @@ TEST(ExchangeWindow, ExportImportAndTheInputCheckTakeTheirMonths)
     EXPECT_TRUE(boxes.boxes.last().text.contains(QStringLiteral("paczki/PACZKA.TXT")));
     ASSERT_TRUE(QDir().mkpath(module.settingsFolder + "paczki"));
     w.Button18Click();
-    EXPECT_TRUE(boxes.boxes.last().text.startsWith(QStringLiteral("Export Danych o Przelewach zakończony pomyślnie ....")));
+    EXPECT_TRUE(boxes.boxes.last().text.startsWith(
+        QStringLiteral("Export Danych o Przelewach zakończony pomyślnie ....")));
     EXPECT_EQ(QFileInfo(module.settingsFolder + "paczki/PACZKA.TXT").size(), 2 * 213);
     EXPECT_EQ(QFileInfo(module.settingsFolder + "paczki/PACZKAP.TXT").size(), 6 * 529);
     Clock::setOverride(QDateTime());

@@ -21,8 +21,7 @@ public:
     FailingSaveFile(const QString &path, qint64 limit) : QSaveFile(path), m_left(limit) {}
 
 protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
+    qint64 writeData(const char *data, qint64 len) override {
         if (len > m_left) {
             setErrorString(QStringLiteral("No space left on device"));
             return -1;
@@ -37,8 +36,7 @@ private:
 
 } // namespace
 
-TEST(ExportFaults, AFullDiskLeavesNoTruncatedFile)
-{
+TEST(ExportFaults, AFullDiskLeavesNoTruncatedFile) {
     TestDb::Spec spec;
     spec.scale.documentsPerMonth = 200;
     TestModule m(TestDb::createDatabase(spec));
@@ -66,13 +64,14 @@ TEST(ExportFaults, AFullDiskLeavesNoTruncatedFile)
     }
     ExchangeWriter::setFileFactory({});
     EXPECT_EQ(TestFiles::read(m.folder + "EX03Z.TXT"), entriesBefore); // the earlier complete file, untouched
-    EXPECT_TRUE(TestFiles::read(m.folder + "EX03D.TXT").contains("Nowy ksi\xEAgowy")); // finished before: stays
-    EXPECT_EQ(QDir(m.folder).entryList({"EX03Z*"}, QDir::Files), QStringList({"EX03Z.TXT"})); // no temporary left
+    EXPECT_TRUE(
+        TestFiles::read(m.folder + "EX03D.TXT").contains("Nowy ksi\xEAgowy")); // finished before: stays
+    EXPECT_EQ(QDir(m.folder).entryList({"EX03Z*"}, QDir::Files),
+              QStringList({"EX03Z.TXT"})); // no temporary left
     EXPECT_TRUE(failing.messages.isEmpty());
 }
 
-TEST(ImportFaults, DamagedFilesAreRefusedBeforeAnyChange)
-{
+TEST(ImportFaults, DamagedFilesAreRefusedBeforeAnyChange) {
     TestModule m;
     m.started();
     RecordingOperator op;
@@ -120,7 +119,8 @@ TEST(ImportFaults, DamagedFilesAreRefusedBeforeAnyChange)
             ExchangeLayouts::checkRecords(m.folder + "BIG.TXT", ExchangeLayouts::entries());
             FAIL() << badAt;
         } catch (const QkError &e) {
-            EXPECT_TRUE(e.message().contains(QStringLiteral("rekord %1 ").arg(badAt))) << e.message().toStdString();
+            EXPECT_TRUE(e.message().contains(QStringLiteral("rekord %1 ").arg(badAt)))
+                << e.message().toStdString();
         }
     }
 }

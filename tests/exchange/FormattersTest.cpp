@@ -1,7 +1,7 @@
 // The shared formatters and the record layouts, against values written out by hand.
+#include "exchange/Formatters.h"
 #include "exchange/ExchangeLayouts.h"
 #include "exchange/ExchangeOps.h"
-#include "exchange/Formatters.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,9 @@
 #include <cmath>
 #include <random>
 
-TEST(Formatters, MonthNamesAndDigits)
-{
-    const char16_t *names[] = {u"Bil.Otw. ", u"Styczeń ",   u"Luty ",       u"Marzec ",   u"Kwiecień ",
-                               u"Maj ",      u"Czerwiec ",  u"Lipiec ",     u"Sierpień ", u"Wrzesień ",
+TEST(Formatters, MonthNamesAndDigits) {
+    const char16_t *names[] = {u"Bil.Otw. ",    u"Styczeń ",  u"Luty ",    u"Marzec ",   u"Kwiecień ",
+                               u"Maj ",         u"Czerwiec ", u"Lipiec ",  u"Sierpień ", u"Wrzesień ",
                                u"Październik ", u"Listopad ", u"Grudzień "};
     for (int m = 0; m <= 12; ++m)
         EXPECT_EQ(MonthName(m), QString::fromUtf16(names[m])) << m;
@@ -25,8 +24,7 @@ TEST(Formatters, MonthNamesAndDigits)
     EXPECT_EQ(MonthDigits(12), QStringLiteral("12"));
 }
 
-TEST(Formatters, RoundCentsAwayFromZeroWithItsHalf)
-{
+TEST(Formatters, RoundCentsAwayFromZeroWithItsHalf) {
     EXPECT_DOUBLE_EQ(RoundCents(2.67499995), 2.68);
     EXPECT_DOUBLE_EQ(RoundCents(2.6749), 2.67);
     EXPECT_DOUBLE_EQ(RoundCents(0.125), 0.13);
@@ -40,8 +38,7 @@ TEST(Formatters, RoundCentsAwayFromZeroWithItsHalf)
     }
 }
 
-TEST(Formatters, DotDecimalSpacesAndFitting)
-{
+TEST(Formatters, DotDecimalSpacesAndFitting) {
     EXPECT_EQ(DotDecimal(QStringLiteral(" 1 234,5 ")), QStringLiteral("1234.5"));
     EXPECT_EQ(DotDecimal(QStringLiteral("12.5")), QStringLiteral("12.5"));
     EXPECT_EQ(SpaceString(0), QString());
@@ -51,8 +48,7 @@ TEST(Formatters, DotDecimalSpacesAndFitting)
     EXPECT_EQ(FitField(QString(), 2), QStringLiteral("  "));
 }
 
-TEST(Layouts, RecordLengthsAndActivityBar)
-{
+TEST(Layouts, RecordLengthsAndActivityBar) {
     namespace L = ExchangeLayouts;
     EXPECT_EQ(L::documents().recordLength(), 499);
     EXPECT_EQ(L::entries().recordLength(), 70);
@@ -68,12 +64,22 @@ TEST(Layouts, RecordLengthsAndActivityBar)
               QStringList({"/d/EX03D.TXT", "/d/EX03Z.TXT", "/d/ROZR.TXT", "/d/BO.TXT", "/d/ZPLK.TXT"}));
 }
 
-TEST(Formatters, TheExportsBytesMatchTheTextFormatting)
-{
+TEST(Formatters, TheExportsBytesMatchTheTextFormatting) {
     // The row loop formats from bytes and numbers; each must give what the text formatting gave.
-    const double fixed[] = {0.0, -0.0, 1.0, -1.5, 0.1, 12.5, 1234567.89, -98765.43, 100001, 1e15, 1e16, 123456789012345.6,
-                            1e-5, 0.00012, 2.675, 1e300, -1e-300, 4503599627370496.5, -0.01, 0.005, 0.1 + 0.2,
-                            9999999999999.99, 1e13, -1e13, 0.07, 1.1, 100000.5};
+    const double fixed[] = {0.0,        -0.0,
+                            1.0,        -1.5,
+                            0.1,        12.5,
+                            1234567.89, -98765.43,
+                            100001,     1e15,
+                            1e16,       123456789012345.6,
+                            1e-5,       0.00012,
+                            2.675,      1e300,
+                            -1e-300,    4503599627370496.5,
+                            -0.01,      0.005,
+                            0.1 + 0.2,  9999999999999.99,
+                            1e13,       -1e13,
+                            0.07,       1.1,
+                            100000.5};
     char digits[32];
     for (double v : fixed)
         EXPECT_EQ(QByteArray(digits, FloatChars(v, digits)), SqlValue::formatFloat(v).toLatin1()) << v;
@@ -103,13 +109,15 @@ TEST(Formatters, TheExportsBytesMatchTheTextFormatting)
         for (int i = 0; i < 200; ++i) {
             const double n = std::floor(numerators(random) / 2) * 2 + 1; // odd: the last digit is a 5
             for (double w : {n / scale, -n / scale, (n + 2) / scale * 1e-20, n / scale * 1e20})
-                ASSERT_EQ(QByteArray(digits, FloatChars(w, digits)), SqlValue::formatFloat(w).toLatin1()) << w;
+                ASSERT_EQ(QByteArray(digits, FloatChars(w, digits)), SqlValue::formatFloat(w).toLatin1())
+                    << w;
         }
     }
 
     // Every byte value at the edges of a text, the no-break space 0xA0 and CR LF among them.
     for (int b = 0; b < 256; ++b) {
-        const QByteArray text = QByteArray(1, char(b)) + "Łódź" + QByteArray(1, char(b)) + QByteArray(2, char(b));
+        const QByteArray text =
+            QByteArray(1, char(b)) + "Łódź" + QByteArray(1, char(b)) + QByteArray(2, char(b));
         const QByteArray cp = AnsiCodec::encode(AnsiCodec::decode(text));
         EXPECT_EQ(TrimmedBytes(cp).toByteArray(), AnsiCodec::encode(AnsiCodec::decode(cp).trimmed())) << b;
         for (int width : {0, 1, 3, 6, 40}) {

@@ -1,9 +1,9 @@
 // The monthly import on a database whose staging tables carry no indexes: the same month, and the
 // indexes it needs made once.
+#include "exchange/ImportIndexes.h"
 #include "common/RecordingOperator.h"
 #include "common/TestModule.h"
 #include "exchange/ExchangeOps.h"
-#include "exchange/ImportIndexes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,7 @@ namespace {
 
 // Every row of a select, every column, through the module's own connection (the embedded engine
 // allows no second one).
-QStringList rows(TMainDm &dm, const QString &sql)
-{
+QStringList rows(TMainDm &dm, const QString &sql) {
     Query &q = dm.IBQuery1;
     q.setSql(sql);
     QStringList out;
@@ -26,9 +25,9 @@ QStringList rows(TMainDm &dm, const QString &sql)
     return out;
 }
 
-QString indexCount(TMainDm &dm)
-{
-    return rows(dm, "select count(*) from RDB$INDICES where RDB$RELATION_NAME in ('IMPORT_D', 'IMPORT_Z')").value(0);
+QString indexCount(TMainDm &dm) {
+    return rows(dm, "select count(*) from RDB$INDICES where RDB$RELATION_NAME in ('IMPORT_D', 'IMPORT_Z')")
+        .value(0);
 }
 
 struct Imported {
@@ -36,8 +35,7 @@ struct Imported {
 };
 
 // Exports month 3 and imports it back twice (the second time with "Zerowanie"), as the operator would.
-Imported exportAndImport(TestModule &m, QStringList *secondMessages = nullptr)
-{
+Imported exportAndImport(TestModule &m, QStringList *secondMessages = nullptr) {
     TMainDm &dm = *m.dm;
     RecordingOperator op;
     ExchangeOps::exportMonth(dm, op, 3, "2026");
@@ -50,22 +48,24 @@ Imported exportAndImport(TestModule &m, QStringList *secondMessages = nullptr)
     m.started();
     if (secondMessages)
         *secondMessages = second.texts();
-    return {rows(dm, "select * from FJ_DOK3 order by NUMEWI"), rows(dm, "select * from FJ_ZAP3 order by NUMEWI, NUMPOZ, STRONA"),
-            first.texts()};
+    return {rows(dm, "select * from FJ_DOK3 order by NUMEWI"),
+            rows(dm, "select * from FJ_ZAP3 order by NUMEWI, NUMPOZ, STRONA"), first.texts()};
 }
 
-void sameMonthWithoutStagingIndexes(bool embedded)
-{
+void sameMonthWithoutStagingIndexes(bool embedded) {
     TestDb::Spec with, without;
     without.stagingIndexes = false;
     const QString protocol = embedded ? QStringLiteral("L") : QStringLiteral("T");
-    auto create = [&](const TestDb::Spec &s) { return embedded ? TestDb::createEmbeddedDatabase(s) : TestDb::createDatabase(s); };
+    auto create = [&](const TestDb::Spec &s) {
+        return embedded ? TestDb::createEmbeddedDatabase(s) : TestDb::createDatabase(s);
+    };
 
     TestModule a(create(with), protocol);
     a.started();
     const QString indexesWith = indexCount(*a.dm);
     const Imported reference = exportAndImport(a);
-    EXPECT_EQ(reference.messages, QStringList({"Import danych zakończony pomyślnie ..."})); // nothing to create
+    EXPECT_EQ(reference.messages,
+              QStringList({"Import danych zakończony pomyślnie ..."})); // nothing to create
     EXPECT_EQ(indexCount(*a.dm), indexesWith);
     a.dm->shutDown();
 
@@ -78,9 +78,10 @@ void sameMonthWithoutStagingIndexes(bool embedded)
     EXPECT_EQ(result.entries, reference.entries);
     ASSERT_FALSE(result.documents.isEmpty());
     ASSERT_EQ(result.messages.size(), 2);
-    EXPECT_EQ(result.messages[0], QStringLiteral("Utworzono indeksy tabel roboczych importu (jednorazowo):\r"
-                                                 "QK_IMPORT_D_KLUCZ na IMPORT_D (TYPREJ, KONTOW, NUMDOK, NUMPOZ)\r"
-                                                 "QK_IMPORT_Z_NUMEWI2 na IMPORT_Z (NUMEWI2)"));
+    EXPECT_EQ(result.messages[0],
+              QStringLiteral("Utworzono indeksy tabel roboczych importu (jednorazowo):\r"
+                             "QK_IMPORT_D_KLUCZ na IMPORT_D (TYPREJ, KONTOW, NUMDOK, NUMPOZ)\r"
+                             "QK_IMPORT_Z_NUMEWI2 na IMPORT_Z (NUMEWI2)"));
     EXPECT_EQ(result.messages[1], QStringLiteral("Import danych zakończony pomyślnie ..."));
     EXPECT_EQ(second, QStringList({"Import danych zakończony pomyślnie ..."})); // made once
     EXPECT_EQ(indexCount(*b.dm), QStringLiteral("2"));
@@ -89,32 +90,30 @@ void sameMonthWithoutStagingIndexes(bool embedded)
 
 } // namespace
 
-TEST(ImportIndexes, WhichIndexServesALookup)
-{
+TEST(ImportIndexes, WhichIndexServesALookup) {
     const QStringList key{"TYPREJ", "KONTOW", "NUMDOK", "NUMPOZ"};
     using L = QList<QStringList>;
     EXPECT_TRUE(ImportIndexes::covered(L{{"TYPREJ", "KONTOW", "NUMDOK", "NUMPOZ"}}, key));
     EXPECT_TRUE(ImportIndexes::covered(L{{"NUMDOK", "NUMPOZ", "TYPREJ", "KONTOW"}}, key)); // any order
-    EXPECT_TRUE(ImportIndexes::covered(L{{"NUMEWI"}, {"TYPREJ", "KONTOW", "NUMDOK", "NUMPOZ", "NUMEWI2"}}, key));
+    EXPECT_TRUE(
+        ImportIndexes::covered(L{{"NUMEWI"}, {"TYPREJ", "KONTOW", "NUMDOK", "NUMPOZ", "NUMEWI2"}}, key));
     EXPECT_FALSE(ImportIndexes::covered(L{{"TYPREJ", "KONTOW"}}, key)); // too few: many rows per lookup
-    EXPECT_FALSE(ImportIndexes::covered(L{{"NUMEWI", "TYPREJ", "KONTOW", "NUMDOK", "NUMPOZ"}}, key)); // not leading
+    EXPECT_FALSE(
+        ImportIndexes::covered(L{{"NUMEWI", "TYPREJ", "KONTOW", "NUMDOK", "NUMPOZ"}}, key)); // not leading
     EXPECT_FALSE(ImportIndexes::covered(L{}, {"NUMEWI2"}));
     EXPECT_TRUE(ImportIndexes::covered(L{{"NUMEWI2", "NUMEWI"}}, {"NUMEWI2"}));
     EXPECT_FALSE(ImportIndexes::covered(L{{"NUMEWI", "NUMEWI2"}}, {"NUMEWI2"}));
 }
 
-TEST(ImportIndexes, SameMonthWithoutStagingIndexesOnTheServer)
-{
+TEST(ImportIndexes, SameMonthWithoutStagingIndexesOnTheServer) {
     sameMonthWithoutStagingIndexes(false);
 }
 
-TEST(ImportIndexes, SameMonthWithoutStagingIndexesEmbedded)
-{
+TEST(ImportIndexes, SameMonthWithoutStagingIndexesEmbedded) {
     sameMonthWithoutStagingIndexes(true);
 }
 
-TEST(ImportIndexes, AMonthTableWithoutItsIndexIsNamedAndLeftAlone)
-{
+TEST(ImportIndexes, AMonthTableWithoutItsIndexIsNamedAndLeftAlone) {
     TestModule m;
     m.started();
     m.exec("DROP INDEX FJ_ZAP3_NUMEWI");
@@ -125,8 +124,10 @@ TEST(ImportIndexes, AMonthTableWithoutItsIndexIsNamedAndLeftAlone)
     ExchangeOps::importMonth(*m.dm, imp, 3, false);
     ASSERT_EQ(imp.messages.size(), 2);
     EXPECT_EQ(imp.messages[0].kind, Operator::Box::Warning);
-    EXPECT_EQ(imp.messages[0].text, QStringLiteral("Uwaga ... brak indeksu na kolumnach:\rFJ_ZAP3 (NUMEWI)\rimport "
-                                                   "będzie trwał długo (czas rośnie z kwadratem liczby dokumentów)."));
+    EXPECT_EQ(imp.messages[0].text,
+              QStringLiteral("Uwaga ... brak indeksu na kolumnach:\rFJ_ZAP3 (NUMEWI)\rimport "
+                             "będzie trwał długo (czas rośnie z kwadratem liczby dokumentów)."));
     m.started();
-    EXPECT_EQ(m.value("select count(*) from RDB$INDICES where RDB$RELATION_NAME = 'FJ_ZAP3'"), QStringLiteral("0"));
+    EXPECT_EQ(m.value("select count(*) from RDB$INDICES where RDB$RELATION_NAME = 'FJ_ZAP3'"),
+              QStringLiteral("0"));
 }

@@ -1,22 +1,22 @@
 // The main window: its controls as designed, the activation, the boxes and the close.
 #include "common/TestFiles.h"
 #include "common/WindowHarness.h"
-#include "gui/MainFormLayout.h"
 #include "db/Errors.h"
+#include "gui/MainFormLayout.h"
 #include "platform/Clock.h"
 #include "platform/IniFile.h"
 
-#include <QFileInfo>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QProcess>
 #include <QTest>
 #include <QThread>
 
@@ -48,8 +48,7 @@ const Expected kSpotChecks[] = {
     {"TabSheet4", "Button19", u"Nowy Rok twórz Bazy", QRect(335, 15, 149, 31), "", true, false},
 };
 
-QString textOf(QWidget *w)
-{
+QString textOf(QWidget *w) {
     if (auto *l = qobject_cast<QLabel *>(w))
         return l->text();
     if (auto *b = qobject_cast<QAbstractButton *>(w))
@@ -61,16 +60,16 @@ QString textOf(QWidget *w)
     return QString();
 }
 
-void setBila(const QString &folder, const QString &value)
-{
-    TestDb::exec(folder, value.isNull() ? QStringLiteral("update FJ_BAZA set Bila = NULL, ILE = 3 where LP = 1")
-                                        : QStringLiteral("update FJ_BAZA set Bila = '%1', ILE = 3 where LP = 1").arg(value));
+void setBila(const QString &folder, const QString &value) {
+    TestDb::exec(folder,
+                 value.isNull()
+                     ? QStringLiteral("update FJ_BAZA set Bila = NULL, ILE = 3 where LP = 1")
+                     : QStringLiteral("update FJ_BAZA set Bila = '%1', ILE = 3 where LP = 1").arg(value));
 }
 
 } // namespace
 
-TEST(MainWindow, EveryControlAsDesigned)
-{
+TEST(MainWindow, EveryControlAsDesigned) {
     const QString folder = TestDb::newFolder();
     TMainDm dm(folder);
     TMainForm form(dm);
@@ -79,8 +78,9 @@ TEST(MainWindow, EveryControlAsDesigned)
     QStringList tabs;
     for (int i = 0; i < form.PageControl1->count(); ++i)
         tabs << form.PageControl1->tabText(i);
-    EXPECT_EQ(tabs, QStringList({"IB Conguration", "Kopia/Odtwarzanie", "Statyst/Log", "Zabezpieczenia", "Właściwości",
-                                 "Kasowanie", "Export/Import", "Przelewy", "Aktywni użytkow.", "Nowe wersje"}));
+    EXPECT_EQ(tabs, QStringList({"IB Conguration", "Kopia/Odtwarzanie", "Statyst/Log", "Zabezpieczenia",
+                                 "Właściwości", "Kasowanie", "Export/Import", "Przelewy", "Aktywni użytkow.",
+                                 "Nowe wersje"}));
     using K = MainFormLayout::Kind;
     for (const MainFormLayout::Control &c : MainFormLayout::controls()) {
         SCOPED_TRACE(c.name);
@@ -94,7 +94,8 @@ TEST(MainWindow, EveryControlAsDesigned)
         } else {
             EXPECT_EQ(w->width(), c.place.width());
         }
-        if (c.kind != K::Memo && c.kind != K::Panel && c.kind != K::UpDown && c.kind != K::ProgressBar && c.kind != K::ListBox) {
+        if (c.kind != K::Memo && c.kind != K::Panel && c.kind != K::UpDown && c.kind != K::ProgressBar &&
+            c.kind != K::ListBox) {
             EXPECT_EQ(textOf(w), QString::fromUtf16(c.text));
         }
         EXPECT_EQ(w->toolTip(), QString::fromUtf16(c.hint));
@@ -130,8 +131,7 @@ TEST(MainWindow, EveryControlAsDesigned)
     form.close();
 }
 
-TEST(MainWindow, UpDownKeepsTheMonthWithinRange)
-{
+TEST(MainWindow, UpDownKeepsTheMonthWithinRange) {
     TMainDm dm(TestDb::newFolder());
     TMainForm form(dm);
     form.Edit5->setText(QStringLiteral("12"));
@@ -148,19 +148,21 @@ TEST(MainWindow, UpDownKeepsTheMonthWithinRange)
     EXPECT_EQ(form.UpDown1->position(), 1);
 }
 
-TEST(MainWindow, ActivationShowsTheControlRow)
-{
+TEST(MainWindow, ActivationShowsTheControlRow) {
     const QString folder = TestDb::createDatabase();
     Clock::setOverride(QDateTime(QDate(2010, 3, 15), QTime(9, 5)));
     Window w(folder);
-    EXPECT_EQ(w.form.windowTitle(), QStringLiteral("InterBase Administracja v.7.00   ") + folder + QStringLiteral("bazaqk.adb"));
-    const std::pair<QString, QString> cases[] = {{"T", "TAK"}, {"t", "NIE"}, {"TN", "TAK"}, {QString(), "NIE"}, {"N", "NIE"}};
+    EXPECT_EQ(w.form.windowTitle(),
+              QStringLiteral("InterBase Administracja v.7.00   ") + folder + QStringLiteral("bazaqk.adb"));
+    const std::pair<QString, QString> cases[] = {
+        {"T", "TAK"}, {"t", "NIE"}, {"TN", "TAK"}, {QString(), "NIE"}, {"N", "NIE"}};
     for (const auto &[bila, shown] : cases) {
         SCOPED_TRACE(bila.toStdString());
         setBila(folder, bila);
         w.form.FormActivate();
         EXPECT_EQ(w.form.Label47->text(), shown);
-        EXPECT_EQ(w.form.Label47->palette().color(QPalette::WindowText), shown == "TAK" ? QColor(Qt::red) : QColor(Qt::black));
+        EXPECT_EQ(w.form.Label47->palette().color(QPalette::WindowText),
+                  shown == "TAK" ? QColor(Qt::red) : QColor(Qt::black));
         EXPECT_EQ(w.form.Label10->text(), QStringLiteral("3"));
         EXPECT_EQ(w.form.Label26->text(), QStringLiteral("3"));
         EXPECT_FALSE(w.module.dm->EmployeeTran.active()); // committed
@@ -175,8 +177,7 @@ TEST(MainWindow, ActivationShowsTheControlRow)
     Clock::setOverride(QDateTime());
 }
 
-TEST(MainWindow, NoControlRowEmptiesTheCountersAndShowsNie)
-{
+TEST(MainWindow, NoControlRowEmptiesTheCountersAndShowsNie) {
     const QString folder = TestDb::createDatabase();
     Window w(folder);
     setBila(folder, "T");
@@ -189,8 +190,7 @@ TEST(MainWindow, NoControlRowEmptiesTheCountersAndShowsNie)
     EXPECT_EQ(w.form.Label47->text(), QStringLiteral("NIE"));
 }
 
-TEST(MainWindow, FailingActivationRollsBackAndKeepsTheFlag)
-{
+TEST(MainWindow, FailingActivationRollsBackAndKeepsTheFlag) {
     const QString folder = TestDb::createDatabase();
     Window w(folder);
     setBila(folder, "T");
@@ -198,15 +198,15 @@ TEST(MainWindow, FailingActivationRollsBackAndKeepsTheFlag)
     ASSERT_EQ(w.form.Label47->text(), QStringLiteral("TAK"));
     TestDb::exec(folder, QStringLiteral("alter table FJ_BAZA drop Bila"));
     w.form.FormActivate();
-    ASSERT_EQ(w.boxes.boxes.size(), 1); // shown once: an activation error is not followed by another activation
+    ASSERT_EQ(w.boxes.boxes.size(),
+              1); // shown once: an activation error is not followed by another activation
     EXPECT_EQ(w.boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(w.boxes.boxes[0].text, QStringLiteral("IBQuery8: Field 'Bila' not found"));
     EXPECT_EQ(w.form.Label47->text(), QStringLiteral("TAK"));
     EXPECT_FALSE(w.module.dm->EmployeeTran.active()); // rolled back
 }
 
-TEST(MainWindow, ClosedConnectionFailsTheActivationOnce)
-{
+TEST(MainWindow, ClosedConnectionFailsTheActivationOnce) {
     const QString folder = TestDb::createDatabase();
     Window w(folder);
     w.form.FormActivate();
@@ -220,8 +220,7 @@ TEST(MainWindow, ClosedConnectionFailsTheActivationOnce)
     EXPECT_FALSE(w.module.dm->EmployeeTran.active());
 }
 
-TEST(MainWindow, EveryBoxClosesIntoAnActivation)
-{
+TEST(MainWindow, EveryBoxClosesIntoAnActivation) {
     const QString folder = TestDb::createDatabase();
     Window w(folder);
     w.form.FormActivate();
@@ -239,11 +238,11 @@ TEST(MainWindow, EveryBoxClosesIntoAnActivation)
     // The same after an error box of a handler.
     w.form.Edit5->setText(QString());
     EXPECT_EQ(w.boxes.texts().last(), QStringLiteral("'''' is not a valid integer value"));
-    EXPECT_EQ(w.form.Edit5->text(), QString::number(QDate::currentDate().month())); // refilled by the activation
+    EXPECT_EQ(w.form.Edit5->text(),
+              QString::number(QDate::currentDate().month())); // refilled by the activation
 }
 
-TEST(MainWindow, TabShownFillsTheMonthAndYear)
-{
+TEST(MainWindow, TabShownFillsTheMonthAndYear) {
     TMainDm dm(TestDb::newFolder());
     TMainForm form(dm);
     Clock::setOverride(QDateTime(QDate(2022, 4, 9), QTime(9, 5)));
@@ -255,14 +254,14 @@ TEST(MainWindow, TabShownFillsTheMonthAndYear)
     Clock::setOverride(QDateTime());
 }
 
-TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
-{
+TEST(SerialSignals, TheWindowClosesAsItsCloseDoes) {
     // The program as installed beside its settings, on the embedded sample; setup.ini lacks the key
     // "cien", which only a close writes.
     const QString folder = TestDb::createEmbeddedDatabase();
     const QString home = TestDb::newFolder();
     ASSERT_TRUE(QFile::copy(QString::fromLocal8Bit(qgetenv("QK_GUI")), home + "qkadmin"));
-    QFile::setPermissions(home + "qkadmin", QFileDevice::ExeOwner | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(home + "qkadmin",
+                          QFileDevice::ExeOwner | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         QFile::remove(home + "setup.ini");
         IniFile::writeString(home + "setup.ini", "Ogolne", "sciezka", folder.left(folder.size() - 1));
@@ -270,13 +269,15 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
         QProcess p;
         p.start(home + "qkadmin", {});
         ASSERT_TRUE(p.waitForStarted());
-        ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId())) << p.readAllStandardError().toStdString();
+        ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()))
+            << p.readAllStandardError().toStdString();
         ::kill(pid_t(p.processId()), signal);
         EXPECT_TRUE(p.waitForFinished(5000)) << "still running 5 s after signal " << signal;
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << signal;
         QFile saved(home + "setup.ini");
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(saved.readAll().contains("\r\ncien=")) << "the close did not save the settings, signal " << signal;
+        EXPECT_TRUE(saved.readAll().contains("\r\ncien="))
+            << "the close did not save the settings, signal " << signal;
     }
     // One company of an office: its own settings file read and written, the default left alone.
     const QByteArray defaults = TestFiles::read(home + "setup.ini");
@@ -294,8 +295,7 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes)
     EXPECT_EQ(TestFiles::read(home + "setup.ini"), defaults);
 }
 
-TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks)
-{
+TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks) {
     RecordedBoxes boxes;
     const QString settings = TestDb::newFolder(); // no setup.ini
     {
@@ -304,7 +304,8 @@ TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks)
             dm.DataModuleCreate();
             ADD_FAILURE();
         } catch (const QkError &e) {
-            EXPECT_TRUE(e.message().startsWith("Nie wskazano folderu bazy danych (plik " + settings + "setup.ini"));
+            EXPECT_TRUE(
+                e.message().startsWith("Nie wskazano folderu bazy danych (plik " + settings + "setup.ini"));
         }
         TMainForm w(dm);
         w.FormActivate();
@@ -320,8 +321,7 @@ TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks)
     next.shutDown();
 }
 
-TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen)
-{
+TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen) {
     RecordedBoxes boxes;
     const QString folder = TestDb::newFolder();
     const QString ini = folder + QStringLiteral("setup.ini");
@@ -350,10 +350,12 @@ TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen)
     EXPECT_FALSE(form2.close());
     EXPECT_TRUE(form2.isVisible());
     ASSERT_GE(boxes.boxes.size(), 2); // then the activation's own error: this module has no database
-    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("Unable to write to ") + folder + QStringLiteral("brak/setup.ini"));
+    EXPECT_EQ(boxes.boxes[0].text,
+              QStringLiteral("Unable to write to ") + folder + QStringLiteral("brak/setup.ini"));
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(boxes.boxes[1].text,
-              QStringLiteral("Nie można zapisać ustawień w pliku setup.ini.\nZamknąć program bez zapisania ustawień?"));
+              QStringLiteral(
+                  "Nie można zapisać ustawień w pliku setup.ini.\nZamknąć program bez zapisania ustawień?"));
     EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Question);
     const qsizetype before = boxes.boxes.size();
     boxes.answers = {QMessageBox::Ok, QMessageBox::Yes};
@@ -364,8 +366,7 @@ TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen)
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("brak/setup.ini")));
 }
 
-TEST(MainWindow, BusyCursorDoesNotNest)
-{
+TEST(MainWindow, BusyCursorDoesNotNest) {
     TMainDm dm(TestDb::newFolder());
     TMainForm form(dm);
     form.BeginBusy();

@@ -23,8 +23,7 @@ struct Fit {
     int needed = 0, available = 0;
 };
 
-int textWidth(const QWidget *w, QString text)
-{
+int textWidth(const QWidget *w, QString text) {
     text.remove(QLatin1Char('&'));
     int widest = 0;
     for (const QString &line : text.split(QLatin1Char('\n'))) // trailing blanks show nothing
@@ -32,8 +31,7 @@ int textWidth(const QWidget *w, QString text)
     return widest;
 }
 
-Fit fitOf(const QWidget *w)
-{
+Fit fitOf(const QWidget *w) {
     if (!w->isVisibleTo(w->window()))
         return {};
     if (auto *l = qobject_cast<const QLabel *>(w))
@@ -52,8 +50,7 @@ Fit fitOf(const QWidget *w)
 }
 
 // Every control whose text does not fit, as "name: needed > available", on every tab.
-QStringList cutOff(TMainForm &form)
-{
+QStringList cutOff(TMainForm &form) {
     QStringList cut;
     const int current = form.PageControl1->currentIndex();
     for (int tab = 0; tab < form.PageControl1->count(); ++tab) {
@@ -64,7 +61,8 @@ QStringList cutOff(TMainForm &form)
                 cut << QStringLiteral("%1 \"%2\": %3 > %4")
                            .arg(w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
                                                           : w->objectName())
-                           .arg(qobject_cast<const QLabel *>(w) ? qobject_cast<const QLabel *>(w)->text() : QString())
+                           .arg(qobject_cast<const QLabel *>(w) ? qobject_cast<const QLabel *>(w)->text()
+                                                                : QString())
                            .arg(f.needed)
                            .arg(f.available);
         }
@@ -75,8 +73,7 @@ QStringList cutOff(TMainForm &form)
 
 } // namespace
 
-TEST(TextFit, EveryControlShowsItsTextWhole)
-{
+TEST(TextFit, EveryControlShowsItsTextWhole) {
     RecordedBoxes boxes;
     TMainDm dm(TestDb::newFolder());
     TMainForm form(dm);
@@ -84,8 +81,7 @@ TEST(TextFit, EveryControlShowsItsTextWhole)
     EXPECT_EQ(cutOff(form), QStringList());
 }
 
-TEST(TextFit, EveryMonthNameAndEveryLabelAnOperationSets)
-{
+TEST(TextFit, EveryMonthNameAndEveryLabelAnOperationSets) {
     RecordedBoxes boxes;
     TMainDm dm(TestDb::newFolder());
     TMainForm form(dm);
@@ -100,10 +96,19 @@ TEST(TextFit, EveryMonthNameAndEveryLabelAnOperationSets)
     using A = Operator::Activity;
     using Y = Operator::YearEnd;
     const std::pair<const char *, std::function<void()>> texts[] = {
-        {"export stage", [&] { form.setStage(A::Export, QStringLiteral("tworzenie pliku /var/lib/qkadmin/dane/EX12D.TXT")); }},
-        {"import stage", [&] { form.setStage(A::Import, QStringLiteral("wczytanie numewi z Dokum do IMPORT_D")); }},
-        {"upgrade done", [&] { form.showResult(Y::Upgrade242c, QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie")); }},
-        {"upgrade table", [&] { form.showResult(Y::Upgrade242c, QStringLiteral("Tworzenie tabeli TA_PACZP ..... OK")); }},
+        {"export stage",
+         [&] {
+             form.setStage(A::Export, QStringLiteral("tworzenie pliku /var/lib/qkadmin/dane/EX12D.TXT"));
+         }},
+        {"import stage",
+         [&] { form.setStage(A::Import, QStringLiteral("wczytanie numewi z Dokum do IMPORT_D")); }},
+        {"upgrade done",
+         [&] {
+             form.showResult(Y::Upgrade242c,
+                             QStringLiteral("Tworzenie wersji v.2.42(3) zakończono pomyślnie"));
+         }},
+        {"upgrade table",
+         [&] { form.showResult(Y::Upgrade242c, QStringLiteral("Tworzenie tabeli TA_PACZP ..... OK")); }},
         {"documents", [&] { form.showResult(Y::Documents, QStringLiteral("OK  ...")); }},
         {"lock flag", [&] { form.showLockFlag(true); }},
         {"connections", [&] { form.showConnectionCount(QStringLiteral("12345")); }},

@@ -1,7 +1,7 @@
 // How the archiver is started: its own arguments, its folder, and nothing of ours left open in it.
+#include "platform/Archiver.h"
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
-#include "platform/Archiver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,8 +17,7 @@
 
 namespace {
 
-int waitFor(qint64 pid)
-{
+int waitFor(qint64 pid) {
     int status = 0;
     if (waitpid(pid_t(pid), &status, 0) != pid_t(pid) || !WIFEXITED(status))
         return -1;
@@ -27,8 +26,7 @@ int waitFor(qint64 pid)
 
 } // namespace
 
-TEST(ArchiverStart, TheChildHoldsNoneOfTheProgramsFiles)
-{
+TEST(ArchiverStart, TheChildHoldsNoneOfTheProgramsFiles) {
     const QString folder = TestDb::newFolder();
     TestFiles::write(folder + "trzymany.adb", "baza");
     // As the embedded engine opens its database and lock files: without close-on-exec.
@@ -44,11 +42,11 @@ TEST(ArchiverStart, TheChildHoldsNoneOfTheProgramsFiles)
     EXPECT_EQ(TestFiles::read(folder + "pwd.txt"), QFile::encodeName(folder.chopped(1)) + "\n");
 }
 
-TEST(ArchiverStart, EachArgumentStaysWholeAndAFailedStartIsSaid)
-{
+TEST(ArchiverStart, EachArgumentStaysWholeAndAFailedStartIsSaid) {
     const QString folder = TestDb::newFolder() + "z odstępem/";
     ASSERT_TRUE(QDir().mkpath(folder));
-    const qint64 pid = Archiver::spawn({"sh", {"-c", "printf '%s|' \"$@\" > args.txt", "sh", "a b", " c ", "d"}, folder});
+    const qint64 pid =
+        Archiver::spawn({"sh", {"-c", "printf '%s|' \"$@\" > args.txt", "sh", "a b", " c ", "d"}, folder});
     ASSERT_GT(pid, 0);
     EXPECT_EQ(waitFor(pid), 0);
     EXPECT_EQ(TestFiles::read(folder + "args.txt"), QByteArray("a b| c |d|"));
@@ -57,8 +55,7 @@ TEST(ArchiverStart, EachArgumentStaysWholeAndAFailedStartIsSaid)
     EXPECT_EQ(Archiver::spawn({"sh", {"-c", "true"}, folder + "brak"}), -1); // no such folder
 }
 
-TEST(ArchiverStart, TheEndAndItsExitCodeArriveThroughTheEventLoop)
-{
+TEST(ArchiverStart, TheEndAndItsExitCodeArriveThroughTheEventLoop) {
     const QString folder = TestDb::newFolder();
     QList<int> codes;
     for (const char *script : {"sleep 0.2; exit 0", "exit 6"}) {

@@ -1,7 +1,7 @@
 // The one-at-a-time lock of a database folder, as operators of one group and an attacker meet it.
+#include "platform/FolderLock.h"
 #include "common/TestDb.h"
 #include "platform/Errors.h"
-#include "platform/FolderLock.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,8 +10,7 @@
 
 #include <sys/stat.h>
 
-TEST(FolderLock, TheGroupSharesTheFileAndAPlantedLinkIsNeverFollowed)
-{
+TEST(FolderLock, TheGroupSharesTheFileAndAPlantedLinkIsNeverFollowed) {
     const QString folder = TestDb::newFolder();
     const QString file = folder + FolderLock::fileName();
     // Made with the mode the group can use, whatever the umask.
@@ -36,7 +35,8 @@ TEST(FolderLock, TheGroupSharesTheFileAndAPlantedLinkIsNeverFollowed)
         FolderLock::tryTake(folder);
         ADD_FAILURE() << "a link was followed";
     } catch (const FileError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("dowiązanie symboliczne"))) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains(QStringLiteral("dowiązanie symboliczne")))
+            << e.message().toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(elsewhere));
     EXPECT_FALSE(FolderLock::isHeld(folder));

@@ -10,16 +10,17 @@
 
 #include <gtest/gtest.h>
 
-TEST(IniFaults, OddShapesReadSensibly)
-{
+TEST(IniFaults, OddShapesReadSensibly) {
     const QString f = TestDb::newFolder() + QStringLiteral("setup.ini");
     // Keys before any section, a duplicate key, mixed line ends, undefined Windows-1250 bytes, no final end.
-    TestFiles::write(f, "sciezka=/poza\n[Ogolne]\r\nsciezka=/pierwsza\nsciezka=/druga\r\n[ Ogolne ]\r\ncien=\x81\x98\xB3\r\nx");
+    TestFiles::write(f, "sciezka=/poza\n[Ogolne]\r\nsciezka=/pierwsza\nsciezka=/druga\r\n[ Ogolne "
+                        "]\r\ncien=\x81\x98\xB3\r\nx");
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "sciezka"), QStringLiteral("/pierwsza"));
     EXPECT_EQ(IniFile::readString(f, "Ogolne", "cien"), QString::fromUtf16(u"\u0081\u0098ł"));
     IniFile::writeString(f, "Ogolne", "sciezka", "/nowa");
     const QByteArray after = TestFiles::read(f);
-    EXPECT_EQ(after, QByteArray("sciezka=/poza\n[Ogolne]\r\nsciezka=/nowa\nsciezka=/druga\r\n[ Ogolne ]\r\ncien=\x81\x98\xB3\r\nx"));
+    EXPECT_EQ(after, QByteArray("sciezka=/poza\n[Ogolne]\r\nsciezka=/nowa\nsciezka=/druga\r\n[ Ogolne "
+                                "]\r\ncien=\x81\x98\xB3\r\nx"));
     // The undefined bytes come back unchanged when the line is written again.
     IniFile::writeString(f, "Ogolne", "cien", IniFile::readString(f, "Ogolne", "cien"));
     EXPECT_TRUE(TestFiles::read(f).contains("\x81\x98\xB3"));
@@ -31,8 +32,7 @@ TEST(IniFaults, OddShapesReadSensibly)
     EXPECT_EQ(TestFiles::read(g), QByteArray("; tylko komentarz\r\n\r\n[Ogolne]\r\nd1=\r\n"));
 }
 
-TEST(IniFaults, UnwritableHistoryLosesNoEntry)
-{
+TEST(IniFaults, UnwritableHistoryLosesNoEntry) {
     const QString folder = TestDb::newFolder();
     const QString file = folder + QStringLiteral("jn.ini");
     RecordingOperator op;

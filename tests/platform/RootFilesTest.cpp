@@ -1,7 +1,7 @@
 // Which files a privileged run may take its orders from.
+#include "platform/RootFiles.h"
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
-#include "platform/RootFiles.h"
 
 #include <QFile>
 
@@ -10,21 +10,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-TEST(RootFiles, OnlyRootOrTheGivenOwnerAndNoOneElseWriting)
-{
+TEST(RootFiles, OnlyRootOrTheGivenOwnerAndNoOneElseWriting) {
     EXPECT_EQ(RootFiles::othersMayChange(0, 0, S_IFREG | 0644), QString());
     EXPECT_EQ(RootFiles::othersMayChange(0, 0, S_IFREG | 0600), QString());
-    EXPECT_EQ(RootFiles::othersMayChange(0, 0, S_IFREG | 0664), QStringLiteral("grupa root może go zmieniać"));
+    EXPECT_EQ(RootFiles::othersMayChange(0, 0, S_IFREG | 0664),
+              QStringLiteral("grupa root może go zmieniać"));
     EXPECT_EQ(RootFiles::othersMayChange(0, 0, S_IFREG | 0646), QStringLiteral("każdy może go zmieniać"));
     EXPECT_EQ(RootFiles::othersMayChange(0, 0, S_IFREG | 0666), QStringLiteral("każdy może go zmieniać"));
-    EXPECT_TRUE(RootFiles::othersMayChange(54321, 0, S_IFREG | 0600).startsWith(QStringLiteral("jego właścicielem jest ")));
+    EXPECT_TRUE(RootFiles::othersMayChange(54321, 0, S_IFREG | 0600)
+                    .startsWith(QStringLiteral("jego właścicielem jest ")));
     // The unit's own copy of its credentials is its user's.
     EXPECT_EQ(RootFiles::othersMayChange(54321, 0, S_IFREG | 0400, 54321), QString());
-    EXPECT_EQ(RootFiles::othersMayChange(54321, 0, S_IFREG | 0420, 54321), QStringLiteral("grupa root może go zmieniać"));
+    EXPECT_EQ(RootFiles::othersMayChange(54321, 0, S_IFREG | 0420, 54321),
+              QStringLiteral("grupa root może go zmieniać"));
 }
 
-TEST(RootFiles, AFileIsReadFromTheDescriptorThatWasChecked)
-{
+TEST(RootFiles, AFileIsReadFromTheDescriptorThatWasChecked) {
     const QString folder = TestDb::newFolder();
     const QString file = folder + "ustawienia.ini";
     TestFiles::write(file, "[Ogolne]\r\nsciezka=/srv/qk\r\n");
@@ -32,7 +33,8 @@ TEST(RootFiles, AFileIsReadFromTheDescriptorThatWasChecked)
     const uid_t me = ::geteuid();
     QString why;
     // Run by anyone: the file is then this user's, which is what alsoOwner allows.
-    EXPECT_EQ(RootFiles::readRootsFile(file, why, me).value_or("refused"), QByteArray("[Ogolne]\r\nsciezka=/srv/qk\r\n"));
+    EXPECT_EQ(RootFiles::readRootsFile(file, why, me).value_or("refused"),
+              QByteArray("[Ogolne]\r\nsciezka=/srv/qk\r\n"));
     EXPECT_EQ(why, QString());
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0664), 0);
     EXPECT_FALSE(RootFiles::readRootsFile(file, why, me).has_value());

@@ -17,16 +17,21 @@ namespace {
 
 const QString R1 = QStringLiteral("Błąd!!!  ...  Hasło nie może być identyczne z nazwą użytkownika ... ");
 const QString R2 = QStringLiteral("Błąd!!!  ...  Hasło nie może być identyczne z imieniem użytkownika ... ");
-const QString R3 = QStringLiteral("Błąd!!!  ...  Hasło nie może być identyczne z nazwiskiem użytkownika ... ");
+const QString R3 =
+    QStringLiteral("Błąd!!!  ...  Hasło nie może być identyczne z nazwiskiem użytkownika ... ");
 const QString R4 = QStringLiteral("Hasło musi mieć minimalną długość --> 8 znaków ...");
 const QString R5 = QStringLiteral("Błąd!!!  ...  Hasło musi zawierać duże litery, minimum jedną ...");
 const QString R6 = QStringLiteral("Błąd!!!  ...  Hasło musi zawierać małe litery, minimum jedną ...");
-const QString R7 = QStringLiteral("Błąd!!!  ...  Hasło musi zawierać cyfry lub znaki specjalne, minimum jedną/jeden ...");
+const QString R7 =
+    QStringLiteral("Błąd!!!  ...  Hasło musi zawierać cyfry lub znaki specjalne, minimum jedną/jeden ...");
 const QString R8 = QStringLiteral("Błąd!!!  ...  Hasło nie może zawierać znaku równości   = ");
 
-const QString kRepeatFew = QStringLiteral("Błąd!!!  ...  Takie samo hasło już było używane do 6 haseł wstecz ...");
-const QString kRepeatMany = QStringLiteral("Błąd!!!  ...  Takie hasło już było używane do 6 haseł wstecz ...");
-const QString kAccepted = QStringLiteral("Nowe hasło jest prawidłowe, spełnia wszystkie obowiązujące zasady ...");
+const QString kRepeatFew =
+    QStringLiteral("Błąd!!!  ...  Takie samo hasło już było używane do 6 haseł wstecz ...");
+const QString kRepeatMany =
+    QStringLiteral("Błąd!!!  ...  Takie hasło już było używane do 6 haseł wstecz ...");
+const QString kAccepted =
+    QStringLiteral("Nowe hasło jest prawidłowe, spełnia wszystkie obowiązujące zasady ...");
 
 struct Case {
     const char16_t *password;
@@ -35,21 +40,20 @@ struct Case {
 
 } // namespace
 
-TEST(PasswordRules, EachRuleAndItsEdgeCases)
-{
+TEST(PasswordRules, EachRuleAndItsEdgeCases) {
     // User "Kowal", first name "Anna", last name "Żółć".
     const Case cases[] = {
         {u"Dobre#Has1", {}},
-        {u"Abcdefg1", {}},                          // exactly 8
-        {u"Abcdef1", {R4}},                         // 7
-        {u"kOWAL", {R1, R4, R7}},                  // the name in other letter case
-        {u"Kowal123Abc", {}},                       // contains the name: passes
+        {u"Abcdefg1", {}},        // exactly 8
+        {u"Abcdef1", {R4}},       // 7
+        {u"kOWAL", {R1, R4, R7}}, // the name in other letter case
+        {u"Kowal123Abc", {}},     // contains the name: passes
         {u"ANNA", {R2, R4, R6, R7}},
-        {u"Żółć", {R3, R4, R5, R6, R7}},            // accented letters are no letters
-        {u"żółć", {R4, R5, R6, R7}},                // only a to z are upper-cased for the comparison
-        {u"ŁÓŚŹabcd1", {R5}},                       // only accented capitals
-        {u"ABCDĘĄ12", {R6}},                        // only accented small letters
-        {u"Abcdefgh +-?\\<>{}~`", {R7}},            // none of these is special
+        {u"Żółć", {R3, R4, R5, R6, R7}}, // accented letters are no letters
+        {u"żółć", {R4, R5, R6, R7}},     // only a to z are upper-cased for the comparison
+        {u"ŁÓŚŹabcd1", {R5}},            // only accented capitals
+        {u"ABCDĘĄ12", {R6}},             // only accented small letters
+        {u"Abcdefgh +-?\\<>{}~`", {R7}}, // none of these is special
         {u"Abcdefgh.", {}},
         {u"Abcdefgh_", {}},
         {u"Abcdefg=1", {R8}},
@@ -64,12 +68,13 @@ TEST(PasswordRules, EachRuleAndItsEdgeCases)
             << pw.toStdString();
     }
     // A name differing only in an accented letter's case is not the same name.
-    EXPECT_TRUE(PasswordRuleFailures(QStringLiteral("ŁukaszA1"), QStringLiteral("łukaszA1"), "", "").isEmpty());
-    EXPECT_EQ(PasswordRuleFailures(QStringLiteral("Lukasz12"), QStringLiteral("LUKASZ12"), "", ""), QStringList({R1}));
+    EXPECT_TRUE(
+        PasswordRuleFailures(QStringLiteral("ŁukaszA1"), QStringLiteral("łukaszA1"), "", "").isEmpty());
+    EXPECT_EQ(PasswordRuleFailures(QStringLiteral("Lukasz12"), QStringLiteral("LUKASZ12"), "", ""),
+              QStringList({R1}));
 }
 
-TEST(PasswordRules, TrimmingAndBoxesInOrder)
-{
+TEST(PasswordRules, TrimmingAndBoxesInOrder) {
     EXPECT_EQ(TrimPassword(QStringLiteral(" \t Abc def1\r\n")), QStringLiteral("Abc def1"));
     EXPECT_EQ(TrimPassword(QString()), QString());
     RecordingOperator op;
@@ -80,17 +85,18 @@ TEST(PasswordRules, TrimmingAndBoxesInOrder)
     EXPECT_TRUE(ok.messages.isEmpty());
 }
 
-TEST(PasswordScrambling, HexCodesAndTheStoredForm)
-{
+TEST(PasswordScrambling, HexCodesAndTheStoredForm) {
     EXPECT_EQ(TextToHexCodes(QString()), QString());
     EXPECT_EQ(TextToHexCodes(QStringLiteral("A\n\xff")), QStringLiteral("410AFF"));
-    EXPECT_EQ(HexCodesToText(QStringLiteral("410aFF4")), QStringLiteral("A\n\xff")); // last odd character ignored
+    EXPECT_EQ(HexCodesToText(QStringLiteral("410aFF4")),
+              QStringLiteral("A\n\xff")); // last odd character ignored
     // "Abc" XOR "sow": 41^73=32, 62^6F=0D, 63^77=14.
     EXPECT_EQ(ScramblePassword(QStringLiteral("  Abc "), kHistoryKey), QStringLiteral("320D14"));
     EXPECT_EQ(UnscramblePassword(QStringLiteral(" 320D14 "), kHistoryKey), QStringLiteral("Abc"));
     const QString latin = QStringLiteral("Zażółć!ó?ÓŻ");
     EXPECT_EQ(UnscramblePassword(ScramblePassword(latin, kHistoryKey), kHistoryKey), latin);
-    EXPECT_EQ(ScramblePassword(QStringLiteral("óÓé"), kHistoryKey).size(), 6); // all up to U+00FF: two digits each
+    EXPECT_EQ(ScramblePassword(QStringLiteral("óÓé"), kHistoryKey).size(),
+              6); // all up to U+00FF: two digits each
     try {
         HexCodesToText(QStringLiteral("41G1"));
         FAIL();
@@ -99,8 +105,7 @@ TEST(PasswordScrambling, HexCodesAndTheStoredForm)
     }
 }
 
-TEST(PasswordHistory, FirstEntrySeedAndAcceptance)
-{
+TEST(PasswordHistory, FirstEntrySeedAndAcceptance) {
     const QString file = TestDb::newFolder() + QStringLiteral("jn.ini");
     RecordingOperator op;
     CheckPasswordHistory(file, QStringLiteral("Jan"), QStringLiteral(" Abcdefg1 "), op);
@@ -121,12 +126,13 @@ TEST(PasswordHistory, FirstEntrySeedAndAcceptance)
     EXPECT_EQ(IniFile::sectionNames(file), QStringList({"AAA", "Jan"}));
 }
 
-TEST(PasswordHistory, TheFileIsTheOwnersAlone)
-{
+TEST(PasswordHistory, TheFileIsTheOwnersAlone) {
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                        QFileDevice::WriteOther | QFileDevice::ExeOther;
-    auto mode = [&](const QString &f) { return QFile::permissions(f) & (ownerOnly | QFileDevice::ExeOwner | others); };
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    auto mode = [&](const QString &f) {
+        return QFile::permissions(f) & (ownerOnly | QFileDevice::ExeOwner | others);
+    };
     const QString file = TestDb::newFolder() + QStringLiteral("jn.ini");
     RecordingOperator op;
     CheckPasswordHistory(file, QStringLiteral("Jan"), QStringLiteral("Abcdefg1"), op);
@@ -165,8 +171,7 @@ TEST(PasswordHistory, TheFileIsTheOwnersAlone)
     EXPECT_EQ(mode(shared + "setup.ini"), group);
 }
 
-TEST(PasswordHistory, FiveEntriesAllComparedNineOnlyTheLastSix)
-{
+TEST(PasswordHistory, FiveEntriesAllComparedNineOnlyTheLastSix) {
     const QString file = TestDb::newFolder() + QStringLiteral("jn.ini");
     RecordingOperator op;
     for (int i = 1; i <= 5; ++i)
@@ -185,8 +190,7 @@ TEST(PasswordHistory, FiveEntriesAllComparedNineOnlyTheLastSix)
     EXPECT_TRUE(IniFile::sectionLines(file, "Ewa").last().startsWith(QStringLiteral("10=$p$")));
 }
 
-TEST(PasswordHistory, SeedUserLongPasswordsAndPolishLetters)
-{
+TEST(PasswordHistory, SeedUserLongPasswordsAndPolishLetters) {
     const QString file = TestDb::newFolder() + QStringLiteral("jn.ini");
     RecordingOperator op;
     CheckPasswordHistory(file, "aaa", QStringLiteral("Pierwsze1"), op);
@@ -209,8 +213,7 @@ TEST(PasswordHistory, SeedUserLongPasswordsAndPolishLetters)
     EXPECT_EQ(op.texts().last(), kRepeatFew);
 }
 
-TEST(PasswordHistory, HandEditedValuesAndUnwritableFiles)
-{
+TEST(PasswordHistory, HandEditedValuesAndUnwritableFiles) {
     const QString folder = TestDb::newFolder();
     const QString file = folder + QStringLiteral("jn.ini");
     {

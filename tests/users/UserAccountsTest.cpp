@@ -1,11 +1,11 @@
 // Server user accounts and their table rights, against the real server.
-#include "core/MainD.h"
+#include "users/UserAccounts.h"
 #include "common/RecordingOperator.h"
 #include "common/WindowHarness.h"
+#include "core/MainD.h"
 #include "db/Errors.h"
 #include "platform/IniFile.h"
 #include "users/PasswordHistory.h"
-#include "users/UserAccounts.h"
 
 #include <QFileInfo>
 #include <QLineEdit>
@@ -18,21 +18,20 @@ using UserAccounts::UserForm;
 
 namespace {
 
-QString uniqueUser(const char *suffix)
-{
+QString uniqueUser(const char *suffix) {
     return QStringLiteral("QKT%1_%2").arg(getpid()).arg(QLatin1String(suffix));
 }
 
 // "S*" for SELECT with grant option, sorted, comma-separated.
-QString privileges(const QString &folder, const QString &user, const QString &table)
-{
+QString privileges(const QString &folder, const QString &user, const QString &table) {
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;
     TestDb::connect(db, folder);
     Query q(QStringLiteral("q"), &db);
-    q.setSql(QStringLiteral("select RDB$PRIVILEGE, RDB$GRANT_OPTION from RDB$USER_PRIVILEGES where RDB$USER = :U "
-                            "and RDB$RELATION_NAME = :T order by 1"));
+    q.setSql(
+        QStringLiteral("select RDB$PRIVILEGE, RDB$GRANT_OPTION from RDB$USER_PRIVILEGES where RDB$USER = :U "
+                       "and RDB$RELATION_NAME = :T order by 1"));
     q.paramByName("U").setAsString(user);
     q.paramByName("T").setAsString(table);
     q.open();
@@ -47,8 +46,7 @@ QString privileges(const QString &folder, const QString &user, const QString &ta
     return p.join(QLatin1Char(','));
 }
 
-void dropUser(TMainDm &dm, const QString &name)
-{
+void dropUser(TMainDm &dm, const QString &name) {
     try {
         RecordingOperator op;
         UserAccounts::deleteUser(dm, op, name);
@@ -56,8 +54,7 @@ void dropUser(TMainDm &dm, const QString &name)
     }
 }
 
-UserForm form(const QString &name, const QString &password)
-{
+UserForm form(const QString &name, const QString &password) {
     UserForm f;
     f.userName = name;
     f.firstName = QStringLiteral("Jan");
@@ -70,8 +67,7 @@ UserForm form(const QString &name, const QString &password)
 
 } // namespace
 
-TEST(Grants, StatementsAndTableOrder)
-{
+TEST(Grants, StatementsAndTableOrder) {
     const QStringList &t = UserAccounts::rightsTables();
     ASSERT_EQ(t.size(), 84);
     EXPECT_EQ(t[0], QStringLiteral("FJ_ZPLK"));
@@ -93,9 +89,10 @@ TEST(Grants, StatementsAndTableOrder)
     r.insert = true;
     const QStringList s = UserAccounts::grantStatements("JAN", r);
     ASSERT_EQ(s.size(), 421);
-    EXPECT_EQ(s.mid(0, 5), QStringList({"GRANT ALL ON FJ_ZPLK TO JAN WITH GRANT OPTION", "REVOKE DELETE ON FJ_ZPLK FROM JAN",
-                                        "GRANT INSERT ON FJ_ZPLK TO JAN", "REVOKE UPDATE ON FJ_ZPLK FROM JAN",
-                                        "REVOKE SELECT ON FJ_ZPLK FROM JAN"}));
+    EXPECT_EQ(s.mid(0, 5),
+              QStringList({"GRANT ALL ON FJ_ZPLK TO JAN WITH GRANT OPTION",
+                           "REVOKE DELETE ON FJ_ZPLK FROM JAN", "GRANT INSERT ON FJ_ZPLK TO JAN",
+                           "REVOKE UPDATE ON FJ_ZPLK FROM JAN", "REVOKE SELECT ON FJ_ZPLK FROM JAN"}));
     EXPECT_EQ(s.last(), QStringLiteral("GRANT ALL ON FJ_BAZA TO JAN"));
     r.rightsGate = false;
     EXPECT_EQ(UserAccounts::grantStatements("JAN", r), QStringList({"GRANT ALL ON FJ_BAZA TO JAN"}));
@@ -105,13 +102,12 @@ TEST(Grants, StatementsAndTableOrder)
 
     for (const char *ok : {"JAN", "j", "Ksiegowa_2", "A$B", "A234567890123456789012345678901"})
         EXPECT_TRUE(UserAccounts::isPlainIdentifier(QString::fromLatin1(ok))) << ok;
-    for (const char *bad : {"", "X TO PUBLIC", "1JAN", "_JAN", "JAN;", "A2345678901234567890123456789012", "ŁUCJA",
-                            "PUBLIC", "public", "Public"})
+    for (const char *bad : {"", "X TO PUBLIC", "1JAN", "_JAN", "JAN;", "A2345678901234567890123456789012",
+                            "ŁUCJA", "PUBLIC", "public", "Public"})
         EXPECT_FALSE(UserAccounts::isPlainIdentifier(QString::fromUtf8(bad))) << bad;
 }
 
-TEST(Accounts, AddFindModifyDeleteWithRights)
-{
+TEST(Accounts, AddFindModifyDeleteWithRights) {
     const QString folder = TestDb::createDatabase();
     TestModule m(folder);
     TMainDm &dm = *m.dm;
@@ -127,8 +123,9 @@ TEST(Accounts, AddFindModifyDeleteWithRights)
     f.userId = QStringLiteral("12");
     RecordingOperator op;
     UserAccounts::addUser(dm, op, f, history);
-    EXPECT_EQ(op.texts(), QStringList({"Modyfikacja zakończona pomyślnie ..."})); // the first history entry is silent
-    EXPECT_TRUE(dm.EmployeeTran.active()); // the grants wait for the next commit
+    EXPECT_EQ(op.texts(),
+              QStringList({"Modyfikacja zakończona pomyślnie ..."})); // the first history entry is silent
+    EXPECT_TRUE(dm.EmployeeTran.active());                            // the grants wait for the next commit
     dm.EmployeeTran.commit();
     EXPECT_FALSE(dm.IBSecurity.active());
     EXPECT_EQ(privileges(folder, name, "FJ_ZPLK"), QStringLiteral("I*,R*,S*,U*"));
@@ -142,7 +139,10 @@ TEST(Accounts, AddFindModifyDeleteWithRights)
     EXPECT_EQ(found->lastName, QStringLiteral("Kowalski"));
     // The password date in the Polish short format, whatever the machine's locale (C in the tests).
     const QDate today = QDate::currentDate();
-    EXPECT_EQ(found->middleName, QStringLiteral("%1.%2.%3").arg(today.day()).arg(today.month(), 2, 10, QLatin1Char('0')).arg(today.year()));
+    EXPECT_EQ(found->middleName, QStringLiteral("%1.%2.%3")
+                                     .arg(today.day())
+                                     .arg(today.month(), 2, 10, QLatin1Char('0'))
+                                     .arg(today.year()));
     EXPECT_EQ(found->userId, 12);
 
     // Everything revoked on the listed tables; FJ_BAZA keeps ALL.
@@ -150,8 +150,9 @@ TEST(Accounts, AddFindModifyDeleteWithRights)
     none.rightsGate = true;
     RecordingOperator mo;
     UserAccounts::modifyUser(dm, mo, none, history);
-    EXPECT_EQ(mo.texts(), QStringList({"Nowe hasło jest prawidłowe, spełnia wszystkie obowiązujące zasady ...",
-                                       "Modyfikacja zakończona pomyślnie ..."}));
+    EXPECT_EQ(mo.texts(),
+              QStringList({"Nowe hasło jest prawidłowe, spełnia wszystkie obowiązujące zasady ...",
+                           "Modyfikacja zakończona pomyślnie ..."}));
     dm.EmployeeTran.commit();
     EXPECT_EQ(privileges(folder, name, "FJ_ZPLK"), QString());
     EXPECT_EQ(privileges(folder, name, "FJ_BAZA"), QStringLiteral("D,I,R,S,U"));
@@ -175,8 +176,7 @@ TEST(Accounts, AddFindModifyDeleteWithRights)
     dm.shutDown();
 }
 
-TEST(Accounts, RefusalsStopBeforeTheGrants)
-{
+TEST(Accounts, RefusalsStopBeforeTheGrants) {
     const QString folder = TestDb::createDatabase();
     TestModule m(folder);
     TMainDm &dm = *m.dm;
@@ -187,15 +187,18 @@ TEST(Accounts, RefusalsStopBeforeTheGrants)
 
     // A name the statements cannot carry: refused before anything is sent or recorded.
     RecordingOperator bad;
-    UserAccounts::addUser(dm, bad, form(QStringLiteral("X TO PUBLIC"), QStringLiteral("Dobre#Haslo1")), history);
+    UserAccounts::addUser(dm, bad, form(QStringLiteral("X TO PUBLIC"), QStringLiteral("Dobre#Haslo1")),
+                          history);
     ASSERT_EQ(bad.messages.size(), 1);
     EXPECT_EQ(bad.messages[0].kind, Operator::Box::Warning);
     EXPECT_FALSE(QFileInfo::exists(history));
     // PUBLIC is an identifier, but the grants would go to everyone: refused the same way.
     for (const char *everyone : {"PUBLIC", " public "}) {
         RecordingOperator pub;
-        UserAccounts::addUser(dm, pub, form(QLatin1String(everyone), QStringLiteral("Dobre#Haslo1")), history);
-        UserAccounts::modifyUser(dm, pub, form(QLatin1String(everyone), QStringLiteral("Dobre#Haslo1")), history);
+        UserAccounts::addUser(dm, pub, form(QLatin1String(everyone), QStringLiteral("Dobre#Haslo1")),
+                              history);
+        UserAccounts::modifyUser(dm, pub, form(QLatin1String(everyone), QStringLiteral("Dobre#Haslo1")),
+                                 history);
         ASSERT_EQ(pub.messages.size(), 2) << everyone;
         EXPECT_EQ(pub.messages[0].text, bad.messages[0].text);
         EXPECT_EQ(pub.messages[1].text, bad.messages[0].text);
@@ -224,14 +227,16 @@ TEST(Accounts, RefusalsStopBeforeTheGrants)
     dm.EmployeeTran.commit();
     // The server refuses a duplicate: the history entry stays, no grant runs.
     RecordingOperator dup;
-    EXPECT_THROW(UserAccounts::addUser(dm, dup, form(name, QStringLiteral("Inne#Haslo22")), history), EngineError);
+    EXPECT_THROW(UserAccounts::addUser(dm, dup, form(name, QStringLiteral("Inne#Haslo22")), history),
+                 EngineError);
     EXPECT_EQ(IniFile::sectionLines(history, name).size(), 2);
     EXPECT_FALSE(dm.EmployeeTran.active());
     EXPECT_FALSE(dup.texts().contains(QStringLiteral("Modyfikacja zakończona pomyślnie ...")));
     // A repeat is refused with its message.
     RecordingOperator rep;
     UserAccounts::modifyUser(dm, rep, form(name, QStringLiteral("Inne#Haslo22")), history);
-    EXPECT_EQ(rep.texts(), QStringList({"Błąd!!!  ...  Takie samo hasło już było używane do 6 haseł wstecz ..."}));
+    EXPECT_EQ(rep.texts(),
+              QStringList({"Błąd!!!  ...  Takie samo hasło już było używane do 6 haseł wstecz ..."}));
     EXPECT_EQ(PasswordHistoryResult, '0');
 
     RecordingOperator empty;
@@ -241,8 +246,7 @@ TEST(Accounts, RefusalsStopBeforeTheGrants)
     dm.shutDown();
 }
 
-TEST(Accounts, OldDatabaseStopsAtTheFirstMissingTable)
-{
+TEST(Accounts, OldDatabaseStopsAtTheFirstMissingTable) {
     TestDb::Spec spec;
     spec.variant = SampleSchema::Variant::Old;
     const QString folder = TestDb::createDatabase(spec);
@@ -264,8 +268,7 @@ TEST(Accounts, OldDatabaseStopsAtTheFirstMissingTable)
     dm.shutDown();
 }
 
-TEST(AccountsWindow, FindFillsTheEditsDeleteEmptiesThem)
-{
+TEST(AccountsWindow, FindFillsTheEditsDeleteEmptiesThem) {
     const QString folder = TestDb::createDatabase();
     RecordedBoxes boxes;
     TestModule m(folder);

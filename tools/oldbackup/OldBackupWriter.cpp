@@ -88,14 +88,12 @@ constexpr int att_role_name = 1, att_role_owner_name = 2, att_role_description =
 constexpr int kWin1250 = 51;
 constexpr int kBlrBlob = 261; // RDB$FIELD_TYPE of a blob
 
-QByteArray cp1250(const QString &s)
-{
+QByteArray cp1250(const QString &s) {
     QStringEncoder e("windows-1250");
     return e(s);
 }
 
-QByteArray B(std::initializer_list<int> bytes)
-{
+QByteArray B(std::initializer_list<int> bytes) {
     QByteArray b;
     for (int x : bytes)
         b.append(char(x));
@@ -103,21 +101,18 @@ QByteArray B(std::initializer_list<int> bytes)
 }
 
 // A name inside BLR: its length, then its bytes.
-QByteArray N(const char *name)
-{
+QByteArray N(const char *name) {
     return char(std::strlen(name)) + QByteArray(name);
 }
 
-QByteArray le(quint64 v, int n)
-{
+QByteArray le(quint64 v, int n) {
     QByteArray b;
     for (int i = 0; i < n; ++i)
         b.append(char(v >> (8 * i)));
     return b;
 }
 
-QByteArray be(quint64 v, int n)
-{
+QByteArray be(quint64 v, int n) {
     QByteArray b;
     for (int i = n - 1; i >= 0; --i)
         b.append(char(v >> (8 * i)));
@@ -133,14 +128,12 @@ public:
     void number64(int att, qint64 v) { put(att, le(quint64(v), 8)); }
     void text(int att, const QByteArray &t) { put(att, t); }
     // A BLR or binary blob: its length as a number, then its bytes.
-    void blob(int att, const QByteArray &b)
-    {
+    void blob(int att, const QByteArray &b) {
         number(att, b.size());
         m_b.append(b);
     }
     // A text blob: each segment followed by a NUL, the length counting them.
-    void source(int att, const QList<QByteArray> &segments)
-    {
+    void source(int att, const QList<QByteArray> &segments) {
         qint64 n = 0;
         for (const QByteArray &s : segments)
             n += s.size() + 1;
@@ -149,8 +142,7 @@ public:
             m_b.append(s).append('\0');
     }
     void source(int att, const QByteArray &t) { source(att, QList<QByteArray>{t}); }
-    void text2(int att, const QByteArray &t)
-    {
+    void text2(int att, const QByteArray &t) {
         m_b.append(char(att));
         m_b.append(le(quint64(t.size()), 2));
         m_b.append(t);
@@ -159,8 +151,7 @@ public:
     QByteArray bytes() const { return m_b; }
 
 private:
-    void put(int att, const QByteArray &v)
-    {
+    void put(int att, const QByteArray &v) {
         Q_ASSERT(v.size() <= 255);
         m_b.append(char(att));
         m_b.append(char(v.size()));
@@ -173,9 +164,7 @@ enum class Type { Short, Long, Int64, Float, Double, Char, Varchar, Date, Time, 
 
 struct Domain {
     Domain(const char *n, Type t, int len, int sub = 0, int sc = 0, int prec = 0, bool txt = false)
-        : name(n), type(t), length(len), subType(sub), scale(sc), precision(prec), text(txt)
-    {
-    }
+        : name(n), type(t), length(len), subType(sub), scale(sc), precision(prec), text(txt) {}
     const char *name;
     Type type;
     int length; // bytes
@@ -188,8 +177,7 @@ struct Domain {
     bool array() const { return dimensions > 0; }
 };
 
-int blrType(Type t)
-{
+int blrType(Type t) {
     switch (t) {
     case Type::Short:
         return blr_short;
@@ -245,8 +233,7 @@ struct Table {
 
 // Where the restore's message for a table's records (its get_data) puts a column after offset:
 // aligned to the column's type.
-int alignedOffset(const Domain &d, int offset)
-{
+int alignedOffset(const Domain &d, int offset) {
     int alignment = 4; // numbers of four bytes, dates, times, timestamps, blob and array identifiers
     if (!d.array() && d.type != Type::Blob)
         switch (d.type) {
@@ -267,15 +254,13 @@ int alignedOffset(const Domain &d, int offset)
     return (offset + alignment - 1) / alignment * alignment;
 }
 
-QByteArray padded(const QByteArray &b)
-{
+QByteArray padded(const QByteArray &b) {
     return b + QByteArray((4 - b.size() % 4) % 4, '\0');
 }
 
 // One column's value in the record: native (little-endian, as this machine's engine keeps it), or in
 // XDR (big-endian, every number at least four bytes, text padded to four).
-QByteArray fieldBytes(const Domain &d, const Value &v, int blobSerial, bool xdr)
-{
+QByteArray fieldBytes(const Domain &d, const Value &v, int blobSerial, bool xdr) {
     const bool null = std::holds_alternative<std::monostate>(v);
     auto num = [&](quint64 n, int bytes) { return xdr ? be(n, std::max(bytes, 4)) : le(n, bytes); };
     auto integer = [&] { return null ? 0 : quint64(std::get<qint64>(v)); };
@@ -317,8 +302,7 @@ QByteArray fieldBytes(const Domain &d, const Value &v, int blobSerial, bool xdr)
 
 // A record as the restore reads it (its get_data and canonical.cpp): the stored columns, each aligned
 // to its type natively, then a NULL flag for each (two bytes natively, four in XDR).
-QByteArray encodeRecord(const Table &t, const Row &row, int blobSerial, bool xdr)
-{
+QByteArray encodeRecord(const Table &t, const Row &row, int blobSerial, bool xdr) {
     QByteArray rec;
     QList<bool> nulls;
     for (qsizetype i = 0; i < t.columns.size(); ++i) {
@@ -341,8 +325,7 @@ QByteArray encodeRecord(const Table &t, const Row &row, int blobSerial, bool xdr
 }
 
 // The backup program's run-length compression (its compress()).
-QByteArray compressed(const QByteArray &data)
-{
+QByteArray compressed(const QByteArray &data) {
     QByteArray out;
     const char *p = data.constData(), *end = p + data.size();
     while (p < end) {
@@ -364,18 +347,15 @@ QByteArray compressed(const QByteArray &data)
     return out;
 }
 
-qint64 date(int y, int m, int d)
-{
+qint64 date(int y, int m, int d) {
     return QDate(y, m, d).toJulianDay() - 2400001; // days from 17 November 1858
 }
 
-qint64 time(int h, int m, int s, int tenThousandths = 0)
-{
+qint64 time(int h, int m, int s, int tenThousandths = 0) {
     return (h * 3600 + m * 60 + s) * 10000LL + tenThousandths;
 }
 
-qint64 timestamp(qint64 day, qint64 t)
-{
+qint64 timestamp(qint64 day, qint64 t) {
     return day | (t << 32);
 }
 
@@ -399,8 +379,7 @@ struct Schema {
     QList<const Domain *> domains; // those of the tables' columns and of the procedure's parameters
     QList<Table> tables;
 
-    explicit Schema(const Options &o)
-    {
+    explicit Schema(const Options &o) {
         kwota.defaultBlr = B({blr_version5, blr_literal, blr_long, 0, 0, 0, 0, 0, blr_eoc});
         kwota.defaultSource = "DEFAULT 0";
         kwota.checkBlr =
@@ -522,8 +501,7 @@ struct Schema {
 };
 
 // Y = X + 1; SUSPEND; as the engine's compiler writes it.
-QByteArray procedureBlr()
-{
+QByteArray procedureBlr() {
     const QByteArray eos = B({blr_send, 1, blr_begin, blr_assignment, blr_variable, 0, 0, blr_parameter2, 1,
                               0, 0, 1, 0, blr_assignment, blr_literal, blr_short, 0});
     return B({blr_version5,
@@ -588,8 +566,7 @@ QByteArray procedureBlr()
 }
 
 // IF (NEW.I IS NULL) THEN NEW.I = GEN_ID(NUM_OPER, 1);
-QByteArray triggerBlr()
-{
+QByteArray triggerBlr() {
     return B({blr_version5, blr_begin, blr_label, 0, blr_begin, blr_begin, blr_if, blr_missing, blr_field,
               1}) +
            N("I") + B({blr_assignment, blr_gen_id}) + N("NUM_OPER") +
@@ -607,8 +584,7 @@ class Writer {
 public:
     Writer(const Options &o) : m_o(o), m_f(o.format), m_s(o) {}
 
-    QByteArray run()
-    {
+    QByteArray run() {
         header();
         database();
         for (const Domain *d : m_s.domains)
@@ -647,8 +623,7 @@ public:
     }
 
 private:
-    void header()
-    {
+    void header() {
         m_out.rec(rec_burp);
         m_out.number(att_backup_format, m_f);
         if (m_o.compressed)
@@ -662,8 +637,7 @@ private:
         m_out.end();
     }
 
-    void database()
-    {
+    void database() {
         m_out.rec(rec_physical_db);
         m_out.number(att_SQL_dialect, 3);
         m_out.number(att_page_size, m_f >= 9 ? 8192 : 4096);
@@ -677,16 +651,14 @@ private:
         m_out.end();
     }
 
-    void fieldType(const Domain &d)
-    {
+    void fieldType(const Domain &d) {
         m_out.number(att_field_type, blrType(d.type));
         m_out.number(att_field_length, d.length);
         m_out.number(att_field_sub_type, d.subType);
         m_out.number(att_field_scale, d.scale);
     }
 
-    void globalField(const Domain &d)
-    {
+    void globalField(const Domain &d) {
         m_out.rec(rec_global_field);
         m_out.text(att_field_name, d.name);
         fieldType(d);
@@ -719,8 +691,7 @@ private:
         m_out.end();
     }
 
-    void relation(const Table &t)
-    {
+    void relation(const Table &t) {
         m_out.rec(rec_relation);
         m_out.text(att_relation_name, t.name);
         if (!t.viewBlr.isEmpty()) {
@@ -774,8 +745,7 @@ private:
         m_out.rec(rec_relation_end);
     }
 
-    void index(const char *name, const char *column, bool unique, bool descending)
-    {
+    void index(const char *name, const char *column, bool unique, bool descending) {
         m_out.rec(rec_index);
         m_out.text(att_index_name, name);
         m_out.number(att_segment_count, 1);
@@ -786,8 +756,7 @@ private:
         m_out.end();
     }
 
-    void data(const Table &t)
-    {
+    void data(const Table &t) {
         m_out.rec(rec_relation_data);
         m_out.text(att_relation_name, t.name);
         m_out.end();
@@ -805,8 +774,7 @@ private:
         m_out.rec(rec_relation_end);
     }
 
-    void record(const Table &t, qsizetype r)
-    {
+    void record(const Table &t, qsizetype r) {
         const Row &row = t.rows[r];
         const QByteArray native = encodeRecord(t, row, m_blobSerial, false);
         m_out.rec(rec_data);
@@ -833,8 +801,7 @@ private:
         }
     }
 
-    void blobRecord(int field, const Blob &b)
-    {
+    void blobRecord(int field, const Blob &b) {
         QList<QByteArray> segments;
         for (qsizetype at = 0; at < b.content.size(); at += b.segment)
             segments << b.content.mid(at, b.segment);
@@ -851,8 +818,7 @@ private:
             m_out.raw(le(quint64(s.size()), 2) + s);
     }
 
-    void arrayRecord(int field, const QList<qint32> &elements)
-    {
+    void arrayRecord(int field, const QList<qint32> &elements) {
         m_out.rec(rec_array);
         m_out.number(att_blob_field_number, field);
         m_out.number(att_array_dimensions, 1);
@@ -872,8 +838,7 @@ private:
             m_out.raw(native);
     }
 
-    void function()
-    {
+    void function() {
         m_out.rec(rec_function);
         m_out.text(att_function_name, "F_ABS");
         m_out.number(att_function_return_arg, 0);
@@ -902,8 +867,7 @@ private:
         m_out.rec(rec_function_end);
     }
 
-    void generator()
-    {
+    void generator() {
         m_out.rec(rec_generator);
         m_out.text(att_gen_generator, "NUM_OPER");
         m_out.number64(att_gen_value_int64, kGeneratorValue);
@@ -914,8 +878,7 @@ private:
         m_out.end();
     }
 
-    void procedure()
-    {
+    void procedure() {
         m_out.rec(rec_procedure);
         m_out.text(att_procedure_name, "P_ILE");
         m_out.number(att_procedure_inputs, 1);
@@ -951,8 +914,7 @@ private:
         m_out.rec(rec_procedure_end);
     }
 
-    void exception()
-    {
+    void exception() {
         const QByteArray message = exceptionMessage(m_f);
         m_out.rec(rec_exception);
         m_out.text(att_exception_name, "E_ZLE");
@@ -965,8 +927,7 @@ private:
         m_out.end();
     }
 
-    void trigger()
-    {
+    void trigger() {
         m_out.rec(rec_trigger);
         m_out.text(att_trig_name, "T_WSZ");
         m_out.text(att_trig_relation_name, "TA_WSZ");
@@ -985,8 +946,7 @@ private:
         m_out.end();
     }
 
-    void privilege(const char *object, char what, int type)
-    {
+    void privilege(const char *object, char what, int type) {
         m_out.rec(rec_user_privilege);
         m_out.text(att_priv_user, "SYSDBA");
         m_out.text(att_priv_grantor, "SYSDBA");
@@ -998,8 +958,7 @@ private:
         m_out.end();
     }
 
-    void privileges()
-    {
+    void privileges() {
         if (m_o.small)
             return;
         for (const Table &t : m_s.tables)
@@ -1008,8 +967,7 @@ private:
         privilege("P_ILE", 'X', 5);
     }
 
-    void constraint(const char *name, const char *type, const char *index)
-    {
+    void constraint(const char *name, const char *type, const char *index) {
         m_out.rec(rec_rel_constraint);
         m_out.text(att_rel_constraint_name, name);
         m_out.text(att_rel_constraint_type, type);
@@ -1022,8 +980,7 @@ private:
     }
 
     // LP NOT NULL PRIMARY KEY
-    void constraints()
-    {
+    void constraints() {
         constraint("INTEG_1", "NOT NULL", nullptr);
         constraint("INTEG_2", "PRIMARY KEY", "RDB$PRIMARY1");
         m_out.rec(rec_chk_constraint);
@@ -1032,8 +989,7 @@ private:
         m_out.end();
     }
 
-    void role()
-    {
+    void role() {
         m_out.rec(rec_sql_roles);
         m_out.text(att_role_name, "R_KSIEG");
         m_out.text(att_role_owner_name, "SYSDBA");
@@ -1053,24 +1009,20 @@ private:
 
 } // namespace
 
-QByteArray write(const Options &o)
-{
+QByteArray write(const Options &o) {
     return Writer(o).run();
 }
 
-QString sourceDatabase(int format)
-{
+QString sourceDatabase(int format) {
     return format >= 10 ? QStringLiteral("/var/lib/qk/bazaqk.adb")
                         : QStringLiteral("C:\\QK\\BAZAQK%1.GDB").arg(format);
 }
 
-QString backupDate(int format)
-{
+QString backupDate(int format) {
     return QStringLiteral("Mon Jun 1%1 12:34:56 2009").arg(format % 10);
 }
 
-QByteArray exceptionMessage(int format)
-{
+QByteArray exceptionMessage(int format) {
     QByteArray m = "Dokument nie istnieje";
     if (format < 7)
         return m;
@@ -1080,8 +1032,7 @@ QByteArray exceptionMessage(int format)
     return m;
 }
 
-int rowsOfTable(const Options &o)
-{
+int rowsOfTable(const Options &o) {
     return o.small ? 2 : 3;
 }
 

@@ -7,8 +7,7 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     bool ok = args.size() == 3;
@@ -16,7 +15,9 @@ int main(int argc, char **argv)
     if (ok)
         o.format = args[1].toInt(&ok);
     if (!ok || o.format < 6 || o.format > 10) {
-        std::fputs("usage: qkoldbackup FORMAT FILE   (FORMAT 6 to 10: InterBase 6 / Firebird 1.x ... Firebird 3)\n", stderr);
+        std::fputs(
+            "usage: qkoldbackup FORMAT FILE   (FORMAT 6 to 10: InterBase 6 / Firebird 1.x ... Firebird 3)\n",
+            stderr);
         return 2;
     }
     o.externalFile = args[2] + QStringLiteral(".exd");

@@ -13,27 +13,42 @@ namespace SampleData {
 
 namespace {
 
-const QStringList kFirms{
-    "Przedsiębiorstwo Handlowe „Żółw” Sp. z o.o.", "Zakład Usług Łączności Kaczmarek", "Spółdzielnia Mleczarska Śnieżka",
-    "Hurtownia Źródło s.c.",                       "Biuro Rachunkowe Ćwikła",          "Piekarnia Kłos Grzegorz Nowak",
-    "Fabryka Mebli Dąbrowa S.A.",                  "Usługi Transportowe Wójcik",       "Księgarnia Pod Żurawiem",
-    "Gospodarstwo Ogrodnicze Jabłoń"};
-const QStringList kCities{"90-001 Łódź",    "80-803 Gdańsk",   "31-042 Kraków",   "50-077 Wrocław",
-                          "61-758 Poznań",  "70-415 Szczecin", "15-950 Białystok", "42-200 Częstochowa",
-                          "65-001 Zielona Góra", "43-300 Bielsko-Biała"};
-const QStringList kStreets{"ul. Długa 12",       "ul. Piękna 7/3",    "ul. Źródlana 5",  "ul. Świętokrzyska 30",
-                           "al. Jerozolimskie 44", "ul. Żeromskiego 1", "ul. Łąkowa 19",   "pl. Wolności 8"};
-const QStringList kBanks{"PKO BP S.A. o/Łódź",  "Bank Pekao S.A. I o/Kraków", "mBank S.A.",
-                         "ING Bank Śląski S.A.", "Santander Bank Polska S.A.", "Bank Spółdzielczy w Będzinie"};
+const QStringList kFirms{"Przedsiębiorstwo Handlowe „Żółw” Sp. z o.o.",
+                         "Zakład Usług Łączności Kaczmarek",
+                         "Spółdzielnia Mleczarska Śnieżka",
+                         "Hurtownia Źródło s.c.",
+                         "Biuro Rachunkowe Ćwikła",
+                         "Piekarnia Kłos Grzegorz Nowak",
+                         "Fabryka Mebli Dąbrowa S.A.",
+                         "Usługi Transportowe Wójcik",
+                         "Księgarnia Pod Żurawiem",
+                         "Gospodarstwo Ogrodnicze Jabłoń"};
+const QStringList kCities{"90-001 Łódź",         "80-803 Gdańsk",      "31-042 Kraków",
+                          "50-077 Wrocław",      "61-758 Poznań",      "70-415 Szczecin",
+                          "15-950 Białystok",    "42-200 Częstochowa", "65-001 Zielona Góra",
+                          "43-300 Bielsko-Biała"};
+const QStringList kStreets{"ul. Długa 12",         "ul. Piękna 7/3",       "ul. Źródlana 5",
+                           "ul. Świętokrzyska 30", "al. Jerozolimskie 44", "ul. Żeromskiego 1",
+                           "ul. Łąkowa 19",        "pl. Wolności 8"};
+const QStringList kBanks{
+    "PKO BP S.A. o/Łódź",   "Bank Pekao S.A. I o/Kraków", "mBank S.A.",
+    "ING Bank Śląski S.A.", "Santander Bank Polska S.A.", "Bank Spółdzielczy w Będzinie"};
 const QStringList kPeople{"Anna Wiśniewska", "Łukasz Żółkiewski", "Małgorzata Dąbrowska", "Paweł Śliwiński",
                           "Zofia Grzegorczyk"};
-const QStringList kAccountNames{"Rozrachunki z odbiorcami", "Rozrachunki z dostawcami", "Środki pieniężne w kasie",
-                                "Rachunek bieżący",         "Zużycie materiałów i energii", "Usługi obce",
-                                "Podatki i opłaty",         "Wynagrodzenia",            "Przychody ze sprzedaży",
+const QStringList kAccountNames{"Rozrachunki z odbiorcami",
+                                "Rozrachunki z dostawcami",
+                                "Środki pieniężne w kasie",
+                                "Rachunek bieżący",
+                                "Zużycie materiałów i energii",
+                                "Usługi obce",
+                                "Podatki i opłaty",
+                                "Wynagrodzenia",
+                                "Przychody ze sprzedaży",
                                 "Koszty działalności"};
-const QStringList kDescriptions{"Zakup materiałów biurowych", "Sprzedaż towarów", "Opłata za energię elektryczną",
-                                "Usługa księgowa za miesiąc", "Zwrot zaliczki",    "Faktura za transport",
-                                "Wpłata gotówki do kasy",      "Przelew wynagrodzeń"};
+const QStringList kDescriptions{
+    "Zakup materiałów biurowych", "Sprzedaż towarów",   "Opłata za energię elektryczną",
+    "Usługa księgowa za miesiąc", "Zwrot zaliczki",     "Faktura za transport",
+    "Wpłata gotówki do kasy",     "Przelew wynagrodzeń"};
 const QStringList kDocTypes{"FV", "WB", "KP", "KW", "PK"};
 const QStringList kRegisters{"K", "B", "S", "Z"};
 
@@ -48,32 +63,27 @@ private:
     std::mt19937 m_engine; // its sequence is fixed by the standard
 };
 
-QString account(int i)
-{
+QString account(int i) {
     static const char *const groups[] = {"130", "201", "202", "401", "402", "700"};
     return QStringLiteral("%1-%2").arg(QLatin1String(groups[i % 6])).arg(i / 6 + 1, 3, 10, QLatin1Char('0'));
 }
 
-QString nip(Rng &r)
-{
+QString nip(Rng &r) {
     return QStringLiteral("%1%2%3").arg(r.range(100, 999)).arg(r.range(100, 999)).arg(r.range(1000, 9999));
 }
 
-QDateTime day(const QDate &d)
-{
+QDateTime day(const QDate &d) {
     return QDateTime(d, QTime(0, 0), Qt::UTC);
 }
 
-void run(Query &q, const QString &sql)
-{
+void run(Query &q, const QString &sql) {
     q.setSql(sql);
     q.execute();
 }
 
 } // namespace
 
-void fill(Database &db, const Scale &scale)
-{
+void fill(Database &db, const Scale &scale) {
     Rng r(scale.seed);
     Query q(QStringLiteral("SampleData"), &db);
     const int year = 2026;
@@ -102,12 +112,16 @@ void fill(Database &db, const Scale &scale)
         q.paramByName("ADR_1").setAsString(r.pick(kStreets));
         q.paramByName("ADR_2").setAsString(r.pick(kCities));
         q.paramByName("BANK_1").setAsString(r.pick(kBanks));
-        q.paramByName("BANK_2").setAsString(QStringLiteral("%1 1020 %2 0000 %3").arg(r.range(10, 99)).arg(r.range(1000, 9999)).arg(r.range(1000, 9999)));
+        q.paramByName("BANK_2").setAsString(QStringLiteral("%1 1020 %2 0000 %3")
+                                                .arg(r.range(10, 99))
+                                                .arg(r.range(1000, 9999))
+                                                .arg(r.range(1000, 9999)));
         q.execute();
     }
 
-    q.setSql(QStringLiteral("INSERT INTO FJ_BIL VALUES (:NUMZAP, :KONTO, :KWOWN, :KWOMA, :KWORO, :OPIS, :TERDAT, "
-                            ":NAZWA1, :NAZWA2, :NAZWA3)"));
+    q.setSql(
+        QStringLiteral("INSERT INTO FJ_BIL VALUES (:NUMZAP, :KONTO, :KWOWN, :KWOMA, :KWORO, :OPIS, :TERDAT, "
+                       ":NAZWA1, :NAZWA2, :NAZWA3)"));
     const int bilRows = std::max(1, scale.accounts / 2);
     for (int i = 0; i < bilRows; ++i) {
         q.paramByName("NUMZAP").setAsInteger(i + 1);
@@ -137,10 +151,12 @@ void fill(Database &db, const Scale &scale)
         q.close();
 
         Query doc(QStringLiteral("SampleDoc"), &db);
-        doc.setSql(QStringLiteral(
-            "INSERT INTO FJ_DOK%1 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, DOKNUM, DOKDAT, K_KOD, K_IDN, K_NAZ, "
-            "K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) VALUES (:TYPREJ, :KONTOW, :NUMDOK, :NUMPOZ, :DATDOK, "
-            ":DOKTYP, :DOKNUM, :DOKDAT, :K_KOD, :K_IDN, :K_NAZ, :K_AD1, :K_AD2, :TERDNI, :TERDAT, :OPIS1, :OPIS2, :KTO)")
+        doc.setSql(QStringLiteral("INSERT INTO FJ_DOK%1 (TYPREJ, KONTOW, NUMDOK, NUMPOZ, DATDOK, DOKTYP, "
+                                  "DOKNUM, DOKDAT, K_KOD, K_IDN, K_NAZ, "
+                                  "K_AD1, K_AD2, TERDNI, TERDAT, OPIS1, OPIS2, KTO) VALUES (:TYPREJ, "
+                                  ":KONTOW, :NUMDOK, :NUMPOZ, :DATDOK, "
+                                  ":DOKTYP, :DOKNUM, :DOKDAT, :K_KOD, :K_IDN, :K_NAZ, :K_AD1, :K_AD2, "
+                                  ":TERDNI, :TERDAT, :OPIS1, :OPIS2, :KTO)")
                        .arg(m));
         Query entry(QStringLiteral("SampleEntry"), &db);
         entry.setSql(QStringLiteral("INSERT INTO FJ_ZAP%1 (NUMEWI, NUMPOZ, STRONA, KONTO, KWOTA, KWORO) "
@@ -156,9 +172,14 @@ void fill(Database &db, const Scale &scale)
             doc.paramByName("NUMPOZ").setAsInteger(1);
             doc.paramByName("DATDOK").setAsInteger(dokdat.day());
             doc.paramByName("DOKTYP").setAsString(docType);
-            doc.paramByName("DOKNUM").setAsString(QStringLiteral("%1/%2/%3/%4").arg(docType).arg(i + 1).arg(m, 2, 10, QLatin1Char('0')).arg(year));
+            doc.paramByName("DOKNUM").setAsString(QStringLiteral("%1/%2/%3/%4")
+                                                      .arg(docType)
+                                                      .arg(i + 1)
+                                                      .arg(m, 2, 10, QLatin1Char('0'))
+                                                      .arg(year));
             doc.paramByName("DOKDAT").setAsDateTime(day(dokdat));
-            doc.paramByName("K_KOD").setAsString(account(2 * r.range(0, std::max(0, scale.accounts / 2 - 1))));
+            doc.paramByName("K_KOD").setAsString(
+                account(2 * r.range(0, std::max(0, scale.accounts / 2 - 1))));
             doc.paramByName("K_IDN").setAsString(nip(r));
             doc.paramByName("K_NAZ").setAsString(r.pick(kFirms));
             doc.paramByName("K_AD1").setAsString(r.pick(kStreets));
@@ -166,7 +187,8 @@ void fill(Database &db, const Scale &scale)
             doc.paramByName("TERDNI").setAsInteger(terdni);
             doc.paramByName("TERDAT").setAsDateTime(day(dokdat.addDays(terdni)));
             doc.paramByName("OPIS1").setAsString(r.pick(kDescriptions));
-            doc.paramByName("OPIS2").setAsString(i % 3 ? QString() : QStringLiteral("Uwagi: płatność przelewem"));
+            doc.paramByName("OPIS2").setAsString(i % 3 ? QString()
+                                                       : QStringLiteral("Uwagi: płatność przelewem"));
             doc.paramByName("KTO").setAsString(r.pick(kPeople));
             doc.execute();
             const qint64 numewi = base + i + 1;
@@ -187,39 +209,55 @@ void fill(Database &db, const Scale &scale)
     const QStringList dksi{"FV", "WB", "", "KP", ""};
     for (const QString &t : dksi) {
         q.paramByName("TYPR").setAsString(t);
-        q.paramByName("NAZWA").setAsString(t.isEmpty() ? QStringLiteral("Dziennik główny") : QStringLiteral("Dziennik ") + t);
+        q.paramByName("NAZWA").setAsString(t.isEmpty() ? QStringLiteral("Dziennik główny")
+                                                       : QStringLiteral("Dziennik ") + t);
         q.paramByName("BLOK").setAsString(QStringLiteral("T"));
         q.execute();
     }
-    run(q, QStringLiteral("INSERT INTO FJ_FLOP (STANOWISKO, UZYTKOWNIK, OD) VALUES ('KSIĘGOWOŚĆ-1', 'ANNA', '2026-03-02 08:15:00')"));
-    run(q, QStringLiteral("INSERT INTO FJ_FLOP (STANOWISKO, UZYTKOWNIK, OD) VALUES ('KASA', 'ŁUKASZ', '2026-03-02 09:40:00')"));
-    run(q, QStringLiteral("INSERT INTO FJ_OBR (KONTO, MIESIAC, OBR_WN, OBR_MA) VALUES ('201-001', 1, 1520.40, 980.00)"));
+    run(q, QStringLiteral("INSERT INTO FJ_FLOP (STANOWISKO, UZYTKOWNIK, OD) VALUES ('KSIĘGOWOŚĆ-1', 'ANNA', "
+                          "'2026-03-02 08:15:00')"));
+    run(q, QStringLiteral("INSERT INTO FJ_FLOP (STANOWISKO, UZYTKOWNIK, OD) VALUES ('KASA', 'ŁUKASZ', "
+                          "'2026-03-02 09:40:00')"));
+    run(q, QStringLiteral(
+               "INSERT INTO FJ_OBR (KONTO, MIESIAC, OBR_WN, OBR_MA) VALUES ('201-001', 1, 1520.40, 980.00)"));
     run(q, QStringLiteral("INSERT INTO FJ_TYPD (DOKTYP, NAZWA) VALUES ('FV', 'Faktura VAT')"));
     run(q, QStringLiteral("INSERT INTO FJ_TYPD (DOKTYP, NAZWA) VALUES ('WB', 'Wyciąg bankowy')"));
-    run(q, QStringLiteral("INSERT INTO FJ_STRU (KOD, NAZWA, POZIOM) VALUES ('01', 'Dział księgowości', '1')"));
+    run(q,
+        QStringLiteral("INSERT INTO FJ_STRU (KOD, NAZWA, POZIOM) VALUES ('01', 'Dział księgowości', '1')"));
     run(q, QStringLiteral("INSERT INTO FJ_ZPUK (NUMUKL, NAZWA) VALUES (1, 'Układ podstawowy')"));
-    run(q, QStringLiteral("INSERT INTO FJ_REJV (NUMEWI, MIESIAC, K_NAZ, NETTO, VAT, STAWKA) VALUES (1, 1, 'Żółw', 100.00, 23.00, '23')"));
-    run(q, QStringLiteral("INSERT INTO FJ_BDOC (KONTO, NAZWA, PLAN_ROK, WYKONANIE) VALUES ('700-001', 'Dochody z usług', 120000.00, 35000.50)"));
+    run(q, QStringLiteral("INSERT INTO FJ_REJV (NUMEWI, MIESIAC, K_NAZ, NETTO, VAT, STAWKA) VALUES (1, 1, "
+                          "'Żółw', 100.00, 23.00, '23')"));
+    run(q, QStringLiteral("INSERT INTO FJ_BDOC (KONTO, NAZWA, PLAN_ROK, WYKONANIE) VALUES ('700-001', "
+                          "'Dochody z usług', 120000.00, 35000.50)"));
     run(q, QStringLiteral("INSERT INTO FJ_VAT7 (MIESIAC, POZYCJA, KWOTA) VALUES (1, 'K_19', 2300.00)"));
     for (const char *t : {"FJ_BILAN", "FJ_BILA2", "FJ_BILA3"})
-        run(q, QStringLiteral("INSERT INTO %1 (POZYCJA, NAZWA, KWOTA_BIE, KWOTA_POP) VALUES ('A.I', 'Aktywa trwałe', 1000.00, 900.00)").arg(QLatin1String(t)));
+        run(q, QStringLiteral("INSERT INTO %1 (POZYCJA, NAZWA, KWOTA_BIE, KWOTA_POP) VALUES ('A.I', 'Aktywa "
+                              "trwałe', 1000.00, 900.00)")
+                   .arg(QLatin1String(t)));
     for (int i = 1; i <= 6; ++i)
-        run(q, QStringLiteral("INSERT INTO FJ_STA%1 (POZYCJA, NAZWA, KWOTA) VALUES ('1', 'Zestawienie', 10.00)").arg(i));
+        run(q,
+            QStringLiteral("INSERT INTO FJ_STA%1 (POZYCJA, NAZWA, KWOTA) VALUES ('1', 'Zestawienie', 10.00)")
+                .arg(i));
     for (int i = 0; i < std::max(1, scale.accounts / 8); ++i)
         run(q, QStringLiteral("INSERT INTO FJ_BWYD (KONTO, NAZWA, BIL_WN1, BIL_MA1, GR10, BIL_WN12, GR129) "
-                              "VALUES ('%1', 'Wydatki bieżące', 500.00, 250.00, 100.00, 700.00, 50.00)").arg(account(i)));
+                              "VALUES ('%1', 'Wydatki bieżące', 500.00, 250.00, 100.00, 700.00, 50.00)")
+                   .arg(account(i)));
 
     if (scale.currentVariant) {
-        run(q, QStringLiteral("INSERT INTO KOMUN_R (KONTO, NAZWA) VALUES ('201-001', 'Komunikat dla stanowiska KASA')"));
-        run(q, QStringLiteral("INSERT INTO KOMUN_R (KONTO, NAZWA) VALUES ('202-001', 'Zamknięcie miesiąca')"));
+        run(q, QStringLiteral(
+                   "INSERT INTO KOMUN_R (KONTO, NAZWA) VALUES ('201-001', 'Komunikat dla stanowiska KASA')"));
+        run(q,
+            QStringLiteral("INSERT INTO KOMUN_R (KONTO, NAZWA) VALUES ('202-001', 'Zamknięcie miesiąca')"));
         Query pkg(QStringLiteral("SamplePackage"), &db);
-        pkg.setSql(QStringLiteral("INSERT INTO PACZKA (KOD, NAZWA, OPIS1, OPIS2, numer, autor, dataP, termin, zmiana) "
-                                  "VALUES (:KOD, :NAZWA, :OPIS1, :OPIS2, :NUMER, :AUTOR, :DATAP, :TERMIN, 'N')"));
+        pkg.setSql(QStringLiteral(
+            "INSERT INTO PACZKA (KOD, NAZWA, OPIS1, OPIS2, numer, autor, dataP, termin, zmiana) "
+            "VALUES (:KOD, :NAZWA, :OPIS1, :OPIS2, :NUMER, :AUTOR, :DATAP, :TERMIN, 'N')"));
         Query tr(QStringLiteral("SampleTransfer"), &db);
-        tr.setSql(QStringLiteral(
-            "INSERT INTO PRZELEWY (KODP, KODPP, NAZWA1, ADR11, ADR12, BANK11, BANK12, NAZWA2, ADR21, ADR22, BANK21, "
-            "BANK22, KWOTA, OPIS, dataPP) VALUES (:KODP, :KODPP, :NAZWA1, :ADR11, :ADR12, :BANK11, :BANK12, :NAZWA2, "
-            ":ADR21, :ADR22, :BANK21, :BANK22, :KWOTA, :OPIS, :DATAPP)"));
+        tr.setSql(QStringLiteral("INSERT INTO PRZELEWY (KODP, KODPP, NAZWA1, ADR11, ADR12, BANK11, BANK12, "
+                                 "NAZWA2, ADR21, ADR22, BANK21, "
+                                 "BANK22, KWOTA, OPIS, dataPP) VALUES (:KODP, :KODPP, :NAZWA1, :ADR11, "
+                                 ":ADR12, :BANK11, :BANK12, :NAZWA2, "
+                                 ":ADR21, :ADR22, :BANK21, :BANK22, :KWOTA, :OPIS, :DATAPP)"));
         for (int p = 1; p <= scale.packages; ++p) {
             const QDate d(year, 1 + (p - 1) % 12, r.range(1, 28));
             pkg.paramByName("KOD").setAsInteger(p);
@@ -243,9 +281,13 @@ void fill(Database &db, const Scale &scale)
                 tr.paramByName("ADR21").setAsString(r.pick(kStreets));
                 tr.paramByName("ADR22").setAsString(r.pick(kCities));
                 tr.paramByName("BANK21").setAsString(r.pick(kBanks));
-                tr.paramByName("BANK22").setAsString(QStringLiteral("%1 1140 2004 0000 %2 %3").arg(r.range(10, 99)).arg(r.range(1000, 9999)).arg(r.range(1000, 9999)));
+                tr.paramByName("BANK22").setAsString(QStringLiteral("%1 1140 2004 0000 %2 %3")
+                                                         .arg(r.range(10, 99))
+                                                         .arg(r.range(1000, 9999))
+                                                         .arg(r.range(1000, 9999)));
                 tr.paramByName("KWOTA").setAsFloat(r.amount(99999));
-                tr.paramByName("OPIS").setAsString(QStringLiteral("Zapłata za fakturę FV/%1/%2").arg(t).arg(year));
+                tr.paramByName("OPIS").setAsString(
+                    QStringLiteral("Zapłata za fakturę FV/%1/%2").arg(t).arg(year));
                 tr.paramByName("DATAPP").setAsDateTime(day(d));
                 tr.execute();
             }

@@ -9,12 +9,12 @@
 namespace SampleDb {
 
 struct Options {
-    QString databaseFile;            // the file to create (must not exist)
-    QString server;                  // "localhost" to create it through the server; empty: embedded
+    QString databaseFile; // the file to create (must not exist)
+    QString server;       // "localhost" to create it through the server; empty: embedded
     int dialect = 3;
     SampleSchema::Variant variant = SampleSchema::Variant::Current;
-    QString exchangeFolder;          // ends with the separator
-    QString packageFolder;           // ends with the separator
+    QString exchangeFolder; // ends with the separator
+    QString packageFolder;  // ends with the separator
     SampleData::Scale scale;
     bool stagingIndexes = true; // indexes on IMPORT_D and IMPORT_Z
     QString user = QStringLiteral("SYSDBA");

@@ -10,29 +10,45 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Creates a sample QK accounting database (bazaqk.adb) in DIR."));
+    p.setApplicationDescription(
+        QStringLiteral("Creates a sample QK accounting database (bazaqk.adb) in DIR."));
     p.addHelpOption();
-    p.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("folder of the database and its exchange files"));
+    p.addPositionalArgument(QStringLiteral("DIR"),
+                            QStringLiteral("folder of the database and its exchange files"));
     p.addOptions({
-        {QStringLiteral("file"), QStringLiteral("database file name (default bazaqk.adb)"), QStringLiteral("NAME"), QStringLiteral("bazaqk.adb")},
-        {QStringLiteral("server"), QStringLiteral("create through this server (e.g. localhost); default: embedded"), QStringLiteral("HOST")},
-        {QStringLiteral("dialect"), QStringLiteral("SQL dialect, 1 or 3"), QStringLiteral("N"), QStringLiteral("3")},
-        {QStringLiteral("old"), QStringLiteral("the old schema, without the tables of versions 2.21 to 2.42")},
-        {QStringLiteral("no-staging-indexes"), QStringLiteral("leave out the indexes on the staging tables IMPORT_D and IMPORT_Z")},
-        {QStringLiteral("packages-folder"), QStringLiteral("folder holding paczki/ (default DIR)"), QStringLiteral("PATH")},
-        {QStringLiteral("documents"), QStringLiteral("documents per month"), QStringLiteral("N"), QStringLiteral("20")},
-        {QStringLiteral("entries"), QStringLiteral("entries per document"), QStringLiteral("N"), QStringLiteral("3")},
-        {QStringLiteral("accounts"), QStringLiteral("accounts in the plan"), QStringLiteral("N"), QStringLiteral("40")},
-        {QStringLiteral("packages"), QStringLiteral("transfer packages"), QStringLiteral("N"), QStringLiteral("3")},
-        {QStringLiteral("transfers"), QStringLiteral("transfers per package"), QStringLiteral("N"), QStringLiteral("4")},
-        {QStringLiteral("months"), QStringLiteral("months with documents, e.g. 3 or 1,2,3 (default all)"), QStringLiteral("LIST")},
+        {QStringLiteral("file"), QStringLiteral("database file name (default bazaqk.adb)"),
+         QStringLiteral("NAME"), QStringLiteral("bazaqk.adb")},
+        {QStringLiteral("server"),
+         QStringLiteral("create through this server (e.g. localhost); default: embedded"),
+         QStringLiteral("HOST")},
+        {QStringLiteral("dialect"), QStringLiteral("SQL dialect, 1 or 3"), QStringLiteral("N"),
+         QStringLiteral("3")},
+        {QStringLiteral("old"),
+         QStringLiteral("the old schema, without the tables of versions 2.21 to 2.42")},
+        {QStringLiteral("no-staging-indexes"),
+         QStringLiteral("leave out the indexes on the staging tables IMPORT_D and IMPORT_Z")},
+        {QStringLiteral("packages-folder"), QStringLiteral("folder holding paczki/ (default DIR)"),
+         QStringLiteral("PATH")},
+        {QStringLiteral("documents"), QStringLiteral("documents per month"), QStringLiteral("N"),
+         QStringLiteral("20")},
+        {QStringLiteral("entries"), QStringLiteral("entries per document"), QStringLiteral("N"),
+         QStringLiteral("3")},
+        {QStringLiteral("accounts"), QStringLiteral("accounts in the plan"), QStringLiteral("N"),
+         QStringLiteral("40")},
+        {QStringLiteral("packages"), QStringLiteral("transfer packages"), QStringLiteral("N"),
+         QStringLiteral("3")},
+        {QStringLiteral("transfers"), QStringLiteral("transfers per package"), QStringLiteral("N"),
+         QStringLiteral("4")},
+        {QStringLiteral("months"), QStringLiteral("months with documents, e.g. 3 or 1,2,3 (default all)"),
+         QStringLiteral("LIST")},
         {QStringLiteral("seed"), QStringLiteral("random seed"), QStringLiteral("N"), QStringLiteral("1")},
-        {QStringLiteral("user"), QStringLiteral("user name"), QStringLiteral("NAME"), QStringLiteral("SYSDBA")},
-        {QStringLiteral("password"), QStringLiteral("password"), QStringLiteral("TEXT"), QStringLiteral("quillstep")},
+        {QStringLiteral("user"), QStringLiteral("user name"), QStringLiteral("NAME"),
+         QStringLiteral("SYSDBA")},
+        {QStringLiteral("password"), QStringLiteral("password"), QStringLiteral("TEXT"),
+         QStringLiteral("quillstep")},
     });
     p.process(app);
     if (p.positionalArguments().size() != 1) {
@@ -52,7 +68,8 @@ int main(int argc, char **argv)
     o.exchangeFolder = dir;
     o.stagingIndexes = !p.isSet(QStringLiteral("no-staging-indexes"));
     QString pk = p.isSet(QStringLiteral("packages-folder"))
-                     ? QDir::toNativeSeparators(QFileInfo(p.value(QStringLiteral("packages-folder"))).absoluteFilePath())
+                     ? QDir::toNativeSeparators(
+                           QFileInfo(p.value(QStringLiteral("packages-folder"))).absoluteFilePath())
                      : dir;
     if (!pk.endsWith(sep))
         pk += sep;
@@ -65,7 +82,8 @@ int main(int argc, char **argv)
     o.scale.seed = p.value(QStringLiteral("seed")).toUInt();
     if (p.isSet(QStringLiteral("months"))) {
         o.scale.months.clear();
-        for (const QString &m : p.value(QStringLiteral("months")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        for (const QString &m :
+             p.value(QStringLiteral("months")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const int n = m.toInt();
             if (n < 1 || n > 12) {
                 std::fputs("qksampledb: months are 1 to 12\n", stderr);
