@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
     firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev libssl-dev
-    arj xvfb xauth imagemagick fonts-dejavu-core fonts-dejavu-extra strace
+    arj xvfb xauth imagemagick fonts-dejavu-core fonts-dejavu-extra strace clang-format
     restic rclone openssh-server openssh-client
 )
 
