@@ -32,6 +32,8 @@ deb=$(ls "$work"/qkadmin_*.deb)
 dbgsym=$(ls "$work"/qkadmin-dbgsym_*.*deb) || fail "no -dbgsym package"
 version=$(dpkg-deb -f "$deb" Version)
 [ "$version" = "$(cd "$work/qkadmin" && dpkg-parsechangelog -S Version)" ] || fail "version $version is not the changelog's"
+project=$(sed -n 's/^project(qkadmin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ "${version%%-*}" = "$project" ] || fail "the changelog's version $version is not the project's $project (CMakeLists.txt)"
 
 # Debian's own checks: no error, no warning (overrides only for deliberate choices, each explained).
 lintian --fail-on error,warning --tag-display-limit 0 "$work"/qkadmin_*.changes >"$work/lintian.log" 2>&1 ||
