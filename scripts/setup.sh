@@ -10,6 +10,7 @@ packages=(
     firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev libssl-dev
     arj xvfb xauth imagemagick fonts-dejavu-core fonts-dejavu-extra strace clang-format
     restic rclone openssh-server openssh-client
+    debhelper dpkg-dev fakeroot lintian prometheus
 )
 
 missing=()
