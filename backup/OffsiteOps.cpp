@@ -12,6 +12,7 @@
 #include "platform/TarReader.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -20,6 +21,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <functional>
 
 #include <cerrno>
@@ -57,9 +59,13 @@ Restic::Limits limits(const Offsite::Settings &s) {
     return l;
 }
 
+// after: what it means for this operation, said before restic's own line.
 [[noreturn]] void fail(const Restic::Result &r, const Offsite::Settings &s,
                        const QString &after = QString()) {
-    throw QkError(Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile) + after);
+    QString text = Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile, s.recorded);
+    const qsizetype own = text.indexOf(QLatin1String("\r(restic: "));
+    text.insert(own < 0 ? text.size() : own, after);
+    throw QkError(text);
 }
 
 // The key as restic reads it: random, in letters restic takes from a file (no line end inside).
@@ -163,7 +169,7 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
     }
     if (!r.ok()) {
         discard();
-        if (r.exitCode > 0 && !Restic::unreachable(r) && !r.errors.isEmpty() &&
+        if (r.exitCode > 0 && !Restic::unreachable(r) && !Restic::gone(r) && !r.errors.isEmpty() &&
             !r.errors.join(QLatin1Char(' ')).contains(QLatin1String("wrong password")))
             throw QkError(
                 QStringLiteral("Kopii %1 z dnia %2 nie można odczytać z repozytorium (uszkodzone dane w "
@@ -317,7 +323,9 @@ Offsite::Settings settings(const TMainDm &dm) {
                 .arg(dm.settingsFile()));
     if (!s.problem.isEmpty())
         throw QkError(QStringLiteral("Ustawienia kopii poza siedzibą: %1.").arg(s.problem));
-    return s;
+    Offsite::Settings known = s;
+    known.recorded = Offsite::readRecord(dm.Settings.backupFileName()).has_value();
+    return known;
 }
 
 Restic::Repository repository(const Offsite::Settings &s) {
@@ -384,6 +392,52 @@ Restic::Handlers copyProgress(Operator &op, QJsonObject &summary, int &shownTent
     return h;
 }
 
+// A local repository is its folder with the config restic wrote at init. Without it restic would make
+// the repository's folders itself and write packs nobody can read (a disk not mounted: onto the mount
+// point), so nothing runs there.
+QString missingConfig(const Offsite::Settings &s) {
+    const QString folder = Offsite::localFolder(s.repository);
+    if (folder.isEmpty() || QFileInfo(folder + QStringLiteral("/config")).isFile())
+        return {};
+    const QString shown = Offsite::shownLocation(s.repository);
+    return s.recorded
+               ? QStringLiteral("Repozytorium %1 nie jest tam, gdzie było (brak jego pliku config), choć "
+                                "kopie były do niego wysyłane: czy dysk jest podłączony?")
+                     .arg(shown)
+               : QStringLiteral("Pod adresem %1 nie ma repozytorium kopii (brak pliku config; załóż je "
+                                "poleceniem qkadmin-cli offsite init).")
+                     .arg(shown);
+}
+
+// What restic re-created in a local repository's place when the repository went away during the run
+// (its data, index, snapshots and locks folders, no config, no keys): files of this run only, then the
+// folders left empty. A folder that holds anything else stays.
+void removeRemnants(const QString &folder, const QDateTime &since) {
+    if (folder.isEmpty() || QFileInfo::exists(folder + QStringLiteral("/config")))
+        return;
+    for (const char *sub : {"data", "index", "snapshots", "locks", "keys"}) {
+        const QString root = folder + QLatin1Char('/') + QLatin1String(sub);
+        if (QFileInfo(root).isSymLink())
+            continue;
+        QDirIterator files(root, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QFileInfo f(files.next());
+            if (f.lastModified() >= since.addSecs(-1))
+                QFile::remove(f.filePath());
+        }
+        QDirIterator dirs(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                          QDirIterator::Subdirectories);
+        QStringList found;
+        while (dirs.hasNext())
+            found << dirs.next();
+        std::sort(found.begin(), found.end(), std::greater<>()); // the deepest first
+        for (const QString &d : found)
+            QDir().rmdir(d);
+        QDir().rmdir(root);
+    }
+    QDir().rmdir(folder);
+}
+
 } // namespace
 
 Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
@@ -403,6 +457,11 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
                 .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
                      Offsite::shownLocation(s.repository)));
+    const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
+    if (const QString missing = missingConfig(s); !missing.isEmpty())
+        throw QkError(
+            QStringLiteral("Kopia poza siedzibą nie została wysłana: %1%2").arg(missing, untouched));
+    const QDateTime started = QDateTime::currentDateTime();
     QJsonObject summary;
     int shownTenth = 0;
     const Restic::Handlers h = copyProgress(op, summary, shownTenth);
@@ -411,7 +470,14 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
                      QStringLiteral("--time"), Restic::timeArgument(backup.lastModified())};
     args << backup.absoluteFilePath() << QFileInfo(BackupDigest::fileName(backupFile)).absoluteFilePath();
     const Restic::Result r = Restic::run(repo, args, h, limits(s));
-    const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
+    // The repository gone during the run: what restic made in its place goes, and no copy is said.
+    const QString wentAway = QStringLiteral(
+        "Kopia poza siedzibą nie została zapisana: repozytorium %1 zniknęło w czasie wysyłania (czy dysk "
+        "jest podłączony, serwer włączony?).");
+    if (!missingConfig(s).isEmpty()) {
+        removeRemnants(Offsite::localFolder(s.repository), started);
+        throw QkError(wentAway.arg(Offsite::shownLocation(s.repository)) + untouched);
+    }
     if (!r.ok())
         fail(r, s, untouched);
     // restic ends well also when one of the files named was not there: both must be in the snapshot.
@@ -427,6 +493,24 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
                 "kopii poza siedzibą nie ma.%2")
                 .arg(files)
                 .arg(untouched));
+    // restic can print a summary whose snapshot no usable repository holds: the copy is the snapshot the
+    // repository the settings name lists.
+    Restic::Result listed;
+    const auto found = Restic::snapshots(repo, companyTags(s), limits(s), &listed);
+    if (!found || std::none_of(found->begin(), found->end(), [&](const Restic::Snapshot &snap) {
+            return snap.id.startsWith(c.snapshot) || snap.shortId == c.snapshot;
+        })) {
+        removeRemnants(Offsite::localFolder(s.repository), started);
+        throw QkError(
+            wentAway.arg(Offsite::shownLocation(s.repository)) +
+            QStringLiteral(" (migawki %1 nie ma w nim%2)")
+                .arg(c.snapshot, found ? QString()
+                                       : QStringLiteral(": ") +
+                                             Restic::problem(listed, Offsite::shownLocation(s.repository),
+                                                             s.keyFile, s.recorded)
+                                                 .replace(QLatin1Char('\r'), QLatin1Char(' '))) +
+            untouched);
+    }
     c.added = qint64(summary.value(QLatin1String("data_added")).toDouble());
     c.total = qint64(summary.value(QLatin1String("total_bytes_processed")).toDouble());
     say(op, QStringLiteral(
@@ -577,10 +661,12 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     const auto lock = BackupOps::takeFolderLock(cs.DatabaseFolder);
     const QString backupFile = cs.backupFileName();
     const QFileInfo current(backupFile);
+    // Read once: after the fetch the name holds the fetched backup, whether or not one was kept.
+    const bool replacing = current.exists();
     const QString kept = Paths::firstFree(cs.DatabaseFolder +
                                           QStringLiteral("bazaqk-przed-pobraniem-%1.abk")
                                               .arg(Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    if (current.exists() &&
+    if (replacing &&
         !op.confirm(
             QStringLiteral(
                 "Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z repozytorium z dnia %3 (migawka %4); "
@@ -599,10 +685,9 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     }
     // The backup and its digest never disagree, and both are on disk before they replace anything: the
     // current pair is kept aside under a name of its own, then the fetched backup and its digest go in.
-    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile,
-                          current.exists() ? kept : QString());
+    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile, replacing ? kept : QString());
     QFile::remove(Offsite::recordFileName(backupFile));
-    if (current.exists())
+    if (replacing)
         say(op, QStringLiteral("Poprzedni plik kopii zachowany jako %1").arg(kept));
     say(op, QStringLiteral("Plik kopii %1 to teraz kopia z dnia %2 (migawka %3).")
                 .arg(backupFile, when(snap.time), snap.shortId));
@@ -640,14 +725,15 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent) {
     else {
         // restic's check ends with 1 both for damage it found and for a repository it could not check.
         const QString errors = r.errors.join(QLatin1Char(' '));
-        const bool found = r.started && r.exitCode == 1 && !Restic::unreachable(r) && !r.interrupted &&
-                           !errors.contains(QLatin1String("wrong password")) &&
+        const bool found = r.started && r.exitCode == 1 && !Restic::unreachable(r) && !Restic::gone(r) &&
+                           !r.interrupted && !errors.contains(QLatin1String("wrong password")) &&
                            !errors.contains(QLatin1String("already locked"));
-        say(op, QStringLiteral("Repozytorium: BŁĄD: ") +
-                    (found ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
-                           : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile)));
+        say(op,
+            QStringLiteral("Repozytorium: BŁĄD: ") +
+                (found ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
+                       : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile, s.recorded)));
     }
-    if (!ok && (Restic::unreachable(r) || r.interrupted))
+    if (!ok && (Restic::unreachable(r) || Restic::gone(r) || r.interrupted))
         return false;
     try {
         const QList<Restic::Snapshot> copies = companyCopies(repo, s);

@@ -645,8 +645,8 @@ void TMainForm::FormActivate() {
         Edit4->setText(s.ShadowPath);
         TabSheet2Show();
 
-        if (!m_dm.EmployeeDb.connected())
-            m_dm.checkDatabaseFile(); // a first run says what to set, not the engine's message
+        if (!m_dm.EmployeeDb.connected() && !databaseFileSaid())
+            return;
         // A failure rolls back and leaves Label47 as it was.
         QString flag;
         m_dm.EmployeeTran.guarded([&] {
@@ -665,6 +665,21 @@ void TMainForm::FormActivate() {
         readOffsite();
     showHealth(locked);
     --m_activationDepth;
+}
+
+bool TMainForm::databaseFileSaid() {
+    // A first run says what to set, not the engine's message; and says it once: every box is followed
+    // by an activation, which would say it again after each.
+    try {
+        m_dm.checkDatabaseFile();
+    } catch (const QkError &e) {
+        if (e.message() == m_databaseFileProblem)
+            return false;
+        m_databaseFileProblem = e.message();
+        throw;
+    }
+    m_databaseFileProblem.clear();
+    return true;
 }
 
 void TMainForm::showHealth(std::optional<bool> locked) {
@@ -693,8 +708,17 @@ void TMainForm::showHealth(std::optional<bool> locked) {
             shown += QStringLiteral(" \u00b7 kopia poza siedzibą: %1 h temu")
                          .arg(double(m_offsite->newest->secsTo(facts.now)) / 3600.0, 0, 'f', 1);
     } catch (const std::exception &e) {
+        // Without a database file the engine's own words would be English: what the operator is told instead.
+        QString why = QString::fromUtf8(e.what());
+        if (!m_dm.EmployeeDb.connected()) {
+            try {
+                m_dm.checkDatabaseFile();
+            } catch (const QkError &missing) {
+                why = missing.message();
+            }
+        }
         shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") +
-                QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
+                why.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char('\r'), 0, 0);
         m_healthLines << shown;
         colour = Qt::darkYellow;
     }

@@ -5,6 +5,7 @@
 
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
+#include "backup/FirstRestore.h"
 #include "backup/OffsiteOps.h"
 #include "exchange/ExchangeOps.h"
 #include "exchange/Formatters.h"
@@ -30,7 +31,10 @@ void TMainForm::StartBtnClick() {
 }
 
 void TMainForm::OpenDbBtnClick() {
-    guarded([this] { m_dm.EmployeeDb.open(); });
+    guarded([this] {
+        m_dm.EmployeeDb.open();
+        m_activationDue = true; // the labels of the database now open
+    });
 }
 
 void TMainForm::CloseDbBtnClick() {
@@ -77,7 +81,13 @@ void TMainForm::BackupBtnClick() {
 }
 
 void TMainForm::RestoreBtnClick() {
-    guarded([this] { BackupOps::restoreDatabase(m_dm, *this); });
+    // A folder with no database yet (a new machine after a disaster): the first restore, which leaves
+    // the window attached to the new database; its state is shown by the activation that follows.
+    guarded([this] {
+        if (FirstRestore::needed(m_dm) ? FirstRestore::restore(m_dm, *this)
+                                       : BackupOps::restoreDatabase(m_dm, *this))
+            m_activationDue = true;
+    });
 }
 
 void TMainForm::ValidateBtnClick() {
