@@ -11,6 +11,7 @@
 #include "platform/BackupDigest.h"
 #include "platform/FolderLock.h"
 #include "platform/Offsite.h"
+#include "platform/Regional.h"
 #include "platform/Restic.h"
 
 #include <QElapsedTimer>
@@ -30,11 +31,11 @@ QString when(const QDateTime &t) {
 }
 
 QString hoursAgo(const QDateTime &t, const QDateTime &now) {
-    return QStringLiteral("%1 h temu").arg(double(t.secsTo(now)) / 3600.0, 0, 'f', 1);
+    return Regional::hoursAgo(t.secsTo(now));
 }
 
 QString megabytes(qint64 bytes) {
-    return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+    return Regional::megabytes(bytes);
 }
 
 // A backup is written in whole blocks, and its digest records its size: a file of another size was

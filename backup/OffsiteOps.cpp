@@ -9,6 +9,7 @@
 #include "platform/Errors.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/Regional.h"
 #include "platform/TarReader.h"
 
 #include <QDir>
@@ -37,7 +38,7 @@ namespace {
 constexpr Operator::Log kBuMemo = Operator::Log::Backup;
 
 QString megabytes(qint64 bytes) {
-    return QStringLiteral("%1 MB").arg(double(bytes) / 1e6, 0, 'f', 1);
+    return Regional::megabytes(bytes);
 }
 
 QString when(const QDateTime &t) {
@@ -77,10 +78,10 @@ QByteArray newKey() {
 
 // Removes stale locks only: those of runs that were killed (restic checks that their process is gone
 // or their lock has not been refreshed). A live run's lock stays.
-void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s) {
+void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s, const QString &after = {}) {
     const Restic::Result r = Restic::run(repo, {QStringLiteral("unlock")}, {}, limits(s));
     if (!r.ok())
-        fail(r, s);
+        fail(r, s, after);
 }
 
 QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offsite::Settings &s) {
@@ -265,7 +266,8 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
     const QStringList keep = *Offsite::retentionOptions(s.retention);
     if (keep.isEmpty())
         return false;
-    unlockStale(repo, s);
+    unlockStale(repo, s,
+                QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
     bool refused = false;
     Restic::Handlers h;
     // restic retries a refused deletion for most of a minute before it gives up: the first refusal is enough.

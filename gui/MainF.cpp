@@ -5,6 +5,7 @@
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
 #include "gui/MainFormLayout.h"
+#include "platform/Regional.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -705,8 +706,8 @@ void TMainForm::showHealth(std::optional<bool> locked) {
         // The off-site copy's age always: the one copy a burnt office still has.
         if (m_offsite && m_offsite->newest &&
             !(worst != Health::Level::Ok && first->check == QLatin1String("poza")))
-            shown += QStringLiteral(" \u00b7 kopia poza siedzibą: %1 h temu")
-                         .arg(double(m_offsite->newest->secsTo(facts.now)) / 3600.0, 0, 'f', 1);
+            shown += QStringLiteral(" \u00b7 kopia poza siedzibą: ") +
+                     Regional::hoursAgo(m_offsite->newest->secsTo(facts.now));
     } catch (const std::exception &e) {
         // Without a database file the engine's own words would be English: what the operator is told instead.
         QString why = QString::fromUtf8(e.what());

@@ -37,7 +37,7 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     EXPECT_EQ(boxes.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
     EXPECT_TRUE(form.BuMemo->toPlainText().contains("Kopia poza siedzibą zapisana: migawka "))
         << form.BuMemo->toPlainText().toStdString();
-    EXPECT_TRUE(form.HealthLine->text().contains(QStringLiteral("kopia poza siedzibą: 0.0 h temu")))
+    EXPECT_TRUE(form.HealthLine->text().contains(QStringLiteral("kopia poza siedzibą: 0,0 h temu")))
         << form.HealthLine->text().toStdString();
     EXPECT_TRUE(form.HealthLine->toolTip().contains("OK poza: najnowsza kopia poza siedzibą"))
         << form.HealthLine->toolTip().toStdString();

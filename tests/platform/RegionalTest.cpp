@@ -10,3 +10,11 @@ TEST(Regional, ShortDateIsPolishWhateverTheMachinesLocale) {
     EXPECT_EQ(Regional::shortDate(QDate(2026, 12, 8)), QStringLiteral("8.12.2026"));
     EXPECT_EQ(Regional::shortDate(QDate(2027, 1, 31)), QStringLiteral("31.01.2027"));
 }
+
+TEST(Regional, SizesInResticsMegabytesWithADecimalComma) {
+    EXPECT_EQ(Regional::megabytes(12582912), QStringLiteral("12,6 MB")); // not 12.0 (2^20)
+    EXPECT_EQ(Regional::megabytes(257536), QStringLiteral("0,3 MB"));
+    EXPECT_EQ(Regional::hoursAgo(360), QStringLiteral("0,1 h temu"));
+    EXPECT_EQ(Regional::engineDate("Thu Dec 10 05:54:00 2026"), QStringLiteral("2026-12-10 05:54"));
+    EXPECT_EQ(Regional::engineDate(" nie data "), QStringLiteral("nie data"));
+}
