@@ -586,6 +586,16 @@ void init(TMainDm &dm, Operator &op) {
             QStringLiteral("Ustawienia kopii poza siedzibą: brak klucz= (plik klucza repozytorium) w sekcji "
                            "[Zewnetrzna] pliku %1.")
                 .arg(dm.settingsFile()));
+    // A repository is made where nothing is: a folder holding files is someone's (another repository, a
+    // disk mounted over by mistake), and restic would mix its own among them.
+    if (const QString folder = Offsite::localFolder(s.repository);
+        !folder.isEmpty() &&
+        !QDir(folder)
+             .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+             .isEmpty())
+        throw QkError(QStringLiteral("W folderze %1 są już pliki: repozytorium kopii zakłada się w folderze "
+                                     "pustym albo nowym. Nic nie zostało zmienione.")
+                          .arg(folder));
     const bool made = makeKeyFile(s.keyFile);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Repozytorium nie zostało założone: %1.").arg(problem));

@@ -11,6 +11,7 @@
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
 #include "platform/Convert.h"
+#include "platform/Errors.h"
 #include "users/UserAccounts.h"
 #include "yearend/YearEndOps.h"
 
@@ -112,12 +113,19 @@ void TMainForm::Button14Click() {
         if (OffsiteOps::configured(m_dm)) {
             const QString archiveFile = QStringLiteral("Plik archiwum (*.arj) ...");
             QStringList items{archiveFile};
-            for (const Restic::Snapshot &c : OffsiteOps::copies(m_dm).mid(0, 20))
-                items << QStringLiteral("Kopia poza siedzibą: ") + OffsiteOps::listLine(c);
+            QString unreadable; // the repository's problem, one line: the archive file stays a choice
+            try {
+                for (const Restic::Snapshot &c : OffsiteOps::copies(m_dm).mid(0, 20))
+                    items << QStringLiteral("Kopia poza siedzibą: ") + OffsiteOps::listLine(c);
+            } catch (const QkError &e) {
+                unreadable = QStringLiteral("Kopie poza siedzibą niedostępne: ") +
+                             e.message().section(QLatin1Char('\r'), 0, 0);
+                items << unreadable;
+            }
             const QString item =
                 choiceDisplay(this, QStringLiteral("Z czego odtworzyć plik kopii bazaqk.abk?"), items);
-            if (item.isEmpty() || item != archiveFile) {
-                if (!item.isEmpty())
+            if (item != archiveFile) {
+                if (!item.isEmpty() && item != unreadable)
                     m_chosenArchive = kOffsitePrefix + item.section(QLatin1Char(' '), -1);
                 Edit9->setText(m_chosenArchive);
                 afterBox();

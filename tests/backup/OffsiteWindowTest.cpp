@@ -79,6 +79,27 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
         << boxes.boxes[1].text.toStdString();
     EXPECT_NE(TestFiles::read(folder + "bazaqk.abk"), sent); // the new local backup
     EXPECT_EQ(form.Label47->text(), QStringLiteral("NIE"));
+
+    // The repository unreadable: its problem is one line of the list, the archive file still a choice.
+    boxes.boxes.clear();
+    TMainForm::choiceDisplay = [&](QWidget *, const QString &, const QStringList &items) {
+        offered = items;
+        return items.value(0);
+    };
+    QString dialogFolder;
+    TMainForm::fileDialogDisplay = [&](QWidget *, const QString &, const QString &from) {
+        dialogFolder = from;
+        return QString(folder + "22040909.arj");
+    };
+    form.Button14Click();
+    TMainForm::choiceDisplay = nullptr;
+    TMainForm::fileDialogDisplay = nullptr;
+    EXPECT_EQ(boxes.boxes.size(), 0) << boxes.texts().join('|').toStdString();
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_TRUE(offered[1].startsWith(QStringLiteral("Kopie poza siedzibą niedostępne: ")))
+        << offered[1].toStdString();
+    EXPECT_FALSE(dialogFolder.isEmpty());
+    EXPECT_EQ(form.Edit9->text(), folder + "22040909.arj");
 }
 
 // The disaster drill in the window: a new machine, an empty company folder with the same repository and

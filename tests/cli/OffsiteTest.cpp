@@ -739,6 +739,9 @@ TEST(OffsiteFolder, ARepositoryMovedAwayMidCopyIsNoCopyAndLeavesNothingBehind) {
 
     // Back where it was: the copy goes and the list holds it.
     ASSERT_TRUE(QDir().rename(moved, repo));
+    const CliRun over = cli({"offsite", "init"}, ini); // a location that holds files is nobody's new one
+    EXPECT_EQ(over.exitCode, 1);
+    EXPECT_TRUE(over.err.contains("są już pliki")) << said(over).toStdString();
     const CliRun back = cli({"offsite", "copy"}, ini);
     ASSERT_EQ(back.exitCode, 0) << said(back).toStdString();
     const auto sent = Offsite::readRecord(db + "bazaqk.abk");
