@@ -1,5 +1,9 @@
 // The regional formats are Polish whatever the process locale is (the suite runs under C.UTF-8).
 #include "platform/Regional.h"
+#include "common/TestDb.h"
+#include "common/TestFiles.h"
+#include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <QLocale>
 
@@ -17,4 +21,17 @@ TEST(Regional, SizesInResticsMegabytesWithADecimalComma) {
     EXPECT_EQ(Regional::hoursAgo(360), QStringLiteral("0,1 h temu"));
     EXPECT_EQ(Regional::engineDate("Thu Dec 10 05:54:00 2026"), QStringLiteral("2026-12-10 05:54"));
     EXPECT_EQ(Regional::engineDate(" nie data "), QStringLiteral("nie data"));
+}
+
+TEST(Regional, ADurableRenameThatFailsNamesBothFilesInPolish) {
+    const QString folder = TestDb::newFolder(), from = folder + "nowa.abk", to = folder + "brak/bazaqk.abk";
+    TestFiles::write(from, "kopia");
+    try {
+        Paths::replaceFile(from, to);
+        ADD_FAILURE() << "renamed into a folder that does not exist";
+    } catch (const FileError &e) {
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("Nie można zmienić nazwy pliku %1 na %2: plik lub folder nie istnieje")
+                      .arg(from, to));
+    }
 }
