@@ -499,19 +499,22 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     // repository the settings name lists.
     Restic::Result listed;
     const auto found = Restic::snapshots(repo, companyTags(s), limits(s), &listed);
-    if (!found || std::none_of(found->begin(), found->end(), [&](const Restic::Snapshot &snap) {
+    const QString shown = Offsite::shownLocation(s.repository);
+    if (!found) {
+        removeRemnants(Offsite::localFolder(s.repository), started);
+        throw QkError(
+            QStringLiteral("Kopia poza siedzibą nie jest potwierdzona: po wysłaniu nie można odczytać "
+                           "listy kopii repozytorium %1, więc nie wiadomo, czy migawka %2 w nim jest. "
+                           "Nie zapisano jej jako wysłanej. %3")
+                .arg(shown, c.snapshot, Restic::problem(listed, shown, s.keyFile, s.recorded)) +
+            untouched);
+    }
+    if (std::none_of(found->begin(), found->end(), [&](const Restic::Snapshot &snap) {
             return snap.id.startsWith(c.snapshot) || snap.shortId == c.snapshot;
         })) {
         removeRemnants(Offsite::localFolder(s.repository), started);
-        throw QkError(
-            wentAway.arg(Offsite::shownLocation(s.repository)) +
-            QStringLiteral(" (migawki %1 nie ma w nim%2)")
-                .arg(c.snapshot, found ? QString()
-                                       : QStringLiteral(": ") +
-                                             Restic::problem(listed, Offsite::shownLocation(s.repository),
-                                                             s.keyFile, s.recorded)
-                                                 .replace(QLatin1Char('\r'), QLatin1Char(' '))) +
-            untouched);
+        throw QkError(wentAway.arg(shown) + QStringLiteral(" Migawki %1 w nim nie ma.").arg(c.snapshot) +
+                      untouched);
     }
     c.added = qint64(summary.value(QLatin1String("data_added")).toDouble());
     c.total = qint64(summary.value(QLatin1String("total_bytes_processed")).toDouble());
