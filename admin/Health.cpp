@@ -11,6 +11,7 @@
 #include "platform/BackupDigest.h"
 #include "platform/FolderLock.h"
 #include "platform/Offsite.h"
+#include "platform/Regional.h"
 #include "platform/Restic.h"
 
 #include <QElapsedTimer>
@@ -30,11 +31,11 @@ QString when(const QDateTime &t) {
 }
 
 QString hoursAgo(const QDateTime &t, const QDateTime &now) {
-    return QStringLiteral("%1 h temu").arg(double(t.secsTo(now)) / 3600.0, 0, 'f', 1);
+    return Regional::hoursAgo(t.secsTo(now));
 }
 
 QString megabytes(qint64 bytes) {
-    return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+    return Regional::megabytes(bytes);
 }
 
 // A backup is written in whole blocks, and its digest records its size: a file of another size was
@@ -190,10 +191,12 @@ std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs) {
                           {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
     if (!copies) {
         o.unreachable = r.stalled || r.interrupted || Restic::unreachable(r);
-        o.problem = o.unreachable ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s")
-                                        .arg(o.repository)
-                                        .arg(limits.totalMs / 1000.0, 0, 'f', 1)
-                                  : Restic::problem(r, o.repository, s.keyFile);
+        o.problem = o.unreachable
+                        ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s")
+                              .arg(o.repository)
+                              .arg(limits.totalMs / 1000.0, 0, 'f', 1)
+                        : Restic::problem(r, o.repository, s.keyFile,
+                                          Offsite::readRecord(dm.Settings.backupFileName()).has_value());
         o.problem.replace(QLatin1Char('\r'), QLatin1Char(' '));
         return o;
     }

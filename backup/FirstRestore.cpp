@@ -8,6 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/Regional.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -28,10 +29,9 @@ bool restore(TMainDm &dm, Operator &op) {
         throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
     const BackupOps::Lock lock = BackupOps::takeFolderLock(s.DatabaseFolder);
     const BackupGate::Checked checked = BackupGate::check(backupFile);
-    if (!op.confirm(
-            QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
-                .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
-                     QFileInfo(backupFile).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")))))
+    if (!op.confirm(QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
+                        .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
+                             Regional::dateTime(QFileInfo(backupFile).lastModified()))))
         return false;
     const QString restoring = BackupOps::restoringName(s.DatabaseFolder);
     QFile::remove(restoring);

@@ -9,9 +9,11 @@
 #include "platform/Errors.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/Regional.h"
 #include "platform/TarReader.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -20,6 +22,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <functional>
 
 #include <cerrno>
@@ -35,7 +38,7 @@ namespace {
 constexpr Operator::Log kBuMemo = Operator::Log::Backup;
 
 QString megabytes(qint64 bytes) {
-    return QStringLiteral("%1 MB").arg(double(bytes) / 1e6, 0, 'f', 1);
+    return Regional::megabytes(bytes);
 }
 
 QString when(const QDateTime &t) {
@@ -57,9 +60,13 @@ Restic::Limits limits(const Offsite::Settings &s) {
     return l;
 }
 
+// after: what it means for this operation, said before restic's own line.
 [[noreturn]] void fail(const Restic::Result &r, const Offsite::Settings &s,
                        const QString &after = QString()) {
-    throw QkError(Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile) + after);
+    QString text = Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile, s.recorded);
+    const qsizetype own = text.indexOf(QLatin1String("\r(restic: "));
+    text.insert(own < 0 ? text.size() : own, after);
+    throw QkError(text);
 }
 
 // The key as restic reads it: random, in letters restic takes from a file (no line end inside).
@@ -71,10 +78,10 @@ QByteArray newKey() {
 
 // Removes stale locks only: those of runs that were killed (restic checks that their process is gone
 // or their lock has not been refreshed). A live run's lock stays.
-void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s) {
+void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s, const QString &after = {}) {
     const Restic::Result r = Restic::run(repo, {QStringLiteral("unlock")}, {}, limits(s));
     if (!r.ok())
-        fail(r, s);
+        fail(r, s, after);
 }
 
 QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offsite::Settings &s) {
@@ -163,7 +170,7 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
     }
     if (!r.ok()) {
         discard();
-        if (r.exitCode > 0 && !Restic::unreachable(r) && !r.errors.isEmpty() &&
+        if (r.exitCode > 0 && !Restic::unreachable(r) && !Restic::gone(r) && !r.errors.isEmpty() &&
             !r.errors.join(QLatin1Char(' ')).contains(QLatin1String("wrong password")))
             throw QkError(
                 QStringLiteral("Kopii %1 z dnia %2 nie można odczytać z repozytorium (uszkodzone dane w "
@@ -259,7 +266,8 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
     const QStringList keep = *Offsite::retentionOptions(s.retention);
     if (keep.isEmpty())
         return false;
-    unlockStale(repo, s);
+    unlockStale(repo, s,
+                QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
     bool refused = false;
     Restic::Handlers h;
     // restic retries a refused deletion for most of a minute before it gives up: the first refusal is enough.
@@ -317,7 +325,9 @@ Offsite::Settings settings(const TMainDm &dm) {
                 .arg(dm.settingsFile()));
     if (!s.problem.isEmpty())
         throw QkError(QStringLiteral("Ustawienia kopii poza siedzibą: %1.").arg(s.problem));
-    return s;
+    Offsite::Settings known = s;
+    known.recorded = Offsite::readRecord(dm.Settings.backupFileName()).has_value();
+    return known;
 }
 
 Restic::Repository repository(const Offsite::Settings &s) {
@@ -384,6 +394,52 @@ Restic::Handlers copyProgress(Operator &op, QJsonObject &summary, int &shownTent
     return h;
 }
 
+// A local repository is its folder with the config restic wrote at init. Without it restic would make
+// the repository's folders itself and write packs nobody can read (a disk not mounted: onto the mount
+// point), so nothing runs there.
+QString missingConfig(const Offsite::Settings &s) {
+    const QString folder = Offsite::localFolder(s.repository);
+    if (folder.isEmpty() || QFileInfo(folder + QStringLiteral("/config")).isFile())
+        return {};
+    const QString shown = Offsite::shownLocation(s.repository);
+    return s.recorded
+               ? QStringLiteral("Repozytorium %1 nie jest tam, gdzie było (brak jego pliku config), choć "
+                                "kopie były do niego wysyłane: czy dysk jest podłączony?")
+                     .arg(shown)
+               : QStringLiteral("Pod adresem %1 nie ma repozytorium kopii (brak pliku config; załóż je "
+                                "poleceniem qkadmin-cli offsite init).")
+                     .arg(shown);
+}
+
+// What restic re-created in a local repository's place when the repository went away during the run
+// (its data, index, snapshots and locks folders, no config, no keys): files of this run only, then the
+// folders left empty. A folder that holds anything else stays.
+void removeRemnants(const QString &folder, const QDateTime &since) {
+    if (folder.isEmpty() || QFileInfo::exists(folder + QStringLiteral("/config")))
+        return;
+    for (const char *sub : {"data", "index", "snapshots", "locks", "keys"}) {
+        const QString root = folder + QLatin1Char('/') + QLatin1String(sub);
+        if (QFileInfo(root).isSymLink())
+            continue;
+        QDirIterator files(root, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QFileInfo f(files.next());
+            if (f.lastModified() >= since.addSecs(-1))
+                QFile::remove(f.filePath());
+        }
+        QDirIterator dirs(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                          QDirIterator::Subdirectories);
+        QStringList found;
+        while (dirs.hasNext())
+            found << dirs.next();
+        std::sort(found.begin(), found.end(), std::greater<>()); // the deepest first
+        for (const QString &d : found)
+            QDir().rmdir(d);
+        QDir().rmdir(root);
+    }
+    QDir().rmdir(folder);
+}
+
 } // namespace
 
 Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
@@ -403,6 +459,11 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
                 .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
                      Offsite::shownLocation(s.repository)));
+    const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
+    if (const QString missing = missingConfig(s); !missing.isEmpty())
+        throw QkError(
+            QStringLiteral("Kopia poza siedzibą nie została wysłana: %1%2").arg(missing, untouched));
+    const QDateTime started = QDateTime::currentDateTime();
     QJsonObject summary;
     int shownTenth = 0;
     const Restic::Handlers h = copyProgress(op, summary, shownTenth);
@@ -411,7 +472,14 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
                      QStringLiteral("--time"), Restic::timeArgument(backup.lastModified())};
     args << backup.absoluteFilePath() << QFileInfo(BackupDigest::fileName(backupFile)).absoluteFilePath();
     const Restic::Result r = Restic::run(repo, args, h, limits(s));
-    const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
+    // The repository gone during the run: what restic made in its place goes, and no copy is said.
+    const QString wentAway = QStringLiteral(
+        "Kopia poza siedzibą nie została zapisana: repozytorium %1 zniknęło w czasie wysyłania (czy dysk "
+        "jest podłączony, serwer włączony?).");
+    if (!missingConfig(s).isEmpty()) {
+        removeRemnants(Offsite::localFolder(s.repository), started);
+        throw QkError(wentAway.arg(Offsite::shownLocation(s.repository)) + untouched);
+    }
     if (!r.ok())
         fail(r, s, untouched);
     // restic ends well also when one of the files named was not there: both must be in the snapshot.
@@ -427,6 +495,27 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
                 "kopii poza siedzibą nie ma.%2")
                 .arg(files)
                 .arg(untouched));
+    // restic can print a summary whose snapshot no usable repository holds: the copy is the snapshot the
+    // repository the settings name lists.
+    Restic::Result listed;
+    const auto found = Restic::snapshots(repo, companyTags(s), limits(s), &listed);
+    const QString shown = Offsite::shownLocation(s.repository);
+    if (!found) {
+        removeRemnants(Offsite::localFolder(s.repository), started);
+        throw QkError(
+            QStringLiteral("Kopia poza siedzibą nie jest potwierdzona: po wysłaniu nie można odczytać "
+                           "listy kopii repozytorium %1, więc nie wiadomo, czy migawka %2 w nim jest. "
+                           "Nie zapisano jej jako wysłanej. %3")
+                .arg(shown, c.snapshot, Restic::problem(listed, shown, s.keyFile, s.recorded)) +
+            untouched);
+    }
+    if (std::none_of(found->begin(), found->end(), [&](const Restic::Snapshot &snap) {
+            return snap.id.startsWith(c.snapshot) || snap.shortId == c.snapshot;
+        })) {
+        removeRemnants(Offsite::localFolder(s.repository), started);
+        throw QkError(wentAway.arg(shown) + QStringLiteral(" Migawki %1 w nim nie ma.").arg(c.snapshot) +
+                      untouched);
+    }
     c.added = qint64(summary.value(QLatin1String("data_added")).toDouble());
     c.total = qint64(summary.value(QLatin1String("total_bytes_processed")).toDouble());
     say(op, QStringLiteral(
@@ -500,6 +589,16 @@ void init(TMainDm &dm, Operator &op) {
             QStringLiteral("Ustawienia kopii poza siedzibą: brak klucz= (plik klucza repozytorium) w sekcji "
                            "[Zewnetrzna] pliku %1.")
                 .arg(dm.settingsFile()));
+    // A repository is made where nothing is: a folder holding files is someone's (another repository, a
+    // disk mounted over by mistake), and restic would mix its own among them.
+    if (const QString folder = Offsite::localFolder(s.repository);
+        !folder.isEmpty() &&
+        !QDir(folder)
+             .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+             .isEmpty())
+        throw QkError(QStringLiteral("W folderze %1 są już pliki: repozytorium kopii zakłada się w folderze "
+                                     "pustym albo nowym. Nic nie zostało zmienione.")
+                          .arg(folder));
     const bool made = makeKeyFile(s.keyFile);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Repozytorium nie zostało założone: %1.").arg(problem));
@@ -577,10 +676,12 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     const auto lock = BackupOps::takeFolderLock(cs.DatabaseFolder);
     const QString backupFile = cs.backupFileName();
     const QFileInfo current(backupFile);
+    // Read once: after the fetch the name holds the fetched backup, whether or not one was kept.
+    const bool replacing = current.exists();
     const QString kept = Paths::firstFree(cs.DatabaseFolder +
                                           QStringLiteral("bazaqk-przed-pobraniem-%1.abk")
                                               .arg(Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    if (current.exists() &&
+    if (replacing &&
         !op.confirm(
             QStringLiteral(
                 "Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z repozytorium z dnia %3 (migawka %4); "
@@ -599,10 +700,9 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     }
     // The backup and its digest never disagree, and both are on disk before they replace anything: the
     // current pair is kept aside under a name of its own, then the fetched backup and its digest go in.
-    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile,
-                          current.exists() ? kept : QString());
+    BackupDigest::replace(fetched, BackupDigest::fileName(fetched), backupFile, replacing ? kept : QString());
     QFile::remove(Offsite::recordFileName(backupFile));
-    if (current.exists())
+    if (replacing)
         say(op, QStringLiteral("Poprzedni plik kopii zachowany jako %1").arg(kept));
     say(op, QStringLiteral("Plik kopii %1 to teraz kopia z dnia %2 (migawka %3).")
                 .arg(backupFile, when(snap.time), snap.shortId));
@@ -640,14 +740,15 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent) {
     else {
         // restic's check ends with 1 both for damage it found and for a repository it could not check.
         const QString errors = r.errors.join(QLatin1Char(' '));
-        const bool found = r.started && r.exitCode == 1 && !Restic::unreachable(r) && !r.interrupted &&
-                           !errors.contains(QLatin1String("wrong password")) &&
+        const bool found = r.started && r.exitCode == 1 && !Restic::unreachable(r) && !Restic::gone(r) &&
+                           !r.interrupted && !errors.contains(QLatin1String("wrong password")) &&
                            !errors.contains(QLatin1String("already locked"));
-        say(op, QStringLiteral("Repozytorium: BŁĄD: ") +
-                    (found ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
-                           : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile)));
+        say(op,
+            QStringLiteral("Repozytorium: BŁĄD: ") +
+                (found ? QStringLiteral("restic check znalazł błędy w repozytorium (uszkodzone dane)")
+                       : Restic::problem(r, Offsite::shownLocation(s.repository), s.keyFile, s.recorded)));
     }
-    if (!ok && (Restic::unreachable(r) || r.interrupted))
+    if (!ok && (Restic::unreachable(r) || Restic::gone(r) || r.interrupted))
         return false;
     try {
         const QList<Restic::Snapshot> copies = companyCopies(repo, s);

@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/Regional.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,11 +47,10 @@ void checkRoom(const ConnectionSettings &settings, const QString &live) {
     const qint64 liveSize = QFileInfo(live).size();
     const qint64 room = QStorageInfo(settings.DatabasePath).bytesAvailable();
     if (room >= 0 && room < liveSize)
-        throw QkError(QStringLiteral("Za mało miejsca w katalogu %1: wolne %2 MB, baza zajmuje %3 MB.\r"
-                                     "Odtwarzanie buduje nową bazę obok obecnej; nic nie zostało zmienione.")
-                          .arg(settings.DatabasePath)
-                          .arg(room / (1024 * 1024))
-                          .arg((liveSize + 1024 * 1024 - 1) / (1024 * 1024)));
+        throw QkError(
+            QStringLiteral("Za mało miejsca w katalogu %1: wolne %2, baza zajmuje %3.\r"
+                           "Odtwarzanie buduje nową bazę obok obecnej; nic nie zostało zmienione.")
+                .arg(settings.DatabasePath, Regional::megabytes(room), Regional::megabytes(liveSize)));
 }
 
 class Restore {
@@ -208,10 +208,10 @@ QString restoreQuestion(const QString &backupFile, const QDateTime &written, con
                   .arg(name)
             : QStringLiteral(
                   "Odtworzyć bazę z kopii %1 z dnia %2? Zmiany wprowadzone po tej chwili zostaną utracone.")
-                  .arg(name, written.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+                  .arg(name, Regional::dateTime(written));
     if (walk && !walk->sourceDatabase.isEmpty())
         question += QStringLiteral("\rKopia bazy %1, wykonana %2.")
-                        .arg(walk->sourceDatabase, walk->backupDate.simplified());
+                        .arg(walk->sourceDatabase, Regional::engineDate(walk->backupDate));
     if (walk && BackupFormat::olderThanThisServer(walk->format))
         question += QStringLiteral(
                         "\rKopia pochodzi ze starszego serwera (%1, format %2): odtworzona baza będzie miała "

@@ -135,7 +135,11 @@ protected:
         const BackupGate::Inspection i = BackupGate::inspect(file);
         for (const QString &line : BackupGate::report(i, file))
             op.appendLine(Operator::Log::Backup, line);
-        return i.passes() ? Success : Failure;
+        if (i.passes())
+            return Success;
+        // Why it may not be restored, last before the summary (a backup of another database, a part missing).
+        op.error(QStringLiteral("Kopia %1 nie nadaje się do odtworzenia: %2.").arg(file, i.problem()));
+        return Failure;
     }
 };
 

@@ -103,14 +103,25 @@ int run(const QStringList &args, const Context &c, QString &commandName) {
             usage(c.out);
             return Success;
         }
-        if (args[i] == QLatin1String("--settings") && i + 1 < args.size()) {
-            context.settingsFile = QFileInfo(args[i + 1]).absoluteFilePath();
+        // --settings FILE and --settings=FILE, as every command's own options take them.
+        if (args[i].startsWith(QLatin1String("--settings="))) {
+            context.settingsFile = args[i].mid(11);
+            i += 1;
+        } else if (args[i] == QLatin1String("--settings")) {
+            context.settingsFile = i + 1 < args.size() ? args[i + 1] : QString();
             i += 2;
-            continue;
+        } else {
+            std::fprintf(c.err, "qkadmin-cli: unknown option %s\n", qPrintable(args[i]));
+            usage(c.err);
+            return Usage;
         }
-        std::fprintf(c.err, "qkadmin-cli: unknown option %s\n", qPrintable(args[i]));
-        usage(c.err);
-        return Usage;
+        if (context.settingsFile.isEmpty()) {
+            std::fprintf(c.err, "qkadmin-cli: --settings needs a settings file (--settings FILE)\n");
+            usage(c.err);
+            return Usage;
+        }
+        context.settingsFile = QFileInfo(context.settingsFile).absoluteFilePath();
+        continue;
     }
     if (i >= args.size()) {
         usage(c.err);

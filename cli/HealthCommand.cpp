@@ -406,15 +406,14 @@ void printOffice(const QList<Report> &reports) {
         const QString company = HealthMetrics::escapeLabel(o.name);
         const auto lock = m.constFind(QStringLiteral("qkadmin_lock_flag{company=\"%1\"}").arg(company));
         const auto free = m.constFind(QStringLiteral("qkadmin_free_bytes{company=\"%1\"}").arg(company));
-        std::printf("%-24s %-9s %-10s %-8s %s\n", o.name.toUtf8().constData(),
-                    Health::levelName(o.judged ? o.level : Health::Level::Unknown).toUtf8().constData(),
-                    hoursText(m, company).toUtf8().constData(),
-                    lock == m.constEnd() ? "-" : (*lock > 0 ? "TAK" : "NIE"),
-                    free == m.constEnd() ? "-"
-                                         : QString::number(*free / (1024.0 * 1024.0), 'f', 0)
-                                               .append(QStringLiteral(" MB"))
-                                               .toUtf8()
-                                               .constData());
+        std::printf(
+            "%-24s %-9s %-10s %-8s %s\n", o.name.toUtf8().constData(),
+            Health::levelName(o.judged ? o.level : Health::Level::Unknown).toUtf8().constData(),
+            hoursText(m, company).toUtf8().constData(),
+            lock == m.constEnd() ? "-" : (*lock > 0 ? "TAK" : "NIE"),
+            free == m.constEnd()
+                ? "-"
+                : QString::number(*free / 1e6, 'f', 0).append(QStringLiteral(" MB")).toUtf8().constData());
     }
 }
 

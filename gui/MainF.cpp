@@ -5,6 +5,7 @@
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
 #include "gui/MainFormLayout.h"
+#include "platform/Regional.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -645,8 +646,8 @@ void TMainForm::FormActivate() {
         Edit4->setText(s.ShadowPath);
         TabSheet2Show();
 
-        if (!m_dm.EmployeeDb.connected())
-            m_dm.checkDatabaseFile(); // a first run says what to set, not the engine's message
+        if (!m_dm.EmployeeDb.connected() && !databaseFileSaid())
+            return;
         // A failure rolls back and leaves Label47 as it was.
         QString flag;
         m_dm.EmployeeTran.guarded([&] {
@@ -665,6 +666,21 @@ void TMainForm::FormActivate() {
         readOffsite();
     showHealth(locked);
     --m_activationDepth;
+}
+
+bool TMainForm::databaseFileSaid() {
+    // A first run says what to set, not the engine's message; and says it once: every box is followed
+    // by an activation, which would say it again after each.
+    try {
+        m_dm.checkDatabaseFile();
+    } catch (const QkError &e) {
+        if (e.message() == m_databaseFileProblem)
+            return false;
+        m_databaseFileProblem = e.message();
+        throw;
+    }
+    m_databaseFileProblem.clear();
+    return true;
 }
 
 void TMainForm::showHealth(std::optional<bool> locked) {
@@ -690,11 +706,20 @@ void TMainForm::showHealth(std::optional<bool> locked) {
         // The off-site copy's age always: the one copy a burnt office still has.
         if (m_offsite && m_offsite->newest &&
             !(worst != Health::Level::Ok && first->check == QLatin1String("poza")))
-            shown += QStringLiteral(" \u00b7 kopia poza siedzibą: %1 h temu")
-                         .arg(double(m_offsite->newest->secsTo(facts.now)) / 3600.0, 0, 'f', 1);
+            shown += QStringLiteral(" \u00b7 kopia poza siedzibą: ") +
+                     Regional::hoursAgo(m_offsite->newest->secsTo(facts.now));
     } catch (const std::exception &e) {
+        // Without a database file the engine's own words would be English: what the operator is told instead.
+        QString why = QString::fromUtf8(e.what());
+        if (!m_dm.EmployeeDb.connected()) {
+            try {
+                m_dm.checkDatabaseFile();
+            } catch (const QkError &missing) {
+                why = missing.message();
+            }
+        }
         shown = QStringLiteral("Stan bazy: NIEZNANY \u2014 ") +
-                QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
+                why.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char('\r'), 0, 0);
         m_healthLines << shown;
         colour = Qt::darkYellow;
     }

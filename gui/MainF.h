@@ -308,6 +308,8 @@ private:
     void afterBox();
     // After an operation: the activation it put off, then the notices held meanwhile.
     void afterOperation();
+    // Whether the database file is where the settings say; a problem is thrown the first time only.
+    bool databaseFileSaid();
     // locked: the lock flag the activation has just read, if it could.
     void showHealth(std::optional<bool> locked);
     // The off-site copies' state for the health line: read from the repository at the first activation and
@@ -325,6 +327,7 @@ private:
     QStringList m_healthLines; // every finding of the last reading, for the click
     bool m_closingOnSignal = false;
     bool m_activationDue = false;
+    QString m_databaseFileProblem; // what the activation last said about the database file
     QList<QPair<Box, QString>> m_heldNotices;
     QString m_chosenArchive; // the open dialog's file name: kept after a cancel
     std::optional<Health::OffsiteFacts> m_offsite;

@@ -5,11 +5,13 @@
 
 #include "admin/AdminOps.h"
 #include "backup/BackupOps.h"
+#include "backup/FirstRestore.h"
 #include "backup/OffsiteOps.h"
 #include "exchange/ExchangeOps.h"
 #include "exchange/Formatters.h"
 #include "platform/Clock.h"
 #include "platform/Convert.h"
+#include "platform/Errors.h"
 #include "users/UserAccounts.h"
 #include "yearend/YearEndOps.h"
 
@@ -30,7 +32,10 @@ void TMainForm::StartBtnClick() {
 }
 
 void TMainForm::OpenDbBtnClick() {
-    guarded([this] { m_dm.EmployeeDb.open(); });
+    guarded([this] {
+        m_dm.EmployeeDb.open();
+        m_activationDue = true; // the labels of the database now open
+    });
 }
 
 void TMainForm::CloseDbBtnClick() {
@@ -77,7 +82,13 @@ void TMainForm::BackupBtnClick() {
 }
 
 void TMainForm::RestoreBtnClick() {
-    guarded([this] { BackupOps::restoreDatabase(m_dm, *this); });
+    // A folder with no database yet (a new machine after a disaster): the first restore, which leaves
+    // the window attached to the new database; its state is shown by the activation that follows.
+    guarded([this] {
+        if (FirstRestore::needed(m_dm) ? FirstRestore::restore(m_dm, *this)
+                                       : BackupOps::restoreDatabase(m_dm, *this))
+            m_activationDue = true;
+    });
 }
 
 void TMainForm::ValidateBtnClick() {
@@ -102,12 +113,19 @@ void TMainForm::Button14Click() {
         if (OffsiteOps::configured(m_dm)) {
             const QString archiveFile = QStringLiteral("Plik archiwum (*.arj) ...");
             QStringList items{archiveFile};
-            for (const Restic::Snapshot &c : OffsiteOps::copies(m_dm).mid(0, 20))
-                items << QStringLiteral("Kopia poza siedzibą: ") + OffsiteOps::listLine(c);
+            QString unreadable; // the repository's problem, one line: the archive file stays a choice
+            try {
+                for (const Restic::Snapshot &c : OffsiteOps::copies(m_dm).mid(0, 20))
+                    items << QStringLiteral("Kopia poza siedzibą: ") + OffsiteOps::listLine(c);
+            } catch (const QkError &e) {
+                unreadable = QStringLiteral("Kopie poza siedzibą niedostępne: ") +
+                             e.message().section(QLatin1Char('\r'), 0, 0);
+                items << unreadable;
+            }
             const QString item =
                 choiceDisplay(this, QStringLiteral("Z czego odtworzyć plik kopii bazaqk.abk?"), items);
-            if (item.isEmpty() || item != archiveFile) {
-                if (!item.isEmpty())
+            if (item != archiveFile) {
+                if (!item.isEmpty() && item != unreadable)
                     m_chosenArchive = kOffsitePrefix + item.section(QLatin1Char(' '), -1);
                 Edit9->setText(m_chosenArchive);
                 afterBox();

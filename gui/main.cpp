@@ -90,8 +90,16 @@ int main(int argc, char **argv) {
     try {
         dm->DataModuleCreate();
     } catch (const std::exception &e) {
-        // Start-up goes on: the window comes up and every activation tries the connection again.
-        TMainForm::showModal(nullptr, QMessageBox::Critical, QString::fromUtf8(e.what()));
+        // Start-up goes on: the window comes up and every activation tries the connection again. What
+        // the window's first activation says itself (no database in the folder) is not said twice.
+        QString saidByWindow;
+        try {
+            dm->checkDatabaseFile();
+        } catch (const std::exception &missing) {
+            saidByWindow = QString::fromUtf8(missing.what());
+        }
+        if (saidByWindow != QString::fromUtf8(e.what()))
+            TMainForm::showModal(nullptr, QMessageBox::Critical, QString::fromUtf8(e.what()));
     }
 
     // --quit-after-paint: ends once the window has first been painted (the start-up benchmark).

@@ -238,4 +238,16 @@ void writeRecord(const QString &backupFile, const Record &r) {
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(f.fileName(), f.errorString()));
 }
 
+QString localFolder(const QString &repository) {
+    QString path = repository.trimmed();
+    if (path.startsWith(QLatin1String("local:")))
+        path = path.mid(6);
+    else if (!path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1Char('.')) &&
+             path.contains(QLatin1Char(':')))
+        return {}; // sftp:, rest:, s3:, rclone: ...
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
 } // namespace Offsite

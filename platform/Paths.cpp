@@ -57,9 +57,35 @@ QString Paths::settingsFolder() {
 
 namespace {
 
+// The system's reason in Polish for the failures an operator meets; the system's own words otherwise.
+QString reason(int err) {
+    switch (err) {
+    case ENOSPC:
+        return QStringLiteral("brak miejsca na dysku");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("brak uprawnień");
+    case ENOENT:
+        return QStringLiteral("plik lub folder nie istnieje");
+    case EROFS:
+        return QStringLiteral("dysk tylko do odczytu");
+    case EXDEV:
+        return QStringLiteral("pliki na różnych dyskach");
+    case EIO:
+        return QStringLiteral("błąd odczytu lub zapisu dysku");
+    case EDQUOT:
+        return QStringLiteral("przekroczony przydział miejsca");
+    default:
+        return QString::fromLocal8Bit(std::strerror(err));
+    }
+}
+
 FileError syncError(const QString &what, int err) {
-    return FileError(QStringLiteral("Unable to write %1 to disk: %2")
-                         .arg(what, QString::fromLocal8Bit(std::strerror(err))));
+    return FileError(QStringLiteral("Nie można zapisać %1 na dysku: %2").arg(what, reason(err)));
+}
+
+FileError renameError(const QString &from, const QString &to, int err) {
+    return FileError(QStringLiteral("Nie można zmienić nazwy pliku %1 na %2: %3").arg(from, to, reason(err)));
 }
 
 QString folderOf(const QString &file) {
@@ -124,8 +150,7 @@ void Paths::replaceFile(const QString &from, const QString &to, bool syncFirst) 
     std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
                             std::filesystem::path(to.toStdU16String()), ec);
     if (ec)
-        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
-                            .arg(from, to, QString::fromLocal8Bit(ec.message())));
+        throw renameError(from, to, ec.value());
     syncFolderOf(to);
 }
 
@@ -135,8 +160,7 @@ bool Paths::placeNew(const QString &from, const QString &to) {
                     QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST)
             return false;
-        throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
-                            .arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
+        throw renameError(from, to, errno);
     }
     syncFolderOf(to);
     return true;
@@ -159,8 +183,7 @@ QString Paths::swapIn(const QString &replacement, const QString &file, const QSt
             }
             const int err = errno;
             ::unlink(k.constData());
-            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
-                                .arg(replacement, file, QString::fromLocal8Bit(std::strerror(err))));
+            throw renameError(replacement, file, err);
         }
         if (errno == EEXIST)
             continue;
@@ -169,8 +192,7 @@ QString Paths::swapIn(const QString &replacement, const QString &file, const QSt
         if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, k.constData(), RENAME_NOREPLACE) != 0) {
             if (errno == EEXIST)
                 continue;
-            throw FileError(QStringLiteral("Unable to rename %1 to %2: %3")
-                                .arg(file, name, QString::fromLocal8Bit(std::strerror(errno))));
+            throw renameError(file, name, errno);
         }
         try {
             replaceFile(replacement, file);

@@ -268,7 +268,20 @@ bool unreachable(const Result &r) {
     return false;
 }
 
-QString problem(const Result &r, const QString &shown, const QString &keyFile) {
+bool gone(const Result &r) {
+    for (const char *t : {"Is there a repository at the following location?", "unable to open config file",
+                          "permission denied"})
+        if (contains(r, t))
+            return true;
+    // A missing file of the repository's own frame, not of its data (a missing pack is damage).
+    if (contains(r, "no such file or directory"))
+        for (const char *t : {"/locks", "/keys", "/config"})
+            if (contains(r, t))
+                return true;
+    return false;
+}
+
+QString problem(const Result &r, const QString &shown, const QString &keyFile, bool recorded) {
     if (!r.started)
         return QStringLiteral("Nie można uruchomić programu restic (%1): zainstaluj pakiet restic.")
             .arg(r.errors.value(0));
@@ -276,36 +289,51 @@ QString problem(const Result &r, const QString &shown, const QString &keyFile) {
         return QStringLiteral(
                    "Przerwano sygnałem %1: restic zatrzymany (SIGINT), repozytorium %2 pozostaje spójne.")
             .arg(QLatin1String(Signals::name(Signals::received())), shown);
+    const QString last = r.errors.isEmpty() ? QString() : r.errors.last();
+    // restic's own words follow, for whoever looks after the repository.
+    const QString restic = last.isEmpty() ? QString() : QStringLiteral("\r(restic: %1)").arg(last);
     if (contains(r, "wrong password or no key found"))
-        return QStringLiteral("Klucz z pliku %1 nie otwiera repozytorium %2 (zły klucz).")
-            .arg(keyFile, shown);
+        return QStringLiteral("Klucz z pliku %1 nie otwiera repozytorium %2 (zły klucz).%3")
+            .arg(keyFile, shown, restic);
     if (contains(r, "no space left on device") || contains(r, "quota exceeded") ||
         contains(r, "insufficient storage"))
-        return QStringLiteral("Brak miejsca w repozytorium %1: kopia nie została zapisana.").arg(shown);
+        return QStringLiteral("Brak miejsca w repozytorium %1 (pełny dysk): nic więcej nie da się w nim "
+                              "zapisać.%2")
+            .arg(shown, restic);
     if (contains(r, "repository is already locked"))
         return QStringLiteral("Repozytorium %1 jest zablokowane przez inną trwającą operację (inna kopia, "
-                              "sprawdzanie lub "
-                              "usuwanie starych kopii). Spróbuj ponownie po jej zakończeniu.")
-            .arg(shown);
+                              "sprawdzanie lub usuwanie starych kopii). Spróbuj ponownie po jej "
+                              "zakończeniu.%2")
+            .arg(shown, restic);
     if (r.stalled)
         return QStringLiteral(
                    "Repozytorium %1 nie odpowiada: przez %2 s nic nie zostało przesłane ani odczytane (sieć "
                    "lub serwer niedostępne). Przerwano.")
             .arg(shown)
             .arg(r.stallSeconds);
-    const QString last = r.errors.isEmpty() ? QString() : r.errors.last();
     if (unreachable(r))
-        return QStringLiteral("Repozytorium %1 jest nieosiągalne: %2").arg(shown, last);
-    if (contains(r, "Is there a repository at the following location?") ||
-        contains(r, "unable to open config file"))
-        return QStringLiteral("Pod adresem %1 nie ma repozytorium kopii (załóż je poleceniem qkadmin-cli "
-                              "offsite init): %2")
-            .arg(shown, r.errors.value(0));
+        return QStringLiteral("Repozytorium %1 jest nieosiągalne (sieć lub serwer niedostępne).%2")
+            .arg(shown, restic);
     if (contains(r, "config file already exists"))
-        return QStringLiteral("Repozytorium %1 już istnieje: nie założono nowego.").arg(shown);
+        return QStringLiteral("Repozytorium %1 już istnieje: nie założono nowego.%2").arg(shown, restic);
+    if (contains(r, "permission denied"))
+        return QStringLiteral("Brak uprawnień do repozytorium %1: program nie może w nim czytać lub pisać "
+                              "(właściciel i prawa folderu albo konto na serwerze).%2")
+            .arg(shown, restic);
+    if (contains(r, "config cannot be loaded"))
+        return QStringLiteral("Repozytorium %1 nie daje się otworzyć: jego pliku config nie można wczytać "
+                              "(uszkodzony albo to nie jest repozytorium kopii).%2")
+            .arg(shown, restic);
+    if (gone(r))
+        return recorded ? QStringLiteral("Repozytorium %1 nie jest tam, gdzie było, choć kopie były do niego "
+                                         "wysyłane: czy dysk jest podłączony, serwer włączony?%2")
+                              .arg(shown, restic)
+                        : QStringLiteral("Pod adresem %1 nie ma repozytorium kopii (załóż je poleceniem "
+                                         "qkadmin-cli offsite init).%2")
+                              .arg(shown, restic);
     if (r.exitCode < 0)
-        return QStringLiteral("restic zakończony sygnałem %1: %2").arg(-r.exitCode).arg(last);
-    return QStringLiteral("restic zakończył się kodem %1: %2").arg(r.exitCode).arg(last);
+        return QStringLiteral("restic zakończony sygnałem %1.%2").arg(-r.exitCode).arg(restic);
+    return QStringLiteral("restic zakończył się kodem %1.%2").arg(r.exitCode).arg(restic);
 }
 
 QString Snapshot::tag(const QString &name) const {

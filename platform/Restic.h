@@ -57,10 +57,15 @@ struct Result {
 Result run(const Repository &repo, const QStringList &args, const Handlers &handlers = {},
            const Limits &limits = {}, const QByteArray &secondKey = {});
 
-// Why a run failed, in Polish, for the operator; shown names the repository (its password hidden).
-QString problem(const Result &result, const QString &shown, const QString &keyFile);
+// Why a run failed, in Polish, for the operator, restic's own last line after it; shown names the
+// repository (its password hidden). recorded: copies were sent there before, so a repository that is not
+// there went away (an unmounted disk, a server off) and is never one to create anew.
+QString problem(const Result &result, const QString &shown, const QString &keyFile, bool recorded = false);
 // Whether it failed because the repository cannot be reached (the network, the server, a limit).
 bool unreachable(const Result &result);
+// Whether it failed because the repository is not where it is named (no folder or no config there, or
+// no permission to it): unreachable or gone, not damaged.
+bool gone(const Result &result);
 
 struct Snapshot {
     QString id, shortId;

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -51,6 +52,11 @@ TEST(BackupWindow, BackupAndRestoreThroughTheHandlers) {
     ASSERT_EQ(boxes.boxes.size(), 2);
     EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Question);
     EXPECT_TRUE(boxes.boxes[1].text.startsWith(question)) << boxes.boxes[1].text.toStdString();
+    // The engine's English date of the backup's header in the program's form.
+    EXPECT_TRUE(QRegularExpression("wykonana \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\\.")
+                    .match(boxes.boxes[1].text)
+                    .hasMatch())
+        << boxes.boxes[1].text.toStdString();
     EXPECT_TRUE(arj.launches.isEmpty());
     EXPECT_EQ(module.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
     EXPECT_EQ(module.value("select FIRMA from FJ_BAZA where LP = 1"), QStringLiteral("po kopii"));

@@ -1,10 +1,13 @@
 // The window with copies off-site (a repository in a local folder): the backup sends one, the health line
 // says its age, the de-archiving group brings one back, and a failure off-site leaves the local backup.
+#include "backup/BackupOps.h"
 #include "backup/OffsiteOps.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/WindowHarness.h"
+#include "platform/Errors.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,7 +37,7 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     EXPECT_EQ(boxes.texts(), QStringList({"Kopiowanie Bazy zakończono pomyślnie ..."}));
     EXPECT_TRUE(form.BuMemo->toPlainText().contains("Kopia poza siedzibą zapisana: migawka "))
         << form.BuMemo->toPlainText().toStdString();
-    EXPECT_TRUE(form.HealthLine->text().contains(QStringLiteral("kopia poza siedzibą: 0.0 h temu")))
+    EXPECT_TRUE(form.HealthLine->text().contains(QStringLiteral("kopia poza siedzibą: 0,0 h temu")))
         << form.HealthLine->text().toStdString();
     EXPECT_TRUE(form.HealthLine->toolTip().contains("OK poza: najnowsza kopia poza siedzibą"))
         << form.HealthLine->toolTip().toStdString();
@@ -76,4 +79,92 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
         << boxes.boxes[1].text.toStdString();
     EXPECT_NE(TestFiles::read(folder + "bazaqk.abk"), sent); // the new local backup
     EXPECT_EQ(form.Label47->text(), QStringLiteral("NIE"));
+
+    // The repository unreadable: its problem is one line of the list, the archive file still a choice.
+    boxes.boxes.clear();
+    TMainForm::choiceDisplay = [&](QWidget *, const QString &, const QStringList &items) {
+        offered = items;
+        return items.value(0);
+    };
+    QString dialogFolder;
+    TMainForm::fileDialogDisplay = [&](QWidget *, const QString &, const QString &from) {
+        dialogFolder = from;
+        return QString(folder + "22040909.arj");
+    };
+    form.Button14Click();
+    TMainForm::choiceDisplay = nullptr;
+    TMainForm::fileDialogDisplay = nullptr;
+    EXPECT_EQ(boxes.boxes.size(), 0) << boxes.texts().join('|').toStdString();
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_TRUE(offered[1].startsWith(QStringLiteral("Kopie poza siedzibą niedostępne: ")))
+        << offered[1].toStdString();
+    EXPECT_FALSE(dialogFolder.isEmpty());
+    EXPECT_EQ(form.Edit9->text(), folder + "22040909.arj");
+}
+
+// The disaster drill in the window: a new machine, an empty company folder with the same repository and
+// key; the copy fetched through the de-archiving group, then restored, and the window on the new books.
+TEST(OffsiteWindow, TheDrillFetchesAndRestoresIntoAnEmptyFolderAndAttachesToTheNewBooks) {
+    const QString source = TestDb::createDatabase();
+    const QString repo = TestDb::newFolder() + "repozytorium", key = TestDb::newFolder() + "klucz";
+    {
+        TestModule module(source);
+        const QString ini = module.dm->settingsFile();
+        IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repo);
+        IniFile::writeString(ini, "Zewnetrzna", "klucz", key);
+        RecordingOperator op;
+        OffsiteOps::init(*module.dm, op);
+        BackupOps::backupDatabase(*module.dm, op);
+        OffsiteOps::copy(*module.dm, op);
+    }
+    const QString entries = TestDb::scalar(source, "select count(*) from FJ_ZAP12").trimmed();
+    const QString count = TestDb::scalar(source, "select ile from FJ_BAZA where LP = 1").trimmed();
+
+    const QString empty = TestDb::newFolder(), settings = TestDb::newFolder();
+    const QString ini = settings + "setup.ini";
+    IniFile::writeString(ini, "Ogolne", "sciezka", empty.chopped(1));
+    IniFile::writeString(ini, "Ogolne", "protokol", "T");
+    IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repo);
+    IniFile::writeString(ini, "Zewnetrzna", "klucz", key);
+    TMainDm dm(settings);
+    EXPECT_THROW(dm.DataModuleCreate(), QkError); // as at start-up: the window comes up all the same
+    RecordedBoxes boxes;
+    TMainForm form(dm);
+    form.FormActivate();
+    form.FormActivate();
+    const auto missingSaid = [&] {
+        return boxes.texts().filter(QStringLiteral("nie ma bazy danych bazaqk.adb")).size();
+    };
+    EXPECT_EQ(missingSaid(), 1) << boxes.texts().join('|').toStdString();
+    EXPECT_TRUE(form.HealthLine->text().contains(QStringLiteral("Stan bazy: NIEZNANY \u2014 W folderze")))
+        << form.HealthLine->text().toStdString();
+
+    TMainForm::choiceDisplay = [](QWidget *, const QString &, const QStringList &items) {
+        return items.value(1);
+    };
+    form.Button14Click();
+    TMainForm::choiceDisplay = nullptr;
+    boxes.boxes.clear();
+    form.Button13Click();
+    EXPECT_EQ(boxes.texts(), QStringList({"Pobieranie kopii z repozytorium zakończono pomyślnie ..."}));
+    EXPECT_FALSE(form.BuMemo->toPlainText().contains("zachowany jako"))
+        << form.BuMemo->toPlainText().toStdString();
+    EXPECT_EQ(QDir(empty).entryList({"bazaqk-przed-pobraniem-*"}, QDir::Files), QStringList());
+
+    boxes.boxes.clear();
+    form.RestoreBtnClick();
+    ASSERT_EQ(boxes.boxes.size(), 2) << boxes.texts().join('|').toStdString();
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Question);
+    EXPECT_TRUE(boxes.boxes[0].text.contains("nie ma bazy danych. Odtworzyć ją z kopii bazaqk.abk"))
+        << boxes.boxes[0].text.toStdString();
+    EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ..."));
+    EXPECT_EQ(TestDb::scalar(empty, "select count(*) from FJ_ZAP12").trimmed(), entries);
+    // The window on the restored books, as after any restore.
+    EXPECT_TRUE(dm.EmployeeDb.connected());
+    EXPECT_EQ(form.Label47->text(), QStringLiteral("NIE"));
+    EXPECT_EQ(form.Label10->text().trimmed(), count);
+    EXPECT_FALSE(form.HealthLine->text().contains("NIEZNANY")) << form.HealthLine->text().toStdString();
+    boxes.boxes.clear();
+    form.StatsBtnClick();
+    EXPECT_EQ(boxes.boxes.size(), 0) << boxes.texts().join('|').toStdString();
 }

@@ -2,6 +2,7 @@
 // second or hour, a verification, de-archiving, a foreign backup, an interruption, a power cut.
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
+#include "cli/CliInProcess.h"
 #include "common/CliRun.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
@@ -218,6 +219,12 @@ TEST(BackupChain, TheDigestInEitherFormAndOneThatBelongsToAnotherBackup) {
                        "komputera), usuń plik bazaqk.abk.sha256, aby ją przyjąć")
             .arg(QFileInfo(backup).size())))
         << other.err.toStdString();
+    // inspect-backup says why, last; the global option in its = form.
+    const CliRun inspected = TestCli::inProcess({"--settings=" + ini, "inspect-backup"});
+    EXPECT_EQ(inspected.exitCode, 1) << inspected.err.toStdString();
+    EXPECT_TRUE(inspected.err.trimmed().section('\n', -1).contains(
+        "nie nadaje się do odtworzenia: plik bazaqk.abk.sha256 opisuje inną kopię"))
+        << inspected.err.toStdString();
 
     // The file checked is the file the engine would read: another under its name is refused.
     QFile::remove(backup + ".sha256");

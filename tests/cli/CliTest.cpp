@@ -229,6 +229,12 @@ TEST(Cli, UsageErrorsExitTwo) {
     const CliRun unknown = inProcess({"frob"});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_TRUE(unknown.err.contains(QStringLiteral("unknown command frob")));
+    for (const QString &bare : {QStringLiteral("--settings"), QStringLiteral("--settings=")}) {
+        const CliRun noFile = inProcess({bare});
+        EXPECT_EQ(noFile.exitCode, 2);
+        EXPECT_TRUE(noFile.err.contains(QStringLiteral("--settings needs a settings file")))
+            << noFile.err.toStdString();
+    }
     const CliRun month = inProcess({"export", "--month", "13"});
     EXPECT_EQ(month.exitCode, 2);
     EXPECT_TRUE(month.err.contains(QStringLiteral("--month takes a month from 1 to 12")));

@@ -1,5 +1,6 @@
 // The off-site copies through the command line against real repositories on loopback, each started here
 // on a port of its own: a local folder, SFTP on a throwaway sshd, an append-only REST server (rclone).
+#include "platform/Offsite.h"
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
 #include "platform/IniFile.h"
@@ -686,4 +687,64 @@ TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemov
     const CliRun next = cli({"offsite", "copy"}, ini);
     EXPECT_EQ(next.exitCode, 0) << said(next).toStdString();
     EXPECT_EQ(cli({"offsite", "list"}, ini).out.count(" " + db + "bazaqk.adb  "), 1);
+}
+
+// The repository's folder moved away while restic writes into it (a disk pulled out, a share gone): no
+// copy is said or recorded, nothing is left at the old place; after it, no advice to make a new
+// repository there, and an empty mount point stays empty.
+TEST(OffsiteFolder, ARepositoryMovedAwayMidCopyIsNoCopyAndLeavesNothingBehind) {
+    TestDb::Spec spec;
+    spec.scale.documentsPerMonth = 4000; // restic busy long enough to be caught writing
+    const QString db = TestDb::createDatabase(spec);
+    const QString repo = TestDb::newFolder() + "repozytorium", moved = repo + "-przeniesione";
+    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString ini = companySettings("firma1", db, repo, key);
+    ASSERT_EQ(cli({"offsite", "init"}, ini).exitCode, 0);
+    ASSERT_EQ(cli({"backup", "--offsite"}, ini).exitCode, 0);
+    const QString record = db + "bazaqk.abk.poza";
+    const QByteArray recorded = TestFiles::read(record);
+    ASSERT_FALSE(recorded.isEmpty());
+    nightsWork(db);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+
+    // Moved as soon as restic holds its lock in the repository: it has read the config and writes on.
+    bool movedAway = false;
+    const CliRun copy = cli({"offsite", "copy"}, ini, [&](QProcess &) {
+        if (!movedAway && !QDir(repo + "/locks").entryList(QDir::Files).isEmpty())
+            movedAway = QDir().rename(repo, moved);
+    });
+    ASSERT_TRUE(movedAway) << said(copy).toStdString();
+    EXPECT_EQ(copy.exitCode, 1) << said(copy).toStdString();
+    EXPECT_TRUE(copy.err.contains("nie została zapisana: repozytorium " + repo + " zniknęło"))
+        << said(copy).toStdString();
+    EXPECT_FALSE(copy.out.contains("Kopia poza siedzibą zapisana")) << copy.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(repo)) << QDir(repo).entryList().join(' ').toStdString();
+    EXPECT_EQ(TestFiles::read(record), recorded); // still the copy that is in the repository
+
+    // Copies were recorded here: the folder missing is a repository that went away, never one to create.
+    const CliRun again = cli({"offsite", "copy"}, ini);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(again.err.contains("nie jest tam, gdzie było")) << said(again).toStdString();
+    EXPECT_FALSE(said(again).contains("offsite init")) << said(again).toStdString();
+    const CliRun list = cli({"offsite", "list"}, ini);
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_TRUE(list.err.contains("nie jest tam, gdzie było")) << said(list).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(repo));
+
+    // An empty mount point (the disk not mounted): refused before restic writes a byte there.
+    QDir().mkpath(repo);
+    EXPECT_EQ(cli({"offsite", "copy"}, ini).exitCode, 1);
+    EXPECT_EQ(QDir(repo).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QDir().rmdir(repo);
+
+    // Back where it was: the copy goes and the list holds it.
+    ASSERT_TRUE(QDir().rename(moved, repo));
+    const CliRun over = cli({"offsite", "init"}, ini); // a location that holds files is nobody's new one
+    EXPECT_EQ(over.exitCode, 1);
+    EXPECT_TRUE(over.err.contains("są już pliki")) << said(over).toStdString();
+    const CliRun back = cli({"offsite", "copy"}, ini);
+    ASSERT_EQ(back.exitCode, 0) << said(back).toStdString();
+    const auto sent = Offsite::readRecord(db + "bazaqk.abk");
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(cli({"offsite", "list"}, ini).out.contains(sent->snapshot));
 }
