@@ -145,7 +145,8 @@ bool restore(const Job &job) {
     };
     // SIGINT: its engine aborts the restore cleanly and the worker removes its file; half a minute later
     // it is killed. However this ends (a throw from the idle call too), it is never left running.
-    Supervisor worker(o, {SIGINT, 30000}, {0, limit * 1000}, h);
+    Supervisor worker(o, {SIGINT, 30000, false, QStringLiteral("odtwarzanie kopii bazy")}, {0, limit * 1000},
+                      h);
     if (!worker.started())
         throw QkError(
             QStringLiteral("Nie można uruchomić procesu odtwarzania (%1).\rBaza nie została zmieniona.")

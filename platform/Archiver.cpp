@@ -37,7 +37,7 @@ Subprocess::Options options(const Archiver::Launch &l) {
 }
 
 // SIGINT: arj ends as on a break from the keyboard.
-constexpr Supervisor::Rule kRule{SIGINT, 10000};
+const Supervisor::Rule kRule{SIGINT, 10000};
 
 // The exit code; -1 for one that was killed or never started.
 int exitCode(const Supervisor &s) {

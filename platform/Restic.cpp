@@ -5,6 +5,7 @@
 #include "platform/Supervisor.h"
 
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -46,6 +47,19 @@ struct Descriptor {
             ::close(fd);
     }
 };
+
+// What a run of restic does, in Polish, for the operator's question whether to stop it.
+QString stepName(const QStringList &args) {
+    static const QHash<QString, QString> names{
+        {QStringLiteral("backup"), QStringLiteral("wysyłanie kopii do repozytorium")},
+        {QStringLiteral("dump"), QStringLiteral("pobieranie kopii z repozytorium")},
+        {QStringLiteral("snapshots"), QStringLiteral("odczyt listy kopii w repozytorium")},
+        {QStringLiteral("unlock"), QStringLiteral("usuwanie starych blokad repozytorium")},
+        {QStringLiteral("forget"), QStringLiteral("usuwanie starych kopii z repozytorium")},
+        {QStringLiteral("prune"), QStringLiteral("porządkowanie repozytorium")},
+        {QStringLiteral("check"), QStringLiteral("sprawdzanie repozytorium")}};
+    return names.value(args.value(0), QStringLiteral("praca programu restic"));
+}
 
 bool contains(const Result &r, const char *text) {
     for (const QString &l : r.errors)
@@ -146,7 +160,7 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
     };
     // restic ends within moments of SIGINT; one that does not is held in a call that never returns
     // (removing its lock from a server that stopped answering).
-    Supervisor child(o, {SIGINT, 10000},
+    Supervisor child(o, {SIGINT, 10000, false, stepName(args)},
                      {qint64(std::max(0, limits.stallSeconds)) * 1000, qint64(std::max(0, limits.totalMs))},
                      sh);
     self = &child;

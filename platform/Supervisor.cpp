@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,8 +15,11 @@
 
 namespace {
 
-std::function<void()> g_idle; // the ambient idle function (Supervisor::Idle)
-std::atomic<bool> g_cancel{false};
+// Per thread: the window's idle function and its operator's stop never reach a loop on another thread
+// (the off-site state read in the background).
+thread_local std::function<void()> g_idle; // the ambient idle function (Supervisor::Idle)
+thread_local bool g_cancel = false;
+thread_local QStringList g_steps; // the steps of the run() loops that run, innermost last
 
 // The idle function is called every turn, but not more often than this while output pours in.
 constexpr qint64 kIdleEveryMs = 20;
@@ -216,7 +218,7 @@ void Supervisor::turn(const QList<Supervisor *> &children, const std::function<v
         c->watch();
         c->reapIfEnded();
     }
-    static QElapsedTimer lastIdle;
+    thread_local QElapsedTimer lastIdle;
     const std::function<void()> &call = idle ? idle : g_idle;
     if (call && (!lastIdle.isValid() || lastIdle.elapsed() >= kIdleEveryMs)) {
         lastIdle.start();
@@ -233,8 +235,11 @@ void Supervisor::turn(const QList<Supervisor *> &children, const std::function<v
 int Supervisor::run(const std::function<void()> &idle) {
     if (!m_started)
         return -1;
+    const bool stoppable = !m_rule.step.isEmpty();
+    if (stoppable)
+        g_steps << m_rule.step;
     while (!m_reaped) {
-        if (g_cancel.load())
+        if (g_cancel && stoppable)
             stop(End::Cancelled);
         try {
             if (m_thrown) // the idle function too is not called again after a throw
@@ -245,6 +250,8 @@ int Supervisor::run(const std::function<void()> &idle) {
             m_thrown = std::current_exception();
         }
     }
+    if (stoppable)
+        g_steps.removeLast();
     if (m_thrown)
         std::rethrow_exception(std::exchange(m_thrown, nullptr));
     return m_status;
@@ -257,13 +264,17 @@ Supervisor::Idle::~Idle() {
 }
 
 void Supervisor::cancelRunning() {
-    g_cancel.store(true);
+    g_cancel = true;
 }
 
 void Supervisor::clearCancel() {
-    g_cancel.store(false);
+    g_cancel = false;
 }
 
 bool Supervisor::cancelled() {
-    return g_cancel.load();
+    return g_cancel;
+}
+
+QString Supervisor::stoppableStep() {
+    return g_steps.isEmpty() ? QString() : g_steps.last();
 }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
+#include <QString>
 
 #include <csignal>
 #include <exception>
@@ -28,6 +29,9 @@ public:
         int signal = SIGINT;    // the polite request it understands (SIGINT lets restic remove its lock)
         qint64 graceMs = 10000; // past this after the request: SIGKILL
         bool passOnAsReceived = false; // a signal to this program reaches it as received (SIGHUP as SIGTERM)
+        // The step it does, in Polish ("wysyłanie kopii do repozytorium"): the operator may stop it
+        // (cancelRunning) and is asked about it by this name. Empty: only a limit or a signal stops it.
+        QString step{};
     };
     struct Limits {
         qint64 stallMs = 0; // no progress() for this long: given up; 0: no such limit
@@ -79,8 +83,8 @@ public:
     static void turn(const QList<Supervisor *> &children, const std::function<void()> &idle = {},
                      int waitMs = 100);
 
-    // While this lives, the idle function of every loop that was given none: the window's event
-    // processing during an operation. Scopes nest; the innermost applies.
+    // While this lives, the idle function of every loop on this thread that was given none: the window's
+    // event processing during an operation. Scopes nest; the innermost applies.
     class Idle {
     public:
         explicit Idle(std::function<void()> idle);
@@ -92,12 +96,15 @@ public:
         std::function<void()> m_previous;
     };
 
-    // The operator's stop: every child whose run() loop runs now or starts before clearCancel() is
-    // stopped by its rule (End::Cancelled). Children looked at by turn() alone (an archive copy that goes
-    // on by itself, the checks of health --all) are not the operation's: they go on.
+    // The operator's stop, on this thread: every child with a step whose run() loop runs now or starts
+    // before clearCancel() is stopped by its rule (End::Cancelled). Children looked at by turn() alone
+    // (an archive copy that goes on by itself, the checks of health --all) are not the operation's.
     static void cancelRunning();
     static void clearCancel();
     static bool cancelled();
+    // The step of the innermost child the operator may stop whose run() loop runs on this thread; empty
+    // when there is none.
+    static QString stoppableStep();
 
 private:
     void readAvailable(int &fd, bool isError, bool untilEmpty);
