@@ -9,6 +9,7 @@ BusyScope::BusyScope(QWidget *window, const QList<QWidget *> &controls,
                      std::function<bool(const QString &)> ask)
     : m_window(window), m_ask(std::move(ask)) {
     Supervisor::clearCancel();
+    m_focus = QApplication::focusWidget();
     for (QWidget *w : controls)
         if (w && w->isEnabled()) {
             w->setEnabled(false);
@@ -27,6 +28,8 @@ BusyScope::~BusyScope() {
     for (const QPointer<QWidget> &w : m_disabled)
         if (w)
             w->setEnabled(true);
+    if (m_focus && m_focus->window() == m_window && m_focus->isEnabled())
+        m_focus->setFocus();
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
     Supervisor::clearCancel();

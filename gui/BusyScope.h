@@ -37,6 +37,7 @@ private:
 
     QWidget *m_window;
     QList<QPointer<QWidget>> m_disabled;
+    QPointer<QWidget> m_focus; // given back afterwards: disabling its tab took it away
     std::function<bool(const QString &)> m_ask;
     std::optional<Supervisor::Idle> m_idle;
     bool m_asking = false;
