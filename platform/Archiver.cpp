@@ -130,8 +130,10 @@ bool Archiver::start(const Launch &l, Finished finished) {
     Q_UNUSED(finished); // detached on Windows: nobody is told
     return QProcess::startDetached(l.program, l.arguments, l.workingDirectory);
 #else
+    Supervisor::Rule alone = kRule;
+    alone.alone = true;
     auto child =
-        std::make_unique<Supervisor>(options(l), kRule, Supervisor::Limits{}, Supervisor::Handlers{});
+        std::make_unique<Supervisor>(options(l), alone, Supervisor::Limits{}, Supervisor::Handlers{});
     if (!child->started())
         return false;
     QCoreApplication *app = QCoreApplication::instance();

@@ -44,7 +44,8 @@ Supervisor::Supervisor(const Subprocess::Options &options, Rule rule, Limits lim
     nonBlocking(m_err);
     m_clock.start();
     m_moved.start();
-    m_forward = std::make_unique<Signals::Forward>(m_pid, rule.passOnAsReceived ? 0 : rule.signal);
+    if (!rule.alone)
+        m_forward = std::make_unique<Signals::Forward>(m_pid, rule.passOnAsReceived ? 0 : rule.signal);
 }
 
 Supervisor::~Supervisor() {
@@ -153,7 +154,7 @@ void Supervisor::watch() {
         }
         return;
     }
-    if (Signals::received() != 0)
+    if (Signals::received() != 0 && !m_rule.alone)
         stop(End::Signal);
     else if (m_limits.stallMs > 0 && m_moved.elapsed() > m_limits.stallMs)
         stop(End::Stalled);

@@ -32,6 +32,9 @@ public:
         // The step it does, in Polish ("wysyłanie kopii do repozytorium"): the operator may stop it
         // (cancelRunning) and is asked about it by this name. Empty: only a limit or a signal stops it.
         QString step{};
+        // It goes on alone, also past this program's end (an archive copy started after a restore): a
+        // signal to this program is not passed on to it.
+        bool alone = false;
     };
     struct Limits {
         qint64 stallMs = 0; // no progress() for this long: given up; 0: no such limit
