@@ -172,7 +172,12 @@ QList<Finding> evaluate(const Facts &facts, const Options &options) {
 }
 
 std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs) {
-    const Offsite::Settings s = Offsite::read(dm.settingsFile());
+    return gatherOffsite(dm.settingsFile(), dm.Settings.backupFileName(), limitMs);
+}
+
+std::optional<OffsiteFacts> gatherOffsite(const QString &settingsFile, const QString &backupFile,
+                                          int limitMs) {
+    const Offsite::Settings s = Offsite::read(settingsFile);
     if (!s.configured || Offsite::keyWithheld())
         return std::nullopt;
     OffsiteFacts o;
@@ -204,7 +209,7 @@ std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs) {
     if (!copies->isEmpty()) {
         o.newest = copies->first().time;
         o.newestId = copies->first().shortId;
-        const auto record = Offsite::readRecord(dm.Settings.backupFileName());
+        const auto record = Offsite::readRecord(backupFile);
         if (record && record->snapshot == o.newestId) {
             o.added = record->added;
             o.total = record->total;

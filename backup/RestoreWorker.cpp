@@ -4,10 +4,9 @@
 #include "core/ServiceRun.h"
 #include "db/Services.h"
 #include "platform/Errors.h"
-#include "platform/Signals.h"
 #include "platform/Subprocess.h"
+#include "platform/Supervisor.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,10 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
-#include <poll.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace RestoreWorker {
@@ -77,143 +73,6 @@ void onAlarm(int) {
     ::alarm(30);
 }
 
-// Reads the worker's lines as they come, the caller's idle call between them; a verdict once it ends.
-class Conversation {
-public:
-    // A signal to this program reaches the worker while it lives, and whoever ends the program waits for it.
-    Conversation(const Job &job, qint64 pid, int fd)
-        : m_job(job), m_pid(pid), m_fd(fd), m_forward(std::in_place, pid) {}
-    ~Conversation() { stop(); }
-    bool run();
-
-private:
-    void readLines(const char *buf, ssize_t n);
-    void askToStop();
-    void stop();
-    // Reaps the worker once it has ended; the signals stop going to its process id first, which the
-    // system may give to another process once it is reaped.
-    int reap();
-
-    const Job &m_job;
-    qint64 m_pid;
-    int m_fd;
-    QByteArray m_pending;
-    QString m_error;
-    int m_finished = -1;
-    bool m_timedOut = false;
-    QElapsedTimer m_asked; // since the worker was asked to stop
-    std::optional<Signals::Forward> m_forward;
-};
-
-int Conversation::reap() {
-    siginfo_t info{};
-    while (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-    }
-    m_forward.reset();
-    const int status = Subprocess::wait(m_pid);
-    m_pid = -1;
-    return status;
-}
-
-void Conversation::readLines(const char *buf, ssize_t n) {
-    m_pending.append(buf, n);
-    qsizetype end;
-    while ((end = m_pending.indexOf('\n')) >= 0) {
-        const QByteArray l = m_pending.left(end);
-        m_pending.remove(0, end + 1);
-        if (l.isEmpty())
-            continue;
-        const QString text = QString::fromUtf8(l.mid(1));
-        switch (l[0]) {
-        case 'L':
-            if (m_job.line)
-                m_job.line(text);
-            break;
-        case 'E':
-            m_error = text;
-            break;
-        case 'F':
-            m_finished = text == QLatin1String("1");
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-void Conversation::askToStop() {
-    if (m_asked.isValid())
-        return;
-    ::kill(pid_t(m_pid), SIGINT);
-    m_asked.start();
-}
-
-// However the caller leaves (an exception from the idle call too): the worker is asked to stop, waited
-// for half a minute, then killed; it is never left running.
-void Conversation::stop() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-    if (m_pid <= 0)
-        return;
-    askToStop();
-    siginfo_t info{};
-    while (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
-        if (m_asked.elapsed() > 30000)
-            ::kill(pid_t(m_pid), SIGKILL);
-        ::usleep(20000);
-    }
-    reap();
-}
-
-bool Conversation::run() {
-    const qint64 limit =
-        m_job.limitSeconds > 0 ? m_job.limitSeconds : limitFor(QFileInfo(m_job.backupFile).size());
-    QElapsedTimer clock;
-    clock.start();
-    char buf[65536];
-    for (;;) {
-        pollfd p{m_fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 100);
-        if (ready > 0) {
-            const ssize_t n = ::read(m_fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            readLines(buf, n);
-        }
-        if (clock.elapsed() / 1000 >= limit && !m_timedOut) {
-            m_timedOut = true;
-            askToStop();
-        }
-        if (m_asked.isValid() && m_asked.elapsed() > 30000)
-            ::kill(pid_t(m_pid), SIGKILL);
-        if (m_job.idle)
-            m_job.idle();
-    }
-    const int status = reap();
-    if (m_timedOut)
-        throw QkError(
-            QStringLiteral(
-                "Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (%1 s) i zostało przerwane.\r"
-                "Baza nie została zmieniona.")
-                .arg(limit));
-    if (status < 0)
-        throw QkError(
-            QStringLiteral("Silnik bazy danych przerwał pracę podczas odtwarzania kopii (proces odtwarzania "
-                           "zakończony sygnałem %1).\rBaza nie została zmieniona.")
-                .arg(signalName(-status)));
-    if (!m_error.isEmpty())
-        throw QkError(m_error);
-    if (status != 0 || m_finished < 0)
-        throw QkError(
-            QStringLiteral(
-                "Proces odtwarzania zakończył się bez wyniku (kod %1).\rBaza nie została zmieniona.")
-                .arg(status));
-    return m_finished == 1;
-}
-
 } // namespace
 
 void configureCreateOnly(RestoreService &restore, const QString &backupFile, const QString &target) {
@@ -256,18 +115,65 @@ int runIfAsked(int argc, char **argv) {
 }
 
 bool restore(const Job &job) {
+    const qint64 limit = job.limitSeconds > 0 ? job.limitSeconds : limitFor(QFileInfo(job.backupFile).size());
     const Subprocess::Options o{.program = Subprocess::selfExecutable(),
                                 .arguments = {QString::fromLatin1(kFlag), job.backupFile, job.target},
                                 .output = Subprocess::Output::Pipe,
                                 .keptDescriptor = job.heldLock,
                                 .newSession = true};
-    const Subprocess::Child child = Subprocess::spawn(o);
-    if (child.pid < 0)
+    QString error;
+    int finished = -1;
+    Supervisor::Handlers h;
+    h.line = [&](const QByteArray &l) {
+        if (l.isEmpty())
+            return;
+        const QString text = QString::fromUtf8(l.mid(1));
+        switch (l[0]) {
+        case 'L':
+            if (job.line)
+                job.line(text);
+            break;
+        case 'E':
+            error = text;
+            break;
+        case 'F':
+            finished = text == QLatin1String("1");
+            break;
+        default:
+            break;
+        }
+    };
+    // SIGINT: its engine aborts the restore cleanly and the worker removes its file; half a minute later
+    // it is killed. However this ends (a throw from the idle call too), it is never left running.
+    Supervisor worker(o, {SIGINT, 30000, false, QStringLiteral("odtwarzanie kopii bazy")}, {0, limit * 1000},
+                      h);
+    if (!worker.started())
         throw QkError(
             QStringLiteral("Nie można uruchomić procesu odtwarzania (%1).\rBaza nie została zmieniona.")
                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    Conversation conversation(job, child.pid, child.output);
-    return conversation.run();
+    const int status = worker.run(job.idle);
+    if (worker.end() == Supervisor::End::PastLimit)
+        throw QkError(
+            QStringLiteral(
+                "Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (%1 s) i zostało przerwane.\r"
+                "Baza nie została zmieniona.")
+                .arg(limit));
+    if (worker.end() == Supervisor::End::Cancelled)
+        throw QkError(QStringLiteral("Odtwarzanie kopii przerwane na polecenie operatora.\rBaza nie została "
+                                     "zmieniona, żaden plik na tym komputerze nie został zmieniony."));
+    if (status < 0)
+        throw QkError(
+            QStringLiteral("Silnik bazy danych przerwał pracę podczas odtwarzania kopii (proces odtwarzania "
+                           "zakończony sygnałem %1).\rBaza nie została zmieniona.")
+                .arg(signalName(-status)));
+    if (!error.isEmpty())
+        throw QkError(error);
+    if (status != 0 || finished < 0)
+        throw QkError(
+            QStringLiteral(
+                "Proces odtwarzania zakończył się bez wyniku (kod %1).\rBaza nie została zmieniona.")
+                .arg(status));
+    return finished == 1;
 }
 
 } // namespace RestoreWorker

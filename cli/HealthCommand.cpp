@@ -7,22 +7,21 @@
 #include "platform/Paths.h"
 #include "platform/Signals.h"
 #include "platform/Subprocess.h"
+#include "platform/Supervisor.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -257,11 +256,9 @@ namespace {
 // limit; a signal to this program passed on to every one that runs.
 class OfficeChecks {
 public:
-    OfficeChecks(const Request &r, QStringList files, int signalFd)
-        : m_request(r), m_files(std::move(files)), m_signalFd(signalFd), m_reports(m_files.size()),
-          m_self(Subprocess::selfExecutable()) {
-        m_clock.start();
-    }
+    OfficeChecks(const Request &r, QStringList files)
+        : m_request(r), m_files(std::move(files)), m_reports(m_files.size()),
+          m_self(Subprocess::selfExecutable()) {}
     // Runs them all; a report per settings file, in their order.
     QList<Report> run();
     // The signal that stopped the run, 0 when none did.
@@ -270,16 +267,10 @@ public:
 private:
     struct Running {
         qsizetype index;
-        Subprocess::Child child;
         QByteArray out;
-        qint64 deadline;    // past it the check is asked to stop
-        qint64 killAt = -1; // once asked: past this it is killed
-        bool timedOut = false;
+        std::unique_ptr<Supervisor> check;
     };
     void startMore();
-    void passOnSignal();
-    // Reads what the check said; true once it has ended (or must be ended now).
-    bool serve(Running &x, short revents);
     void finish(const Running &x);
     QString interrupted() const {
         return QStringLiteral("UNKNOWN baza: sprawdzenie przerwane sygnałem %1")
@@ -288,76 +279,44 @@ private:
 
     const Request &m_request;
     const QStringList m_files;
-    const int m_signalFd;
     QList<Report> m_reports;
     const QString m_self;
-    QList<Running> m_running;
+    std::list<Running> m_running;
     qsizetype m_next = 0;
     int m_stoppedBy = 0;
-    QElapsedTimer m_clock;
 };
 
 void OfficeChecks::startMore() {
-    while (!m_stoppedBy && m_next < m_files.size() && m_running.size() < kConcurrent) {
-        const Subprocess::Child c = Subprocess::start(m_self, childArguments(m_files[m_next], m_request));
-        if (c.pid < 0)
+    while (!m_stoppedBy && m_next < m_files.size() && qsizetype(m_running.size()) < kConcurrent) {
+        Subprocess::Options o{.program = m_self,
+                              .arguments = childArguments(m_files[m_next], m_request),
+                              .output = Subprocess::Output::Pipe,
+                              .newSession = true};
+        Running &x = m_running.emplace_back(Running{m_next, {}, nullptr});
+        // Asked first (the client library in a check ends its work cleanly on SIGINT or SIGTERM, not on
+        // SIGHUP): the check detaches, and the embedded engine lets go of its tables.
+        x.check = std::make_unique<Supervisor>(
+            o, Supervisor::Rule{SIGTERM, kStopGraceMs, true},
+            Supervisor::Limits{0, qint64(m_request.timeoutSeconds) * 1000 + kChildGraceMs},
+            Supervisor::Handlers{.data = [&x](const char *data, qint64 size) { x.out.append(data, size); }});
+        if (!x.check->started()) {
             m_reports[m_next] =
                 notJudged(m_files[m_next], QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
-        else
-            m_running.append(
-                {m_next, c, {}, m_clock.elapsed() + qint64(m_request.timeoutSeconds) * 1000 + kChildGraceMs});
+            m_running.pop_back();
+        }
         ++m_next;
     }
 }
 
-void OfficeChecks::passOnSignal() {
-    char bytes[16];
-    while (::read(m_signalFd, bytes, sizeof bytes) > 0) {
-    }
-    if (m_stoppedBy || !Signals::received())
-        return;
-    m_stoppedBy = Signals::received();
-    // The client library in a check ends its work cleanly on SIGINT or SIGTERM (not on SIGHUP).
-    const int passOn = m_stoppedBy == SIGINT ? SIGINT : SIGTERM;
-    for (Running &x : m_running) {
-        ::kill(pid_t(x.child.pid), passOn);
-        x.killAt = m_clock.elapsed() + kStopGraceMs;
-    }
-}
-
-bool OfficeChecks::serve(Running &x, short revents) {
-    if (revents & (POLLIN | POLLHUP | POLLERR)) {
-        char buf[8192];
-        const ssize_t n = ::read(x.child.output, buf, sizeof buf);
-        if (n > 0)
-            x.out.append(buf, n);
-        else if (n == 0 || errno != EINTR)
-            return true;
-    }
-    if (x.killAt >= 0 && m_clock.elapsed() >= x.killAt) {
-        ::kill(pid_t(x.child.pid), SIGKILL);
-        return true;
-    }
-    if (x.killAt < 0 && m_clock.elapsed() >= x.deadline) {
-        // Asked first: the check detaches, and the embedded engine lets go of its tables.
-        ::kill(pid_t(x.child.pid), SIGTERM);
-        x.killAt = m_clock.elapsed() + kStopGraceMs;
-        x.timedOut = true;
-    }
-    return false;
-}
-
 void OfficeChecks::finish(const Running &x) {
-    ::close(x.child.output);
-    const int status = Subprocess::wait(x.child.pid);
     const QString &file = m_files[x.index];
-    if (x.timedOut) {
+    if (x.check->end() == Supervisor::End::PastLimit) {
         m_reports[x.index] = notJudged(
             file, QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(m_request.timeoutSeconds));
         return;
     }
     Report &o = m_reports[x.index];
-    o = readChild(companyName(file), file, x.out, status);
+    o = readChild(companyName(file), file, x.out, x.check->status());
     if (m_stoppedBy) {
         if (x.out.trimmed().isEmpty())
             o.lines.clear(); // it had found nothing yet
@@ -368,23 +327,20 @@ void OfficeChecks::finish(const Running &x) {
 }
 
 QList<Report> OfficeChecks::run() {
-    while ((m_next < m_files.size() && !m_stoppedBy) || !m_running.isEmpty()) {
+    while ((m_next < m_files.size() && !m_stoppedBy) || !m_running.empty()) {
         startMore();
-        std::vector<pollfd> fds;
-        qint64 wait = 1000;
-        for (const Running &x : m_running) {
-            fds.push_back({x.child.output, POLLIN, 0});
-            wait = std::min(wait,
-                            std::max<qint64>(0, (x.killAt >= 0 ? x.killAt : x.deadline) - m_clock.elapsed()));
-        }
-        fds.push_back({m_signalFd, POLLIN, 0});
-        ::poll(fds.data(), nfds_t(fds.size()), int(wait));
-        if (m_signalFd >= 0 && (fds.back().revents & POLLIN))
-            passOnSignal();
-        for (qsizetype i = m_running.size() - 1; i >= 0; --i)
-            if (serve(m_running[i], fds[size_t(i)].revents)) {
-                finish(m_running[i]);
-                m_running.removeAt(i);
+        QList<Supervisor *> checks;
+        for (Running &x : m_running)
+            checks << x.check.get();
+        Supervisor::turn(checks);
+        if (!m_stoppedBy)
+            m_stoppedBy = Signals::received();
+        for (auto it = m_running.begin(); it != m_running.end();)
+            if (it->check->ended()) {
+                finish(*it);
+                it = m_running.erase(it);
+            } else {
+                ++it;
             }
     }
     for (qsizetype i = m_next; i < m_files.size(); ++i)
@@ -421,8 +377,8 @@ void printOffice(const QList<Report> &reports) {
 
 int runAll(const Request &r, QString &result) {
     // Before the first check starts: a signal is then passed on to every check that runs.
-    const int signalFd = Signals::install();
-    OfficeChecks checks(r, companyFiles(r.folder, Paths::settingsFolder()), signalFd);
+    Signals::install();
+    OfficeChecks checks(r, companyFiles(r.folder, Paths::settingsFolder()));
     const QList<Report> reports = checks.run();
     const bool stopped = checks.stoppedBy() != 0;
     const Health::Level level = stopped ? Health::Level::Unknown : officeLevel(reports);

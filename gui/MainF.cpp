@@ -4,6 +4,7 @@
 #include "admin/Health.h"
 #include "backup/BackupOps.h"
 #include "db/Errors.h"
+#include "gui/BusyScope.h"
 #include "gui/MainFormLayout.h"
 #include "platform/Regional.h"
 
@@ -122,6 +123,8 @@ TMainForm::TMainForm(TMainDm &dm, QWidget *parent) : QWidget(parent), m_dm(dm) {
 TMainForm::~TMainForm() {
     if (m_busy)
         endBusy();
+    if (m_offsiteReader.joinable())
+        m_offsiteReader.join(); // within its limit: its restic is reaped, never left behind
 }
 
 template <typename T> T *TMainForm::control(const char16_t *name) const {
@@ -482,6 +485,13 @@ void TMainForm::guarded(const std::function<void()> &f) {
     const bool operation = m_activationDepth == 0;
     if (operation)
         ++m_operationDepth;
+    // The outermost operation holds the window's busy state: nothing the operator clicks meanwhile runs.
+    std::optional<BusyScope> busy;
+    if (operation && m_operationDepth == 1)
+        busy.emplace(this, QList<QWidget *>{PageControl1, HealthLine}, [this](const QString &question) {
+            return showModal(this, QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No) ==
+                   QMessageBox::Yes;
+        });
     QString error;
     try {
         f();
@@ -489,6 +499,12 @@ void TMainForm::guarded(const std::function<void()> &f) {
         error = e.message();
     } catch (const std::exception &e) {
         error = QString::fromLocal8Bit(e.what());
+    }
+    if (busy) {
+        const QString stopped = busy->stoppedStep();
+        busy.reset();
+        if (!stopped.isEmpty())
+            appendLine(Log::Backup, BusyScope::stoppedLine(stopped));
     }
     if (operation)
         --m_operationDepth;
@@ -601,10 +617,13 @@ void TMainForm::endBusy() {
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
     m_busy = false;
+    if (m_operationDepth > 0) // the operation's busy state shows until it ends
+        QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void TMainForm::processEvents() {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Input is refused by the busy state (BusyScope), not postponed: nothing is left for after the operation.
+    QCoreApplication::processEvents();
 }
 
 void TMainForm::endProgram() {
@@ -663,7 +682,8 @@ void TMainForm::FormActivate() {
         showLockFlag(*locked);
     });
     if (!m_offsiteRead)
-        readOffsite();
+        readOffsiteInBackground();
+    m_lastLocked = locked;
     showHealth(locked);
     --m_activationDepth;
 }
@@ -732,7 +752,35 @@ void TMainForm::showHealth(std::optional<bool> locked) {
 
 void TMainForm::readOffsite() {
     m_offsiteRead = true;
+    m_offsiteReading.reset();
     m_offsite = Health::gatherOffsite(m_dm, 3000);
+}
+
+void TMainForm::readOffsiteInBackground() {
+    m_offsiteRead = true;
+    auto reading = std::make_shared<OffsiteReading>();
+    m_offsiteReading = reading;
+    m_offsiteReader =
+        std::thread([reading, settings = m_dm.settingsFile(), backup = m_dm.Settings.backupFileName()] {
+            reading->facts = Health::gatherOffsite(settings, backup, 3000);
+            reading->done = true;
+        });
+    auto *poll = new QTimer(this);
+    poll->setInterval(50);
+    connect(poll, &QTimer::timeout, this, [this, poll, reading] {
+        // Shown between operations only: the health line reads the control row.
+        if (!reading->done || m_operationDepth > 0 || m_activationDepth > 0)
+            return;
+        poll->deleteLater();
+        poll->stop();
+        m_offsiteReader.join();
+        if (m_offsiteReading != reading)
+            return; // an operation has read it again since
+        m_offsiteReading.reset();
+        m_offsite = reading->facts;
+        showHealth(m_lastLocked);
+    });
+    poll->start();
 }
 
 void TMainForm::HealthLineClick() {

@@ -10,8 +10,11 @@
 #include <QMessageBox>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <thread>
 
 class QCheckBox;
 class QFrame;
@@ -315,6 +318,9 @@ private:
     // The off-site copies' state for the health line: read from the repository at the first activation and
     // after each off-site copy or fetch (a network round trip is too slow for every activation).
     void readOffsite();
+    // The first activation's reading of it, on a thread of its own (it needs no connection): the window
+    // goes on meanwhile, and the health line shows the state once it arrives and no operation runs.
+    void readOffsiteInBackground();
     void showError(const QString &text);
     UserAccounts::UserForm userForm() const;
     QString historyFile() const;
@@ -332,5 +338,12 @@ private:
     QString m_chosenArchive; // the open dialog's file name: kept after a cancel
     std::optional<Health::OffsiteFacts> m_offsite;
     bool m_offsiteRead = false;
+    struct OffsiteReading {
+        std::atomic<bool> done{false};
+        std::optional<Health::OffsiteFacts> facts;
+    };
+    std::shared_ptr<OffsiteReading> m_offsiteReading;
+    std::thread m_offsiteReader;
+    std::optional<bool> m_lastLocked;          // as the last activation read it
     mutable QHash<QString, QWidget *> m_named; // the controls operations name, as found
 };

@@ -1,6 +1,7 @@
 #include "platform/Archiver.h"
 #include "platform/Paths.h"
 #include "platform/Subprocess.h"
+#include "platform/Supervisor.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -10,19 +11,14 @@
 
 #ifdef Q_OS_WIN
 #include <QProcess>
-#else
-#include <cerrno>
-#include <sys/wait.h>
 #endif
+
+#include <memory>
 
 namespace {
 
 bool startAndWatch(const Archiver::Launch &l, Archiver::Finished finished) {
-    const qint64 pid = Archiver::spawn(l, Archiver::Output::Discard);
-    if (pid < 0)
-        return false;
-    Archiver::watch(pid, std::move(finished));
-    return true;
+    return Archiver::start(l, std::move(finished));
 }
 
 std::function<bool(const Archiver::Launch &, Archiver::Finished)> &launcher() {
@@ -31,9 +27,21 @@ std::function<bool(const Archiver::Launch &, Archiver::Finished)> &launcher() {
 }
 
 #ifndef Q_OS_WIN
-// The exit code of a waited-for status; -1 for a process that was killed.
-int exitCode(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+Subprocess::Options options(const Archiver::Launch &l) {
+    // Nobody answers the archiver's questions; its progress, drawn with backspaces, is no log's business.
+    return {.program = l.program,
+            .arguments = l.arguments,
+            .workingDirectory = l.workingDirectory,
+            .output = Subprocess::Output::Discard,
+            .keptDescriptor = l.heldLock};
+}
+
+// SIGINT: arj ends as on a break from the keyboard.
+const Supervisor::Rule kRule{SIGINT, 10000};
+
+// The exit code; -1 for one that was killed or never started.
+int exitCode(const Supervisor &s) {
+    return s.started() && s.status() >= 0 ? s.status() : -1;
 }
 #endif
 
@@ -98,8 +106,11 @@ bool Archiver::launch(const QStringList &arguments, const QString &workingDirect
 }
 
 int Archiver::run(const QStringList &arguments, const QString &workingDirectory) {
+    return runLaunch(command(arguments, workingDirectory));
+}
+
+int Archiver::runLaunch(const Launch &l) {
 #ifdef Q_OS_WIN
-    const Launch l = command(arguments, workingDirectory);
     QProcess p;
     p.setWorkingDirectory(l.workingDirectory);
     p.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -108,51 +119,45 @@ int Archiver::run(const QStringList &arguments, const QString &workingDirectory)
         return -1;
     return p.exitCode();
 #else
-    const qint64 pid = spawn(command(arguments, workingDirectory), Output::Discard);
-    if (pid < 0)
-        return -1;
-    const int status = Subprocess::wait(pid);
-    return status < 0 ? -1 : status; // killed
+    Supervisor child(options(l), kRule, {}, {});
+    child.run();
+    return exitCode(child);
 #endif
 }
 
-qint64 Archiver::spawn(const Launch &l, Output output) {
+bool Archiver::start(const Launch &l, Finished finished) {
 #ifdef Q_OS_WIN
-    Q_UNUSED(output);
-    qint64 pid = -1;
-    return QProcess::startDetached(l.program, l.arguments, l.workingDirectory, &pid) ? pid : -1;
-#else
-    // Nobody answers the archiver's questions; its progress, drawn with backspaces, is no log's business.
-    return Subprocess::spawn(
-               {l.program, l.arguments, l.workingDirectory,
-                output == Output::Discard ? Subprocess::Output::Discard : Subprocess::Output::Inherit,
-                l.heldLock, false})
-        .pid;
-#endif
-}
-
-void Archiver::watch(qint64 pid, Finished finished) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(pid);
     Q_UNUSED(finished); // detached on Windows: nobody is told
+    return QProcess::startDetached(l.program, l.arguments, l.workingDirectory);
 #else
+    Supervisor::Rule alone = kRule;
+    alone.alone = true;
+    auto child =
+        std::make_unique<Supervisor>(options(l), alone, Supervisor::Limits{}, Supervisor::Handlers{});
+    if (!child->started())
+        return false;
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
-        return; // no event loop to tell: the process is left to itself
-    // Polled from the event loop, so the window stays responsive; the timer also reaps the process.
+        return true; // no event loop to tell: it goes on alone
+    // Looked at from the event loop, so the window stays responsive; the supervisor also reaps it. Left
+    // to itself (never stopped) when the program ends first: the supervisor is released then, not ended.
     auto *timer = new QTimer(app);
     timer->setInterval(100);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, pid, finished = std::move(finished)] {
-        int status = 0;
-        const pid_t r = waitpid(pid_t(pid), &status, WNOHANG);
-        if (r == 0 || (r < 0 && errno == EINTR))
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (finished)
-            finished(r == pid_t(pid) ? exitCode(status) : -1);
-    });
+    QObject::connect(timer, &QTimer::timeout, timer,
+                     [timer, s = child.release(), finished = std::move(finished)] {
+                         Supervisor::turn(
+                             {s}, [] {}, 0);
+                         if (!s->ended())
+                             return;
+                         timer->stop();
+                         timer->deleteLater();
+                         const int code = exitCode(*s);
+                         delete s;
+                         if (finished)
+                             finished(code);
+                     });
     timer->start();
+    return true;
 #endif
 }
 

@@ -42,14 +42,16 @@ bool launch(const QStringList &arguments, const QString &workingDirectory, Finis
 // the archiver's exit code, or -1 when it could not be started or was killed.
 int run(const QStringList &arguments, const QString &workingDirectory);
 
-// Starts any program the way the archiver is started: in its working directory, standard input from
-// the null device, and nothing else of this process open in it but standard output and error (an
-// archiver that inherited the embedded engine's database and lock files would hold the database after
-// the program ended). The process id, or -1 when it could not be started.
-enum class Output { Inherit, Discard };
-qint64 spawn(const Launch &launch, Output output = Output::Inherit);
-// Calls finished from the event loop once the spawned process has ended.
-void watch(qint64 pid, Finished finished);
+// Any program started the way the archiver is, under the one supervisor (platform/Supervisor): in its
+// working directory, standard input and output from and to the null device, and nothing else of this
+// process open in it but standard error (an archiver that inherited the embedded engine's database and
+// lock files would hold the database after the program ended); a signal to this program reaches it.
+// Runs it and waits, the ambient idle function (the window's events) called meanwhile; its exit code,
+// or -1 when it could not be started or was killed.
+int runLaunch(const Launch &launch);
+// Starts it without waiting; finished is called from the event loop once it has ended. False when it
+// could not be started. The program may end before it: it then goes on alone.
+bool start(const Launch &launch, Finished finished);
 
 // Tests observe the launch instead of starting a process; an empty function restores the real start.
 void setLauncher(std::function<bool(const Launch &, Finished)> launcher);

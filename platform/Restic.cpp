@@ -2,9 +2,10 @@
 
 #include "platform/Signals.h"
 #include "platform/Subprocess.h"
+#include "platform/Supervisor.h"
 
-#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -13,10 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <exception>
-#include <poll.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Restic {
@@ -50,24 +48,18 @@ struct Descriptor {
     }
 };
 
-// Splits what arrives into lines; the rest waits for the next piece.
-struct Lines {
-    QByteArray pending;
-    template <typename F> void feed(const char *data, qint64 size, F line) {
-        pending.append(data, size);
-        qsizetype start = 0, end;
-        while ((end = pending.indexOf('\n', start)) >= 0) {
-            line(pending.mid(start, end - start));
-            start = end + 1;
-        }
-        pending.remove(0, start);
-    }
-    template <typename F> void finish(F line) {
-        if (!pending.isEmpty())
-            line(pending);
-        pending.clear();
-    }
-};
+// What a run of restic does, in Polish, for the operator's question whether to stop it.
+QString stepName(const QStringList &args) {
+    static const QHash<QString, QString> names{
+        {QStringLiteral("backup"), QStringLiteral("wysyłanie kopii do repozytorium")},
+        {QStringLiteral("dump"), QStringLiteral("pobieranie kopii z repozytorium")},
+        {QStringLiteral("snapshots"), QStringLiteral("odczyt listy kopii w repozytorium")},
+        {QStringLiteral("unlock"), QStringLiteral("usuwanie starych blokad repozytorium")},
+        {QStringLiteral("forget"), QStringLiteral("usuwanie starych kopii z repozytorium")},
+        {QStringLiteral("prune"), QStringLiteral("porządkowanie repozytorium")},
+        {QStringLiteral("check"), QStringLiteral("sprawdzanie repozytorium")}};
+    return names.value(args.value(0), QStringLiteral("praca programu restic"));
+}
 
 bool contains(const Result &r, const char *text) {
     for (const QString &l : r.errors)
@@ -115,71 +107,44 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
                      QStringLiteral("RESTIC_REPOSITORY_FILE="),
                      QStringLiteral("RESTIC_PROGRESS_FPS=2"),
                      QStringLiteral("RESTIC_KEY_HINT=") + repo.keyHint};
-    const Subprocess::Child child = Subprocess::spawn(o);
-    if (child.pid < 0) {
-        r.errors << QStringLiteral("nie można uruchomić programu %1").arg(o.program);
-        return r;
-    }
-    r.started = true;
-
-    QElapsedTimer clock, moved;
-    clock.start();
-    moved.start();
-    qint64 stopAsked = -1; // when restic was sent SIGINT
-    auto stop = [&] {
-        if (stopAsked < 0) {
-            ::kill(pid_t(child.pid), SIGINT);
-            stopAsked = clock.elapsed();
-        }
-    };
-    // A handler that throws (an operator that stops on a signal) stops restic first: it is never left
-    // running unwaited. The exception goes on once restic has ended.
-    std::exception_ptr thrown;
-    auto guarded = [&](auto f) {
-        if (thrown)
-            return;
-        try {
-            f();
-        } catch (...) {
-            thrown = std::current_exception();
-            r.stopped = true;
-            stop();
-        }
-    };
     double lastDone = -1, lastFiles = -1;
-    Lines outLines, errLines;
     QByteArray lastText;
-    auto onOut = [&](const QByteArray &line) {
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (!doc.isObject()) {
-            r.output += line + '\n';
-            // A progress line ("[0:12] 10.00%  1 / 10 packs") repeated while restic waits on a dead server
-            // moves nothing: only its text past the elapsed time counts.
-            static const QRegularExpression elapsed(QStringLiteral("^\\[[0-9:]+\\]\\s*"));
-            const QByteArray text = QString::fromUtf8(line).remove(elapsed).toUtf8();
-            if (text != lastText)
-                moved.restart();
-            lastText = text;
-            return;
-        }
-        const QJsonObject m = doc.object();
-        if (m.value(QLatin1String("message_type")).toString() == QLatin1String("status")) {
-            // restic repeats its status while it retries a dead server: only a change is progress.
-            const double done = m.value(QLatin1String("bytes_done")).toDouble(),
-                         files = m.value(QLatin1String("files_done")).toDouble();
-            if (done != lastDone || files != lastFiles)
-                moved.restart();
-            lastDone = done;
-            lastFiles = files;
-        } else {
-            moved.restart();
-        }
-        if (h.json)
-            guarded([&] { h.json(m); });
-        else
-            r.output += line + '\n';
+    Supervisor *self = nullptr; // the handlers report progress and stops to it
+    Supervisor::Handlers sh;
+    sh.line = [&](const QByteArray &line) {
+        r.output += line + '\n';
+        // A progress line ("[0:12] 10.00%  1 / 10 packs") repeated while restic waits on a dead server
+        // moves nothing: only its text past the elapsed time counts.
+        static const QRegularExpression elapsed(QStringLiteral("^\\[[0-9:]+\\]\\s*"));
+        const QByteArray text = QString::fromUtf8(line).remove(elapsed).toUtf8();
+        if (text != lastText)
+            self->progress();
+        lastText = text;
     };
-    auto onErr = [&](const QByteArray &raw) {
+    if (h.json)
+        sh.json = [&](const QJsonObject &m) {
+            if (m.value(QLatin1String("message_type")).toString() == QLatin1String("status")) {
+                // restic repeats its status while it retries a dead server: only a change is progress.
+                const double done = m.value(QLatin1String("bytes_done")).toDouble(),
+                             files = m.value(QLatin1String("files_done")).toDouble();
+                if (done != lastDone || files != lastFiles)
+                    self->progress();
+                lastDone = done;
+                lastFiles = files;
+            } else {
+                self->progress();
+            }
+            h.json(m);
+        };
+    if (h.data)
+        sh.data = [&](const char *data, qint64 size) {
+            self->progress();
+            if (!h.data(data, size)) {
+                r.stopped = true;
+                self->stop();
+            }
+        };
+    sh.error = [&](const QByteArray &raw) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty())
             return;
@@ -187,72 +152,30 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
         if (r.errors.size() > 200)
             r.errors.removeFirst();
         if (!line.contains(QLatin1String("retrying"), Qt::CaseInsensitive))
-            moved.restart();
-        guarded([&] {
-            if (h.error && !h.error(line) && stopAsked < 0) {
-                r.stopped = true;
-                stop();
-            }
-        });
+            self->progress();
+        if (h.error && !h.error(line)) {
+            r.stopped = true;
+            self->stop();
+        }
     };
-
-    int fds[2] = {child.output, child.error};
-    char buf[65536];
-    while (fds[0] >= 0 || fds[1] >= 0) {
-        pollfd p[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
-        const int n = ::poll(p, 2, 100);
-        if (n < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i] < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t got = ::read(fds[i], buf, sizeof buf);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                ::close(fds[i]);
-                fds[i] = -1;
-                continue;
-            }
-            if (i == 1) {
-                errLines.feed(buf, got, onErr);
-            } else if (h.data) {
-                moved.restart();
-                guarded([&] {
-                    if (!h.data(buf, got) && stopAsked < 0) {
-                        r.stopped = true;
-                        stop();
-                    }
-                });
-            } else {
-                outLines.feed(buf, got, onOut);
-            }
-        }
-        if (stopAsked < 0) {
-            if (Signals::received()) {
-                r.interrupted = true;
-                stop();
-            } else if ((limits.stallSeconds > 0 && moved.elapsed() > qint64(limits.stallSeconds) * 1000) ||
-                       (limits.totalMs > 0 && clock.elapsed() > limits.totalMs)) {
-                r.stalled = true;
-                stop();
-            }
-        } else if (clock.elapsed() - stopAsked > (r.stalled ? 5000 : 15000)) {
-            // restic ends within moments of SIGINT; one that does not is held in a call that never returns
-            // (removing its lock from a server that stopped answering).
-            ::kill(pid_t(child.pid), SIGKILL);
-            for (int &fd : fds)
-                if (fd >= 0) {
-                    ::close(fd);
-                    fd = -1;
-                }
-        }
+    // restic ends within moments of SIGINT; one that does not is held in a call that never returns
+    // (removing its lock from a server that stopped answering).
+    Supervisor child(o, {SIGINT, 10000, false, stepName(args)},
+                     {qint64(std::max(0, limits.stallSeconds)) * 1000, qint64(std::max(0, limits.totalMs))},
+                     sh);
+    self = &child;
+    if (!child.started()) {
+        r.errors << QStringLiteral("nie można uruchomić programu %1").arg(o.program);
+        return r;
     }
-    outLines.finish(onOut);
-    errLines.finish(onErr);
-    r.exitCode = Subprocess::wait(child.pid);
-    if (thrown)
-        std::rethrow_exception(thrown);
+    r.started = true;
+    // A handler that throws (an operator that stops on a signal) stops restic first: it is never left
+    // running unwaited. The exception goes on once restic has ended.
+    r.exitCode = child.run();
+    r.stalled = child.end() == Supervisor::End::Stalled || child.end() == Supervisor::End::PastLimit;
+    r.interrupted = child.end() == Supervisor::End::Signal;
+    r.cancelled = child.end() == Supervisor::End::Cancelled;
+    r.stopped = r.stopped || child.end() == Supervisor::End::Stopped;
     return r;
 }
 
@@ -285,6 +208,10 @@ QString problem(const Result &r, const QString &shown, const QString &keyFile, b
     if (!r.started)
         return QStringLiteral("Nie można uruchomić programu restic (%1): zainstaluj pakiet restic.")
             .arg(r.errors.value(0));
+    if (r.cancelled)
+        return QStringLiteral("Przerwano na polecenie operatora: restic zatrzymany (SIGINT), repozytorium %1 "
+                              "pozostaje spójne, pliki na tym komputerze bez zmian.")
+            .arg(shown);
     if (r.interrupted)
         return QStringLiteral(
                    "Przerwano sygnałem %1: restic zatrzymany (SIGINT), repozytorium %2 pozostaje spójne.")

@@ -46,10 +46,11 @@ struct Result {
     bool stalled = false;     // stopped: nothing moved within the limit, or past the whole run's limit
     bool interrupted = false; // stopped: this program was asked to end (a signal)
     bool stopped = false;     // stopped by a handler
+    bool cancelled = false;   // stopped: the operator asked (Supervisor::cancelRunning)
     QStringList errors;       // the lines of its standard error (the last 200)
     QByteArray output;        // its standard output, without the JSON lines a handler took
     int stallSeconds = 0;     // the limit that applied
-    bool ok() const { return started && exitCode == 0 && !stalled && !interrupted && !stopped; }
+    bool ok() const { return started && exitCode == 0 && !stalled && !interrupted && !stopped && !cancelled; }
 };
 
 // Runs restic with args on repo (the repository, its options, the key and the cache are added here).

@@ -16,11 +16,18 @@ std::atomic<int> g_received{0};
 // The workers that get the program's signals; a plain array of atomics, as a handler may read it.
 constexpr int kForwarded = 16;
 std::atomic<long> g_forwarded[kForwarded];
+std::atomic<int> g_forwardedAs[kForwarded]; // the signal each gets; 0: the one received
 
-void forwardAll() {
-    for (std::atomic<long> &p : g_forwarded)
-        if (const long pid = p.load(); pid > 0)
-            ::kill(pid_t(pid), SIGINT);
+int passedOn(int as, int received) {
+    if (as != 0)
+        return as;
+    return received == SIGHUP ? SIGTERM : received;
+}
+
+void forwardAll(int received) {
+    for (int i = 0; i < kForwarded; ++i)
+        if (const long pid = g_forwarded[i].load(); pid > 0)
+            ::kill(pid_t(pid), passedOn(g_forwardedAs[i].load(), received));
 }
 
 void onSignal(int signal, siginfo_t *info, void *context) {
@@ -37,7 +44,7 @@ void onSignal(int signal, siginfo_t *info, void *context) {
         }
     }
     g_received.store(signal);
-    forwardAll();
+    forwardAll(signal);
     const char byte = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
@@ -77,14 +84,18 @@ const char *Signals::name(int signal) {
     }
 }
 
-Signals::Forward::Forward(long pid) {
+Signals::Forward::Forward(long pid, int signal) {
     for (int i = 0; i < kForwarded && m_slot < 0; ++i) {
         long free = 0;
-        if (g_forwarded[i].compare_exchange_strong(free, pid))
+        // Reserved first (a handler skips it), then its signal, then its process id.
+        if (g_forwarded[i].compare_exchange_strong(free, -1)) {
+            g_forwardedAs[i].store(signal);
+            g_forwarded[i].store(pid);
             m_slot = i;
+        }
     }
-    if (g_received.load() != 0 && pid > 0)
-        ::kill(pid_t(pid), SIGINT);
+    if (const int received = g_received.load(); received != 0 && pid > 0)
+        ::kill(pid_t(pid), passedOn(signal, received));
 }
 
 Signals::Forward::~Forward() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+
 // SIGTERM, SIGINT and SIGHUP for a program that ends itself in order. The client library installs
 // handlers of its own for the first two once it is loaded (the embedded engine then aborts a running
 // service) and the process goes on: these are installed after it, call what was there before, and tell
@@ -13,12 +15,12 @@ int received();
 // "SIGTERM", "SIGINT", "SIGHUP".
 const char *name(int signal);
 
-// A child of the program's own (a worker) gets, as SIGINT, every signal the program receives while
-// this lives: it is asked to stop its engine cleanly, and whoever ends the program waits for it
-// (forwarding() says whether one is registered). A signal that came before is forwarded at once.
+// A child gets, as signal (0: as received, SIGHUP as SIGTERM), every signal the program receives while
+// this lives: it is asked to stop cleanly, and whoever ends the program waits for it (forwarding() says
+// whether one is registered). A signal that came before is forwarded at once.
 class Forward {
 public:
-    explicit Forward(long pid);
+    explicit Forward(long pid, int signal = SIGINT);
     ~Forward();
     Forward(const Forward &) = delete;
     Forward &operator=(const Forward &) = delete;

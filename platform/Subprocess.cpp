@@ -95,15 +95,6 @@ Child spawn(const Options &o) {
     return {qint64(pid), out[0], err[0]};
 }
 
-Child start(const QString &program, const QStringList &arguments) {
-    Options o;
-    o.program = program;
-    o.arguments = arguments;
-    o.output = Output::Pipe;
-    o.newSession = true;
-    return spawn(o);
-}
-
 QString selfExecutable() {
     return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
 }

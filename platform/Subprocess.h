@@ -3,8 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-// Child processes: the archiver, and the program's own workers whose standard output the caller reads
-// (in a session of their own: no controlling terminal, so nothing in them waits for an answer on one).
+// The one start of a child process (restic, the archiver, the program's own workers, which run in a
+// session of their own: no controlling terminal, so nothing in them waits for an answer on one).
+// Nothing but platform/Supervisor calls it: the supervisor owns what it returns.
 namespace Subprocess {
 
 struct Child {
@@ -33,9 +34,6 @@ struct Options {
 // (and the kept one): a child must not hold the embedded engine's database and lock files. Child{}
 // (pid -1) when it cannot be started; a missing working directory or program fails here.
 Child spawn(const Options &options);
-
-// The program in a session of its own, its standard output piped to the caller.
-Child start(const QString &program, const QStringList &arguments);
 
 // The running program's executable, to start it again in another mode.
 QString selfExecutable();

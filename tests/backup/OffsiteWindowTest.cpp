@@ -2,17 +2,22 @@
 // says its age, the de-archiving group brings one back, and a failure off-site leaves the local backup.
 #include "backup/BackupOps.h"
 #include "backup/OffsiteOps.h"
+#include "common/RecordedLaunches.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
 #include "common/WindowHarness.h"
 #include "platform/Errors.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +35,11 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     }
     TMainForm form(*module.dm);
     form.FormActivate();
+    // The first activation reads the off-site state in the background: the line shows it when it arrives.
+    QElapsedTimer waited;
+    waited.start();
+    while (!form.HealthLine->toolTip().contains("poza:") && waited.elapsed() < 5000)
+        QTest::qWait(20);
     EXPECT_TRUE(form.HealthLine->toolTip().contains("CRITICAL poza: w repozytorium"))
         << form.HealthLine->toolTip().toStdString();
 
@@ -167,4 +177,102 @@ TEST(OffsiteWindow, TheDrillFetchesAndRestoresIntoAnEmptyFolderAndAttachesToTheN
     boxes.boxes.clear();
     form.StatsBtnClick();
     EXPECT_EQ(boxes.boxes.size(), 0) << boxes.texts().join('|').toStdString();
+}
+
+// restic's stand-in, found first in PATH: silent for half a minute on a copy, a quick failure otherwise.
+struct SilentRestic {
+    QByteArray path = qgetenv("PATH");
+    explicit SilentRestic(const QString &folder) {
+        TestFiles::write(folder + "restic", "#!/bin/sh\n"
+                                            "for a in \"$@\"; do [ \"$a\" = backup ] && exec sleep 30; done\n"
+                                            "echo 'Fatal: stand-in' >&2; exit 1\n");
+        QFile::setPermissions(folder + "restic", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        qputenv("PATH", QFile::encodeName(folder) + ":" + path);
+    }
+    ~SilentRestic() { qputenv("PATH", path); }
+};
+
+TEST(OffsiteWindow, ASilentCopyKeepsTheWindowLiveRefusesClicksAndStopsOnEsc) {
+    RecordedLaunches arj;
+    Window win(TestDb::createDatabase(), QStringLiteral("T"), Window::Shown::Yes);
+    const QString ini = win.module.dm->settingsFile();
+    const QString tools = TestDb::newFolder();
+    IniFile::writeString(ini, "Zewnetrzna", "repozytorium", tools + "repozytorium");
+    IniFile::writeString(ini, "Zewnetrzna", "klucz", tools + "klucz");
+    IniFile::writeString(ini, "Zewnetrzna", "limit", "5");
+    TestFiles::write(tools + "klucz", "tajne");
+    QFile::setPermissions(tools + "klucz", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const SilentRestic restic(tools);
+    const QString rows = "select (select count(*) from FJ_FLOP) || '/' || (select count(*) from KOMUN_R) "
+                         "from RDB$DATABASE";
+    const QString before = win.module.value(rows);
+    ASSERT_NE(before, QStringLiteral("0/0"));
+
+    // The copy says nothing until its limit: the event loop turns meanwhile, and a click on "Zeruj
+    // Połączenia" then is refused, neither run inside the copy nor after it.
+    QElapsedTimer clock, sinceTurn;
+    qint64 longestPause = 0;
+    bool clicked = false;
+    QTimer turns;
+    turns.setInterval(10);
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        if (sinceTurn.isValid() && clock.elapsed() > 500)
+            longestPause = std::max(longestPause, sinceTurn.elapsed());
+        sinceTurn.start();
+        if (!clicked && clock.elapsed() > 1500) {
+            clicked = true;
+            QTest::mouseClick(win.form.Button4, Qt::LeftButton);
+        }
+    });
+    clock.start();
+    turns.start();
+    win.form.BackupBtnClick();
+    turns.stop();
+    const qint64 took = clock.elapsed();
+    longestPause = std::max(longestPause, sinceTurn.elapsed()); // up to the operation's end
+    QTest::qWait(200);
+    EXPECT_TRUE(clicked);
+    EXPECT_GE(took, 5000);
+    EXPECT_LE(longestPause, 250);
+    EXPECT_EQ(win.module.value(rows), before);
+    EXPECT_TRUE(win.boxes.texts().join('\n').contains("nie odpowiada"))
+        << win.boxes.texts().join('\n').toStdString();
+    EXPECT_TRUE(win.form.PageControl1->isEnabled());
+
+    // Esc during the silent copy asks, and on yes stops restic: the local backup as it was.
+    win.boxes.boxes.clear();
+    win.boxes.answers = {QMessageBox::Yes};
+    const QString backup = win.module.dm->Settings.backupFileName();
+    QByteArray atQuestion;
+    win.boxes.onShow = [&](const RecordedBoxes::Box &b) {
+        if (b.icon == QMessageBox::Question)
+            atQuestion = TestFiles::read(backup);
+    };
+    QElapsedTimer copying, sinceEsc;
+    QTimer esc;
+    esc.setInterval(20);
+    QObject::connect(&esc, &QTimer::timeout, [&] {
+        if (!copying.isValid() && win.form.BuMemo->toPlainText().contains("Wysyłanie kopii"))
+            copying.start();
+        if (copying.isValid() && copying.elapsed() > 1000 && !sinceEsc.isValid()) {
+            sinceEsc.start();
+            QTest::keyClick(&win.form, Qt::Key_Escape);
+        }
+    });
+    win.form.BuMemo->clear();
+    esc.start();
+    win.form.BackupBtnClick();
+    esc.stop();
+    ASSERT_TRUE(sinceEsc.isValid());
+    EXPECT_LT(sinceEsc.elapsed(), 2500); // stopped by the operator, not by the limit
+    const QStringList texts = win.boxes.texts();
+    ASSERT_GE(texts.size(), 2) << texts.join('\n').toStdString();
+    EXPECT_EQ(texts[1], QStringLiteral("Przerwać wysyłanie kopii do repozytorium?\nPrzerwany krok nie zmieni "
+                                       "żadnego pliku na tym komputerze."));
+    EXPECT_TRUE(texts.join('\n').contains("Przerwano na polecenie operatora: restic zatrzymany"))
+        << texts.join('\n').toStdString();
+    EXPECT_TRUE(win.form.BuMemo->toPlainText().contains(
+        "Przerwano na polecenie operatora: wysyłanie kopii do repozytorium."));
+    EXPECT_FALSE(atQuestion.isEmpty());
+    EXPECT_EQ(TestFiles::read(backup), atQuestion);
 }

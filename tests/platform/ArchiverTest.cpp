@@ -12,19 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
-
-int waitFor(qint64 pid) {
-    int status = 0;
-    if (waitpid(pid_t(pid), &status, 0) != pid_t(pid) || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-} // namespace
 
 TEST(ArchiverStart, TheChildHoldsNoneOfTheProgramsFiles) {
     const QString folder = TestDb::newFolder();
@@ -32,9 +20,7 @@ TEST(ArchiverStart, TheChildHoldsNoneOfTheProgramsFiles) {
     // As the embedded engine opens its database and lock files: without close-on-exec.
     const int held = ::open(QFile::encodeName(folder + "trzymany.adb").constData(), O_RDWR);
     ASSERT_GE(held, 3);
-    const qint64 pid = Archiver::spawn({"sh", {"-c", "ls -l /proc/$$/fd > fds.txt; pwd > pwd.txt"}, folder});
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(waitFor(pid), 0);
+    EXPECT_EQ(Archiver::runLaunch({"sh", {"-c", "ls -l /proc/$$/fd > fds.txt; pwd > pwd.txt"}, folder}), 0);
     ::close(held);
     const QByteArray fds = TestFiles::read(folder + "fds.txt");
     EXPECT_FALSE(fds.contains("trzymany")) << fds.constData();
@@ -45,23 +31,20 @@ TEST(ArchiverStart, TheChildHoldsNoneOfTheProgramsFiles) {
 TEST(ArchiverStart, EachArgumentStaysWholeAndAFailedStartIsSaid) {
     const QString folder = TestDb::newFolder() + "z odstępem/";
     ASSERT_TRUE(QDir().mkpath(folder));
-    const qint64 pid =
-        Archiver::spawn({"sh", {"-c", "printf '%s|' \"$@\" > args.txt", "sh", "a b", " c ", "d"}, folder});
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(waitFor(pid), 0);
+    EXPECT_EQ(Archiver::runLaunch(
+                  {"sh", {"-c", "printf '%s|' \"$@\" > args.txt", "sh", "a b", " c ", "d"}, folder}),
+              0);
     EXPECT_EQ(TestFiles::read(folder + "args.txt"), QByteArray("a b| c |d|"));
 
-    EXPECT_EQ(Archiver::spawn({"qk-no-such-program", {}, folder}), -1);
-    EXPECT_EQ(Archiver::spawn({"sh", {"-c", "true"}, folder + "brak"}), -1); // no such folder
+    EXPECT_FALSE(Archiver::start({"qk-no-such-program", {}, folder}, {}));
+    EXPECT_FALSE(Archiver::start({"sh", {"-c", "true"}, folder + "brak"}, {})); // no such folder
 }
 
 TEST(ArchiverStart, TheEndAndItsExitCodeArriveThroughTheEventLoop) {
     const QString folder = TestDb::newFolder();
     QList<int> codes;
     for (const char *script : {"sleep 0.2; exit 0", "exit 6"}) {
-        const qint64 pid = Archiver::spawn({"sh", {"-c", script}, folder});
-        ASSERT_GT(pid, 0);
-        Archiver::watch(pid, [&codes](int code) { codes << code; });
+        ASSERT_TRUE(Archiver::start({"sh", {"-c", script}, folder}, [&codes](int code) { codes << code; }));
     }
     EXPECT_TRUE(codes.isEmpty()); // never from inside the start
     QElapsedTimer t;

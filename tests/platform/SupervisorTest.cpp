@@ -1,0 +1,117 @@
+// The one supervisor of child processes, on small shell children: its stop rule and timing, its idle
+// calls while a child says nothing, the descriptors, and a signal to the program passed on.
+#include "platform/Supervisor.h"
+#include "platform/Signals.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+Subprocess::Options shell(const char *script) {
+    return {.program = QStringLiteral("sh"),
+            .arguments = {QStringLiteral("-c"), QString::fromLatin1(script)},
+            .output = Subprocess::Output::Pipe,
+            .pipeError = true};
+}
+
+int openDescriptors() {
+    return int(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
+} // namespace
+
+TEST(Supervisor, AsksPolitelyThenKillsAfterTheGrace) {
+    struct Case {
+        const char *script;
+        int status;
+        qint64 atLeastMs, atMostMs;
+    };
+    // One that ends on the polite signal at once; one that ignores it and is killed past the grace (400 ms).
+    for (const Case &c : {Case{"echo ready; exec sleep 30", -SIGINT, 0, 300},
+                          Case{"trap '' INT; echo ready; exec sleep 30", -SIGKILL, 400, 2000}}) {
+        Supervisor *self = nullptr;
+        QElapsedTimer asked;
+        Supervisor child(shell(c.script), {SIGINT, 400}, {}, {.line = [&](const QByteArray &l) {
+                             if (l == "ready") {
+                                 asked.start();
+                                 self->stop();
+                             }
+                         }});
+        self = &child;
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.run(), c.status) << c.script;
+        EXPECT_TRUE(asked.isValid());
+        EXPECT_GE(asked.elapsed(), c.atLeastMs) << c.script;
+        EXPECT_LE(asked.elapsed(), c.atMostMs) << c.script;
+        EXPECT_EQ(child.end(), Supervisor::End::Stopped);
+    }
+}
+
+TEST(Supervisor, ASilentChildStillGetsIdleCallsAndIsGivenUpWithoutProgress) {
+    QElapsedTimer clock, sinceIdle;
+    clock.start();
+    qint64 longestGap = 0;
+    int calls = 0;
+    Supervisor child(shell("exec sleep 30"), {SIGINT, 1000}, {.stallMs = 700}, {});
+    ASSERT_TRUE(child.started());
+    child.run([&] {
+        if (sinceIdle.isValid())
+            longestGap = std::max(longestGap, sinceIdle.elapsed());
+        sinceIdle.start();
+        ++calls;
+    });
+    EXPECT_EQ(child.end(), Supervisor::End::Stalled);
+    EXPECT_EQ(child.status(), -SIGINT);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_GE(calls, 6);
+    EXPECT_LE(longestGap, 150);
+}
+
+TEST(Supervisor, NoDescriptorOfOursInTheChildAndNoneLeftAfterIt) {
+    const int held = ::open("/proc/self/exe", O_RDONLY); // as the engine opens its files: no close-on-exec
+    ASSERT_GE(held, 3);
+    const int before = openDescriptors();
+    QSet<QByteArray> inChild;
+    QByteArray errors;
+    {
+        // ls's own directory descriptor is the 3 it lists
+        Supervisor child(shell("ls /proc/self/fd; echo oops >&2"), {}, {},
+                         {.line = [&](const QByteArray &l) { inChild << l; },
+                          .error = [&](const QByteArray &l) { errors += l; }});
+        EXPECT_EQ(child.run(), 0);
+    }
+    ::close(held);
+    EXPECT_EQ(inChild, QSet<QByteArray>({"0", "1", "2", "3"}));
+    EXPECT_EQ(errors, QByteArray("oops"));
+    EXPECT_EQ(openDescriptors(), before - 1);
+}
+
+TEST(Supervisor, ASignalToTheProgramReachesTheChildAsItsPoliteSignal) {
+    // In a process of its own: the signal stays received for the rest of that process's life.
+    EXPECT_EXIT(
+        {
+            Signals::install();
+            QByteArray said;
+            Supervisor child(
+                shell("trap 'echo stopping; exit 7' INT; echo ready; while :; do sleep 0.05; done"),
+                {SIGINT, 5000}, {}, {.line = [&](const QByteArray &l) {
+                    said += l + ' ';
+                    if (l == "ready")
+                        ::raise(SIGTERM);
+                }});
+            const int status = child.run();
+            ::_exit(status == 7 && child.end() == Supervisor::End::Signal && said == "ready stopping " ? 0
+                                                                                                       : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
