@@ -196,12 +196,11 @@ std::optional<OffsiteFacts> gatherOffsite(const QString &settingsFile, const QSt
                           {QLatin1String(Offsite::kProgramTag), Offsite::companyTag(s.company)}, limits, &r);
     if (!copies) {
         o.unreachable = r.stalled || r.interrupted || Restic::unreachable(r);
-        o.problem = o.unreachable
-                        ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s")
-                              .arg(o.repository)
-                              .arg(limits.totalMs / 1000.0, 0, 'f', 1)
-                        : Restic::problem(r, o.repository, s.keyFile,
-                                          Offsite::readRecord(dm.Settings.backupFileName()).has_value());
+        o.problem = o.unreachable ? QStringLiteral("repozytorium %1 nie odpowiedziało w ciągu %2 s")
+                                        .arg(o.repository)
+                                        .arg(limits.totalMs / 1000.0, 0, 'f', 1)
+                                  : Restic::problem(r, o.repository, s.keyFile,
+                                                    Offsite::readRecord(backupFile).has_value());
         o.problem.replace(QLatin1Char('\r'), QLatin1Char(' '));
         return o;
     }
