@@ -85,7 +85,13 @@ QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offs
             throw QkError(QStringLiteral("restic podał listę kopii, której program nie umie odczytać."));
         fail(r, s);
     }
-    return *list;
+    // A snapshot with the company's tags but no backup with its digest (made with restic by hand) is
+    // none of its copies.
+    QList<Restic::Snapshot> own;
+    for (const Restic::Snapshot &c : *list)
+        if (Offsite::holdsBackup(c))
+            own << c;
+    return own;
 }
 
 const Restic::Snapshot &choose(const QList<Restic::Snapshot> &copies, const Offsite::Settings &s,
@@ -161,6 +167,14 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
         discard();
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(out.fileName(), writeError));
     }
+    // A stop this program asked for (the reader found no tar stream it can take) is no damage of the
+    // repository's: what the reader found is said.
+    if (r.stopped && !r.interrupted && !r.stalled) {
+        discard();
+        throw QkError(
+            QStringLiteral("Kopii %1 nie odczytano z repozytorium: %2. Nic nie zostało zmienione.")
+                .arg(snap.shortId, tar.error().isEmpty() ? QStringLiteral("odczyt przerwany") : tar.error()));
+    }
     if (!r.ok()) {
         discard();
         if (r.exitCode > 0 && !Restic::unreachable(r) && !r.errors.isEmpty() &&
@@ -168,7 +182,7 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
             throw QkError(
                 QStringLiteral("Kopii %1 z dnia %2 nie można odczytać z repozytorium (uszkodzone dane w "
                                "repozytorium: %3). Nic nie zostało zmienione.")
-                    .arg(snap.shortId, when(snap.time), r.errors.last()));
+                    .arg(snap.shortId, when(Offsite::backupTime(snap)), r.errors.last()));
         fail(r, s, QStringLiteral(" Nic nie zostało zmienione."));
     }
     if (!tar.complete() || whole.size() != wanted.size()) {
@@ -219,7 +233,8 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
                 "programu. Nic nie zostało zmienione.")
                 .arg(snap.shortId));
     const QString file = scratch + QStringLiteral("bazaqk.abk");
-    say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...").arg(snap.shortId, when(snap.time)));
+    say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...")
+                .arg(snap.shortId, when(Offsite::backupTime(snap))));
     bool ok = false;
     const qint64 size = snap.tag(QStringLiteral("rozmiar")).toLongLong(&ok);
     int shownTenth = 0;
@@ -238,7 +253,7 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
         throw QkError(
             QStringLiteral("Kopia %1 z dnia %2 z repozytorium nie nadaje się do odtworzenia: %3.\rNic nie "
                            "zostało zmienione.")
-                .arg(snap.shortId, when(snap.time), problem));
+                .arg(snap.shortId, when(Offsite::backupTime(snap)), problem));
     qint64 records = 0;
     for (const BackupFormat::Table &t : i.walk.tables)
         records += t.records;
@@ -253,11 +268,28 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
     return i;
 }
 
-// Forgets the copies the retention no longer keeps and prunes what only they held. An append-only
-// repository refuses the deletion: said once, and left to the repository's owner.
-bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op) {
+// Forgets the copies the retention no longer keeps and prunes what only they held. Only the company's
+// copies count (a snapshot with its tags but no backup is never one), dated as they were made; the copy
+// just made (made) is never forgotten, whatever the dates of the others. An append-only repository
+// refuses the deletion: said once, and left to the repository's owner.
+bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op,
+                    const QString &made) {
     const QStringList keep = *Offsite::retentionOptions(s.retention);
     if (keep.isEmpty())
+        return false;
+    const QList<Restic::Snapshot> own = companyCopies(repo, s);
+    const QDateTime now = Clock::now();
+    for (const Restic::Snapshot &c : own)
+        if (now.secsTo(c.time) >= 60)
+            say(op,
+                QStringLiteral("Kopia poza siedzibą %1 ma datę z przyszłości (%2): zegar komputera, który ją "
+                               "wysłał, szedł naprzód. Sprawdź zegar; kopia jest liczona według tej daty.")
+                    .arg(c.shortId, when(c.time)));
+    QStringList forget;
+    for (const QString &id : Offsite::forgotten(own, keep))
+        if (made.isEmpty() || !id.startsWith(made))
+            forget << id;
+    if (forget.isEmpty())
         return false;
     unlockStale(repo, s);
     bool refused = false;
@@ -272,11 +304,8 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
         }
         return true;
     };
-    QStringList args{QStringLiteral("forget"),     QStringLiteral("--json"),
-                     QStringLiteral("--tag"),      companyTags(s).join(QLatin1Char(',')),
-                     QStringLiteral("--group-by"), QString()};
-    args << keep;
-    const Restic::Result r = Restic::run(repo, args, h, limits(s));
+    // By id: restic's own policy would count every snapshot with the tags, and date them as they say.
+    const Restic::Result r = Restic::run(repo, QStringList{QStringLiteral("forget")} + forget, h, limits(s));
     if (refused) {
         say(op, QStringLiteral(
                     "Repozytorium %1 przyjmuje tylko dopisywanie (odmówiło usunięcia kopii): stare kopie "
@@ -286,11 +315,6 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
     }
     if (!r.ok())
         fail(r, s, QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
-    qsizetype removed = 0;
-    for (const QJsonValue &group : QJsonDocument::fromJson(r.output).array())
-        removed += group.toObject().value(QLatin1String("remove")).toArray().size();
-    if (removed == 0)
-        return false;
     say(op, QStringLiteral("Usuwanie kopii poza siedzibą, których nie obejmuje zachowaj=%1 ...")
                 .arg(s.retention));
     const Restic::Result p = Restic::run(repo, {QStringLiteral("prune")}, {}, limits(s));
@@ -304,11 +328,11 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
 } // namespace
 
 bool configured(const TMainDm &dm) {
-    return Offsite::read(dm.settingsFile()).configured;
+    return Offsite::fromText(dm.settingsText(), dm.settingsFile()).configured;
 }
 
 Offsite::Settings settings(const TMainDm &dm) {
-    const Offsite::Settings s = Offsite::read(dm.settingsFile());
+    const Offsite::Settings s = Offsite::fromText(dm.settingsText(), dm.settingsFile());
     if (!s.configured)
         throw QkError(
             QStringLiteral(
@@ -338,8 +362,8 @@ QString listLine(const Restic::Snapshot &s) {
     if (source.isEmpty() && !pathOf(s, QStringLiteral("bazaqk.abk")).isEmpty())
         source = QFileInfo(pathOf(s, QStringLiteral("bazaqk.abk"))).path() + QStringLiteral("/bazaqk.adb");
     return QStringLiteral("%1  %2  %3  %4")
-        .arg(when(s.time), ok ? megabytes(size).rightJustified(9) : QStringLiteral("        -"), source,
-             s.shortId);
+        .arg(when(Offsite::backupTime(s)),
+             ok ? megabytes(size).rightJustified(9) : QStringLiteral("        -"), source, s.shortId);
 }
 
 namespace {
@@ -396,19 +420,29 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     const QFileInfo backup(backupFile);
 
     const Restic::Repository repo = repository(s);
+    // A run killed mid-way (a prune the unit's stop timeout ended) leaves its lock: gone before the copy.
+    unlockStale(repo, s);
     QString source = gate.walk.sourceDatabase;
     source.replace(QLatin1Char(','), QLatin1Char('_'));
-    const QStringList tags = companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
-                                                          QStringLiteral("baza=") + source};
+    // The copy is dated when it is made (retention counts by that); the backup's own time goes with it.
+    const QStringList tags =
+        companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
+                                     QStringLiteral("baza=") + source,
+                                     QLatin1String(Offsite::kBackupTimeTag) + QLatin1Char('=') +
+                                         backup.lastModified().toUTC().toString(Qt::ISODate)};
+    if (Clock::now().secsTo(backup.lastModified()) >= 60)
+        say(op,
+            QStringLiteral("Plik kopii %1 ma datę z przyszłości (%2): zegar komputera szedł naprzód, gdy ją "
+                           "wykonano. Sprawdź zegar.")
+                .arg(backupFile, when(backup.lastModified())));
     say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
                 .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
                      Offsite::shownLocation(s.repository)));
     QJsonObject summary;
     int shownTenth = 0;
     const Restic::Handlers h = copyProgress(op, summary, shownTenth);
-    QStringList args{QStringLiteral("backup"), QStringLiteral("--json"),
-                     QStringLiteral("--tag"),  tags.join(QLatin1Char(',')),
-                     QStringLiteral("--time"), Restic::timeArgument(backup.lastModified())};
+    QStringList args{QStringLiteral("backup"), QStringLiteral("--json"), QStringLiteral("--tag"),
+                     tags.join(QLatin1Char(','))};
     args << backup.absoluteFilePath() << QFileInfo(BackupDigest::fileName(backupFile)).absoluteFilePath();
     const Restic::Result r = Restic::run(repo, args, h, limits(s));
     const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
@@ -437,7 +471,7 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     } catch (const FileError &e) {
         say(op, e.message()); // monitoring then reads the repository alone
     }
-    c.appendOnly = applyRetention(repo, s, op);
+    c.appendOnly = applyRetention(repo, s, op, c.snapshot);
     return c;
 }
 
@@ -546,7 +580,9 @@ QList<Restic::Snapshot> copies(const TMainDm &dm) {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Nie można odczytać kopii poza siedzibą: %1.").arg(problem));
-    return companyCopies(repository(s), s);
+    const Restic::Repository repo = repository(s);
+    unlockStale(repo, s);
+    return companyCopies(repo, s);
 }
 
 QList<Restic::Snapshot> list(TMainDm &dm, Operator &op) {
@@ -572,6 +608,7 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
                 "przed pobraniem kopii.")
                 .arg(cs.DatabasePath, dm.settingsFile()));
     const Restic::Repository repo = repository(s);
+    unlockStale(repo, s);
     const QList<Restic::Snapshot> copies = companyCopies(repo, s);
     const Restic::Snapshot snap = choose(copies, s, which);
     const auto lock = BackupOps::takeFolderLock(cs.DatabaseFolder);
@@ -585,8 +622,8 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
             QStringLiteral(
                 "Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z repozytorium z dnia %3 (migawka %4); "
                 "obecny zostanie zachowany jako %5.\rKontynuować pobieranie?")
-                .arg(current.fileName(), when(current.lastModified()), when(snap.time), snap.shortId,
-                     QFileInfo(kept).fileName())))
+                .arg(current.fileName(), when(current.lastModified()), when(Offsite::backupTime(snap)),
+                     snap.shortId, QFileInfo(kept).fileName())))
         return false;
     Scratch scratch(cs.DatabaseFolder + QStringLiteral("bazaqk-pobierana/"));
     fetchChecked(repo, s, snap, scratch.folder, op);
@@ -595,7 +632,7 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
         // The fetched backup is as old as the one it copies: its date is the backup's, not the fetch's.
         QFile f(fetched);
         if (f.open(QIODevice::ReadWrite))
-            f.setFileTime(snap.time, QFileDevice::FileModificationTime);
+            f.setFileTime(Offsite::backupTime(snap), QFileDevice::FileModificationTime);
     }
     // The backup and its digest never disagree, and both are on disk before they replace anything: the
     // current pair is kept aside under a name of its own, then the fetched backup and its digest go in.
@@ -605,7 +642,7 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     if (current.exists())
         say(op, QStringLiteral("Poprzedni plik kopii zachowany jako %1").arg(kept));
     say(op, QStringLiteral("Plik kopii %1 to teraz kopia z dnia %2 (migawka %3).")
-                .arg(backupFile, when(snap.time), snap.shortId));
+                .arg(backupFile, when(Offsite::backupTime(snap)), snap.shortId));
     op.message(Operator::Box::Information,
                QStringLiteral("Pobieranie kopii z repozytorium zakończono pomyślnie ..."));
     return true;
@@ -658,7 +695,7 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent) {
         Scratch scratch(base + QStringLiteral("bazaqk-sprawdzana-%1/").arg(::getpid()));
         fetchChecked(repo, s, newest, scratch.folder, op);
         say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
-                    .arg(newest.shortId, when(newest.time)));
+                    .arg(newest.shortId, when(Offsite::backupTime(newest))));
     } catch (const QkError &e) {
         say(op, QStringLiteral("Najnowsza kopia: BŁĄD: ") +
                     QString(e.message()).replace(QLatin1Char('\r'), QLatin1Char(' ')));

@@ -5,6 +5,7 @@
 #include "common/TestFiles.h"
 #include "common/WindowHarness.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     const QString folder = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
@@ -20,7 +23,11 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     TestModule module(folder);
     const QString ini = module.dm->settingsFile();
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repo);
-    IniFile::writeString(ini, "Zewnetrzna", "klucz", TestDb::newFolder() + "klucz");
+    const QString keyFolder = TestDb::newFolder();
+    ::chmod(QFile::encodeName(keyFolder).constData(), 0755); // root's alone, as a privileged run needs
+    ::chmod(QFile::encodeName(module.settingsFolder).constData(), 0755);
+    IniFile::writeString(ini, "Zewnetrzna", "klucz", keyFolder + "klucz");
+    module.dm->ReadSettings(); // the section is read with the rest, once
     {
         RecordingOperator op;
         OffsiteOps::init(*module.dm, op);
@@ -67,6 +74,7 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
 
     // The repository gone: the local backup stands, the failure in a box of its own after the backup's.
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", TestDb::newFolder() + "brak");
+    module.dm->ReadSettings();
     boxes.boxes.clear();
     form.BackupBtnClick();
     ASSERT_EQ(boxes.boxes.size(), 2);

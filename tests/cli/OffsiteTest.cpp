@@ -3,6 +3,7 @@
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
 #include "platform/IniFile.h"
+#include "platform/Restic.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -279,11 +280,19 @@ private:
     std::thread m_thread;
 };
 
+// A folder of root's own (the suite runs as root): a privileged run takes its settings, keys and the
+// programs it runs only from folders no one else may change.
+QString ownFolder() {
+    const QString f = TestDb::newFolder();
+    ::chmod(QFile::encodeName(f).constData(), 0755);
+    return f;
+}
+
 // A company: its settings file NAME.ini in a folder of its own, naming the database folder and the
 // repository.
 QString companySettings(const QString &name, const QString &databaseFolder, const QString &repository,
                         const QString &key, const QStringList &more = {}) {
-    const QString ini = TestDb::newFolder() + name + ".ini";
+    const QString ini = ownFolder() + name + ".ini";
     IniFile::writeString(ini, "Ogolne", "sciezka", databaseFolder.chopped(1));
     IniFile::writeString(ini, "Ogolne", "protokol", "T");
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repository);
@@ -389,7 +398,7 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     spec.scale.documentsPerMonth = 4000;
     const QString db = TestDb::createDatabase(spec);
     const QString repo = TestDb::newFolder() + "repozytorium";
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString ini = companySettings("firma1", db, repo, key, {"zachowaj=2"});
 
     const CliRun init = cli({"offsite", "init"}, ini);
@@ -448,7 +457,7 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     EXPECT_TRUE(cli({"health"}, other).out.contains("CRITICAL poza: w repozytorium"));
 
     // The drill with the key from the recovery sheet alone.
-    const QString sheet = TestDb::newFolder() + "klucz-z-karty";
+    const QString sheet = ownFolder() + "klucz-z-karty";
     writeKey(sheet, second);
     drill("firma1", repo, sheet, expected);
 
@@ -459,12 +468,62 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     const QString kept = cli({"offsite", "list"}, ini).out;
     EXPECT_EQ(kept.count(" " + db + "bazaqk.adb  "), 2) << kept.toStdString();
     EXPECT_FALSE(kept.contains(first.out.section(" snapshot=", 1).trimmed())) << kept.toStdString();
+
+    // Behind the program's back: two copies dated two days ahead (a clock that ran ahead) and three
+    // snapshots with the company's tags but no backup (restic by hand); then a prune killed mid-way, its
+    // exclusive lock left. The night's copy is made past the lock and is never forgotten; the others of
+    // the company's count by the date they were made, the hand-made ones not at all.
+    const QString ahead = Restic::timeArgument(QDateTime::currentDateTime().addDays(2));
+    for (int i = 0; i < 2; ++i) {
+        std::unique_ptr<QProcess> p(restic(repo, key,
+                                           {"backup", "--tag", "qkadmin,firma=firma1", "--time", ahead,
+                                            db + "bazaqk.abk", db + "bazaqk.abk.sha256"}));
+        ASSERT_TRUE(p->waitForFinished(60000) && p->exitCode() == 0)
+            << p->readAllStandardError().toStdString();
+    }
+    for (int i = 0; i < 3; ++i) {
+        std::unique_ptr<QProcess> p(
+            restic(repo, key, {"backup", "--tag", "qkadmin,firma=firma1", "--stdin"}));
+        p->write("nie kopia");
+        p->closeWriteChannel();
+        ASSERT_TRUE(p->waitForFinished(60000) && p->exitCode() == 0);
+    }
+    {
+        std::unique_ptr<QProcess> prune(restic(repo, key, {"prune"}));
+        QElapsedTimer t;
+        t.start();
+        // A lock written whole (restic writes it under a name of its own first).
+        while (QDir(repo + "/locks")
+                   .entryList(QDir::Files)
+                   .filter(QRegularExpression("^[0-9a-f]{64}$"))
+                   .isEmpty() &&
+               t.elapsed() < 30000)
+            QThread::msleep(5);
+        ::kill(pid_t(prune->processId()), SIGKILL);
+        prune->waitForFinished();
+        ASSERT_EQ(lockCount(repo, key), 1) << "the killed prune's lock";
+    }
+    nightsWork(db);
+    const CliRun fourth = cli({"backup", "--offsite"}, ini);
+    ASSERT_EQ(fourth.exitCode, 0) << said(fourth).toStdString();
+    EXPECT_TRUE(fourth.out.contains("ma datę z przyszłości")) << fourth.out.toStdString();
+    const QString made = fourth.out.section(" snapshot=", 1).trimmed();
+    const QString now = cli({"offsite", "list"}, ini).out;
+    EXPECT_TRUE(now.contains("  " + made + "\n")) << now.toStdString();
+    EXPECT_EQ(now.count(" " + db + "bazaqk.adb  "), 3) << now.toStdString(); // the two ahead and tonight's
+    std::unique_ptr<QProcess> all3(restic(repo, key, {"snapshots", "--json", "--no-lock"}));
+    ASSERT_TRUE(all3->waitForFinished(60000));
+    EXPECT_EQ(Restic::parseSnapshots(all3->readAllStandardOutput())->size(), 6) << "the hand-made three stay";
+    const CliRun ahead2 = cli({"health"}, ini);
+    EXPECT_TRUE(ahead2.out.contains("WARNING poza:") && ahead2.out.contains("data z przyszłości"))
+        << ahead2.out.toStdString();
+    EXPECT_FALSE(ahead2.out.contains("(-")) << ahead2.out.toStdString();
 }
 
 TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     const QString db = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString ini = companySettings("firma1", db, repo, key);
     const CliRun init = cli({"offsite", "init"}, ini);
     ASSERT_EQ(init.exitCode, 0) << said(init).toStdString();
@@ -478,7 +537,7 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     };
 
     // A wrong key, and a key file others may read.
-    const QString wrong = TestDb::newFolder() + "zly.key";
+    const QString wrong = ownFolder() + "zly.key";
     writeKey(wrong, "to nie ten klucz");
     const CliRun w = cli({"offsite", "copy"}, companySettings("firma1", db, repo, wrong));
     EXPECT_EQ(w.exitCode, 1);
@@ -509,7 +568,7 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     QThread::msleep(1500);
     const CliRun locked = cli({"offsite", "check"}, ini);
     EXPECT_EQ(locked.exitCode, 1);
-    EXPECT_TRUE(said(locked).contains("zablokowane przez inną trwającą operację"))
+    EXPECT_TRUE(said(locked).contains("zablokowane przez operację, która wciąż trwa"))
         << said(locked).toStdString();
     EXPECT_GE(lockCount(repo, key), 1);
     live->write("dane");
@@ -577,8 +636,8 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
 
 TEST(OffsiteSftp, TheDrillThroughAThrowawaySshServer) {
     const QString db = TestDb::createDatabase();
-    SftpServer sftp(TestDb::newFolder());
-    const QString key = TestDb::newFolder() + "firma1.key";
+    SftpServer sftp(ownFolder());
+    const QString key = ownFolder() + "firma1.key";
     const QStringList more{"opcje=" + sftp.option()};
     const QString repository = "sftp:qkkopie:" + sftp.folder + "repozytorium";
     const QString ini = companySettings("firma1", db, repository, key, more);
@@ -594,7 +653,7 @@ TEST(OffsiteRest, AnAppendOnlyServerKeepsItsCopiesAndTheKeyIsSeenByNoProcess) {
     const QString db = TestDb::createDatabase();
     const QString folder = TestDb::newFolder();
     RestServer rest(folder);
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString repository = rest.repository("firma1");
     const QString ini = companySettings("firma1", db, repository, key, {"zachowaj=1"});
     const QByteArray keyBytes = "klucz-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
@@ -643,7 +702,7 @@ TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemov
     const QString folder = TestDb::newFolder();
     RestServer rest(folder);
     Proxy line(rest.port);
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString repository =
         QString("rest:http://%1:%2@127.0.0.1:%3/firma1/").arg(rest.user, rest.password).arg(line.port);
     const QString ini = companySettings("firma1", db, repository, key, {"limit=6"});
