@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace OffsiteOps {
@@ -77,6 +78,24 @@ void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s) {
         fail(r, s);
 }
 
+// A repository in a local folder (a USB disk, a NAS mount) on a file system mounted read-only: said at
+// once (restic itself retries its lock for most of a minute, then says it in English).
+void writable(const Offsite::Settings &s) {
+    QString path = s.repository;
+    if (path.startsWith(QLatin1String("local:")))
+        path = path.mid(6);
+    struct statvfs fs {};
+    if (!path.startsWith(QLatin1Char('/')) || ::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
+        return;
+    if ((fs.f_flag & ST_RDONLY) || ::access(QFile::encodeName(path).constData(), W_OK) != 0) {
+        Restic::Result r;
+        r.started = true;
+        r.exitCode = 1;
+        r.errors << QStringLiteral("read-only file system");
+        fail(r, s, QStringLiteral(" Nic nie zostało zmienione."));
+    }
+}
+
 QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offsite::Settings &s) {
     Restic::Result r;
     const auto list = Restic::snapshots(repo, companyTags(s), limits(s), &r);
@@ -111,16 +130,74 @@ const Restic::Snapshot &choose(const QList<Restic::Snapshot> &copies, const Offs
     return *found;
 }
 
+// A folder of one run's own beside the backup (the owner's alone, 0700), emptied first (a run that was
+// killed leaves one), and removed with what is in it however the run ends. It is held open: the files are
+// made in the folder that was made, not in whatever an operator of the group put under its name later (the
+// database folder is theirs to rename in), and only that folder is emptied.
+struct Scratch {
+    QString folder;
+    int fd = -1;
+    explicit Scratch(const QString &path) : folder(path) {
+        clear(QFile::encodeName(folder.chopped(1)));
+        // A folder of this run's own: never one that was there (or a link someone planted in its place).
+        const QByteArray name = QFile::encodeName(folder.chopped(1));
+        if (::mkdir(name.constData(), 0700) != 0 ||
+            (fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0)
+            throw FileError(QStringLiteral("Unable to create %1: %2")
+                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    ~Scratch() {
+        for (const char *name : {"bazaqk.abk", "bazaqk.abk.sha256"})
+            ::unlinkat(fd, name, 0);
+        struct stat mine {
+        }, there{};
+        const QByteArray name = QFile::encodeName(folder.chopped(1));
+        // The name still this folder: it goes (empty now); another in its place stays.
+        if (::fstat(fd, &mine) == 0 && ::lstat(name.constData(), &there) == 0 &&
+            mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+            ::rmdir(name.constData());
+        ::close(fd);
+    }
+    // A file of the folder's, made new (never a link or a file someone placed there).
+    int create(const char *name) const {
+        return ::openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    // What a killed run left under the name: a link goes as a link (what it points to is never emptied),
+    // a folder of its files only if it is root's own.
+    static void clear(const QByteArray &name) {
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0)
+            return;
+        if (!S_ISDIR(st.st_mode)) {
+            ::unlink(name.constData());
+            return;
+        }
+        const int dir = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir >= 0) {
+            for (const char *file : {"bazaqk.abk", "bazaqk.abk.sha256"})
+                ::unlinkat(dir, file, 0);
+            ::close(dir);
+        }
+        if (::rmdir(name.constData()) != 0) // something else in it: not ours to empty, moved out of the way
+            ::rename(name.constData(),
+                     (name + "-pozostawiony-" + QByteArray::number(::getpid())).constData());
+    }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+};
+
 // Brings the backup and its digest of the snapshot into folder in one read of the repository, whole or
 // not at all: restic writes part of a file before it meets a damaged blob, so whatever it wrote goes when
 // it fails.
 void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Restic::Snapshot &snap,
-          const QString &folder, const std::function<void(qint64 bytes)> &progress) {
+          const Scratch &scratch, const std::function<void(qint64 bytes)> &progress) {
+    const QString &folder = scratch.folder;
     const QStringList wanted{QStringLiteral("bazaqk.abk"), QStringLiteral("bazaqk.abk.sha256")};
     QFile out;
     QStringList whole;
     qint64 expected = 0, written = 0;
     QString writeError;
+    bool full = false;
     auto finish = [&] {
         if (out.isOpen()) {
             out.close();
@@ -139,14 +216,19 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
             out.setFileName(folder + name);
             expected = size;
             written = 0;
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                writeError = out.errorString();
+            const int fd = scratch.create(QFile::encodeName(name).constData());
+            if (fd < 0 ||
+                !out.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+                writeError = QString::fromLocal8Bit(std::strerror(errno));
+                if (fd >= 0)
+                    ::close(fd);
                 return false;
             }
             return true;
         },
         [&](const char *data, qint64 size) {
             if (out.write(data, size) != size) {
+                full = errno == ENOSPC || errno == EDQUOT;
                 writeError = out.errorString();
                 return false;
             }
@@ -161,8 +243,15 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
     finish();
     auto discard = [&] {
         for (const QString &name : wanted)
-            QFile::remove(folder + name);
+            ::unlinkat(scratch.fd, QFile::encodeName(name).constData(), 0);
     };
+    if (full) {
+        discard();
+        throw QkError(
+            QStringLiteral("Brak miejsca na dysku w folderze %1: kopia %2 nie została pobrana. Zwolnij "
+                           "miejsce (kopia ma %3). Nic nie zostało zmienione.")
+                .arg(QFileInfo(folder.chopped(1)).path(), snap.shortId, megabytes(expected)));
+    }
     if (!writeError.isEmpty()) {
         discard();
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(out.fileName(), writeError));
@@ -196,34 +285,10 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
     }
 }
 
-// A folder of one run's own beside the backup, emptied first (a run that was killed leaves one), and
-// removed with what is in it however the run ends.
-struct Scratch {
-    QString folder;
-    explicit Scratch(const QString &path) : folder(path) {
-        clear();
-        // A folder of this run's own: never one that was there (or a link someone planted in its place).
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
-            throw FileError(QStringLiteral("Unable to create %1: %2")
-                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
-    }
-    ~Scratch() { clear(); }
-    // A link in the folder's place goes as a link: what it points to is never emptied.
-    void clear() const {
-        const QString path = folder.chopped(1);
-        if (QFileInfo(path).isSymLink())
-            QFile::remove(path);
-        else
-            QDir(folder).removeRecursively();
-    }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-};
-
 // Fetches both files of a copy into scratch and reads them through the gate; the inspection, or a
 // QkError saying why the copy may not be used.
 BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsite::Settings &s,
-                                    const Restic::Snapshot &snap, const QString &scratch, Operator &op) {
+                                    const Restic::Snapshot &snap, const Scratch &scratch, Operator &op) {
     const QString abk = pathOf(snap, QStringLiteral("bazaqk.abk")),
                   digest = pathOf(snap, QStringLiteral("bazaqk.abk.sha256"));
     if (abk.isEmpty() || digest.isEmpty())
@@ -232,11 +297,20 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
                 "Kopia %1 nie zawiera pliku bazaqk.abk z jego sumą kontrolną: to nie jest kopia tego "
                 "programu. Nic nie zostało zmienione.")
                 .arg(snap.shortId));
-    const QString file = scratch + QStringLiteral("bazaqk.abk");
+    const QString file = scratch.folder + QStringLiteral("bazaqk.abk");
     say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...")
                 .arg(snap.shortId, when(Offsite::backupTime(snap))));
     bool ok = false;
     const qint64 size = snap.tag(QStringLiteral("rozmiar")).toLongLong(&ok);
+    // Room for the backup its copy recorded, before a byte is fetched (and the digest, and a margin).
+    struct statvfs room {};
+    if (ok && size > 0 && ::fstatvfs(scratch.fd, &room) == 0 &&
+        qint64(room.f_bavail) * qint64(room.f_frsize) < size + (1 << 20))
+        throw QkError(
+            QStringLiteral("Za mało miejsca na dysku w folderze %1 na pobranie kopii %2: kopia ma %3, "
+                           "wolne jest %4. Zwolnij miejsce. Nic nie zostało zmienione.")
+                .arg(QFileInfo(scratch.folder.chopped(1)).path(), snap.shortId, megabytes(size),
+                     megabytes(qint64(room.f_bavail) * qint64(room.f_frsize))));
     int shownTenth = 0;
     dump(repo, s, snap, scratch, [&](qint64 bytes) {
         const int tenth = ok && size > 0 ? int(bytes * 10 / size) : 0;
@@ -420,6 +494,7 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     const QFileInfo backup(backupFile);
 
     const Restic::Repository repo = repository(s);
+    writable(s);
     // A run killed mid-way (a prune the unit's stop timeout ended) leaves its lock: gone before the copy.
     unlockStale(repo, s);
     QString source = gate.walk.sourceDatabase;
@@ -608,6 +683,7 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
                 "przed pobraniem kopii.")
                 .arg(cs.DatabasePath, dm.settingsFile()));
     const Restic::Repository repo = repository(s);
+    writable(s);
     unlockStale(repo, s);
     const QList<Restic::Snapshot> copies = companyCopies(repo, s);
     const Restic::Snapshot snap = choose(copies, s, which);
@@ -626,7 +702,7 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
                      snap.shortId, QFileInfo(kept).fileName())))
         return false;
     Scratch scratch(cs.DatabaseFolder + QStringLiteral("bazaqk-pobierana/"));
-    fetchChecked(repo, s, snap, scratch.folder, op);
+    fetchChecked(repo, s, snap, scratch, op);
     const QString fetched = scratch.folder + QStringLiteral("bazaqk.abk");
     {
         // The fetched backup is as old as the one it copies: its date is the backup's, not the fetch's.
@@ -693,7 +769,7 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent) {
                                  ? dm.Settings.DatabaseFolder
                                  : QDir::tempPath() + QLatin1Char('/');
         Scratch scratch(base + QStringLiteral("bazaqk-sprawdzana-%1/").arg(::getpid()));
-        fetchChecked(repo, s, newest, scratch.folder, op);
+        fetchChecked(repo, s, newest, scratch, op);
         say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
                     .arg(newest.shortId, when(Offsite::backupTime(newest))));
     } catch (const QkError &e) {

@@ -25,9 +25,11 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -520,6 +522,65 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     EXPECT_FALSE(ahead2.out.contains("(-")) << ahead2.out.toStdString();
 }
 
+TEST(OffsiteFolder, RootTakesItsOrdersFromTheFileItCheckedAndHandsResticNoSecret) {
+    // restic's ssh is a stand-in that keeps its environment; another settings file, of root's too,
+    // would run another program. A second process renames it over the company's file the moment the run
+    // has read it: the run goes on with what it read.
+    const QString f = ownFolder();
+    auto script = [&](const QString &name, const QByteArray &body) {
+        TestFiles::write(f + name, "#!/bin/sh\n" + body + "\n");
+        ::chmod(QFile::encodeName(f + name).constData(), 0755);
+    };
+    script("ssh", "tr '\\0' '\\n' < /proc/$$/environ > " + QFile::encodeName(f) + "env.txt; exit 1");
+    script("inny", "touch " + QFile::encodeName(f) + "inny-uruchomiony; exit 1");
+    const QString key = f + "firma1.key";
+    writeKey(key, "klucz-tajny-123");
+    const QString db = TestDb::newFolder();
+    const QString ini =
+        companySettings("firma1", db, "sftp:kopie:/kopie", key, {"opcje=sftp.command=" + f + "ssh"});
+    const QString other = QFileInfo(ini).path() + "/inny.ini";
+    TestFiles::write(
+        other, TestFiles::read(ini).replace(QFile::encodeName(f + "ssh"), QFile::encodeName(f + "inny")));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t operatorProcess = ::fork();
+    if (operatorProcess == 0) {
+        const int in = ::inotify_init();
+        ::inotify_add_watch(in, QFile::encodeName(ini).constData(), IN_CLOSE_NOWRITE);
+        [[maybe_unused]] const ssize_t w = ::write(ready[1], "r", 1);
+        char event[4096];
+        [[maybe_unused]] const ssize_t r = ::read(in, event, sizeof event);
+        ::rename(QFile::encodeName(other).constData(), QFile::encodeName(ini).constData());
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    qputenv("ISC_PASSWORD", "haslo-serwera-456");
+    qputenv("ISC_USER", "SYSDBA");
+    const CliRun list = cli({"offsite", "list"}, ini);
+    qunsetenv("ISC_PASSWORD");
+    qunsetenv("ISC_USER");
+    int status = 0;
+    ::waitpid(operatorProcess, &status, 0);
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_FALSE(QFileInfo::exists(other)) << "the second process renamed its file over the company's";
+    EXPECT_FALSE(QFileInfo::exists(f + "inny-uruchomiony")) << said(list).toStdString();
+    const QByteArray env = TestFiles::read(f + "env.txt");
+    ASSERT_FALSE(env.isEmpty()) << said(list).toStdString();
+    EXPECT_TRUE(env.contains("\nPATH=") || env.startsWith("PATH=")) << env.toStdString();
+    for (const char *secret : {"ISC_PASSWORD", "ISC_USER", "haslo-serwera-456", "klucz-tajny-123"})
+        EXPECT_FALSE(env.contains(secret)) << secret;
+
+    // In a folder the group may write, the same file orders nothing: another could have put it there.
+    ::chmod(QFile::encodeName(QFileInfo(ini).path()).constData(), 0775);
+    const CliRun shared = cli({"offsite", "list"}, ini);
+    EXPECT_EQ(shared.exitCode, 1);
+    EXPECT_TRUE(shared.err.contains("plik ustawień może podmienić ktoś inny niż root"))
+        << said(shared).toStdString();
+}
+
 TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     const QString db = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
@@ -632,6 +693,31 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     EXPECT_EQ(full.exitCode, 1);
     EXPECT_TRUE(full.err.contains("Brak miejsca w repozytorium")) << said(full).toStdString();
     untouched();
+
+    // The same disk mounted read-only: said at once, in Polish.
+    ASSERT_EQ(
+        ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=2m"), 0)
+        << std::strerror(errno);
+    QElapsedTimer readOnlyTime;
+    readOnlyTime.start();
+    const CliRun readOnly = cli({"offsite", "copy"}, fullIni);
+    EXPECT_EQ(readOnly.exitCode, 1);
+    EXPECT_TRUE(readOnly.err.contains("jest tylko do odczytu")) << said(readOnly).toStdString();
+    EXPECT_LT(readOnlyTime.elapsed(), 10000);
+
+    // A fetch into a database folder with less room than the backup its copy recorded: refused before a
+    // byte is fetched, in Polish.
+    const QString tight = TestDb::newFolder() + "ciasny";
+    QDir().mkpath(tight);
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(tight).constData(), "tmpfs", 0, "size=64k"), 0);
+    Unmount unmountTight{tight};
+    const CliRun room =
+        cli({"offsite", "fetch", "latest", "--yes"}, companySettings("firma1", tight + "/", repo, key));
+    EXPECT_EQ(room.exitCode, 1);
+    EXPECT_TRUE(room.err.contains("Za mało miejsca na dysku w folderze " + tight))
+        << said(room).toStdString();
+    EXPECT_EQ(QDir(tight).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList({"bazaqk.abk.lock"}));
 }
 
 TEST(OffsiteSftp, TheDrillThroughAThrowawaySshServer) {
