@@ -2,6 +2,7 @@
 
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
+#include "backup/BackupVerification.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "platform/BackupDigest.h"
@@ -158,9 +159,10 @@ struct Scratch {
             ::rmdir(name.constData());
         ::close(fd);
     }
-    // A file of the folder's, made new (never a link or a file someone placed there).
+    // A file of the folder's, made new (never a link or a file someone placed there); readable as the
+    // backup it becomes is (the server reads it), the folder keeping it to this run while it is fetched.
     int create(const char *name) const {
-        return ::openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        return ::openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
     // What a killed run left under the name: a link goes as a link (what it points to is never emptied),
     // a folder of its files only if it is root's own.
@@ -724,7 +726,7 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     return true;
 }
 
-bool check(TMainDm &dm, Operator &op, int readDataPercent) {
+bool check(TMainDm &dm, Operator &op, int readDataPercent, bool restore) {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Nie można sprawdzić repozytorium: %1.").arg(problem));
@@ -770,8 +772,23 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent) {
                                  : QDir::tempPath() + QLatin1Char('/');
         Scratch scratch(base + QStringLiteral("bazaqk-sprawdzana-%1/").arg(::getpid()));
         fetchChecked(repo, s, newest, scratch, op);
-        say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
+        if (!restore) {
+            say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
+                        .arg(newest.shortId, when(Offsite::backupTime(newest))));
+        } else {
+            if (!QFileInfo(dm.Settings.DatabasePath).isDir())
+                throw QkError(
+                    QStringLiteral("nie ma folderu bazy %1, obok którego można ją odtworzyć na próbę")
+                        .arg(dm.Settings.DatabasePath));
+            // The server reads the copy by its name: the folder may be passed, not listed nor written.
+            ::fchmod(scratch.fd, 0711);
+            if (!BackupVerification::verify(dm, op, scratch.folder + QStringLiteral("bazaqk.abk")))
+                throw QkError(QStringLiteral("kopia %1 z dnia %2 nie odtwarza się do bazy próbnej (powyżej)")
+                                  .arg(newest.shortId, when(Offsite::backupTime(newest))));
+            say(op,
+                QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, odtworzona do bazy próbnej i sprawdzona")
                     .arg(newest.shortId, when(Offsite::backupTime(newest))));
+        }
     } catch (const QkError &e) {
         say(op, QStringLiteral("Najnowsza kopia: BŁĄD: ") +
                     QString(e.message()).replace(QLatin1Char('\r'), QLatin1Char(' ')));

@@ -646,6 +646,13 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     EXPECT_EQ(TestFiles::read(elsewhere + "wazne.txt"), QByteArray("nie ruszać"));
     untouched(); // the same backup, fetched back
 
+    // The check with a restore: the newest copy restored into a scratch database and validated.
+    const CliRun restored = cli({"offsite", "check", "--restore"}, ini);
+    EXPECT_EQ(restored.exitCode, 0) << said(restored).toStdString();
+    EXPECT_TRUE(restored.out.contains("odtworzona do bazy próbnej i sprawdzona"))
+        << said(restored).toStdString();
+    untouched();
+
     // One changed byte in every pack: the fetch refuses the copy, the check reading the data finds it.
     QDirIterator packs(repo + "/data", QDir::Files, QDirIterator::Subdirectories);
     int changed = 0;
