@@ -30,8 +30,22 @@ QString when(const QDateTime &t) {
     return t.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
+// A time a minute or more ahead of the clock is never an age: a clock that ran ahead (or one set back)
+// dated it.
+bool future(const QDateTime &t, const QDateTime &now) {
+    return now.secsTo(t) >= 60;
+}
+
 QString hoursAgo(const QDateTime &t, const QDateTime &now) {
-    return Regional::hoursAgo(t.secsTo(now));
+    if (future(t, now))
+        return QStringLiteral("data z przyszłości: za %1 h")
+            .arg(Regional::decimal(double(now.secsTo(t)) / 3600.0));
+    return Regional::hoursAgo(std::max<qint64>(0, t.secsTo(now)));
+}
+
+QString futureFound() {
+    return QStringLiteral(": data późniejsza niż teraz (zegar komputera szedł naprzód albo został cofnięty); "
+                          "sprawdź zegar i wykonaj nową kopię");
 }
 
 QString megabytes(qint64 bytes) {
@@ -55,6 +69,8 @@ Finding backupAge(const Facts &f, const Options &o) {
             .arg(f.backupFile, when(*f.backupWritten), hoursAgo(*f.backupWritten, f.now), archive);
     if (!f.backupDefect.isEmpty())
         return {Level::Critical, QStringLiteral("kopia"), found + QStringLiteral(": ") + f.backupDefect};
+    if (future(*f.backupWritten, f.now))
+        return {Level::Warning, QStringLiteral("kopia"), found + futureFound()};
     if (hours >= 2 * qint64(o.backupAgeHours))
         return {Level::Critical, QStringLiteral("kopia"),
                 found + QStringLiteral(": starsza niż %1 h").arg(2 * o.backupAgeHours)};
@@ -153,6 +169,8 @@ Finding offsite(const Facts &f) {
                         .arg(o.copies);
     if (o.added)
         found += QStringLiteral("; ostatnio dodano %1").arg(megabytes(*o.added));
+    if (future(*o.newest, f.now))
+        return {Level::Warning, poza, found + futureFound()};
     const qint64 hours = o.newest->secsTo(f.now) / 3600;
     if (hours >= 2 * qint64(o.warnHours))
         return {Level::Critical, poza, found + QStringLiteral(": starsza niż %1 h").arg(2 * o.warnHours)};
@@ -172,12 +190,12 @@ QList<Finding> evaluate(const Facts &facts, const Options &options) {
 }
 
 std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs) {
-    return gatherOffsite(dm.settingsFile(), dm.Settings.backupFileName(), limitMs);
+    return gatherOffsite(dm.settingsText(), dm.settingsFile(), dm.Settings.backupFileName(), limitMs);
 }
 
-std::optional<OffsiteFacts> gatherOffsite(const QString &settingsFile, const QString &backupFile,
-                                          int limitMs) {
-    const Offsite::Settings s = Offsite::read(settingsFile);
+std::optional<OffsiteFacts> gatherOffsite(const QByteArray &settingsText, const QString &settingsFile,
+                                          const QString &backupFile, int limitMs) {
+    const Offsite::Settings s = Offsite::fromText(settingsText, settingsFile);
     if (!s.configured || Offsite::keyWithheld())
         return std::nullopt;
     OffsiteFacts o;
@@ -204,10 +222,14 @@ std::optional<OffsiteFacts> gatherOffsite(const QString &settingsFile, const QSt
         o.problem.replace(QLatin1Char('\r'), QLatin1Char(' '));
         return o;
     }
-    o.copies = int(copies->size());
-    if (!copies->isEmpty()) {
-        o.newest = copies->first().time;
-        o.newestId = copies->first().shortId;
+    QList<Restic::Snapshot> own;
+    for (const Restic::Snapshot &c : *copies)
+        if (Offsite::holdsBackup(c))
+            own << c;
+    o.copies = int(own.size());
+    if (!own.isEmpty()) {
+        o.newest = Offsite::backupTime(own.first());
+        o.newestId = own.first().shortId;
         const auto record = Offsite::readRecord(backupFile);
         if (record && record->snapshot == o.newestId) {
             o.added = record->added;

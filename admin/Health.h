@@ -81,9 +81,9 @@ Facts gather(TMainDm &dm, bool cheap, std::optional<bool> flagLocked = std::null
 // was withheld the key): the repository's list of snapshots read within limitMs (nothing written, no
 // lock, no cache). Never throws.
 std::optional<OffsiteFacts> gatherOffsite(const TMainDm &dm, int limitMs);
-// The same from the company's settings file and backup file alone: it needs nothing of the data module,
-// so the window reads it on a thread of its own.
-std::optional<OffsiteFacts> gatherOffsite(const QString &settingsFile, const QString &backupFile,
-                                          int limitMs);
+// The same from the settings file's text as the data module read it, and the backup file: it needs nothing
+// else of the data module, so the window reads it on a thread of its own.
+std::optional<OffsiteFacts> gatherOffsite(const QByteArray &settingsText, const QString &settingsFile,
+                                          const QString &backupFile, int limitMs);
 
 } // namespace Health

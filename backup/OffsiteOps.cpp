@@ -2,6 +2,7 @@
 
 #include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
+#include "backup/BackupVerification.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
 #include "platform/BackupDigest.h"
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace OffsiteOps {
@@ -84,6 +86,24 @@ void unlockStale(const Restic::Repository &repo, const Offsite::Settings &s, con
         fail(r, s, after);
 }
 
+// A repository in a local folder (a USB disk, a NAS mount) on a file system mounted read-only: said at
+// once (restic itself retries its lock for most of a minute, then says it in English).
+void writable(const Offsite::Settings &s) {
+    QString path = s.repository;
+    if (path.startsWith(QLatin1String("local:")))
+        path = path.mid(6);
+    struct statvfs fs {};
+    if (!path.startsWith(QLatin1Char('/')) || ::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
+        return;
+    if ((fs.f_flag & ST_RDONLY) || ::access(QFile::encodeName(path).constData(), W_OK) != 0) {
+        Restic::Result r;
+        r.started = true;
+        r.exitCode = 1;
+        r.errors << QStringLiteral("read-only file system");
+        fail(r, s, QStringLiteral(" Nic nie zostało zmienione."));
+    }
+}
+
 QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offsite::Settings &s) {
     Restic::Result r;
     const auto list = Restic::snapshots(repo, companyTags(s), limits(s), &r);
@@ -92,7 +112,13 @@ QList<Restic::Snapshot> companyCopies(const Restic::Repository &repo, const Offs
             throw QkError(QStringLiteral("restic podał listę kopii, której program nie umie odczytać."));
         fail(r, s);
     }
-    return *list;
+    // A snapshot with the company's tags but no backup with its digest (made with restic by hand) is
+    // none of its copies.
+    QList<Restic::Snapshot> own;
+    for (const Restic::Snapshot &c : *list)
+        if (Offsite::holdsBackup(c))
+            own << c;
+    return own;
 }
 
 const Restic::Snapshot &choose(const QList<Restic::Snapshot> &copies, const Offsite::Settings &s,
@@ -112,16 +138,75 @@ const Restic::Snapshot &choose(const QList<Restic::Snapshot> &copies, const Offs
     return *found;
 }
 
+// A folder of one run's own beside the backup (the owner's alone, 0700), emptied first (a run that was
+// killed leaves one), and removed with what is in it however the run ends. It is held open: the files are
+// made in the folder that was made, not in whatever an operator of the group put under its name later (the
+// database folder is theirs to rename in), and only that folder is emptied.
+struct Scratch {
+    QString folder;
+    int fd = -1;
+    explicit Scratch(const QString &path) : folder(path) {
+        clear(QFile::encodeName(folder.chopped(1)));
+        // A folder of this run's own: never one that was there (or a link someone planted in its place).
+        const QByteArray name = QFile::encodeName(folder.chopped(1));
+        if (::mkdir(name.constData(), 0700) != 0 ||
+            (fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0)
+            throw FileError(QStringLiteral("Unable to create %1: %2")
+                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    ~Scratch() {
+        for (const char *name : {"bazaqk.abk", "bazaqk.abk.sha256"})
+            ::unlinkat(fd, name, 0);
+        struct stat mine {
+        }, there{};
+        const QByteArray name = QFile::encodeName(folder.chopped(1));
+        // The name still this folder: it goes (empty now); another in its place stays.
+        if (::fstat(fd, &mine) == 0 && ::lstat(name.constData(), &there) == 0 &&
+            mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+            ::rmdir(name.constData());
+        ::close(fd);
+    }
+    // A file of the folder's, made new (never a link or a file someone placed there); readable as the
+    // backup it becomes is (the server reads it), the folder keeping it to this run while it is fetched.
+    int create(const char *name) const {
+        return ::openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    }
+    // What a killed run left under the name: a link goes as a link (what it points to is never emptied),
+    // a folder of its files only if it is root's own.
+    static void clear(const QByteArray &name) {
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0)
+            return;
+        if (!S_ISDIR(st.st_mode)) {
+            ::unlink(name.constData());
+            return;
+        }
+        const int dir = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir >= 0) {
+            for (const char *file : {"bazaqk.abk", "bazaqk.abk.sha256"})
+                ::unlinkat(dir, file, 0);
+            ::close(dir);
+        }
+        if (::rmdir(name.constData()) != 0) // something else in it: not ours to empty, moved out of the way
+            ::rename(name.constData(),
+                     (name + "-pozostawiony-" + QByteArray::number(::getpid())).constData());
+    }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+};
+
 // Brings the backup and its digest of the snapshot into folder in one read of the repository, whole or
 // not at all: restic writes part of a file before it meets a damaged blob, so whatever it wrote goes when
 // it fails.
 void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Restic::Snapshot &snap,
-          const QString &folder, const std::function<void(qint64 bytes)> &progress) {
+          const Scratch &scratch, const std::function<void(qint64 bytes)> &progress) {
+    const QString &folder = scratch.folder;
     const QStringList wanted{QStringLiteral("bazaqk.abk"), QStringLiteral("bazaqk.abk.sha256")};
     QFile out;
     QStringList whole;
     qint64 expected = 0, written = 0;
     QString writeError;
+    bool full = false;
     auto finish = [&] {
         if (out.isOpen()) {
             out.close();
@@ -140,14 +225,19 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
             out.setFileName(folder + name);
             expected = size;
             written = 0;
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                writeError = out.errorString();
+            const int fd = scratch.create(QFile::encodeName(name).constData());
+            if (fd < 0 ||
+                !out.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+                writeError = QString::fromLocal8Bit(std::strerror(errno));
+                if (fd >= 0)
+                    ::close(fd);
                 return false;
             }
             return true;
         },
         [&](const char *data, qint64 size) {
             if (out.write(data, size) != size) {
+                full = errno == ENOSPC || errno == EDQUOT;
                 writeError = out.errorString();
                 return false;
             }
@@ -162,11 +252,26 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
     finish();
     auto discard = [&] {
         for (const QString &name : wanted)
-            QFile::remove(folder + name);
+            ::unlinkat(scratch.fd, QFile::encodeName(name).constData(), 0);
     };
+    if (full) {
+        discard();
+        throw QkError(
+            QStringLiteral("Brak miejsca na dysku w folderze %1: kopia %2 nie została pobrana. Zwolnij "
+                           "miejsce (kopia ma %3). Nic nie zostało zmienione.")
+                .arg(QFileInfo(folder.chopped(1)).path(), snap.shortId, megabytes(expected)));
+    }
     if (!writeError.isEmpty()) {
         discard();
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(out.fileName(), writeError));
+    }
+    // A stop this program asked for (the reader found no tar stream it can take) is no damage of the
+    // repository's: what the reader found is said.
+    if (r.stopped && !r.interrupted && !r.stalled) {
+        discard();
+        throw QkError(
+            QStringLiteral("Kopii %1 nie odczytano z repozytorium: %2. Nic nie zostało zmienione.")
+                .arg(snap.shortId, tar.error().isEmpty() ? QStringLiteral("odczyt przerwany") : tar.error()));
     }
     if (!r.ok()) {
         discard();
@@ -175,7 +280,7 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
             throw QkError(
                 QStringLiteral("Kopii %1 z dnia %2 nie można odczytać z repozytorium (uszkodzone dane w "
                                "repozytorium: %3). Nic nie zostało zmienione.")
-                    .arg(snap.shortId, when(snap.time), r.errors.last()));
+                    .arg(snap.shortId, when(Offsite::backupTime(snap)), r.errors.last()));
         fail(r, s, QStringLiteral(" Nic nie zostało zmienione."));
     }
     if (!tar.complete() || whole.size() != wanted.size()) {
@@ -189,34 +294,10 @@ void dump(const Restic::Repository &repo, const Offsite::Settings &s, const Rest
     }
 }
 
-// A folder of one run's own beside the backup, emptied first (a run that was killed leaves one), and
-// removed with what is in it however the run ends.
-struct Scratch {
-    QString folder;
-    explicit Scratch(const QString &path) : folder(path) {
-        clear();
-        // A folder of this run's own: never one that was there (or a link someone planted in its place).
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
-            throw FileError(QStringLiteral("Unable to create %1: %2")
-                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
-    }
-    ~Scratch() { clear(); }
-    // A link in the folder's place goes as a link: what it points to is never emptied.
-    void clear() const {
-        const QString path = folder.chopped(1);
-        if (QFileInfo(path).isSymLink())
-            QFile::remove(path);
-        else
-            QDir(folder).removeRecursively();
-    }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-};
-
 // Fetches both files of a copy into scratch and reads them through the gate; the inspection, or a
 // QkError saying why the copy may not be used.
 BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsite::Settings &s,
-                                    const Restic::Snapshot &snap, const QString &scratch, Operator &op) {
+                                    const Restic::Snapshot &snap, const Scratch &scratch, Operator &op) {
     const QString abk = pathOf(snap, QStringLiteral("bazaqk.abk")),
                   digest = pathOf(snap, QStringLiteral("bazaqk.abk.sha256"));
     if (abk.isEmpty() || digest.isEmpty())
@@ -225,10 +306,20 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
                 "Kopia %1 nie zawiera pliku bazaqk.abk z jego sumą kontrolną: to nie jest kopia tego "
                 "programu. Nic nie zostało zmienione.")
                 .arg(snap.shortId));
-    const QString file = scratch + QStringLiteral("bazaqk.abk");
-    say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...").arg(snap.shortId, when(snap.time)));
+    const QString file = scratch.folder + QStringLiteral("bazaqk.abk");
+    say(op, QStringLiteral("Pobieranie kopii %1 z dnia %2 ...")
+                .arg(snap.shortId, when(Offsite::backupTime(snap))));
     bool ok = false;
     const qint64 size = snap.tag(QStringLiteral("rozmiar")).toLongLong(&ok);
+    // Room for the backup its copy recorded, before a byte is fetched (and the digest, and a margin).
+    struct statvfs room {};
+    if (ok && size > 0 && ::fstatvfs(scratch.fd, &room) == 0 &&
+        qint64(room.f_bavail) * qint64(room.f_frsize) < size + (1 << 20))
+        throw QkError(
+            QStringLiteral("Za mało miejsca na dysku w folderze %1 na pobranie kopii %2: kopia ma %3, "
+                           "wolne jest %4. Zwolnij miejsce. Nic nie zostało zmienione.")
+                .arg(QFileInfo(scratch.folder.chopped(1)).path(), snap.shortId, megabytes(size),
+                     megabytes(qint64(room.f_bavail) * qint64(room.f_frsize))));
     int shownTenth = 0;
     dump(repo, s, snap, scratch, [&](qint64 bytes) {
         const int tenth = ok && size > 0 ? int(bytes * 10 / size) : 0;
@@ -245,7 +336,7 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
         throw QkError(
             QStringLiteral("Kopia %1 z dnia %2 z repozytorium nie nadaje się do odtworzenia: %3.\rNic nie "
                            "zostało zmienione.")
-                .arg(snap.shortId, when(snap.time), problem));
+                .arg(snap.shortId, when(Offsite::backupTime(snap)), problem));
     qint64 records = 0;
     for (const BackupFormat::Table &t : i.walk.tables)
         records += t.records;
@@ -260,11 +351,28 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
     return i;
 }
 
-// Forgets the copies the retention no longer keeps and prunes what only they held. An append-only
-// repository refuses the deletion: said once, and left to the repository's owner.
-bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op) {
+// Forgets the copies the retention no longer keeps and prunes what only they held. Only the company's
+// copies count (a snapshot with its tags but no backup is never one), dated as they were made; the copy
+// just made (made) is never forgotten, whatever the dates of the others. An append-only repository
+// refuses the deletion: said once, and left to the repository's owner.
+bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op,
+                    const QString &made) {
     const QStringList keep = *Offsite::retentionOptions(s.retention);
     if (keep.isEmpty())
+        return false;
+    const QList<Restic::Snapshot> own = companyCopies(repo, s);
+    const QDateTime now = Clock::now();
+    for (const Restic::Snapshot &c : own)
+        if (now.secsTo(c.time) >= 60)
+            say(op,
+                QStringLiteral("Kopia poza siedzibą %1 ma datę z przyszłości (%2): zegar komputera, który ją "
+                               "wysłał, szedł naprzód. Sprawdź zegar; kopia jest liczona według tej daty.")
+                    .arg(c.shortId, when(c.time)));
+    QStringList forget;
+    for (const QString &id : Offsite::forgotten(own, keep))
+        if (made.isEmpty() || !id.startsWith(made))
+            forget << id;
+    if (forget.isEmpty())
         return false;
     unlockStale(repo, s,
                 QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
@@ -280,11 +388,8 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
         }
         return true;
     };
-    QStringList args{QStringLiteral("forget"),     QStringLiteral("--json"),
-                     QStringLiteral("--tag"),      companyTags(s).join(QLatin1Char(',')),
-                     QStringLiteral("--group-by"), QString()};
-    args << keep;
-    const Restic::Result r = Restic::run(repo, args, h, limits(s));
+    // By id: restic's own policy would count every snapshot with the tags, and date them as they say.
+    const Restic::Result r = Restic::run(repo, QStringList{QStringLiteral("forget")} + forget, h, limits(s));
     if (refused) {
         say(op, QStringLiteral(
                     "Repozytorium %1 przyjmuje tylko dopisywanie (odmówiło usunięcia kopii): stare kopie "
@@ -294,11 +399,6 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
     }
     if (!r.ok())
         fail(r, s, QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
-    qsizetype removed = 0;
-    for (const QJsonValue &group : QJsonDocument::fromJson(r.output).array())
-        removed += group.toObject().value(QLatin1String("remove")).toArray().size();
-    if (removed == 0)
-        return false;
     say(op, QStringLiteral("Usuwanie kopii poza siedzibą, których nie obejmuje zachowaj=%1 ...")
                 .arg(s.retention));
     const Restic::Result p = Restic::run(repo, {QStringLiteral("prune")}, {}, limits(s));
@@ -312,11 +412,11 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
 } // namespace
 
 bool configured(const TMainDm &dm) {
-    return Offsite::read(dm.settingsFile()).configured;
+    return Offsite::fromText(dm.settingsText(), dm.settingsFile()).configured;
 }
 
 Offsite::Settings settings(const TMainDm &dm) {
-    const Offsite::Settings s = Offsite::read(dm.settingsFile());
+    const Offsite::Settings s = Offsite::fromText(dm.settingsText(), dm.settingsFile());
     if (!s.configured)
         throw QkError(
             QStringLiteral(
@@ -348,8 +448,8 @@ QString listLine(const Restic::Snapshot &s) {
     if (source.isEmpty() && !pathOf(s, QStringLiteral("bazaqk.abk")).isEmpty())
         source = QFileInfo(pathOf(s, QStringLiteral("bazaqk.abk"))).path() + QStringLiteral("/bazaqk.adb");
     return QStringLiteral("%1  %2  %3  %4")
-        .arg(when(s.time), ok ? megabytes(size).rightJustified(9) : QStringLiteral("        -"), source,
-             s.shortId);
+        .arg(when(Offsite::backupTime(s)),
+             ok ? megabytes(size).rightJustified(9) : QStringLiteral("        -"), source, s.shortId);
 }
 
 namespace {
@@ -452,24 +552,37 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     const QFileInfo backup(backupFile);
 
     const Restic::Repository repo = repository(s);
-    QString source = gate.walk.sourceDatabase;
-    source.replace(QLatin1Char(','), QLatin1Char('_'));
-    const QStringList tags = companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
-                                                          QStringLiteral("baza=") + source};
-    say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
-                .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
-                     Offsite::shownLocation(s.repository)));
+    // Nothing of restic's runs before the repository is known to be there: restic would make its folders
+    // on an empty mount point.
     const QString untouched = QStringLiteral(" Kopia lokalna %1 jest nienaruszona.").arg(backupFile);
     if (const QString missing = missingConfig(s); !missing.isEmpty())
         throw QkError(
             QStringLiteral("Kopia poza siedzibą nie została wysłana: %1%2").arg(missing, untouched));
+    writable(s);
+    // A run killed mid-way (a prune the unit's stop timeout ended) leaves its lock: gone before the copy.
+    unlockStale(repo, s);
+    QString source = gate.walk.sourceDatabase;
+    source.replace(QLatin1Char(','), QLatin1Char('_'));
+    // The copy is dated when it is made (retention counts by that); the backup's own time goes with it.
+    const QStringList tags =
+        companyTags(s) + QStringList{QStringLiteral("rozmiar=%1").arg(backup.size()),
+                                     QStringLiteral("baza=") + source,
+                                     QLatin1String(Offsite::kBackupTimeTag) + QLatin1Char('=') +
+                                         backup.lastModified().toUTC().toString(Qt::ISODate)};
+    if (Clock::now().secsTo(backup.lastModified()) >= 60)
+        say(op,
+            QStringLiteral("Plik kopii %1 ma datę z przyszłości (%2): zegar komputera szedł naprzód, gdy ją "
+                           "wykonano. Sprawdź zegar.")
+                .arg(backupFile, when(backup.lastModified())));
+    say(op, QStringLiteral("Wysyłanie kopii %1 z dnia %2 (%3) do repozytorium %4 ...")
+                .arg(backupFile, when(backup.lastModified()), megabytes(backup.size()),
+                     Offsite::shownLocation(s.repository)));
     const QDateTime started = QDateTime::currentDateTime();
     QJsonObject summary;
     int shownTenth = 0;
     const Restic::Handlers h = copyProgress(op, summary, shownTenth);
-    QStringList args{QStringLiteral("backup"), QStringLiteral("--json"),
-                     QStringLiteral("--tag"),  tags.join(QLatin1Char(',')),
-                     QStringLiteral("--time"), Restic::timeArgument(backup.lastModified())};
+    QStringList args{QStringLiteral("backup"), QStringLiteral("--json"), QStringLiteral("--tag"),
+                     tags.join(QLatin1Char(','))};
     args << backup.absoluteFilePath() << QFileInfo(BackupDigest::fileName(backupFile)).absoluteFilePath();
     const Restic::Result r = Restic::run(repo, args, h, limits(s));
     // The repository gone during the run: what restic made in its place goes, and no copy is said.
@@ -526,7 +639,7 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     } catch (const FileError &e) {
         say(op, e.message()); // monitoring then reads the repository alone
     }
-    c.appendOnly = applyRetention(repo, s, op);
+    c.appendOnly = applyRetention(repo, s, op, c.snapshot);
     return c;
 }
 
@@ -645,7 +758,9 @@ QList<Restic::Snapshot> copies(const TMainDm &dm) {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Nie można odczytać kopii poza siedzibą: %1.").arg(problem));
-    return companyCopies(repository(s), s);
+    const Restic::Repository repo = repository(s);
+    unlockStale(repo, s);
+    return companyCopies(repo, s);
 }
 
 QList<Restic::Snapshot> list(TMainDm &dm, Operator &op) {
@@ -671,6 +786,8 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
                 "przed pobraniem kopii.")
                 .arg(cs.DatabasePath, dm.settingsFile()));
     const Restic::Repository repo = repository(s);
+    writable(s);
+    unlockStale(repo, s);
     const QList<Restic::Snapshot> copies = companyCopies(repo, s);
     const Restic::Snapshot snap = choose(copies, s, which);
     const auto lock = BackupOps::takeFolderLock(cs.DatabaseFolder);
@@ -686,17 +803,17 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
             QStringLiteral(
                 "Plik kopii %1 z dnia %2 zostanie zastąpiony kopią z repozytorium z dnia %3 (migawka %4); "
                 "obecny zostanie zachowany jako %5.\rKontynuować pobieranie?")
-                .arg(current.fileName(), when(current.lastModified()), when(snap.time), snap.shortId,
-                     QFileInfo(kept).fileName())))
+                .arg(current.fileName(), when(current.lastModified()), when(Offsite::backupTime(snap)),
+                     snap.shortId, QFileInfo(kept).fileName())))
         return false;
     Scratch scratch(cs.DatabaseFolder + QStringLiteral("bazaqk-pobierana/"));
-    fetchChecked(repo, s, snap, scratch.folder, op);
+    fetchChecked(repo, s, snap, scratch, op);
     const QString fetched = scratch.folder + QStringLiteral("bazaqk.abk");
     {
         // The fetched backup is as old as the one it copies: its date is the backup's, not the fetch's.
         QFile f(fetched);
         if (f.open(QIODevice::ReadWrite))
-            f.setFileTime(snap.time, QFileDevice::FileModificationTime);
+            f.setFileTime(Offsite::backupTime(snap), QFileDevice::FileModificationTime);
     }
     // The backup and its digest never disagree, and both are on disk before they replace anything: the
     // current pair is kept aside under a name of its own, then the fetched backup and its digest go in.
@@ -705,13 +822,13 @@ bool fetch(TMainDm &dm, Operator &op, const QString &which) {
     if (replacing)
         say(op, QStringLiteral("Poprzedni plik kopii zachowany jako %1").arg(kept));
     say(op, QStringLiteral("Plik kopii %1 to teraz kopia z dnia %2 (migawka %3).")
-                .arg(backupFile, when(snap.time), snap.shortId));
+                .arg(backupFile, when(Offsite::backupTime(snap)), snap.shortId));
     op.message(Operator::Box::Information,
                QStringLiteral("Pobieranie kopii z repozytorium zakończono pomyślnie ..."));
     return true;
 }
 
-bool check(TMainDm &dm, Operator &op, int readDataPercent) {
+bool check(TMainDm &dm, Operator &op, int readDataPercent, bool restore) {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Nie można sprawdzić repozytorium: %1.").arg(problem));
@@ -757,9 +874,24 @@ bool check(TMainDm &dm, Operator &op, int readDataPercent) {
                                  ? dm.Settings.DatabaseFolder
                                  : QDir::tempPath() + QLatin1Char('/');
         Scratch scratch(base + QStringLiteral("bazaqk-sprawdzana-%1/").arg(::getpid()));
-        fetchChecked(repo, s, newest, scratch.folder, op);
-        say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
-                    .arg(newest.shortId, when(newest.time)));
+        fetchChecked(repo, s, newest, scratch, op);
+        if (!restore) {
+            say(op, QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, da się odtworzyć")
+                        .arg(newest.shortId, when(Offsite::backupTime(newest))));
+        } else {
+            if (!QFileInfo(dm.Settings.DatabasePath).isDir())
+                throw QkError(
+                    QStringLiteral("nie ma folderu bazy %1, obok którego można ją odtworzyć na próbę")
+                        .arg(dm.Settings.DatabasePath));
+            // The server reads the copy by its name: the folder may be passed, not listed nor written.
+            ::fchmod(scratch.fd, 0711);
+            if (!BackupVerification::verify(dm, op, scratch.folder + QStringLiteral("bazaqk.abk")))
+                throw QkError(QStringLiteral("kopia %1 z dnia %2 nie odtwarza się do bazy próbnej (powyżej)")
+                                  .arg(newest.shortId, when(Offsite::backupTime(newest))));
+            say(op,
+                QStringLiteral("Najnowsza kopia (%1 z dnia %2): OK, odtworzona do bazy próbnej i sprawdzona")
+                    .arg(newest.shortId, when(Offsite::backupTime(newest))));
+        }
     } catch (const QkError &e) {
         say(op, QStringLiteral("Najnowsza kopia: BŁĄD: ") +
                     QString(e.message()).replace(QLatin1Char('\r'), QLatin1Char(' ')));

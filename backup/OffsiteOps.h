@@ -53,9 +53,11 @@ QString listLine(const Restic::Snapshot &s);
 bool fetch(TMainDm &dm, Operator &op, const QString &which);
 
 // restic's check of the repository (reading percent of its data, when given) and a fetch of the
-// newest copy through the digest and the walk into a scratch folder: the copy proven restorable. Each
-// finding a line in the backup log; true when all passed.
-bool check(TMainDm &dm, Operator &op, int readDataPercent);
+// newest copy through the digest and the walk into a scratch folder; with restore, that copy then
+// restored into a scratch database beside the live one and validated (BackupVerification, the one
+// restore): only that proves the books come back. Each finding a line in the backup log; true when all
+// passed.
+bool check(TMainDm &dm, Operator &op, int readDataPercent, bool restore = false);
 
 // The file names a copy holds, found among a snapshot's paths; empty when it has none such.
 QString pathOf(const Restic::Snapshot &s, const QString &fileName);

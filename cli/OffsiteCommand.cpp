@@ -25,8 +25,10 @@ const char *const kUsage =
     "  list                        the company's copies, newest first: date, size, source database, id\n"
     "  fetch [ID|latest] [--yes]   bring a copy back as bazaqk.abk with its digest (the current one kept "
     "aside)\n"
-    "  check [--read-data PERCENT] check the repository and fetch the newest copy through the digest and "
-    "walk\n";
+    "  check [--read-data PERCENT] [--restore]\n"
+    "                              check the repository and fetch the newest copy through the digest and "
+    "walk;\n"
+    "                              --restore: also restore it into a scratch database and validate it\n";
 
 QString summaryOf(const OffsiteOps::Copy &c) {
     return QStringLiteral("added=%1 snapshot=%2").arg(c.added).arg(c.snapshot);
@@ -40,7 +42,7 @@ public:
     const char *name() const override { return "offsite"; }
     const char *summary() const override {
         return "off-site copies on restic: init | copy | list | fetch [ID|latest] [--yes] | check "
-               "[--read-data PERCENT]";
+               "[--read-data PERCENT] [--restore]";
     }
     void addOptions(QCommandLineParser &p) const override {
         p.setApplicationDescription(QString::fromLatin1(kUsage));
@@ -50,6 +52,9 @@ public:
             {QStringLiteral("read-data"),
              QStringLiteral("with check: also read PERCENT of the repository's data (100: all of it)"),
              QStringLiteral("PERCENT")});
+        p.addOption({QStringLiteral("restore"),
+                     QStringLiteral("with check: restore the fetched copy into a scratch database beside the "
+                                    "live one and validate it, as verify-backup does")});
         p.addPositionalArgument(QStringLiteral("SUBCOMMAND"),
                                 QStringLiteral("init, copy, list, fetch or check"));
         p.addPositionalArgument(
@@ -68,6 +73,7 @@ private:
     QString m_sub, m_which;
     bool m_yes = false;
     int m_percent = 0;
+    bool m_restore = false;
 };
 
 QString Command::check(const QCommandLineParser &p) {
@@ -85,6 +91,9 @@ QString Command::check(const QCommandLineParser &p) {
     if (m_yes && !fetch)
         return QStringLiteral("--yes goes with fetch");
     m_percent = 0;
+    m_restore = p.isSet(QStringLiteral("restore"));
+    if (m_restore && !check)
+        return QStringLiteral("--restore goes with check");
     if (!p.isSet(QStringLiteral("read-data")))
         return {};
     if (!check)
@@ -113,7 +122,7 @@ int Command::operate(TMainDm &dm, TerminalOperator &op, Cli::Produced &produced)
             return Cli::Failure;
         }
     } else if (m_sub == QLatin1String("check")) {
-        return OffsiteOps::check(dm, op, m_percent) ? Cli::Success : Cli::Failure;
+        return OffsiteOps::check(dm, op, m_percent, m_restore) ? Cli::Success : Cli::Failure;
     }
     return Cli::Success;
 }

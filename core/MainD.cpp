@@ -229,6 +229,7 @@ void TMainDm::ReadSettings() {
     Settings.ServerSetting = IniText::readString(text, kSection, QStringLiteral("serwer"));
     Settings.ProtocolLetter = IniText::readString(text, kSection, QStringLiteral("protokol"));
     Settings.ShadowPath = IniText::readString(text, kSection, QStringLiteral("cien"));
+    m_settingsText = text;
 }
 
 void TMainDm::PrepareService(Service &service) {

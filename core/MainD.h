@@ -78,6 +78,9 @@ public:
     const QString &settingsFolder() const { return m_settingsFolder; }
 
     void ReadSettings();
+    // The settings file's bytes as ReadSettings read them, once, from the descriptor it checked: every
+    // section a run uses ([Ogolne], [Zewnetrzna]) comes from this one read, never from the file again.
+    const QByteArray &settingsText() const { return m_settingsText; }
     // The start-up set-up; a failure leaves the remaining steps undone and propagates.
     void DataModuleCreate();
     // The set-up without the first connection: settings, services and the connection's parameters.
@@ -108,4 +111,5 @@ private:
     void writeKey(const QString &key, const QString &value);
     QString m_settingsFolder;
     QString m_settingsFile;
+    QByteArray m_settingsText;
 };

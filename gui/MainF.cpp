@@ -760,11 +760,11 @@ void TMainForm::readOffsiteInBackground() {
     m_offsiteRead = true;
     auto reading = std::make_shared<OffsiteReading>();
     m_offsiteReading = reading;
-    m_offsiteReader =
-        std::thread([reading, settings = m_dm.settingsFile(), backup = m_dm.Settings.backupFileName()] {
-            reading->facts = Health::gatherOffsite(settings, backup, 3000);
-            reading->done = true;
-        });
+    m_offsiteReader = std::thread([reading, text = m_dm.settingsText(), settings = m_dm.settingsFile(),
+                                   backup = m_dm.Settings.backupFileName()] {
+        reading->facts = Health::gatherOffsite(text, settings, backup, 3000);
+        reading->done = true;
+    });
     auto *poll = new QTimer(this);
     poll->setInterval(50);
     connect(poll, &QTimer::timeout, this, [this, poll, reading] {

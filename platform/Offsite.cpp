@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
+#include "platform/RootFiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -96,12 +98,82 @@ QString keyFileProblem(const QString &keyFile) {
                    "plik klucza %1 mogą czytać lub zmieniać inni niż jego właściciel (uprawnienia %2): klucz "
                    "otwiera wszystkie kopie firmy. Ustaw: chmod 600 %1")
             .arg(keyFile, QString::number(st.st_mode & 07777, 8));
+    // A privileged run sends the key's file to restic by its path: no one else may own it or swap it.
+    if (RootFiles::privilegedRun()) {
+        if (st.st_uid != 0 && st.st_uid != ::geteuid())
+            return QStringLiteral("plik klucza %1 nie należy do użytkownika %2 ani do roota: program "
+                                  "uruchomiony jako %2 go nie używa. Ustaw: chown %2 %1; chmod 600 %1")
+                .arg(keyFile, RootFiles::runningAs());
+        if (const QString why = RootFiles::othersMayReplace(keyFile, ::geteuid()); !why.isEmpty())
+            return QStringLiteral("plik klucza %1 może podmienić ktoś inny niż %2 (%3)")
+                .arg(keyFile, RootFiles::runningAs(), why);
+    }
     if (::access(QFile::encodeName(keyFile).constData(), R_OK) != 0)
         return QStringLiteral("nie można odczytać pliku klucza %1 (%2)")
             .arg(keyFile, QString::fromLocal8Bit(std::strerror(errno)));
     if (st.st_size == 0)
         return QStringLiteral("plik klucza %1 jest pusty").arg(keyFile);
     return {};
+}
+
+bool holdsBackup(const Restic::Snapshot &s) {
+    bool backup = false, digest = false;
+    for (const QString &p : s.paths) {
+        const QString name = QFileInfo(p).fileName();
+        backup = backup || name == QLatin1String("bazaqk.abk");
+        digest = digest || name == QLatin1String("bazaqk.abk.sha256");
+    }
+    return backup && digest && s.tags.contains(QLatin1String(kProgramTag));
+}
+
+QDateTime backupTime(const Restic::Snapshot &s) {
+    const QDateTime t = QDateTime::fromString(s.tag(QLatin1String(kBackupTimeTag)), Qt::ISODate);
+    return t.isValid() ? t : s.time;
+}
+
+QStringList forgotten(const QList<Restic::Snapshot> &copies, const QStringList &keepOptions) {
+    if (keepOptions.isEmpty())
+        return {};
+    QSet<QString> kept;
+    for (qsizetype i = 0; i + 1 < keepOptions.size(); i += 2) {
+        const QString &flag = keepOptions[i];
+        int left = keepOptions[i + 1].toInt();
+        // The bucket a copy falls in, in local time as restic has it.
+        auto bucket = [&flag](const QDateTime &when) -> qint64 {
+            const QDateTime t = when.toLocalTime();
+            const QDate d = t.date();
+            if (flag == QLatin1String("--keep-hourly"))
+                return qint64(d.toJulianDay()) * 24 + t.time().hour();
+            if (flag == QLatin1String("--keep-daily"))
+                return d.toJulianDay();
+            if (flag == QLatin1String("--keep-weekly")) {
+                int year = 0;
+                const int week = d.weekNumber(&year);
+                return qint64(year) * 100 + week;
+            }
+            if (flag == QLatin1String("--keep-monthly"))
+                return qint64(d.year()) * 100 + d.month();
+            if (flag == QLatin1String("--keep-yearly"))
+                return d.year();
+            return -1; // --keep-last: every copy a bucket of its own
+        };
+        std::optional<qint64> last;
+        for (const Restic::Snapshot &c : copies) {
+            if (left <= 0)
+                break;
+            const qint64 b = bucket(c.time);
+            if (b >= 0 && last && *last == b)
+                continue;
+            last = b;
+            kept.insert(c.id);
+            --left;
+        }
+    }
+    QStringList out;
+    for (const Restic::Snapshot &c : copies)
+        if (!kept.contains(c.id))
+            out << c.id;
+    return out;
 }
 
 QString shownLocation(const QString &repository) {
@@ -149,11 +221,51 @@ QString cacheFolder() {
     return base + QStringLiteral("/qkadmin/restic");
 }
 
+QString optionsProblem(const QStringList &options) {
+    const uid_t me = ::geteuid();
+    for (const QString &option : options) {
+        const QString key = option.section(QLatin1Char('='), 0, 0).trimmed();
+        const QStringList words =
+            option.section(QLatin1Char('='), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QStringList files;
+        // sftp.command, rclone.program: the first word is a program restic runs.
+        if (!words.isEmpty() &&
+            (key.endsWith(QLatin1String(".command")) || key.endsWith(QLatin1String(".program")))) {
+            const QString program = words.first().contains(QLatin1Char('/'))
+                                        ? words.first()
+                                        : QStandardPaths::findExecutable(words.first());
+            files << (program.isEmpty() ? words.first() : program);
+        }
+        // Any file named, also as -Ffile or key=/file.
+        static const QRegularExpression named(QStringLiteral("(?:^|=|^-[A-Za-z])(/[^\\s'\"]*)"));
+        for (const QString &w : words) {
+            const QRegularExpressionMatch m = named.match(w);
+            if (m.hasMatch())
+                files << m.captured(1);
+        }
+        for (const QString &file : files) {
+            if (!file.startsWith(QLatin1Char('/')))
+                return QStringLiteral("opcja \"%1\" uruchamia program %2, którego nie ma w PATH")
+                    .arg(option, file);
+            if (const QString why = RootFiles::othersMayReplace(file, me); !why.isEmpty())
+                return QStringLiteral("opcja \"%1\" uruchamia lub czyta %2, który może zmienić lub podmienić "
+                                      "ktoś inny niż %3 (%4): program uruchomiony jako %3 jej nie wykona")
+                    .arg(option, file, RootFiles::runningAs(), why);
+        }
+    }
+    return {};
+}
+
 Settings read(const QString &settingsFile) {
+    QFile f(settingsFile);
+    return fromText(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(), settingsFile);
+}
+
+Settings fromText(const QByteArray &text, const QString &settingsFile) {
     Settings s;
     s.company = companyName(settingsFile);
     auto value = [&](const char *key) {
-        return IniFile::readString(settingsFile, kSection, QString::fromLatin1(key));
+        return IniText::readString(text, kSection, QString::fromLatin1(key));
     };
     s.repository = value("repozytorium");
     s.configured = !s.repository.isEmpty();
@@ -194,6 +306,16 @@ Settings read(const QString &settingsFile) {
     QString retentionProblem;
     if (s.problem.isEmpty() && !retentionOptions(s.retention, &retentionProblem))
         s.problem = retentionProblem;
+    if (s.problem.isEmpty() && RootFiles::privilegedRun()) {
+        // What the file orders (a key, a program to run) is root's only if no one else could have put the
+        // file there: its folders too.
+        if (const QString why = RootFiles::othersMayReplace(settingsFile, ::geteuid()); !why.isEmpty())
+            s.problem = QStringLiteral("plik ustawień może podmienić ktoś inny niż %1 (%2): program "
+                                       "uruchomiony jako %1 nie wykonuje z niego kopii poza siedzibą")
+                            .arg(RootFiles::runningAs(), why);
+        else
+            s.problem = optionsProblem(s.options);
+    }
     if (!s.problem.isEmpty())
         s.problem += QStringLiteral(" (plik %1, sekcja [%2])").arg(settingsFile, kSection);
     return s;

@@ -1,5 +1,6 @@
 #include "platform/Restic.h"
 
+#include "platform/RootFiles.h"
 #include "platform/Signals.h"
 #include "platform/Subprocess.h"
 #include "platform/Supervisor.h"
@@ -107,6 +108,36 @@ Result run(const Repository &repo, const QStringList &args, const Handlers &h, c
                      QStringLiteral("RESTIC_REPOSITORY_FILE="),
                      QStringLiteral("RESTIC_PROGRESS_FPS=2"),
                      QStringLiteral("RESTIC_KEY_HINT=") + repo.keyHint};
+    // Only what restic and the programs it runs (ssh, rclone) need: the system's, the locale, proxies and
+    // the storage services' own credentials. The server's password and its user (ISC_PASSWORD,
+    // ISC_USER) and every other secret of this process stay here.
+    o.passedOn = {QStringLiteral("PATH"),
+                  QStringLiteral("HOME"),
+                  QStringLiteral("USER"),
+                  QStringLiteral("LOGNAME"),
+                  QStringLiteral("LANG"),
+                  QStringLiteral("LANGUAGE"),
+                  QStringLiteral("LC_*"),
+                  QStringLiteral("TZ"),
+                  QStringLiteral("TMPDIR"),
+                  QStringLiteral("XDG_CACHE_HOME"),
+                  QStringLiteral("XDG_CONFIG_HOME"),
+                  QStringLiteral("SSH_AUTH_SOCK"),
+                  QStringLiteral("SSL_CERT_FILE"),
+                  QStringLiteral("SSL_CERT_DIR"),
+                  QStringLiteral("http_proxy"),
+                  QStringLiteral("https_proxy"),
+                  QStringLiteral("no_proxy"),
+                  QStringLiteral("HTTP_PROXY"),
+                  QStringLiteral("HTTPS_PROXY"),
+                  QStringLiteral("NO_PROXY"),
+                  QStringLiteral("AWS_*"),
+                  QStringLiteral("B2_*"),
+                  QStringLiteral("AZURE_*"),
+                  QStringLiteral("GOOGLE_*"),
+                  QStringLiteral("OS_*"),
+                  QStringLiteral("ST_*"),
+                  QStringLiteral("RCLONE_*")};
     double lastDone = -1, lastFiles = -1;
     QByteArray lastText;
     Supervisor *self = nullptr; // the handlers report progress and stops to it
@@ -224,14 +255,29 @@ QString problem(const Result &r, const QString &shown, const QString &keyFile, b
             .arg(keyFile, shown, restic);
     if (contains(r, "no space left on device") || contains(r, "quota exceeded") ||
         contains(r, "insufficient storage"))
-        return QStringLiteral("Brak miejsca w repozytorium %1 (pełny dysk): nic więcej nie da się w nim "
-                              "zapisać.%2")
+        return QStringLiteral("Brak miejsca w repozytorium %1 (pełny dysk): kopia nie została zapisana, nic "
+                              "więcej nie da się w nim zapisać.%2")
             .arg(shown, restic);
-    if (contains(r, "repository is already locked"))
-        return QStringLiteral("Repozytorium %1 jest zablokowane przez inną trwającą operację (inna kopia, "
-                              "sprawdzanie lub usuwanie starych kopii). Spróbuj ponownie po jej "
-                              "zakończeniu.%2")
-            .arg(shown, restic);
+    if (contains(r, "repository is already locked")) {
+        // Stale locks (of runs that are gone) are removed before each run: this one's holder still runs.
+        static const QRegularExpression holder(
+            QStringLiteral("locked (?:exclusively )?by PID (\\d+) on (\\S+) by (\\S+)"));
+        QString who;
+        for (const QString &l : r.errors)
+            if (const QRegularExpressionMatch m = holder.match(l); m.hasMatch())
+                who = QStringLiteral(": proces %1 na komputerze %2, użytkownik %3")
+                          .arg(m.captured(1), m.captured(2), m.captured(3));
+        return QStringLiteral(
+                   "Repozytorium %1 jest zablokowane przez operację, która wciąż trwa (inna kopia, "
+                   "sprawdzanie lub usuwanie starych kopii%2). Spróbuj ponownie po jej zakończeniu.%3")
+            .arg(shown, who, restic);
+    }
+    if (contains(r, "read-only file system") || contains(r, "unable to create lock in backend"))
+        return QStringLiteral(
+                   "Repozytorium %1 jest tylko do odczytu (nie można w nim założyć blokady ani nic "
+                   "zapisać): sprawdź, czy dysk lub udział sieciowy jest zamontowany do zapisu "
+                   "i czy użytkownik %2 może w nim pisać.%3")
+            .arg(shown, RootFiles::runningAs(), restic);
     if (r.stalled)
         return QStringLiteral(
                    "Repozytorium %1 nie odpowiada: przez %2 s nic nie zostało przesłane ani odczytane (sieć "

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -79,6 +80,44 @@ std::optional<QByteArray> readRootsFile(const QString &file, QString &why, uid_t
     if (!why.isEmpty())
         return std::nullopt;
     return bytes;
+}
+
+QString othersMayReplace(const QString &path, uid_t alsoOwner) {
+    char *resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    QByteArray real = resolved ? QByteArray(resolved) : QByteArray();
+    ::free(resolved);
+    struct stat st {};
+    if (!real.isEmpty()) {
+        if (::stat(real.constData(), &st) != 0)
+            return QStringLiteral("nie można sprawdzić pliku %1").arg(path);
+        if (const QString why = othersMayChange(st.st_uid, st.st_gid, st.st_mode, alsoOwner); !why.isEmpty())
+            return QStringLiteral("plik %1: %2").arg(QFile::decodeName(real), why);
+    } else {
+        // A file that is not there yet: the folder it would be made in.
+        char *folder =
+            ::realpath(QFile::encodeName(path.section(QLatin1Char('/'), 0, -2)).constData(), nullptr);
+        real = folder ? QByteArray(folder) + "/-" : QByteArray();
+        ::free(folder);
+        if (real.isEmpty())
+            return QStringLiteral("nie można sprawdzić folderu pliku %1").arg(path);
+    }
+    // Each folder above: one another may write lets them rename anything of root's there away.
+    while (real.size() > 1) {
+        const qsizetype slash = real.lastIndexOf('/');
+        real = slash > 0 ? real.left(slash) : QByteArray("/");
+        if (::stat(real.constData(), &st) != 0)
+            return QStringLiteral("nie można sprawdzić folderu %1").arg(QFile::decodeName(real));
+        QString why;
+        if (st.st_uid != 0 && st.st_uid != alsoOwner)
+            why = QStringLiteral("jego właścicielem jest %1").arg(userName(st.st_uid));
+        else if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
+            why = QStringLiteral("każdy może w nim podmieniać pliki");
+        else if ((st.st_mode & S_IWGRP) && !(st.st_mode & S_ISVTX))
+            why = QStringLiteral("grupa %1 może w nim podmieniać pliki").arg(groupName(st.st_gid));
+        if (!why.isEmpty())
+            return QStringLiteral("folder %1: %2").arg(QFile::decodeName(real), why);
+    }
+    return {};
 }
 
 QString refusedForWriting(const QString &file) {

@@ -31,6 +31,11 @@ QString othersMayChange(uid_t owner, gid_t group, mode_t mode, uid_t alsoOwner =
 // (or alsoOwner) may change it. A missing file reads as empty bytes.
 std::optional<QByteArray> readRootsFile(const QString &file, QString &why, uid_t alsoOwner = 0);
 
+// Why someone other than root, or alsoOwner, could put another file in path's place or change it: the file
+// itself (a link followed), and each folder from it up to / (group- or other-writable without the sticky bit,
+// or another owner's), in Polish; empty when no one else can. A missing file: its folders alone.
+QString othersMayReplace(const QString &path, uid_t alsoOwner = 0);
+
 // Why the file at this path may not be written by a privileged run: a link (whoever placed it chose its
 // target), or a file someone else may change; empty when it may (a missing file too).
 QString refusedForWriting(const QString &file);

@@ -27,7 +27,11 @@ Child spawn(const Options &o) {
     for (char **e = environ; *e; ++e) {
         const QByteArray entry(*e);
         const QByteArray name = entry.left(entry.indexOf('=') + 1);
-        bool replaced = false;
+        bool replaced = !o.passedOn.isEmpty();
+        for (const QString &passed : o.passedOn)
+            if (passed.endsWith(QLatin1Char('*')) ? name.startsWith(passed.chopped(1).toLocal8Bit())
+                                                  : name == passed.toLocal8Bit() + '=')
+                replaced = false;
         for (const QString &mine : o.environment)
             replaced = replaced || mine.toLocal8Bit().startsWith(name);
         if (!replaced)

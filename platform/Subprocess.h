@@ -28,6 +28,9 @@ struct Options {
     // "NAME=value" entries added to (or replacing in) this process's environment, for the child alone:
     // what only it may know (the path of a key) never enters this process's own environment.
     QStringList environment{};
+    // When not empty: only these names of this process's environment reach the child ("AWS_*": every
+    // name so starting), the rest (the server's password, the administrator's name) never does.
+    QStringList passedOn{};
 };
 
 // Standard input from /dev/null, no other descriptor of this process but standard output and error

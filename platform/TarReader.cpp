@@ -1,18 +1,30 @@
 #include "platform/TarReader.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
 constexpr qint64 kBlock = 512;
 
-// A numeric field: octal digits (NUL or blank ended), or base-256 when its first byte has the high bit.
+// A numeric field: octal digits (NUL or blank ended), or GNU's base-256 (sizes of 8 GiB and more) when its
+// first byte has the high bit: the rest of that byte and the bytes after it, big-endian. A negative one
+// (0xff first) or one past 2^62 is no size.
 qint64 number(const char *field, int width, bool *ok) {
     *ok = true;
     if (quint8(field[0]) & 0x80) {
-        qint64 v = 0;
-        for (int i = 1; i < width; ++i)
+        if (quint8(field[0]) & 0x40) {
+            *ok = false;
+            return 0;
+        }
+        qint64 v = quint8(field[0]) & 0x3f;
+        for (int i = 1; i < width; ++i) {
+            if (v >> 54) {
+                *ok = false;
+                return 0;
+            }
             v = (v << 8) | quint8(field[i]);
+        }
         return v;
     }
     qint64 v = 0;
@@ -34,8 +46,8 @@ QString text(const char *field, int width) {
     return QString::fromUtf8(field, qsizetype(std::find(field, field + width, '\0') - field));
 }
 
-// The "path" of a PAX record: "LEN path=VALUE\n" lines.
-QString paxPath(const QByteArray &record) {
+// The value of key in a PAX record: "LEN key=VALUE\n" lines; nullopt when it has none.
+std::optional<QByteArray> paxValue(const QByteArray &record, const QByteArray &key) {
     qsizetype at = 0;
     while (at < record.size()) {
         const qsizetype blank = record.indexOf(' ', at);
@@ -46,11 +58,11 @@ QString paxPath(const QByteArray &record) {
         if (!ok || len <= 0 || at + len > record.size())
             break;
         const QByteArray kv = record.mid(blank + 1, at + len - blank - 2);
-        if (kv.startsWith("path="))
-            return QString::fromUtf8(kv.mid(5));
+        if (kv.startsWith(key + '='))
+            return kv.mid(key.size() + 1);
         at += len;
     }
-    return {};
+    return std::nullopt;
 }
 
 } // namespace
@@ -69,8 +81,20 @@ bool TarReader::feed(const char *data, qint64 size) {
             size -= n;
             m_left -= n;
             if (m_left == 0 && m_recordType) {
-                m_longName =
-                    m_recordType == 'x' ? paxPath(m_record) : QString::fromUtf8(m_record.constData());
+                if (m_recordType == 'x') {
+                    m_longName = QString::fromUtf8(paxValue(m_record, "path").value_or(QByteArray()));
+                    // The size of a file of 8 GiB or more is in the record alone (the header's is 0).
+                    if (const auto size = paxValue(m_record, "size")) {
+                        bool ok = false;
+                        m_paxSize = size->toLongLong(&ok);
+                        if (!ok || m_paxSize < 0) {
+                            m_error = QStringLiteral("zły rozmiar w rekordzie PAX archiwum tar");
+                            m_paxSize = -1;
+                        }
+                    }
+                } else {
+                    m_longName = QString::fromUtf8(m_record.constData());
+                }
                 m_recordType = 0;
                 m_record.clear();
             }
@@ -112,12 +136,16 @@ bool TarReader::header() {
         m_error = QStringLiteral("uszkodzony nagłówek archiwum tar");
         return false;
     }
-    const qint64 size = number(h + 124, 12, &ok);
+    qint64 size = number(h + 124, 12, &ok);
+    const char type = h[156];
+    if (m_paxSize >= 0 && type != 'x' && type != 'g' && type != 'L') {
+        size = m_paxSize;
+        m_paxSize = -1;
+    }
     if (!ok || size < 0) {
         m_error = QStringLiteral("zły rozmiar w nagłówku archiwum tar");
         return false;
     }
-    const char type = h[156];
     m_left = size;
     m_padding = (kBlock - size % kBlock) % kBlock;
     m_taking = false;

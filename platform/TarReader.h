@@ -7,8 +7,8 @@
 
 // A tar stream read as it arrives (restic's dump of a snapshot's folder): each regular file's name and
 // size, then its bytes, handed on; everything else skipped. ustar with the PAX and GNU long-name records
-// (a path with Polish letters or past 100 bytes comes in a record of its own). Never more than one
-// block held.
+// (a path with Polish letters or past 100 bytes comes in a record of its own), a size of 8 GiB or more from
+// a PAX record (as restic writes it) or in GNU's base-256. Never more than one block held.
 class TarReader {
 public:
     // Called at each regular file; true to be handed its bytes.
@@ -32,6 +32,7 @@ private:
     QByteArray m_record; // the long name or PAX record being gathered
     char m_recordType = 0;
     QString m_longName;    // the next entry's name from a PAX or GNU record
+    qint64 m_paxSize = -1; // the next entry's size from a PAX record
     qint64 m_left = 0;     // bytes of the current entry's data still to come
     qint64 m_padding = 0;  // bytes up to the end of its last block
     bool m_taking = false; // the current entry's bytes go to data

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     const QString folder = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
@@ -28,7 +31,11 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     TestModule module(folder);
     const QString ini = module.dm->settingsFile();
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repo);
-    IniFile::writeString(ini, "Zewnetrzna", "klucz", TestDb::newFolder() + "klucz");
+    const QString keyFolder = TestDb::newFolder();
+    ::chmod(QFile::encodeName(keyFolder).constData(), 0755); // root's alone, as a privileged run needs
+    ::chmod(QFile::encodeName(module.settingsFolder).constData(), 0755);
+    IniFile::writeString(ini, "Zewnetrzna", "klucz", keyFolder + "klucz");
+    module.dm->ReadSettings(); // the section is read with the rest, once
     {
         RecordingOperator op;
         OffsiteOps::init(*module.dm, op);
@@ -80,6 +87,7 @@ TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
 
     // The repository gone: the local backup stands, the failure in a box of its own after the backup's.
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", TestDb::newFolder() + "brak");
+    module.dm->ReadSettings();
     boxes.boxes.clear();
     form.BackupBtnClick();
     ASSERT_EQ(boxes.boxes.size(), 2);

@@ -3,7 +3,9 @@
 #include "platform/Offsite.h"
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
+#include "platform/BackupDigest.h"
 #include "platform/IniFile.h"
+#include "platform/Restic.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -25,9 +27,11 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -280,11 +284,19 @@ private:
     std::thread m_thread;
 };
 
+// A folder of root's own (the suite runs as root): a privileged run takes its settings, keys and the
+// programs it runs only from folders no one else may change.
+QString ownFolder() {
+    const QString f = TestDb::newFolder();
+    ::chmod(QFile::encodeName(f).constData(), 0755);
+    return f;
+}
+
 // A company: its settings file NAME.ini in a folder of its own, naming the database folder and the
 // repository.
 QString companySettings(const QString &name, const QString &databaseFolder, const QString &repository,
                         const QString &key, const QStringList &more = {}) {
-    const QString ini = TestDb::newFolder() + name + ".ini";
+    const QString ini = ownFolder() + name + ".ini";
     IniFile::writeString(ini, "Ogolne", "sciezka", databaseFolder.chopped(1));
     IniFile::writeString(ini, "Ogolne", "protokol", "T");
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repository);
@@ -390,7 +402,7 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     spec.scale.documentsPerMonth = 4000;
     const QString db = TestDb::createDatabase(spec);
     const QString repo = TestDb::newFolder() + "repozytorium";
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString ini = companySettings("firma1", db, repo, key, {"zachowaj=2"});
 
     const CliRun init = cli({"offsite", "init"}, ini);
@@ -449,7 +461,7 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     EXPECT_TRUE(cli({"health"}, other).out.contains("CRITICAL poza: w repozytorium"));
 
     // The drill with the key from the recovery sheet alone.
-    const QString sheet = TestDb::newFolder() + "klucz-z-karty";
+    const QString sheet = ownFolder() + "klucz-z-karty";
     writeKey(sheet, second);
     drill("firma1", repo, sheet, expected);
 
@@ -460,12 +472,121 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
     const QString kept = cli({"offsite", "list"}, ini).out;
     EXPECT_EQ(kept.count(" " + db + "bazaqk.adb  "), 2) << kept.toStdString();
     EXPECT_FALSE(kept.contains(first.out.section(" snapshot=", 1).trimmed())) << kept.toStdString();
+
+    // Behind the program's back: two copies dated two days ahead (a clock that ran ahead) and three
+    // snapshots with the company's tags but no backup (restic by hand); then a prune killed mid-way, its
+    // exclusive lock left. The night's copy is made past the lock and is never forgotten; the others of
+    // the company's count by the date they were made, the hand-made ones not at all.
+    const QString ahead = Restic::timeArgument(QDateTime::currentDateTime().addDays(2));
+    for (int i = 0; i < 2; ++i) {
+        std::unique_ptr<QProcess> p(restic(repo, key,
+                                           {"backup", "--tag", "qkadmin,firma=firma1", "--time", ahead,
+                                            db + "bazaqk.abk", db + "bazaqk.abk.sha256"}));
+        ASSERT_TRUE(p->waitForFinished(60000) && p->exitCode() == 0)
+            << p->readAllStandardError().toStdString();
+    }
+    for (int i = 0; i < 3; ++i) {
+        std::unique_ptr<QProcess> p(
+            restic(repo, key, {"backup", "--tag", "qkadmin,firma=firma1", "--stdin"}));
+        p->write("nie kopia");
+        p->closeWriteChannel();
+        ASSERT_TRUE(p->waitForFinished(60000) && p->exitCode() == 0);
+    }
+    {
+        std::unique_ptr<QProcess> prune(restic(repo, key, {"prune"}));
+        QElapsedTimer t;
+        t.start();
+        // A lock written whole (restic writes it under a name of its own first).
+        while (QDir(repo + "/locks")
+                   .entryList(QDir::Files)
+                   .filter(QRegularExpression("^[0-9a-f]{64}$"))
+                   .isEmpty() &&
+               t.elapsed() < 30000)
+            QThread::msleep(5);
+        ::kill(pid_t(prune->processId()), SIGKILL);
+        prune->waitForFinished();
+        ASSERT_EQ(lockCount(repo, key), 1) << "the killed prune's lock";
+    }
+    nightsWork(db);
+    const CliRun fourth = cli({"backup", "--offsite"}, ini);
+    ASSERT_EQ(fourth.exitCode, 0) << said(fourth).toStdString();
+    EXPECT_TRUE(fourth.out.contains("ma datę z przyszłości")) << fourth.out.toStdString();
+    const QString made = fourth.out.section(" snapshot=", 1).trimmed();
+    const QString now = cli({"offsite", "list"}, ini).out;
+    EXPECT_TRUE(now.contains("  " + made + "\n")) << now.toStdString();
+    EXPECT_EQ(now.count(" " + db + "bazaqk.adb  "), 3) << now.toStdString(); // the two ahead and tonight's
+    std::unique_ptr<QProcess> all3(restic(repo, key, {"snapshots", "--json", "--no-lock"}));
+    ASSERT_TRUE(all3->waitForFinished(60000));
+    EXPECT_EQ(Restic::parseSnapshots(all3->readAllStandardOutput())->size(), 6) << "the hand-made three stay";
+    const CliRun ahead2 = cli({"health"}, ini);
+    EXPECT_TRUE(ahead2.out.contains("WARNING poza:") && ahead2.out.contains("data z przyszłości"))
+        << ahead2.out.toStdString();
+    EXPECT_FALSE(ahead2.out.contains("(-")) << ahead2.out.toStdString();
+}
+
+TEST(OffsiteFolder, RootTakesItsOrdersFromTheFileItCheckedAndHandsResticNoSecret) {
+    // restic's ssh is a stand-in that keeps its environment; another settings file, of root's too,
+    // would run another program. A second process renames it over the company's file the moment the run
+    // has read it: the run goes on with what it read.
+    const QString f = ownFolder();
+    auto script = [&](const QString &name, const QByteArray &body) {
+        TestFiles::write(f + name, "#!/bin/sh\n" + body + "\n");
+        ::chmod(QFile::encodeName(f + name).constData(), 0755);
+    };
+    script("ssh", "tr '\\0' '\\n' < /proc/$$/environ > " + QFile::encodeName(f) + "env.txt; exit 1");
+    script("inny", "touch " + QFile::encodeName(f) + "inny-uruchomiony; exit 1");
+    const QString key = f + "firma1.key";
+    writeKey(key, "klucz-tajny-123");
+    const QString db = TestDb::newFolder();
+    const QString ini =
+        companySettings("firma1", db, "sftp:kopie:/kopie", key, {"opcje=sftp.command=" + f + "ssh"});
+    const QString other = QFileInfo(ini).path() + "/inny.ini";
+    TestFiles::write(
+        other, TestFiles::read(ini).replace(QFile::encodeName(f + "ssh"), QFile::encodeName(f + "inny")));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t operatorProcess = ::fork();
+    if (operatorProcess == 0) {
+        const int in = ::inotify_init();
+        ::inotify_add_watch(in, QFile::encodeName(ini).constData(), IN_CLOSE_NOWRITE);
+        [[maybe_unused]] const ssize_t w = ::write(ready[1], "r", 1);
+        char event[4096];
+        [[maybe_unused]] const ssize_t r = ::read(in, event, sizeof event);
+        ::rename(QFile::encodeName(other).constData(), QFile::encodeName(ini).constData());
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    qputenv("ISC_PASSWORD", "haslo-serwera-456");
+    qputenv("ISC_USER", "SYSDBA");
+    const CliRun list = cli({"offsite", "list"}, ini);
+    qunsetenv("ISC_PASSWORD");
+    qunsetenv("ISC_USER");
+    int status = 0;
+    ::waitpid(operatorProcess, &status, 0);
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_FALSE(QFileInfo::exists(other)) << "the second process renamed its file over the company's";
+    EXPECT_FALSE(QFileInfo::exists(f + "inny-uruchomiony")) << said(list).toStdString();
+    const QByteArray env = TestFiles::read(f + "env.txt");
+    ASSERT_FALSE(env.isEmpty()) << said(list).toStdString();
+    EXPECT_TRUE(env.contains("\nPATH=") || env.startsWith("PATH=")) << env.toStdString();
+    for (const char *secret : {"ISC_PASSWORD", "ISC_USER", "haslo-serwera-456", "klucz-tajny-123"})
+        EXPECT_FALSE(env.contains(secret)) << secret;
+
+    // In a folder the group may write, the same file orders nothing: another could have put it there.
+    ::chmod(QFile::encodeName(QFileInfo(ini).path()).constData(), 0775);
+    const CliRun shared = cli({"offsite", "list"}, ini);
+    EXPECT_EQ(shared.exitCode, 1);
+    EXPECT_TRUE(shared.err.contains("plik ustawień może podmienić ktoś inny niż root"))
+        << said(shared).toStdString();
 }
 
 TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     const QString db = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString ini = companySettings("firma1", db, repo, key);
     const CliRun init = cli({"offsite", "init"}, ini);
     ASSERT_EQ(init.exitCode, 0) << said(init).toStdString();
@@ -479,7 +600,7 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     };
 
     // A wrong key, and a key file others may read.
-    const QString wrong = TestDb::newFolder() + "zly.key";
+    const QString wrong = ownFolder() + "zly.key";
     writeKey(wrong, "to nie ten klucz");
     const CliRun w = cli({"offsite", "copy"}, companySettings("firma1", db, repo, wrong));
     EXPECT_EQ(w.exitCode, 1);
@@ -510,7 +631,7 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     QThread::msleep(1500);
     const CliRun locked = cli({"offsite", "check"}, ini);
     EXPECT_EQ(locked.exitCode, 1);
-    EXPECT_TRUE(said(locked).contains("zablokowane przez inną trwającą operację"))
+    EXPECT_TRUE(said(locked).contains("zablokowane przez operację, która wciąż trwa"))
         << said(locked).toStdString();
     EXPECT_GE(lockCount(repo, key), 1);
     live->write("dane");
@@ -526,6 +647,35 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     EXPECT_EQ(linked.exitCode, 0) << said(linked).toStdString();
     EXPECT_EQ(TestFiles::read(elsewhere + "wazne.txt"), QByteArray("nie ruszać"));
     untouched(); // the same backup, fetched back
+
+    // The check with a restore: the newest copy restored into a scratch database and validated.
+    const CliRun restored = cli({"offsite", "check", "--restore"}, ini);
+    EXPECT_EQ(restored.exitCode, 0) << said(restored).toStdString();
+    EXPECT_TRUE(restored.out.contains("odtworzona do bazy próbnej i sprawdzona"))
+        << said(restored).toStdString();
+    untouched();
+    // Three bytes of a relation's name changed and the digest made again: the digest and the walk pass
+    // it, only the restore does not.
+    {
+        const QByteArray good = TestFiles::read(db + "bazaqk.abk"),
+                         goodDigest = TestFiles::read(db + "bazaqk.abk.sha256");
+        QByteArray bad = good;
+        const qsizetype at = bad.indexOf("FJ_ZAP1");
+        ASSERT_GT(at, 0);
+        bad.replace(at + 3, 3, "XYZ");
+        TestFiles::write(db + "bazaqk.abk", bad);
+        BackupDigest::write(db + "bazaqk.abk");
+        ASSERT_EQ(cli({"offsite", "copy"}, ini).exitCode, 0);
+        const CliRun plain = cli({"offsite", "check"}, ini);
+        EXPECT_EQ(plain.exitCode, 0) << said(plain).toStdString();
+        const CliRun refused = cli({"offsite", "check", "--restore"}, ini);
+        EXPECT_EQ(refused.exitCode, 1) << said(refused).toStdString();
+        EXPECT_TRUE(refused.out.contains("nie odtwarza się do bazy próbnej")) << said(refused).toStdString();
+        TestFiles::write(db + "bazaqk.abk", good);
+        TestFiles::write(db + "bazaqk.abk.sha256", goodDigest);
+        ASSERT_EQ(cli({"offsite", "copy"}, ini).exitCode, 0); // the newest copy the good one again
+    }
+    untouched();
 
     // One changed byte in every pack: the fetch refuses the copy, the check reading the data finds it.
     QDirIterator packs(repo + "/data", QDir::Files, QDirIterator::Subdirectories);
@@ -574,12 +724,37 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     EXPECT_EQ(full.exitCode, 1);
     EXPECT_TRUE(full.err.contains("Brak miejsca w repozytorium")) << said(full).toStdString();
     untouched();
+
+    // The same disk mounted read-only: said at once, in Polish.
+    ASSERT_EQ(
+        ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=2m"), 0)
+        << std::strerror(errno);
+    QElapsedTimer readOnlyTime;
+    readOnlyTime.start();
+    const CliRun readOnly = cli({"offsite", "copy"}, fullIni);
+    EXPECT_EQ(readOnly.exitCode, 1);
+    EXPECT_TRUE(readOnly.err.contains("jest tylko do odczytu")) << said(readOnly).toStdString();
+    EXPECT_LT(readOnlyTime.elapsed(), 10000);
+
+    // A fetch into a database folder with less room than the backup its copy recorded: refused before a
+    // byte is fetched, in Polish.
+    const QString tight = TestDb::newFolder() + "ciasny";
+    QDir().mkpath(tight);
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(tight).constData(), "tmpfs", 0, "size=64k"), 0);
+    Unmount unmountTight{tight};
+    const CliRun room =
+        cli({"offsite", "fetch", "latest", "--yes"}, companySettings("firma1", tight + "/", repo, key));
+    EXPECT_EQ(room.exitCode, 1);
+    EXPECT_TRUE(room.err.contains("Za mało miejsca na dysku w folderze " + tight))
+        << said(room).toStdString();
+    EXPECT_EQ(QDir(tight).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList({"bazaqk.abk.lock"}));
 }
 
 TEST(OffsiteSftp, TheDrillThroughAThrowawaySshServer) {
     const QString db = TestDb::createDatabase();
-    SftpServer sftp(TestDb::newFolder());
-    const QString key = TestDb::newFolder() + "firma1.key";
+    SftpServer sftp(ownFolder());
+    const QString key = ownFolder() + "firma1.key";
     const QStringList more{"opcje=" + sftp.option()};
     const QString repository = "sftp:qkkopie:" + sftp.folder + "repozytorium";
     const QString ini = companySettings("firma1", db, repository, key, more);
@@ -595,7 +770,7 @@ TEST(OffsiteRest, AnAppendOnlyServerKeepsItsCopiesAndTheKeyIsSeenByNoProcess) {
     const QString db = TestDb::createDatabase();
     const QString folder = TestDb::newFolder();
     RestServer rest(folder);
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString repository = rest.repository("firma1");
     const QString ini = companySettings("firma1", db, repository, key, {"zachowaj=1"});
     const QByteArray keyBytes = "klucz-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
@@ -644,7 +819,7 @@ TEST(OffsiteRest, ALineThatGoesDeadMidwayFailsThatNightAndAnInterruptedCopyRemov
     const QString folder = TestDb::newFolder();
     RestServer rest(folder);
     Proxy line(rest.port);
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString repository =
         QString("rest:http://%1:%2@127.0.0.1:%3/firma1/").arg(rest.user, rest.password).arg(line.port);
     const QString ini = companySettings("firma1", db, repository, key, {"limit=6"});

@@ -9,6 +9,7 @@
 #include "platform/TarReader.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QProcess>
 
@@ -17,9 +18,17 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+// A folder only its owner (root, the suite's user) may change, as a privileged run takes its settings from.
+QString ownFolder() {
+    const QString f = TestDb::newFolder();
+    ::chmod(QFile::encodeName(f).constData(), 0755);
+    return f;
+}
 
 TEST(OffsiteSettings, TheSectionWithItsDefaultsAndItsMistakes) {
-    const QString folder = TestDb::newFolder();
+    const QString folder = ownFolder();
     const QString ini = folder + "firma1.ini";
     TestFiles::write(ini, "[Ogolne]\r\nsciezka=/srv/qk\r\n");
     Offsite::Settings s = Offsite::read(ini);
@@ -29,14 +38,14 @@ TEST(OffsiteSettings, TheSectionWithItsDefaultsAndItsMistakes) {
     TestFiles::write(
         ini,
         "[Ogolne]\r\nsciezka=/srv/qk\r\n[Zewnetrzna]\r\nrepozytorium=sftp:kopie:/qk\r\nklucz=firma1.key\r\n"
-        "opcje=sftp.command=ssh -F /etc/qk/ssh kopie -s sftp; x.y=1\r\n");
+        "opcje=sftp.command=ssh -o BatchMode=yes kopie -s sftp; x.y=1\r\n");
     s = Offsite::read(ini);
     EXPECT_TRUE(s.configured);
     EXPECT_EQ(s.problem, QString());
     EXPECT_EQ(s.keyFile, folder + "firma1.key"); // beside the settings file
     EXPECT_EQ(s.warnHours, 26);
     EXPECT_EQ(s.stallSeconds, 120);
-    EXPECT_EQ(s.options, QStringList({"sftp.command=ssh -F /etc/qk/ssh kopie -s sftp", "x.y=1"}));
+    EXPECT_EQ(s.options, QStringList({"sftp.command=ssh -o BatchMode=yes kopie -s sftp", "x.y=1"}));
     EXPECT_EQ(s.keyHint, QString()); // no key id written beside the key
     QByteArray hints = Offsite::withKeyHint({}, "sftp:inne:/qk", "0123abcd");
     hints = Offsite::withKeyHint(hints, "sftp:kopie:/qk", "dbe39f4e");
@@ -85,7 +94,7 @@ TEST(OffsiteSettings, RetentionBecomesResticsKeepOptions) {
 }
 
 TEST(OffsiteSettings, AKeyFileOthersMayReadIsRefused) {
-    const QString key = TestDb::newFolder() + "klucz";
+    const QString key = ownFolder() + "klucz";
     EXPECT_TRUE(Offsite::keyFileProblem(key).startsWith(QStringLiteral("brak pliku klucza")));
     TestFiles::write(key, "sekret");
     for (const auto mode : {0644, 0640, 0604, 0660, 0602}) {
@@ -97,8 +106,49 @@ TEST(OffsiteSettings, AKeyFileOthersMayReadIsRefused) {
     EXPECT_EQ(Offsite::keyFileProblem(key), QString());
     ::chmod(QFile::encodeName(key).constData(), 0400);
     EXPECT_EQ(Offsite::keyFileProblem(key), QString());
+    // Root's run: the key must be root's, in folders no one else may change (a sticky one may be shared).
+    ASSERT_EQ(::geteuid(), 0u) << "the suite runs as root";
+    ASSERT_EQ(::chown(QFile::encodeName(key).constData(), 65534, 0), 0);
+    EXPECT_TRUE(Offsite::keyFileProblem(key).contains(QStringLiteral("nie należy do użytkownika root")))
+        << Offsite::keyFileProblem(key).toStdString();
+    ASSERT_EQ(::chown(QFile::encodeName(key).constData(), 0, 0), 0);
+    const QByteArray folder = QFile::encodeName(QFileInfo(key).path());
+    ::chmod(folder.constData(), 0775);
+    EXPECT_TRUE(Offsite::keyFileProblem(key).contains(QStringLiteral("może w nim podmieniać pliki")))
+        << Offsite::keyFileProblem(key).toStdString();
+    ::chmod(folder.constData(), 01777);
+    EXPECT_EQ(Offsite::keyFileProblem(key), QString());
     TestFiles::write(key, "");
     EXPECT_TRUE(Offsite::keyFileProblem(key).contains(QStringLiteral("jest pusty")));
+}
+
+TEST(OffsiteSettings, RootRunsNoProgramAndReadsNoFileOthersMayChange) {
+    const QString mine = ownFolder(), shared = TestDb::newFolder(); // 0755 and 0777
+    for (const QString &f : {mine, shared}) {
+        TestFiles::write(f + "ssh", "#!/bin/sh\n");
+        ::chmod(QFile::encodeName(f + "ssh").constData(), 0755);
+        TestFiles::write(f + "ssh_config", "Host x\n");
+    }
+    EXPECT_EQ(Offsite::optionsProblem({"sftp.command=ssh -F " + mine + "ssh_config kopie -s sftp",
+                                       "rclone.program=" + mine + "ssh", "x.y=1"}),
+              QString());
+    for (const QString &bad : {"sftp.command=" + shared + "ssh kopie -s sftp",
+                               "sftp.command=ssh -F " + shared + "ssh_config kopie",
+                               "sftp.command=ssh -F" + shared + "ssh_config kopie",
+                               "sftp.command=ssh -o ProxyCommand=" + shared + "ssh kopie",
+                               QString("rclone.program=nieistniejacy-program")})
+        EXPECT_FALSE(Offsite::optionsProblem({bad}).isEmpty()) << bad.toStdString();
+    ::chmod(QFile::encodeName(mine + "ssh").constData(), 0775); // the file itself the group's
+    EXPECT_TRUE(Offsite::optionsProblem({"rclone.program=" + mine + "ssh"}).contains("grupa"));
+
+    // A settings file others could replace orders nothing: its section is refused whole.
+    const QString ini = shared + "firma1.ini";
+    const QByteArray text = "[Zewnetrzna]\r\nrepozytorium=/mnt/usb\r\nklucz=/etc/k\r\n";
+    EXPECT_TRUE(
+        Offsite::fromText(text, ini).problem.contains(QStringLiteral("plik ustawień może podmienić")));
+    EXPECT_EQ(Offsite::fromText(text, mine + "firma1.ini").problem, QString());
+    const QByteArray runs = text + "opcje=sftp.command=" + shared.toUtf8() + "ssh\r\n";
+    EXPECT_TRUE(Offsite::fromText(runs, mine + "firma1.ini").problem.contains(QStringLiteral("nie wykona")));
 }
 
 TEST(OffsiteSettings, APasswordInALocationIsNeverShown) {
@@ -129,6 +179,37 @@ TEST(OffsiteSnapshots, ResticsListNewestFirst) {
     EXPECT_EQ(Restic::parseSnapshots("[]\n")->size(), 0);
     EXPECT_FALSE(Restic::parseSnapshots("Fatal: wrong password or no key found"));
     EXPECT_EQ(Offsite::companyTag("a,b"), QStringLiteral("firma=a_b"));
+}
+
+TEST(OffsiteRetention, OnlyTheCompanysCopiesCountDatedAsTheyWereMade) {
+    auto copy = [](const char *id, const QDateTime &made, bool backup = true) {
+        Restic::Snapshot s;
+        s.id = s.shortId = QString::fromLatin1(id);
+        s.time = made;
+        s.tags = QStringList{"qkadmin", "firma=firma1", "czas=2026-12-01T21:00:00Z"};
+        s.paths = QStringList{"/srv/qk/bazaqk.abk"};
+        if (backup)
+            s.paths << "/srv/qk/bazaqk.abk.sha256";
+        return s;
+    };
+    const QDateTime day(QDate(2026, 12, 9), QTime(22, 0));
+    EXPECT_TRUE(Offsite::holdsBackup(copy("a", day)));
+    EXPECT_FALSE(Offsite::holdsBackup(copy("a", day, false))); // restic by hand, the company's tags
+    EXPECT_EQ(Offsite::backupTime(copy("a", day)), QDateTime(QDate(2026, 12, 1), QTime(21, 0), Qt::UTC));
+    Restic::Snapshot untagged = copy("a", day);
+    untagged.tags.removeLast();
+    EXPECT_EQ(Offsite::backupTime(untagged), day); // an older copy: its snapshot's date
+
+    // Newest first: two in one day, one a day earlier, one a week earlier.
+    const QList<Restic::Snapshot> list{copy("d1", day.addSecs(3600)), copy("d0", day),
+                                       copy("c", day.addDays(-1)), copy("b", day.addDays(-8)),
+                                       copy("a", day.addDays(-40))};
+    EXPECT_EQ(Offsite::forgotten(list, {"--keep-last", "2"}), QStringList({"c", "b", "a"}));
+    EXPECT_EQ(Offsite::forgotten(list, {"--keep-daily", "2"}), QStringList({"d0", "b", "a"}));
+    EXPECT_EQ(Offsite::forgotten(list, {"--keep-daily", "1", "--keep-weekly", "2"}),
+              QStringList({"d0", "c", "a"}));
+    EXPECT_EQ(Offsite::forgotten(list, {"--keep-monthly", "12"}), QStringList({"d0", "c", "b"}));
+    EXPECT_EQ(Offsite::forgotten(list, {}), QStringList());
 }
 
 TEST(OffsiteRecord, TheLastCopyReadsBackAndAGarbledOneIsNone) {
@@ -163,8 +244,14 @@ TEST(OffsiteFaults, EachFaultIsSaidInPolish) {
     EXPECT_TRUE(said({"Save(<data/1234>) returned error: write /mnt/x: no space left on device"}, 1)
                     .startsWith(QStringLiteral("Brak miejsca")));
     EXPECT_TRUE(
-        said({"unable to create lock in backend: repository is already locked exclusively by PID 7"}, 1)
-            .contains(QStringLiteral("zablokowane przez inną trwającą operację")));
+        said({"unable to create lock in backend: repository is already locked exclusively by PID 7 on "
+              "biuro by root (UID 0, GID 0)"},
+             1)
+            .contains(QStringLiteral("która wciąż trwa (inna kopia, sprawdzanie lub usuwanie starych kopii: "
+                                     "proces 7 na komputerze biuro, użytkownik root)")));
+    EXPECT_TRUE(
+        said({"Fatal: create repository at /mnt/ro failed: mkdir /mnt/ro/keys: read-only file system"}, 1)
+            .contains(QStringLiteral("jest tylko do odczytu")));
     EXPECT_TRUE(said({"Fatal: unable to open config file: dial tcp 127.0.0.1:1: connect: connection refused",
                       "Is there a repository at the following location?"},
                      1)
@@ -221,6 +308,11 @@ TEST(OffsiteHealth, AgeWarnsPastTheLimitAndUnknownWhenUnreachable) {
     EXPECT_EQ(poza(o).level, Health::Level::Warning);
     o.newest = f.now.addSecs(-53 * 3600);
     EXPECT_EQ(poza(o).level, Health::Level::Critical);
+    o.newest = f.now.addSecs(48 * 3600); // a clock that ran ahead dated it
+    EXPECT_EQ(poza(o).level, Health::Level::Warning);
+    EXPECT_TRUE(poza(o).text.contains(QStringLiteral("data z przyszłości: za 48.0 h")))
+        << poza(o).text.toStdString();
+    EXPECT_FALSE(poza(o).text.contains(QStringLiteral("-48"))) << poza(o).text.toStdString();
     o.newest.reset();
     EXPECT_EQ(poza(o).level, Health::Level::Critical); // no copy of this company at all
     o.unreachable = true;
@@ -296,4 +388,89 @@ TEST(OffsiteTar, TheFilesOfADumpComeWholeFromAnyPieces) {
         EXPECT_FALSE(bad.feed(garbled.constData(), garbled.size()));
         EXPECT_TRUE(bad.error().contains("nagłówek")) << bad.error().toStdString();
     }
+}
+
+TEST(OffsiteTar, ABackupOf8GiBOrMoreComesWholeWithItsSizeFromAPaxRecordOrBase256) {
+    // A sparse file past the ustar size field's 8 GiB, its last bytes marked: GNU tar's PAX form writes its
+    // size in a PAX record alone, as restic's dump does ("19 size=8589934692", the header's field 0).
+    const QString folder = TestDb::newFolder();
+    const qint64 size = (qint64(8) << 30) + 100;
+    {
+        QFile f(folder + "bazaqk.abk");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(size));
+        ASSERT_TRUE(f.seek(size - 6));
+        ASSERT_EQ(f.write("KONIEC"), 6);
+    }
+    qint64 announced = -1, got = 0;
+    QByteArray tail;
+    TarReader reader(
+        [&](const QString &path, qint64 n) {
+            EXPECT_EQ(path, QStringLiteral("bazaqk.abk"));
+            announced = n;
+            return true;
+        },
+        [&](const char *d, qint64 n) {
+            got += n;
+            tail = (tail + QByteArray(d + std::max<qint64>(0, n - 6), std::min<qint64>(n, 6))).right(6);
+            return true;
+        });
+    const QByteArray command = "tar -C " + QFile::encodeName(folder) + " --format posix -cf - bazaqk.abk";
+    FILE *tar = ::popen(command.constData(), "r");
+    ASSERT_NE(tar, nullptr);
+    QByteArray buf(1 << 20, Qt::Uninitialized);
+    size_t n;
+    bool fed = true;
+    while (fed && (n = ::fread(buf.data(), 1, size_t(buf.size()), tar)) > 0)
+        fed = reader.feed(buf.constData(), qint64(n));
+    EXPECT_EQ(::pclose(tar), 0);
+    EXPECT_TRUE(fed) << reader.error().toStdString();
+    EXPECT_TRUE(reader.complete());
+    EXPECT_EQ(announced, size);
+    EXPECT_EQ(got, size);
+    EXPECT_EQ(tail, QByteArray("KONIEC"));
+
+    // GNU's base-256 size field (its own form past 8 GiB), on a small file: the field rewritten so, the
+    // header's checksum made again.
+    TestFiles::write(folder + "maly", "0123456789");
+    QProcess gnu;
+    gnu.setWorkingDirectory(folder);
+    gnu.start("tar", {"--format", "gnu", "-cf", "-", "maly"});
+    ASSERT_TRUE(gnu.waitForFinished());
+    QByteArray bytes = gnu.readAllStandardOutput();
+    ASSERT_GE(bytes.size(), 1024);
+    QByteArray field(12, '\0');
+    field[0] = char(0x80);
+    field[11] = 10;
+    bytes.replace(124, 12, field);
+    bytes.replace(148, 8, QByteArray(8, ' '));
+    int sum = 0;
+    for (int i = 0; i < 512; ++i)
+        sum += quint8(bytes[i]);
+    bytes.replace(148, 8, QByteArray::number(sum, 8).rightJustified(6, '0') + QByteArray("\0 ", 2));
+    QByteArray small;
+    qint64 smallSize = -1;
+    TarReader base256(
+        [&](const QString &, qint64 n) {
+            smallSize = n;
+            return true;
+        },
+        [&](const char *d, qint64 k) {
+            small.append(d, k);
+            return true;
+        });
+    EXPECT_TRUE(base256.feed(bytes.constData(), bytes.size())) << base256.error().toStdString();
+    EXPECT_TRUE(base256.complete());
+    EXPECT_EQ(smallSize, 10);
+    EXPECT_EQ(small, QByteArray("0123456789"));
+    bytes[124] = char(0xff); // a negative size: no size
+    bytes.replace(148, 8, QByteArray(8, ' '));
+    sum = 0;
+    for (int i = 0; i < 512; ++i)
+        sum += quint8(bytes[i]);
+    bytes.replace(148, 8, QByteArray::number(sum, 8).rightJustified(6, '0') + QByteArray("\0 ", 2));
+    TarReader negative([](const QString &, qint64) { return true; },
+                       [](const char *, qint64) { return true; });
+    EXPECT_FALSE(negative.feed(bytes.constData(), bytes.size()));
+    EXPECT_TRUE(negative.error().contains("rozmiar")) << negative.error().toStdString();
 }
