@@ -24,6 +24,13 @@
 
 #include <sys/stat.h>
 
+namespace {
+// A privileged run takes off-site settings and keys only from folders others cannot change.
+void ownedByRoot(const QString &folder) {
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+}
+} // namespace
+
 TEST(OffsiteWindow, TheBackupGoesOffsiteAndTheDearchivingGroupBringsItBack) {
     const QString folder = TestDb::createDatabase();
     const QString repo = TestDb::newFolder() + "repozytorium";
@@ -130,6 +137,9 @@ TEST(OffsiteWindow, TheDrillFetchesAndRestoresIntoAnEmptyFolderAndAttachesToTheN
         const QString ini = module.dm->settingsFile();
         IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repo);
         IniFile::writeString(ini, "Zewnetrzna", "klucz", key);
+        ownedByRoot(module.settingsFolder);
+        ownedByRoot(QFileInfo(key).path());
+        module.dm->ReadSettings();
         RecordingOperator op;
         OffsiteOps::init(*module.dm, op);
         BackupOps::backupDatabase(*module.dm, op);
@@ -144,6 +154,7 @@ TEST(OffsiteWindow, TheDrillFetchesAndRestoresIntoAnEmptyFolderAndAttachesToTheN
     IniFile::writeString(ini, "Ogolne", "protokol", "T");
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", repo);
     IniFile::writeString(ini, "Zewnetrzna", "klucz", key);
+    ownedByRoot(settings);
     TMainDm dm(settings);
     EXPECT_THROW(dm.DataModuleCreate(), QkError); // as at start-up: the window comes up all the same
     RecordedBoxes boxes;
@@ -187,12 +198,14 @@ TEST(OffsiteWindow, TheDrillFetchesAndRestoresIntoAnEmptyFolderAndAttachesToTheN
     EXPECT_EQ(boxes.boxes.size(), 0) << boxes.texts().join('|').toStdString();
 }
 
-// restic's stand-in, found first in PATH: silent for half a minute on a copy, a quick failure otherwise.
+// restic's stand-in, found first in PATH: silent for half a minute on a copy, no stale locks to remove, a
+// quick failure otherwise.
 struct SilentRestic {
     QByteArray path = qgetenv("PATH");
     explicit SilentRestic(const QString &folder) {
         TestFiles::write(folder + "restic", "#!/bin/sh\n"
                                             "for a in \"$@\"; do [ \"$a\" = backup ] && exec sleep 30; done\n"
+                                            "for a in \"$@\"; do [ \"$a\" = unlock ] && exit 0; done\n"
                                             "echo 'Fatal: stand-in' >&2; exit 1\n");
         QFile::setPermissions(folder + "restic", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         qputenv("PATH", QFile::encodeName(folder) + ":" + path);
@@ -208,6 +221,12 @@ TEST(OffsiteWindow, ASilentCopyKeepsTheWindowLiveRefusesClicksAndStopsOnEsc) {
     IniFile::writeString(ini, "Zewnetrzna", "repozytorium", tools + "repozytorium");
     IniFile::writeString(ini, "Zewnetrzna", "klucz", tools + "klucz");
     IniFile::writeString(ini, "Zewnetrzna", "limit", "5");
+    ownedByRoot(win.module.settingsFolder);
+    ownedByRoot(tools);
+    win.module.dm->ReadSettings();
+    // A repository that is there (its config), so the copy gets as far as restic.
+    QDir().mkpath(tools + "repozytorium");
+    TestFiles::write(tools + "repozytorium/config", "stand-in");
     TestFiles::write(tools + "klucz", "tajne");
     QFile::setPermissions(tools + "klucz", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const SilentRestic restic(tools);

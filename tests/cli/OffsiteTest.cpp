@@ -872,7 +872,7 @@ TEST(OffsiteFolder, ARepositoryMovedAwayMidCopyIsNoCopyAndLeavesNothingBehind) {
     spec.scale.documentsPerMonth = 4000; // restic busy long enough to be caught writing
     const QString db = TestDb::createDatabase(spec);
     const QString repo = TestDb::newFolder() + "repozytorium", moved = repo + "-przeniesione";
-    const QString key = TestDb::newFolder() + "firma1.key";
+    const QString key = ownFolder() + "firma1.key";
     const QString ini = companySettings("firma1", db, repo, key);
     ASSERT_EQ(cli({"offsite", "init"}, ini).exitCode, 0);
     ASSERT_EQ(cli({"backup", "--offsite"}, ini).exitCode, 0);

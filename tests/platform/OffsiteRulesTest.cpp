@@ -310,7 +310,7 @@ TEST(OffsiteHealth, AgeWarnsPastTheLimitAndUnknownWhenUnreachable) {
     EXPECT_EQ(poza(o).level, Health::Level::Critical);
     o.newest = f.now.addSecs(48 * 3600); // a clock that ran ahead dated it
     EXPECT_EQ(poza(o).level, Health::Level::Warning);
-    EXPECT_TRUE(poza(o).text.contains(QStringLiteral("data z przyszłości: za 48.0 h")))
+    EXPECT_TRUE(poza(o).text.contains(QStringLiteral("data z przyszłości: za 48,0 h")))
         << poza(o).text.toStdString();
     EXPECT_FALSE(poza(o).text.contains(QStringLiteral("-48"))) << poza(o).text.toStdString();
     o.newest.reset();
