@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/WorkFolder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,6 +32,10 @@ Lock takeFolderLock(const QString &databaseFolder, const Lock &held) {
                            "sprawdzanie kopii lub dearchiwizacja).\rNic nie zostało zmienione: spróbuj "
                            "ponownie po jej zakończeniu.")
                 .arg(databaseFolder));
+    // Under the lock no other run works here: a work folder left in it, or a half-restored database, is
+    // a killed run's.
+    WorkFolder::removeLeftovers(databaseFolder);
+    QFile::remove(restoringName(databaseFolder));
     return lock;
 }
 
@@ -43,12 +48,13 @@ QString failedBackupName(const QString &databaseFolder, const QDateTime &when) {
            QStringLiteral("bazaqk-nieudana-%1.abk").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
-NewBackup::NewBackup(QString written, QString backupFile)
-    : m_file(std::move(written)), m_backupFile(std::move(backupFile)) {}
+NewBackup::NewBackup(QString written, QString backupFile, std::shared_ptr<WorkFolder> work)
+    : m_work(std::move(work)), m_file(std::move(written)), m_backupFile(std::move(backupFile)) {}
 
 NewBackup::NewBackup(NewBackup &&other) noexcept
-    : m_file(std::move(other.m_file)), m_backupFile(std::move(other.m_backupFile)),
-      m_hex(std::move(other.m_hex)), m_kept(std::exchange(other.m_kept, true)) {}
+    : m_work(std::move(other.m_work)), m_file(std::move(other.m_file)),
+      m_backupFile(std::move(other.m_backupFile)), m_hex(std::move(other.m_hex)),
+      m_kept(std::exchange(other.m_kept, true)) {}
 
 NewBackup::~NewBackup() {
     if (!m_kept) {
@@ -122,13 +128,18 @@ NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options
     op.beginBusy();
     BackupService &backup = dm.IBBackup;
     const QString backupFile = backup.backupFiles.value(0, dm.Settings.backupFileName());
-    NewBackup written(partialBackupName(backupFile), backupFile);
+    std::shared_ptr<WorkFolder> work;
+    if (dm.Settings.ServiceProtocol == Service::Protocol::Local)
+        work = std::make_shared<WorkFolder>(QFileInfo(backupFile).absolutePath() + QLatin1Char('/'),
+                                            WorkFolder::Access::OwnerOnly);
+    const QString part = partialBackupName(backupFile);
+    NewBackup written(work ? work->file(QFileInfo(part).fileName()) : part, backupFile, work);
     {
         // The service writes beside the backup file, which keeps the last good backup until the new
         // one is whole (and, when the caller verifies it, proven).
         const QStringList published = backup.backupFiles;
         const auto configured = qScopeGuard([&] { backup.backupFiles = published; });
-        QFile::remove(written.file()); // a leftover of a run that was killed
+        QFile::remove(part); // a leftover of a run that was killed
         backup.backupFiles = {written.file()};
         ServiceRun run(backup, op);
         backup.attach();

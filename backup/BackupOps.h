@@ -8,6 +8,7 @@
 
 class FolderLock;
 class Operator;
+class WorkFolder;
 class TMainDm;
 namespace BackupFormat {
 struct Walk;
@@ -34,7 +35,8 @@ Lock takeFolderLock(const QString &databaseFolder, const Lock &held = {});
 // file is removed) unless it was put in place or set aside.
 class NewBackup {
 public:
-    NewBackup(QString written, QString backupFile);
+    // work: the folder of this process's own that written is in, which goes with it.
+    NewBackup(QString written, QString backupFile, std::shared_ptr<WorkFolder> work = {});
     NewBackup(NewBackup &&other) noexcept;
     ~NewBackup();
     NewBackup &operator=(NewBackup &&) = delete;
@@ -49,6 +51,7 @@ public:
     QString setAside();
 
 private:
+    std::shared_ptr<WorkFolder> m_work;
     QString m_file;
     QString m_backupFile;
     QByteArray m_hex; // its digest, once written
@@ -62,7 +65,9 @@ struct BackupOptions {
     bool putInPlace = true;
 };
 // The backup under the lock flag; the server writes beside the backup file (a failed backup deletes
-// its output: were that the backup file, the last good backup would go with it).
+// its output: were that the backup file, the last good backup would go with it), the embedded engine
+// in a work folder of this process's own there (it follows a link planted under its output's name,
+// with this process's rights).
 NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options = {});
 QString partialBackupName(const QString &backupFile);
 // Where a backup that failed its verification is kept: bazaqk-nieudana-YYYYMMDD-HHMMSS.abk.

@@ -8,6 +8,7 @@
 #include "core/ServiceRun.h"
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
+#include "platform/WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -58,7 +59,8 @@ public:
         : m_dm(dm), m_op(op), m_backupFile(backupFile) {}
     // Under the folder lock: leftovers of a killed verification go, and the backup file is said.
     void start();
-    bool restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const QString &scratch);
+    bool restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const WorkFolder &work,
+                 const QString &scratch);
     bool validate(const QString &scratch);
     bool read(Database &db, Transaction &tr);
     void line(const QString &text) {
@@ -91,9 +93,10 @@ void Verification::start() {
 }
 
 bool Verification::restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock,
-                           const QString &scratch) {
+                           const WorkFolder &work, const QString &scratch) {
     try {
         const RestoreBeside::Request request{.backup = checked,
+                                             .work = work,
                                              .target = scratch,
                                              .heldLock = lock->descriptor(),
                                              .idle = [this] { m_op.processEvents(); }};
@@ -184,15 +187,23 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
     }
     v.line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
 
-    const QString scratch =
-        scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
-                    QCoreApplication::applicationPid());
+    std::unique_ptr<WorkFolder> work;
+    try {
+        work = RestoreBeside::workFolder(dm);
+    } catch (const std::exception &e) {
+        return v.failed(QStringLiteral("folder roboczy"), e);
+    }
+    const QString scratch = RestoreBeside::targetIn(
+        dm, *work,
+        QFileInfo(scratchName({}, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
+                              QCoreApplication::applicationPid()))
+            .fileName());
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;
     dm.prepareConnection(db, scratch);
     ScratchCleanUp cleanUp(db, scratch);
-    if (!v.restore(checked, lock, scratch) || !v.validate(scratch) || !v.read(db, tr))
+    if (!v.restore(checked, lock, *work, scratch) || !v.validate(scratch) || !v.read(db, tr))
         return false;
     if (!cleanUp.removed()) {
         v.line(QStringLiteral("BŁĄD: nie można usunąć bazy próbnej %1").arg(scratch));
