@@ -279,19 +279,45 @@ QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held) {
     return dm.Settings.DatabaseFolder + Archiver::archiveFileName(name);
 }
 
-QStringList archivesToDelete(const QStringList &names, int keep) {
-    QStringList archives;
+QStringList futureArchives(const QStringList &names, const QDateTime &now) {
+    QStringList future;
     for (const QString &n : names)
-        if (Archiver::isArchiveCopyName(n))
-            archives << n;
-    std::sort(archives.begin(), archives.end(), Archiver::archiveCopyBefore);
-    return archives.size() > keep ? archives.first(archives.size() - keep) : QStringList();
+        if (const QDateTime t = Archiver::archiveCopyTime(n); t.isValid() && now.isValid() && t > now)
+            future << n;
+    return future;
 }
 
-void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held) {
+QStringList archivesToDelete(const QStringList &names, int keep, const QDateTime &now,
+                             const QString &justMade) {
+    const QStringList future = futureArchives(names, now);
+    QStringList archives;
+    bool made = false;
+    for (const QString &n : names) {
+        if (!Archiver::isArchiveCopyName(n) || future.contains(n))
+            continue;
+        if (!justMade.isEmpty() && n.compare(justMade, Qt::CaseInsensitive) == 0)
+            made = true;
+        else
+            archives << n;
+    }
+    std::sort(archives.begin(), archives.end(), Archiver::archiveCopyBefore);
+    const qsizetype kept = std::max(0, keep - (made ? 1 : 0));
+    return archives.size() > kept ? archives.first(archives.size() - kept) : QStringList();
+}
+
+void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held, const QString &justMade) {
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, held);
     const QString folder = dm.Settings.DatabaseFolder;
-    for (const QString &name : archivesToDelete(QDir(folder).entryList(QDir::Files), keep)) {
+    const QStringList names = QDir(folder).entryList(QDir::Files);
+    const QDateTime now = Clock::now();
+    for (const QString &name : futureArchives(names, now))
+        op.message(
+            Operator::Box::Warning,
+            QStringLiteral("Kopia archiwalna %1 ma datę późniejszą niż teraz (%2): zegar komputera mógł "
+                           "się kiedyś spieszyć albo nazwę nadano ręcznie. Nie jest ani liczona, ani "
+                           "usuwana; sprawdź ją i usuń lub przemianuj ręcznie.")
+                .arg(name, Archiver::archiveCopyTime(name).toString(QStringLiteral("yyyy-MM-dd HH:00"))));
+    for (const QString &name : archivesToDelete(names, keep, now, justMade)) {
         if (!QFile::remove(folder + name))
             throw FileError(QStringLiteral("Unable to delete %1").arg(folder + name));
         op.message(Operator::Box::Information, QStringLiteral("Usunięto starą kopię archiwalną ") + name);

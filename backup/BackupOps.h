@@ -118,10 +118,16 @@ QString replacedBackupName(const QString &databaseFolder, const QDateTime &when)
 // runs must know), the archive on disk before it returns; throws when the archiver fails. The archive's path.
 QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held = {});
 // Of the names in a folder, the dated archives to delete so that the keep newest remain: only names
-// that are an archive stamp (eight digits, perhaps "-N") with the archive extension, oldest first.
-QStringList archivesToDelete(const QStringList &names, int keep);
-// Deletes those in the database folder, each said to the operator; throws when one cannot be deleted.
-void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held = {});
+// that are this program's stamps (Archiver::archiveCopyTime), oldest first. justMade (the archive this
+// run made) is one of those kept, never deleted; a stamp after now (when given: a clock that once ran
+// ahead, or a name made by hand) is neither counted nor deleted.
+QStringList archivesToDelete(const QStringList &names, int keep, const QDateTime &now = {},
+                             const QString &justMade = {});
+// Of the names, the dated archives whose stamp is after now.
+QStringList futureArchives(const QStringList &names, const QDateTime &now);
+// Deletes those in the database folder, each said to the operator, and says each archive dated in the
+// future; throws when one cannot be deleted. justMade: the archive's file name this run made.
+void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held = {}, const QString &justMade = {});
 
 // YYMMDDHH: the date, and the hour of the 24-hour clock.
 QString archiveStamp(const QDateTime &when);

@@ -63,9 +63,10 @@ protected:
         if (m_verify && !verified(d, op, written, held))
             return Failure;
         if (m_archive) {
-            produced.files << BackupOps::archiveBackup(d, op, held);
+            const QString archive = BackupOps::archiveBackup(d, op, held);
+            produced.files << archive;
             if (m_keep > 0)
-                BackupOps::pruneArchives(d, op, m_keep, held);
+                BackupOps::pruneArchives(d, op, m_keep, held, QFileInfo(archive).fileName());
         }
         if (m_offsite)
             produced.extra = OffsiteCommand::afterBackup(d, op, held);

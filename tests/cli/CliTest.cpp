@@ -163,6 +163,15 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives) {
               QStringList({"25010101.ARJ", "26120901.arj"}));
     EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 2), QStringList());
     EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 5), QStringList());
+    // Only real dates and hours are stamps; the archive just made is kept whatever the others are called,
+    // and one dated after now (a clock that ran ahead) is neither counted nor deleted.
+    const QStringList odd{"99999999.arj", "26121006.arj", "26121006-2.arj", "12345678.arj",
+                          "20241231.arj", "27010100.arj", "26123124.arj",   "26021901.arj"};
+    const QDateTime now(QDate(2026, 12, 10), QTime(6, 30));
+    EXPECT_EQ(BackupOps::archivesToDelete(odd, 1, now, "26121006-2.arj"),
+              QStringList({"26021901.arj", "26121006.arj"}));
+    EXPECT_EQ(BackupOps::archivesToDelete(odd, 2, now, "26121006-2.arj"), QStringList({"26021901.arj"}));
+    EXPECT_EQ(BackupOps::futureArchives(odd, now), QStringList({"27010100.arj"}));
 
     TestModule m;
     m.started();
