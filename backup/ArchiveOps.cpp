@@ -102,8 +102,10 @@ public:
     static std::unique_ptr<Dearchive> prepare(TMainDm &dm, Operator &op, const QString &archiveName);
     ~Dearchive();
     QStringList arguments() const {
-        return {QStringLiteral("e"), QStringLiteral("-y"), m_archive, kBackupName,
-                kBackupName + QStringLiteral(".sha256")};
+        // -p: the names match whole stored paths, so a same-named file in a folder of the archive (another
+        // company's backup) is never the one taken.
+        return {QStringLiteral("e"), QStringLiteral("-p"), QStringLiteral("-y"),
+                m_archive,           kBackupName,          kBackupName + QStringLiteral(".sha256")};
     }
     const QString &folder() const { return m_scratch; }
     // After arj has ended with exitCode: what to tell the operator; the lock is let go.

@@ -56,6 +56,7 @@ QString handMadeArchive(const QList<QPair<QString, QByteArray>> &members) {
     const QString dir = TestDb::newFolder();
     QStringList args{QStringLiteral("a"), QStringLiteral("reczne")};
     for (const auto &[name, bytes] : members) {
+        QDir().mkpath(QFileInfo(dir + name).path());
         TestFiles::write(dir + name, bytes);
         args << name;
     }
@@ -107,9 +108,13 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst) {
     const QString elsewhere = TestDb::newFolder();
     TestFiles::write(elsewhere + "bazaqk.abk", "innej firmy");
     ASSERT_TRUE(QFile::link(elsewhere, m.folder + ".qk-dearchiwizacja-1"));
-    // An archive that also holds a database: the live one is never touched.
-    const QString archive =
-        handMadeArchive({{"bazaqk.abk", backup}, {"bazaqk.abk.sha256", digest}, {"bazaqk.adb", "obca baza"}});
+    // An archive that also holds a database, and another backup of the same name in a folder (arj's
+    // "e" matches a name at any depth): the live database is never touched, only the top-level backup
+    // taken.
+    const QString archive = handMadeArchive({{"bazaqk.abk", backup},
+                                             {"bazaqk.abk.sha256", digest},
+                                             {"bazaqk.adb", "obca baza"},
+                                             {"podfolder/bazaqk.abk", current}});
     const CliRun r = cli({"dearchive", archive, "--yes"}, ini);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("Rozpakowano bazaqk.abk: " + QString::number(backup.size()) + " bajtów"))
