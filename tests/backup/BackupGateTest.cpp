@@ -1,5 +1,6 @@
 // A damaged backup never reaches the engine: cut, altered or foreign files are refused before the lock
 // flag, a service or a file changes; backups made elsewhere without a digest still restore.
+#include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
 #include "common/RecordedLaunches.h"
@@ -9,6 +10,7 @@
 #include "platform/BackupDigest.h"
 #include "platform/Errors.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -147,6 +149,27 @@ TEST(BackupGate, ABackupRenamedOverTheCheckedOneIsNeverTheOneRestored) {
     EXPECT_TRUE(verifying.log(Operator::Log::Backup)
                     .contains(QStringLiteral("FJ_DOK3: %1 wierszy").arg(before.section(' ', 0, 0))))
         << verifying.log(Operator::Log::Backup).join('\n').toStdString();
+}
+
+// Links planted where the embedded engine's output would go (the old name beside the backup, a work
+// folder's name made in advance): none is followed, the file they point to stays as it was.
+TEST(BackupGate, TheEmbeddedEngineWritesNothingThroughAPlantedLink) {
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    const QString victim = TestDb::newFolder() + QStringLiteral("ofiara");
+    TestFiles::write(victim, "nie do nadpisania");
+    ASSERT_TRUE(QFile::link(victim, m.folder + QStringLiteral("bazaqk.abk.part")));
+    const QString early =
+        m.folder + QStringLiteral(".qk-praca-%1-1/").arg(QCoreApplication::applicationPid());
+    ASSERT_TRUE(QDir().mkpath(early));
+    ASSERT_TRUE(QFile::link(victim, early + QStringLiteral("bazaqk.abk.part")));
+    ASSERT_TRUE(QFile::link(victim, early + QStringLiteral("bazaqk-odtwarzana.adb")));
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    EXPECT_TRUE(BackupGate::inspect(m.dm->Settings.backupFileName()).passes());
+    EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, op));
+    EXPECT_EQ(TestFiles::read(victim), QByteArray("nie do nadpisania"));
+    EXPECT_TRUE(QFileInfo(early + QStringLiteral("bazaqk.abk.part")).isSymLink()); // another's: left alone
 }
 
 TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine) {
