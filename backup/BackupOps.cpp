@@ -10,10 +10,13 @@
 #include "platform/Paths.h"
 #include "platform/WorkFolder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <utility>
 
 namespace BackupOps {
@@ -46,6 +49,32 @@ QString partialBackupName(const QString &backupFile) {
 QString failedBackupName(const QString &databaseFolder, const QDateTime &when) {
     return databaseFolder +
            QStringLiteral("bazaqk-nieudana-%1.abk").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+QStringList failedBackupsToDelete(const QStringList &names, int keep) {
+    static const QRegularExpression failed(
+        QStringLiteral("^bazaqk-nieudana-[0-9]{8}-[0-9]{6}(-[1-9][0-9]*)?\\.abk$"));
+    QList<std::pair<QString, int>> found; // the stamp, the number within its second
+    for (const QString &n : names)
+        if (const QRegularExpressionMatch m = failed.match(n); m.hasMatch())
+            found.append({n, m.captured(1).isEmpty() ? 1 : m.captured(1).mid(1).toInt()});
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        return std::pair(a.first.left(31), a.second) < std::pair(b.first.left(31), b.second);
+    });
+    QStringList doomed;
+    for (qsizetype i = 0; i + keep < found.size(); ++i)
+        doomed << found[i].first;
+    return doomed;
+}
+
+void pruneFailedBackups(TMainDm &dm, Operator &op, int keep) {
+    const QString folder = dm.Settings.DatabaseFolder;
+    for (const QString &name : failedBackupsToDelete(QDir(folder).entryList(QDir::Files), keep)) {
+        if (!QFile::remove(folder + name))
+            throw FileError(QStringLiteral("Unable to delete %1").arg(folder + name));
+        QFile::remove(BackupDigest::fileName(folder + name));
+        op.message(Operator::Box::Information, QStringLiteral("Usunięto starą kopię nieudaną ") + name);
+    }
 }
 
 NewBackup::NewBackup(QString written, QString backupFile, std::shared_ptr<WorkFolder> work)

@@ -72,6 +72,11 @@ NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options
 QString partialBackupName(const QString &backupFile);
 // Where a backup that failed its verification is kept: bazaqk-nieudana-YYYYMMDD-HHMMSS.abk.
 QString failedBackupName(const QString &databaseFolder, const QDateTime &when);
+// Of the names in a folder, the backups kept after a failed verification to delete so that the keep
+// newest remain (with their digests), oldest first.
+QStringList failedBackupsToDelete(const QStringList &names, int keep);
+// Deletes those in the database folder, each said to the operator.
+void pruneFailedBackups(TMainDm &dm, Operator &op, int keep);
 
 struct RestoreOptions {
     Lock held;

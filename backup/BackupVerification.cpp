@@ -7,6 +7,7 @@
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
 #include "platform/Clock.h"
+#include "platform/Errors.h"
 #include "platform/FolderLock.h"
 #include "platform/WorkFolder.h"
 
@@ -14,6 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
+
+#include <algorithm>
 
 namespace BackupVerification {
 
@@ -187,6 +191,18 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
     }
     v.line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
 
+    // Room for the scratch database first: a verification that runs out of it proves nothing about the
+    // backup, and must not say the backup is bad.
+    const qint64 needed =
+        std::max(QFileInfo(dm.Settings.fullDatabaseName()).size(), 2 * inspection.walk.fileSize);
+    const qint64 room = QStorageInfo(dm.Settings.DatabaseFolder).bytesAvailable();
+    if (room >= 0 && room < needed)
+        throw QkError(
+            QStringLiteral("Sprawdzenie kopii %1 nie rozpoczęło się: za mało miejsca w katalogu %2 na bazę "
+                           "próbną (wolne %3 MB, potrzeba około %4 MB).\rTo nie jest błąd kopii.")
+                .arg(backupFile, dm.Settings.DatabaseFolder)
+                .arg(room / (1024 * 1024))
+                .arg((needed + 1024 * 1024 - 1) / (1024 * 1024)));
     std::unique_ptr<WorkFolder> work;
     try {
         work = RestoreBeside::workFolder(dm);

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -155,6 +156,24 @@ TEST(UnattendedBackup, VerificationEmbedded) {
     verifyBackups(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
 
+// A database folder with too little room for the scratch database: the verification says so before it
+// starts, and does not call the backup bad.
+TEST(UnattendedBackup, AVerificationWithoutRoomSaysSoAndBlamesNoBackup) {
+    const QString small = TestDb::newFolder() + QStringLiteral("maly/");
+    QDir().mkpath(small);
+    ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", small}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
+    TestModule m;
+    m.started();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    m.dm->shutDown();
+    const CliRun r = cli({"verify-backup", m.folder + "bazaqk.abk"}, settingsFor(small));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("za mało miejsca"))) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("BŁĄD: odtworzenie"))) << r.out.toStdString();
+}
+
 TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives) {
     EXPECT_EQ(BackupOps::archivesToDelete({"26120902.arj", "bazaqk.abk", "26120901.arj", "25010101.ARJ",
                                            "2612090.arj", "261209011.arj", "26120903.arj.bak", "x6120901.arj",
@@ -172,6 +191,13 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives) {
               QStringList({"26021901.arj", "26121006.arj"}));
     EXPECT_EQ(BackupOps::archivesToDelete(odd, 2, now, "26121006-2.arj"), QStringList({"26021901.arj"}));
     EXPECT_EQ(BackupOps::futureArchives(odd, now), QStringList({"27010100.arj"}));
+    // The backups a failed verification kept are held within the same bounds.
+    EXPECT_EQ(BackupOps::failedBackupsToDelete(
+                  {"bazaqk-nieudana-20261210-061500-2.abk", "bazaqk.abk",
+                   "bazaqk-nieudana-20261209-061500.abk", "bazaqk-nieudana-20261210-061500.abk",
+                   "bazaqk-nieudana-20261210-061500.abk.sha256", "bazaqk-nieudana-x.abk"},
+                  2),
+              QStringList({"bazaqk-nieudana-20261209-061500.abk"}));
 
     TestModule m;
     m.started();
