@@ -151,8 +151,9 @@ QString Checked::handOver(const WorkFolder &work) const {
     const QByteArray target = QFile::encodeName(to);
     auto refused = [&](const QString &why) {
         ::unlink(target.constData());
+        // Said once the lock flag may be 'T' already: what stayed as it was is the database.
         return QkError(QStringLiteral("Nie można przekazać sprawdzonej kopii %1 do odtworzenia (%2).\r"
-                                      "Nic nie zostało zmienione.")
+                                      "Baza nie została zmieniona.")
                            .arg(m_file, why));
     };
     const QString changed = QStringLiteral("plik został zmieniony po sprawdzeniu");
