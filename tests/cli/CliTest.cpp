@@ -406,6 +406,26 @@ TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure) {
     other.close();
 }
 
+// A signal as soon as the run can take one (its handler is there from the first line of main, before the
+// client library is loaded): the run ends in order, with its summary, never by the default death (143).
+TEST(Cli, ASignalAtTheStartEndsTheRunWithItsSummary) {
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", settingsFor(m.folder), "backup"});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardOutput())
+                    .contains(QStringLiteral("qkadmin-cli: summary command=backup result=failed exit=1 ")));
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("SIGTERM")));
+}
+
 TEST(Cli, NightlyBackupWithArchiveCopy) {
     TestModule m;
     m.started();
