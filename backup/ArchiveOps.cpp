@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,6 +40,14 @@ void syncArchive(const TMainDm &dm, const QString &name) {
     const QString file = dm.Settings.DatabaseFolder + Archiver::archiveFileName(name);
     Paths::syncFile(file);
     Paths::syncFolderOf(file);
+}
+
+// Runs arj and waits for it, its temporary archive (ARJTEMP.$00) in a folder of this run's own: arj
+// otherwise makes it in the database folder, where a killed arj's leftover meets the next run's.
+int runInOwnFolder(const TMainDm &dm, QStringList args) {
+    const WorkFolder work(dm.Settings.DatabaseFolder, WorkFolder::Access::OwnerOnly);
+    args.insert(1, QStringLiteral("-w") + work.path());
+    return Archiver::run(args, dm.Settings.DatabasePath);
 }
 
 } // namespace
@@ -77,7 +86,7 @@ Said afterRestore(TMainDm &dm, const BackupOps::Lock &lock, bool wait) {
                    ? made
                    : Said{Operator::Box::Error,
                           kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
-    const int rc = Archiver::run(args, dm.Settings.DatabasePath);
+    const int rc = runInOwnFolder(dm, args);
     if (rc < 0)
         return {Operator::Box::Error,
                 kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
@@ -272,7 +281,7 @@ bool dearchive(TMainDm &dm, Operator &op, const QString &archiveName) {
 QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held) {
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, held);
     const QString name = Archiver::newArchiveName(dm.Settings.DatabaseFolder, archiveStamp(Clock::now()));
-    const int rc = Archiver::run(ArchiveCopy::arguments(dm, name), dm.Settings.DatabasePath);
+    const int rc = runInOwnFolder(dm, ArchiveCopy::arguments(dm, name));
     if (rc != 0)
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
     syncArchive(dm, name);

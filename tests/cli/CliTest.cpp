@@ -440,6 +440,9 @@ TEST(Cli, NightlyBackupWithArchiveCopy) {
     const QStringList archives = QDir(m.folder).entryList({"*.arj"}, QDir::Files);
     ASSERT_EQ(archives.size(), 1);
     EXPECT_TRUE(r.out.contains(archives.first()));
+    // arj's temporary archive was in a folder of the run's own, gone with it.
+    EXPECT_EQ(QDir(m.folder).entryList({"ARJTEMP*", ".qk-praca-*"}, QDir::AllEntries | QDir::Hidden),
+              QStringList());
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 
     // Restore: refused without --yes when nobody can answer, done with it.
