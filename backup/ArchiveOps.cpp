@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,6 +40,14 @@ void syncArchive(const TMainDm &dm, const QString &name) {
     const QString file = dm.Settings.DatabaseFolder + Archiver::archiveFileName(name);
     Paths::syncFile(file);
     Paths::syncFolderOf(file);
+}
+
+// Runs arj and waits for it, its temporary archive (ARJTEMP.$00) in a folder of this run's own: arj
+// otherwise makes it in the database folder, where a killed arj's leftover meets the next run's.
+int runInOwnFolder(const TMainDm &dm, QStringList args) {
+    const WorkFolder work(dm.Settings.DatabaseFolder, WorkFolder::Access::OwnerOnly);
+    args.insert(1, QStringLiteral("-w") + work.path());
+    return Archiver::run(args, dm.Settings.DatabasePath);
 }
 
 } // namespace
@@ -77,7 +86,7 @@ Said afterRestore(TMainDm &dm, const BackupOps::Lock &lock, bool wait) {
                    ? made
                    : Said{Operator::Box::Error,
                           kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
-    const int rc = Archiver::run(args, dm.Settings.DatabasePath);
+    const int rc = runInOwnFolder(dm, args);
     if (rc < 0)
         return {Operator::Box::Error,
                 kArchiverMissing + QStringLiteral(": dodatkowy plik kopii nie powstał.")};
@@ -102,8 +111,10 @@ public:
     static std::unique_ptr<Dearchive> prepare(TMainDm &dm, Operator &op, const QString &archiveName);
     ~Dearchive();
     QStringList arguments() const {
-        return {QStringLiteral("e"), QStringLiteral("-y"), m_archive, kBackupName,
-                kBackupName + QStringLiteral(".sha256")};
+        // -p: the names match whole stored paths, so a same-named file in a folder of the archive (another
+        // company's backup) is never the one taken.
+        return {QStringLiteral("e"), QStringLiteral("-p"), QStringLiteral("-y"),
+                m_archive,           kBackupName,          kBackupName + QStringLiteral(".sha256")};
     }
     const QString &folder() const { return m_scratch; }
     // After arj has ended with exitCode: what to tell the operator; the lock is let go.
@@ -270,7 +281,7 @@ bool dearchive(TMainDm &dm, Operator &op, const QString &archiveName) {
 QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held) {
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, held);
     const QString name = Archiver::newArchiveName(dm.Settings.DatabaseFolder, archiveStamp(Clock::now()));
-    const int rc = Archiver::run(ArchiveCopy::arguments(dm, name), dm.Settings.DatabasePath);
+    const int rc = runInOwnFolder(dm, ArchiveCopy::arguments(dm, name));
     if (rc != 0)
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
     syncArchive(dm, name);
@@ -279,19 +290,45 @@ QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held) {
     return dm.Settings.DatabaseFolder + Archiver::archiveFileName(name);
 }
 
-QStringList archivesToDelete(const QStringList &names, int keep) {
-    QStringList archives;
+QStringList futureArchives(const QStringList &names, const QDateTime &now) {
+    QStringList future;
     for (const QString &n : names)
-        if (Archiver::isArchiveCopyName(n))
-            archives << n;
-    std::sort(archives.begin(), archives.end(), Archiver::archiveCopyBefore);
-    return archives.size() > keep ? archives.first(archives.size() - keep) : QStringList();
+        if (const QDateTime t = Archiver::archiveCopyTime(n); t.isValid() && now.isValid() && t > now)
+            future << n;
+    return future;
 }
 
-void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held) {
+QStringList archivesToDelete(const QStringList &names, int keep, const QDateTime &now,
+                             const QString &justMade) {
+    const QStringList future = futureArchives(names, now);
+    QStringList archives;
+    bool made = false;
+    for (const QString &n : names) {
+        if (!Archiver::isArchiveCopyName(n) || future.contains(n))
+            continue;
+        if (!justMade.isEmpty() && n.compare(justMade, Qt::CaseInsensitive) == 0)
+            made = true;
+        else
+            archives << n;
+    }
+    std::sort(archives.begin(), archives.end(), Archiver::archiveCopyBefore);
+    const qsizetype kept = std::max(0, keep - (made ? 1 : 0));
+    return archives.size() > kept ? archives.first(archives.size() - kept) : QStringList();
+}
+
+void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held, const QString &justMade) {
     const Lock lock = takeFolderLock(dm.Settings.DatabaseFolder, held);
     const QString folder = dm.Settings.DatabaseFolder;
-    for (const QString &name : archivesToDelete(QDir(folder).entryList(QDir::Files), keep)) {
+    const QStringList names = QDir(folder).entryList(QDir::Files);
+    const QDateTime now = Clock::now();
+    for (const QString &name : futureArchives(names, now))
+        op.message(
+            Operator::Box::Warning,
+            QStringLiteral("Kopia archiwalna %1 ma datę późniejszą niż teraz (%2): zegar komputera mógł "
+                           "się kiedyś spieszyć albo nazwę nadano ręcznie. Nie jest ani liczona, ani "
+                           "usuwana; sprawdź ją i usuń lub przemianuj ręcznie.")
+                .arg(name, Archiver::archiveCopyTime(name).toString(QStringLiteral("yyyy-MM-dd HH:00"))));
+    for (const QString &name : archivesToDelete(names, keep, now, justMade)) {
         if (!QFile::remove(folder + name))
             throw FileError(QStringLiteral("Unable to delete %1").arg(folder + name));
         op.message(Operator::Box::Information, QStringLiteral("Usunięto starą kopię archiwalną ") + name);

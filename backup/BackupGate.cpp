@@ -1,15 +1,19 @@
 #include "backup/BackupGate.h"
 
 #include "platform/Errors.h"
+#include "platform/WorkFolder.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace BackupGate {
 
@@ -129,16 +133,79 @@ Checked::Identity Checked::identityOf(int fd) {
 }
 
 void Checked::ensureUnchanged() const {
+    const Identity held = identityOf(m_fd);
     const int now = ::open(QFile::encodeName(m_file).constData(), O_RDONLY | O_CLOEXEC);
     const Identity named = now >= 0 ? identityOf(now) : Identity{};
     if (now >= 0)
         ::close(now);
-    if (named == m_identity && identityOf(m_fd) == m_identity)
+    if (named == m_identity && held == m_identity)
         return;
     throw QkError(QStringLiteral(
                       "Plik kopii %1 został zmieniony lub zastąpiony innym po sprawdzeniu (w trakcie pytania "
                       "o zgodę).\rNic nie zostało zmienione: uruchom odtwarzanie ponownie.")
                       .arg(m_file));
+}
+
+QString Checked::handOver(const WorkFolder &work) const {
+    const QString to = work.file(QFileInfo(m_file).fileName());
+    const QByteArray target = QFile::encodeName(to);
+    auto refused = [&](const QString &why) {
+        ::unlink(target.constData());
+        // Said once the lock flag may be 'T' already: what stayed as it was is the database.
+        return QkError(QStringLiteral("Nie można przekazać sprawdzonej kopii %1 do odtworzenia (%2).\r"
+                                      "Baza nie została zmieniona.")
+                           .arg(m_file, why));
+    };
+    const QString changed = QStringLiteral("plik został zmieniony po sprawdzeniu");
+    // A link made from the descriptor names the file held whatever its name names now; it cannot be
+    // made once the file has no name left (another renamed over it): then the bytes are copied.
+    const QByteArray held = "/proc/self/fd/" + QByteArray::number(m_fd);
+    if (::linkat(AT_FDCWD, held.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0) {
+        Identity now = identityOf(m_fd), before = m_identity;
+        before.changed = now.changed; // the link itself changed it
+        if (now != before)
+            throw refused(changed);
+        m_identity = now;
+        return to;
+    }
+    struct stat st {};
+    ::fstat(m_fd, &st);
+    const mode_t mode = (st.st_mode & 0644) | 0600; // a server reads it as it read the backup
+    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (out < 0)
+        throw refused(QString::fromLocal8Bit(std::strerror(errno)));
+    ::fchmod(out, mode);
+    BackupDigest::Sha256 sha;
+    std::vector<char> buf(1 << 20);
+    off_t at = 0;
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::pread(m_fd, buf.data(), buf.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; !err && done < n;) {
+            const ssize_t w = ::write(out, buf.data() + done, size_t(n - done));
+            if (w < 0 && errno != EINTR)
+                err = errno;
+            else if (w > 0)
+                done += w;
+        }
+        if (err)
+            break;
+        sha.add(buf.data(), n);
+        at += n;
+    }
+    ::close(out);
+    if (err)
+        throw refused(QString::fromLocal8Bit(std::strerror(err)));
+    // The copy is the engine's: its bytes are the ones checked, or it is not handed over.
+    if (sha.hex() != m_inspection.actual)
+        throw refused(changed);
+    return to;
 }
 
 Checked hold(const QString &backupFile) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class WorkFolder;
+
 // What stands between a backup file and the engine: its digest (when it has one) and a walk of the
 // whole file, both from one read, before anything changes.
 namespace BackupGate {
@@ -39,6 +41,11 @@ public:
     // A QkError saying that nothing was changed when the name no longer names the file that was
     // checked, or that file has been written since.
     void ensureUnchanged() const;
+    // The checked bytes under a name in work that nobody else can change, for the engine: a second link
+    // of the very file that was read and is held open, or, where it cannot be linked, a copy read from
+    // it whose digest must be the one checked. The engine never opens the backup by its own name, which
+    // another file may have been renamed over since. A QkError saying nothing was changed otherwise.
+    QString handOver(const WorkFolder &work) const;
 
 private:
     friend Checked hold(const QString &backupFile);
@@ -52,7 +59,8 @@ private:
     QString m_file;
     Inspection m_inspection;
     int m_fd = -1;
-    Identity m_identity;
+    // A link to the file changes its status-change time, and only that: handOver takes the new one.
+    mutable Identity m_identity;
 };
 
 // Reads backupFile once and holds it, whatever the reading found.

@@ -8,11 +8,15 @@
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
+#include "platform/WorkFolder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <utility>
 
 namespace BackupOps {
@@ -31,6 +35,10 @@ Lock takeFolderLock(const QString &databaseFolder, const Lock &held) {
                            "sprawdzanie kopii lub dearchiwizacja).\rNic nie zostało zmienione: spróbuj "
                            "ponownie po jej zakończeniu.")
                 .arg(databaseFolder));
+    // Under the lock no other run works here: a work folder left in it, or a half-restored database, is
+    // a killed run's.
+    WorkFolder::removeLeftovers(databaseFolder);
+    QFile::remove(restoringName(databaseFolder));
     return lock;
 }
 
@@ -43,12 +51,39 @@ QString failedBackupName(const QString &databaseFolder, const QDateTime &when) {
            QStringLiteral("bazaqk-nieudana-%1.abk").arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
-NewBackup::NewBackup(QString written, QString backupFile)
-    : m_file(std::move(written)), m_backupFile(std::move(backupFile)) {}
+QStringList failedBackupsToDelete(const QStringList &names, int keep) {
+    static const QRegularExpression failed(
+        QStringLiteral("^bazaqk-nieudana-[0-9]{8}-[0-9]{6}(-[1-9][0-9]*)?\\.abk$"));
+    QList<std::pair<QString, int>> found; // the stamp, the number within its second
+    for (const QString &n : names)
+        if (const QRegularExpressionMatch m = failed.match(n); m.hasMatch())
+            found.append({n, m.captured(1).isEmpty() ? 1 : m.captured(1).mid(1).toInt()});
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        return std::pair(a.first.left(31), a.second) < std::pair(b.first.left(31), b.second);
+    });
+    QStringList doomed;
+    for (qsizetype i = 0; i + keep < found.size(); ++i)
+        doomed << found[i].first;
+    return doomed;
+}
+
+void pruneFailedBackups(TMainDm &dm, Operator &op, int keep) {
+    const QString folder = dm.Settings.DatabaseFolder;
+    for (const QString &name : failedBackupsToDelete(QDir(folder).entryList(QDir::Files), keep)) {
+        if (!QFile::remove(folder + name))
+            throw FileError(QStringLiteral("Unable to delete %1").arg(folder + name));
+        QFile::remove(BackupDigest::fileName(folder + name));
+        op.message(Operator::Box::Information, QStringLiteral("Usunięto starą kopię nieudaną ") + name);
+    }
+}
+
+NewBackup::NewBackup(QString written, QString backupFile, std::shared_ptr<WorkFolder> work)
+    : m_work(std::move(work)), m_file(std::move(written)), m_backupFile(std::move(backupFile)) {}
 
 NewBackup::NewBackup(NewBackup &&other) noexcept
-    : m_file(std::move(other.m_file)), m_backupFile(std::move(other.m_backupFile)),
-      m_hex(std::move(other.m_hex)), m_kept(std::exchange(other.m_kept, true)) {}
+    : m_work(std::move(other.m_work)), m_file(std::move(other.m_file)),
+      m_backupFile(std::move(other.m_backupFile)), m_hex(std::move(other.m_hex)),
+      m_kept(std::exchange(other.m_kept, true)) {}
 
 NewBackup::~NewBackup() {
     if (!m_kept) {
@@ -122,13 +157,18 @@ NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options
     op.beginBusy();
     BackupService &backup = dm.IBBackup;
     const QString backupFile = backup.backupFiles.value(0, dm.Settings.backupFileName());
-    NewBackup written(partialBackupName(backupFile), backupFile);
+    std::shared_ptr<WorkFolder> work;
+    if (dm.Settings.ServiceProtocol == Service::Protocol::Local)
+        work = std::make_shared<WorkFolder>(QFileInfo(backupFile).absolutePath() + QLatin1Char('/'),
+                                            WorkFolder::Access::OwnerOnly);
+    const QString part = partialBackupName(backupFile);
+    NewBackup written(work ? work->file(QFileInfo(part).fileName()) : part, backupFile, work);
     {
         // The service writes beside the backup file, which keeps the last good backup until the new
         // one is whole (and, when the caller verifies it, proven).
         const QStringList published = backup.backupFiles;
         const auto configured = qScopeGuard([&] { backup.backupFiles = published; });
-        QFile::remove(written.file()); // a leftover of a run that was killed
+        QFile::remove(part); // a leftover of a run that was killed
         backup.backupFiles = {written.file()};
         ServiceRun run(backup, op);
         backup.attach();

@@ -8,6 +8,7 @@
 
 class FolderLock;
 class Operator;
+class WorkFolder;
 class TMainDm;
 namespace BackupFormat {
 struct Walk;
@@ -34,7 +35,8 @@ Lock takeFolderLock(const QString &databaseFolder, const Lock &held = {});
 // file is removed) unless it was put in place or set aside.
 class NewBackup {
 public:
-    NewBackup(QString written, QString backupFile);
+    // work: the folder of this process's own that written is in, which goes with it.
+    NewBackup(QString written, QString backupFile, std::shared_ptr<WorkFolder> work = {});
     NewBackup(NewBackup &&other) noexcept;
     ~NewBackup();
     NewBackup &operator=(NewBackup &&) = delete;
@@ -49,6 +51,7 @@ public:
     QString setAside();
 
 private:
+    std::shared_ptr<WorkFolder> m_work;
     QString m_file;
     QString m_backupFile;
     QByteArray m_hex; // its digest, once written
@@ -62,11 +65,18 @@ struct BackupOptions {
     bool putInPlace = true;
 };
 // The backup under the lock flag; the server writes beside the backup file (a failed backup deletes
-// its output: were that the backup file, the last good backup would go with it).
+// its output: were that the backup file, the last good backup would go with it), the embedded engine
+// in a work folder of this process's own there (it follows a link planted under its output's name,
+// with this process's rights).
 NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options = {});
 QString partialBackupName(const QString &backupFile);
 // Where a backup that failed its verification is kept: bazaqk-nieudana-YYYYMMDD-HHMMSS.abk.
 QString failedBackupName(const QString &databaseFolder, const QDateTime &when);
+// Of the names in a folder, the backups kept after a failed verification to delete so that the keep
+// newest remain (with their digests), oldest first.
+QStringList failedBackupsToDelete(const QStringList &names, int keep);
+// Deletes those in the database folder, each said to the operator.
+void pruneFailedBackups(TMainDm &dm, Operator &op, int keep);
 
 struct RestoreOptions {
     Lock held;
@@ -113,10 +123,16 @@ QString replacedBackupName(const QString &databaseFolder, const QDateTime &when)
 // runs must know), the archive on disk before it returns; throws when the archiver fails. The archive's path.
 QString archiveBackup(TMainDm &dm, Operator &op, const Lock &held = {});
 // Of the names in a folder, the dated archives to delete so that the keep newest remain: only names
-// that are an archive stamp (eight digits, perhaps "-N") with the archive extension, oldest first.
-QStringList archivesToDelete(const QStringList &names, int keep);
-// Deletes those in the database folder, each said to the operator; throws when one cannot be deleted.
-void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held = {});
+// that are this program's stamps (Archiver::archiveCopyTime), oldest first. justMade (the archive this
+// run made) is one of those kept, never deleted; a stamp after now (when given: a clock that once ran
+// ahead, or a name made by hand) is neither counted nor deleted.
+QStringList archivesToDelete(const QStringList &names, int keep, const QDateTime &now = {},
+                             const QString &justMade = {});
+// Of the names, the dated archives whose stamp is after now.
+QStringList futureArchives(const QStringList &names, const QDateTime &now);
+// Deletes those in the database folder, each said to the operator, and says each archive dated in the
+// future; throws when one cannot be deleted. justMade: the archive's file name this run made.
+void pruneArchives(TMainDm &dm, Operator &op, int keep, const Lock &held = {}, const QString &justMade = {});
 
 // YYMMDDHH: the date, and the hour of the 24-hour clock.
 QString archiveStamp(const QDateTime &when);

@@ -7,12 +7,17 @@
 #include "core/Operator.h"
 #include "core/ServiceRun.h"
 #include "platform/Clock.h"
+#include "platform/Errors.h"
 #include "platform/FolderLock.h"
+#include "platform/WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
+
+#include <algorithm>
 
 namespace BackupVerification {
 
@@ -58,7 +63,8 @@ public:
         : m_dm(dm), m_op(op), m_backupFile(backupFile) {}
     // Under the folder lock: leftovers of a killed verification go, and the backup file is said.
     void start();
-    bool restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const QString &scratch);
+    bool restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock, const WorkFolder &work,
+                 const QString &scratch);
     bool validate(const QString &scratch);
     bool read(Database &db, Transaction &tr);
     void line(const QString &text) {
@@ -91,9 +97,10 @@ void Verification::start() {
 }
 
 bool Verification::restore(const BackupGate::Checked &checked, const BackupOps::Lock &lock,
-                           const QString &scratch) {
+                           const WorkFolder &work, const QString &scratch) {
     try {
         const RestoreBeside::Request request{.backup = checked,
+                                             .work = work,
                                              .target = scratch,
                                              .heldLock = lock->descriptor(),
                                              .idle = [this] { m_op.processEvents(); }};
@@ -184,15 +191,35 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
     }
     v.line(QStringLiteral("Struktura kopii: cała (%1 tabel z danymi)").arg(inspection.walk.tables.size()));
 
-    const QString scratch =
-        scratchName(dm.Settings.DatabaseFolder, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
-                    QCoreApplication::applicationPid());
+    // Room for the scratch database first: a verification that runs out of it proves nothing about the
+    // backup, and must not say the backup is bad.
+    const qint64 needed =
+        std::max(QFileInfo(dm.Settings.fullDatabaseName()).size(), 2 * inspection.walk.fileSize);
+    const qint64 room = QStorageInfo(dm.Settings.DatabaseFolder).bytesAvailable();
+    if (room >= 0 && room < needed)
+        throw QkError(
+            QStringLiteral("Sprawdzenie kopii %1 nie rozpoczęło się: za mało miejsca w katalogu %2 na bazę "
+                           "próbną (wolne %3 MB, potrzeba około %4 MB).\rTo nie jest błąd kopii.")
+                .arg(backupFile, dm.Settings.DatabaseFolder)
+                .arg(room / (1024 * 1024))
+                .arg((needed + 1024 * 1024 - 1) / (1024 * 1024)));
+    std::unique_ptr<WorkFolder> work;
+    try {
+        work = RestoreBeside::workFolder(dm);
+    } catch (const std::exception &e) {
+        return v.failed(QStringLiteral("folder roboczy"), e);
+    }
+    const QString scratch = RestoreBeside::targetIn(
+        dm, *work,
+        QFileInfo(scratchName({}, Clock::now().toString(QStringLiteral("yyyyMMddHHmmss")),
+                              QCoreApplication::applicationPid()))
+            .fileName());
     Database db;
     Transaction tr(&db);
     db.defaultTransaction = &tr;
     dm.prepareConnection(db, scratch);
     ScratchCleanUp cleanUp(db, scratch);
-    if (!v.restore(checked, lock, scratch) || !v.validate(scratch) || !v.read(db, tr))
+    if (!v.restore(checked, lock, *work, scratch) || !v.validate(scratch) || !v.read(db, tr))
         return false;
     if (!cleanUp.removed()) {
         v.line(QStringLiteral("BŁĄD: nie można usunąć bazy próbnej %1").arg(scratch));

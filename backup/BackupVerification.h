@@ -10,7 +10,8 @@ namespace BackupVerification {
 // Restores backupFile through the restore service into a scratch database beside the live one (never
 // over it, never touching the lock flag), validates the scratch database, reads its control row and
 // counts the rows of the monthly document tables it has, then removes it, also when a step fails.
-// Each check is one line of memo; true only when every check succeeded.
+// Each check is one line of memo; true only when every check succeeded. Throws QkError ("za mało
+// miejsca", not a failed check) when the folder has no room for the scratch database.
 // held: the folder lock of the sequence this verification is part of.
 bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held = {});
 

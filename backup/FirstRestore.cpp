@@ -9,6 +9,7 @@
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "platform/WorkFolder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,7 +34,9 @@ bool restore(TMainDm &dm, Operator &op) {
                         .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),
                              Regional::dateTime(QFileInfo(backupFile).lastModified()))))
         return false;
-    const QString restoring = BackupOps::restoringName(s.DatabaseFolder);
+    const std::unique_ptr<WorkFolder> work = RestoreBeside::workFolder(dm);
+    const QString restoring =
+        RestoreBeside::targetIn(dm, *work, QFileInfo(BackupOps::restoringName({})).fileName());
     QFile::remove(restoring);
     auto discard = qScopeGuard([&] { QFile::remove(restoring); });
     op.clearLog(Operator::Log::Backup);
@@ -42,6 +45,7 @@ bool restore(TMainDm &dm, Operator &op) {
     {
         const auto idle = qScopeGuard([&] { op.endBusy(); });
         const RestoreBeside::Request request{.backup = checked,
+                                             .work = *work,
                                              .target = restoring,
                                              .heldLock = lock->descriptor(),
                                              .line =

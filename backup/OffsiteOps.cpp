@@ -736,7 +736,8 @@ void init(TMainDm &dm, Operator &op) {
             QSaveFile hint(s.keyHintFile);
             const QByteArray text = Offsite::withKeyHint(before, s.repository,
                                                          k.toObject().value(QLatin1String("id")).toString());
-            if (!hint.open(QIODevice::WriteOnly) || hint.write(text) != text.size() || !hint.commit())
+            if (!hint.open(QIODevice::WriteOnly) || hint.write(text) != text.size() ||
+                !Paths::commitWhole(hint))
                 say(op, QStringLiteral("Nie można zapisać pliku %1 (%2): restic sprawdzi kolejno oba klucze.")
                             .arg(s.keyHintFile, hint.errorString()));
         }

@@ -5,6 +5,7 @@
 #include "core/MainD.h"
 #include "core/ServiceRun.h"
 #include "db/Services.h"
+#include "platform/WorkFolder.h"
 
 #include <QScopeGuard>
 
@@ -12,9 +13,20 @@
 
 namespace RestoreBeside {
 
+std::unique_ptr<WorkFolder> workFolder(const TMainDm &dm) {
+    return std::make_unique<WorkFolder>(dm.Settings.DatabaseFolder,
+                                        dm.Settings.ServiceProtocol == Service::Protocol::Local
+                                            ? WorkFolder::Access::OwnerOnly
+                                            : WorkFolder::Access::ServerEnters);
+}
+
+QString targetIn(const TMainDm &dm, const WorkFolder &work, const QString &name) {
+    return dm.Settings.ServiceProtocol == Service::Protocol::Local ? work.file(name)
+                                                                   : dm.Settings.DatabaseFolder + name;
+}
+
 bool run(TMainDm &dm, const Request &request) {
-    request.backup.ensureUnchanged();
-    const QString backupFile = request.backup.file();
+    const QString backupFile = request.backup.handOver(request.work);
     if (dm.Settings.ServiceProtocol == Service::Protocol::Local) {
         const RestoreWorker::Job job{.backupFile = backupFile,
                                      .target = request.target,

@@ -12,6 +12,7 @@
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "platform/WorkFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,7 +58,8 @@ class Restore {
 public:
     Restore(TMainDm &dm, Operator &op, const RestoreOptions &options)
         : m_dm(dm), m_op(op), m_options(options), m_backupFile(dm.Settings.backupFileName()),
-          m_live(dm.Settings.fullDatabaseName()), m_restoring(restoringName(dm.Settings.DatabaseFolder)) {}
+          m_live(dm.Settings.fullDatabaseName()), m_work(RestoreBeside::workFolder(dm)),
+          m_restoring(RestoreBeside::targetIn(dm, *m_work, QFileInfo(restoringName({})).fileName())) {}
     // The file, the lock, the gate, the question, the room, the attachments, the flag: false when the
     // operator said no, and nothing changed.
     bool prepare();
@@ -75,7 +77,9 @@ private:
     TMainDm &m_dm;
     Operator &m_op;
     const RestoreOptions m_options;
-    const QString m_backupFile, m_live, m_restoring;
+    const QString m_backupFile, m_live;
+    const std::unique_ptr<WorkFolder> m_work;
+    const QString m_restoring;
     QString m_kept;
     Lock m_lock;
     std::optional<BackupGate::Checked> m_checked;
@@ -121,7 +125,7 @@ void Restore::restoreBeside() {
     // (that is always under a kept name).
     QFile::remove(m_restoring);
     const RestoreBeside::Request request{
-        *m_checked, m_restoring, m_lock->descriptor(),
+        *m_checked, *m_work, m_restoring, m_lock->descriptor(),
         [this](const QString &text) {
             m_op.appendLine(kBuMemo, text);
             m_op.processEvents();

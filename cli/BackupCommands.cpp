@@ -60,12 +60,16 @@ protected:
         const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
         produced.files << d.Settings.backupFileName();
         BackupOps::NewBackup written = BackupOps::backupDatabase(d, op, {held, !m_verify});
-        if (m_verify && !verified(d, op, written, held))
+        if (m_verify && !verified(d, op, written, held)) {
+            if (m_keep > 0) // the kept failures within the same bounds as the archives
+                BackupOps::pruneFailedBackups(d, op, m_keep);
             return Failure;
+        }
         if (m_archive) {
-            produced.files << BackupOps::archiveBackup(d, op, held);
+            const QString archive = BackupOps::archiveBackup(d, op, held);
+            produced.files << archive;
             if (m_keep > 0)
-                BackupOps::pruneArchives(d, op, m_keep, held);
+                BackupOps::pruneArchives(d, op, m_keep, held, QFileInfo(archive).fileName());
         }
         if (m_offsite)
             produced.extra = OffsiteCommand::afterBackup(d, op, held);

@@ -54,7 +54,7 @@ bool writeOut(const QString &output, const QByteArray &bytes) {
     // as another user, who must be able to read it whatever this process's umask.
     QSaveFile f(output);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || ::fchmod(f.handle(), 0644) != 0 ||
-        !f.commit()) {
+        !Paths::commitWhole(f)) {
         std::fprintf(stderr, "qkadmin-cli health: cannot write %s: %s\n", qPrintable(output),
                      qPrintable(f.errorString()));
         return false;

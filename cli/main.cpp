@@ -57,12 +57,16 @@ int main(int argc, char **argv) {
     // The embedded engine's restore runs in this same program, started again as a worker.
     if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
         return rc;
+    // Before anything can change: a signal from now on is noted, never the default death (exit 143, no
+    // summary). The operation stops at its next step; the watch starts once the command is known.
+    Signals::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin-cli"));
     Cli::Summary::start();
     QString command;
     Cli::Produced produced;
     Cli::Context context{QString(), stdout, stderr, produced};
+    // Installed again in front of the client library's own, which its loading put in place.
     context.clientLoaded = [&] { watchSignals(Signals::install(), command, produced); };
     int rc = Cli::Failure;
     try {

@@ -209,8 +209,10 @@ void TMainDm::prepareConnection(Database &db, const QString &databaseName) const
 void TMainDm::ReadSettings() {
     const QString file = settingsFile();
     if (createMissingSettings && !QFileInfo::exists(file)) {
-        for (const char *key : {"sciezka", "serwer", "protokol", "cien"})
-            writeKey(QString::fromLatin1(key), QString());
+        writeKeys({{QStringLiteral("sciezka"), {}},
+                   {QStringLiteral("serwer"), {}},
+                   {QStringLiteral("protokol"), {}},
+                   {QStringLiteral("cien"), {}}});
     }
     // Read once: the four values come from one file, the one that was checked.
     QByteArray text;
@@ -293,18 +295,23 @@ void TMainDm::Configure() {
 }
 
 void TMainDm::writeKey(const QString &key, const QString &value) {
+    writeKeys({{key, value}});
+}
+
+void TMainDm::writeKeys(const QList<std::pair<QString, QString>> &entries) {
     if (RootFiles::privilegedRun())
         if (const QString why = RootFiles::refusedForWriting(settingsFile()); !why.isEmpty())
             throw QkError(refusedSettings(settingsFile(), why));
-    IniFile::writeString(settingsFile(), kSection, key, value);
+    // One rewrite: a failed save leaves the file as it was, never some keys without the others.
+    IniFile::writeStrings(settingsFile(), kSection, entries);
 }
 
 void TMainDm::WriteSettings(const QString &path, const QString &server, const QString &protocol,
                             const QString &shadow) {
-    writeKey(QStringLiteral("sciezka"), path);
-    writeKey(QStringLiteral("serwer"), server);
-    writeKey(QStringLiteral("protokol"), protocol);
-    writeKey(QStringLiteral("cien"), shadow);
+    writeKeys({{QStringLiteral("sciezka"), path},
+               {QStringLiteral("serwer"), server},
+               {QStringLiteral("protokol"), protocol},
+               {QStringLiteral("cien"), shadow}});
 }
 
 void TMainDm::WriteD1(const QString &value) {

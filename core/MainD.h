@@ -109,6 +109,7 @@ public:
 
 private:
     void writeKey(const QString &key, const QString &value);
+    void writeKeys(const QList<std::pair<QString, QString>> &entries);
     QString m_settingsFolder;
     QString m_settingsFile;
     QByteArray m_settingsText;

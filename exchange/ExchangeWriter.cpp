@@ -240,7 +240,7 @@ int ExchangeWriter::writeAll(Query &query, const std::function<void()> &afterRow
     }
     if (!buffer.isEmpty() && file.write(buffer) != buffer.size())
         ioError(m_path, file.errorString());
-    if (!file.commit())
+    if (!Paths::commitWhole(file))
         ioError(m_path, file.errorString());
     try {
         Paths::syncFolderOf(m_path); // the file is synced by its save, its name here

@@ -75,10 +75,22 @@ QString Archiver::archiveFileName(const QString &stamp) {
 #endif
 }
 
-bool Archiver::isArchiveCopyName(const QString &fileName) {
-    static const QRegularExpression stamped(QStringLiteral("^[0-9]{8}(-[1-9][0-9]{0,5})?\\.arj$"),
+QDateTime Archiver::archiveCopyTime(const QString &fileName) {
+    static const QRegularExpression stamped(QStringLiteral("^([0-9]{8})(-[1-9][0-9]{0,5})?\\.arj$"),
                                             QRegularExpression::CaseInsensitiveOption);
-    return stamped.match(fileName).hasMatch();
+    const QRegularExpressionMatch m = stamped.match(fileName);
+    if (!m.hasMatch())
+        return {};
+    const QString stamp = m.captured(1);
+    const QDate date(2000 + stamp.left(2).toInt(), stamp.mid(2, 2).toInt(), stamp.mid(4, 2).toInt());
+    const int hour = stamp.mid(6, 2).toInt();
+    if (!date.isValid() || hour > 23)
+        return {};
+    return QDateTime(date, QTime(hour, 0));
+}
+
+bool Archiver::isArchiveCopyName(const QString &fileName) {
+    return archiveCopyTime(fileName).isValid();
 }
 
 QString Archiver::newArchiveName(const QString &folder, const QString &stamp) {
@@ -93,8 +105,9 @@ bool Archiver::archiveCopyBefore(const QString &a, const QString &b) {
                    ? name.mid(9, name.indexOf(QLatin1Char('.')) - 9).toInt()
                    : 1;
     };
-    if (a.left(8) != b.left(8))
-        return a.left(8) < b.left(8);
+    const QDateTime ta = archiveCopyTime(a), tb = archiveCopyTime(b);
+    if (ta != tb)
+        return ta < tb;
     return number(a) < number(b);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -20,14 +21,16 @@ struct Launch {
 Launch command(const QStringList &arguments, const QString &workingDirectory);
 // The file the archiver makes for an archive named stamp (it adds its own extension).
 QString archiveFileName(const QString &stamp);
-// Whether a file name is a dated archive copy: an eight-digit stamp, perhaps with "-N" (the Nth of its
-// hour), with the archive extension (any case).
+// The date and hour of a dated archive copy's name: a stamp this program makes (YYMMDDHH, a real date
+// of 2000 to 2099 and an hour of the 24-hour clock), perhaps with "-N" (the Nth of its hour), with the
+// archive extension (any case); invalid for any other name.
+QDateTime archiveCopyTime(const QString &fileName);
 bool isArchiveCopyName(const QString &fileName);
 // The name to give arj for a new archive copy at stamp in folder: the stamp itself, or "stamp-2",
 // "stamp-3" ... when that hour already has one. arj adds to an archive that exists (and replaces a
 // member of the same name in it), so an archive is never named twice.
 QString newArchiveName(const QString &folder, const QString &stamp);
-// Orders dated archive names by time: by stamp, then by their number within the hour.
+// Orders dated archive names by time: by the stamp's date and hour, then by their number within it.
 bool archiveCopyBefore(const QString &a, const QString &b);
 
 // Called with the archiver's exit code once it has ended (-1: it was killed).

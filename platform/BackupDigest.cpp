@@ -125,7 +125,7 @@ void keepAs(const QString &file, const QString &as) {
 // A new file in one piece, on disk (the save syncs it).
 void writeText(const QString &file, const QByteArray &bytes) {
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !Paths::commitWhole(out))
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(file, out.errorString()));
 }
 

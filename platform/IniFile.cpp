@@ -183,7 +183,14 @@ bool ensureMode(const QString &file, mode_t mode) {
 
 void IniFile::writeString(const QString &file, const QString &section, const QString &key,
                           const QString &value, Access access) {
-    const QByteArray out = IniText::writeString(readFile(file), section, key, value);
+    writeStrings(file, section, {{key, value}}, access);
+}
+
+void IniFile::writeStrings(const QString &file, const QString &section,
+                           const QList<std::pair<QString, QString>> &entries, Access access) {
+    QByteArray out = readFile(file);
+    for (const auto &[key, value] : entries)
+        out = IniText::writeString(out, section, key, value);
     const bool shared = sharedFolder(file);
     const bool existed = QFileInfo::exists(file);
     const mode_t privateMode = shared ? 0660 : 0600;
@@ -204,7 +211,7 @@ void IniFile::writeString(const QString &file, const QString &section, const QSt
     }
     QSaveFile f(file);
     f.setDirectWriteFallback(true);
-    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit())
+    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !Paths::commitWhole(f))
         throw FileError(QStringLiteral("Unable to write to %1").arg(file));
     Paths::syncFolderOf(file); // the new file is synced by its save, its name here
     const bool modeOk = access == Access::OwnerOnly ? ensureMode(file, privateMode)

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // Windows profile files ("setup.ini", "jn.ini") with the semantics the system relies on: sections and
 // keys match without regard to letter case; values are plain text (no quotes, no escapes); lines not
 // written stay byte for byte, in their order; new lines end with CR LF; the file is in the 8-bit code
@@ -19,6 +21,10 @@ enum class Access { Shared, OwnerOnly };
 // Creates the file, section or key as needed. Throws FileError "Unable to write to <file>".
 void writeString(const QString &file, const QString &section, const QString &key, const QString &value,
                  Access access = Access::Shared);
+// Several keys of one section in one rewrite of the file: all of them or, when the write fails, none
+// (the previous file stays).
+void writeStrings(const QString &file, const QString &section,
+                  const QList<std::pair<QString, QString>> &entries, Access access = Access::Shared);
 // Section names in file order.
 QStringList sectionNames(const QString &file);
 // The "key=value" lines of one section in file order (comments and blank lines left out).

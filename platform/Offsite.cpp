@@ -1,4 +1,5 @@
 #include "platform/Offsite.h"
+#include "platform/Paths.h"
 
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
@@ -356,7 +357,7 @@ void writeRecord(const QString &backupFile, const Record &r) {
         r.snapshot.toLatin1() + "\nczas=" + r.time.toString(Qt::ISODate).toLatin1() +
         "\ndodano=" + QByteArray::number(r.added) + "\nrazem=" + QByteArray::number(r.total) + '\n';
     QSaveFile f(recordFileName(backupFile));
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !f.commit())
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !Paths::commitWhole(f))
         throw FileError(QStringLiteral("Unable to write %1: %2").arg(f.fileName(), f.errorString()));
 }
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -202,4 +203,15 @@ QString Paths::swapIn(const QString &replacement, const QString &file, const QSt
         }
         return name;
     }
+}
+
+bool Paths::commitWhole(QSaveFile &file) {
+    if (!file.isOpen())
+        return false;
+    if (!file.flush() || file.error() != QFileDevice::NoError || ::fsync(file.handle()) != 0) {
+        file.cancelWriting();
+        file.commit(); // discards the temporary file; the previous one stays
+        return false;
+    }
+    return file.commit();
 }

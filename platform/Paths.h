@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QSaveFile;
+
 // Where the operating system puts things: the path separator, the executable's folder and the
 // place that stands in for the root of drive C:.
 namespace Paths {
@@ -39,6 +41,12 @@ QString numbered(const QString &name, int n);
 // The first of numbered(name, 1), numbered(name, 2), ... that names nothing yet (in any letter case
 // of its extension: an archive copied from Windows has its own).
 QString firstFree(const QString &name);
+
+// Ends a save only when every byte written reached the disk: flushed, its error checked, synced, then
+// committed (Qt 6.4's commit() puts a file in place after its buffered write failed on a full disk). On
+// any failure the save is cancelled, the previous file stays, and false is returned (errorString()
+// says why).
+bool commitWhole(QSaveFile &file);
 
 // Forces what was written to file onto the disk, whoever wrote it (the server, the engine, arj):
 // through a descriptor of its own, since a file's dirty pages are synced whoever has it open.

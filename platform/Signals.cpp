@@ -53,11 +53,15 @@ void onSignal(int signal, siginfo_t *info, void *context) {
 } // namespace
 
 int Signals::install() {
-    if (g_pipe[0] >= 0)
-        return g_pipe[0];
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
     for (int i = 0; i < 3; ++i) {
+        // Again after a library that put its own in place (the client library once loaded): that one
+        // becomes the one called first.
+        struct sigaction current {};
+        ::sigaction(kSignals[i], nullptr, &current);
+        if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == onSignal)
+            continue;
         struct sigaction a {};
         a.sa_sigaction = onSignal;
         a.sa_flags = SA_SIGINFO | SA_RESTART;

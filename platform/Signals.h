@@ -8,7 +8,9 @@
 // the program through a descriptor it can watch.
 namespace Signals {
 
-// Installs the handlers (once); the reading end of a pipe that gets one byte per signal received.
+// Installs the handlers; the reading end of a pipe that gets one byte per signal received. Called first
+// thing in main and again once the client library is loaded (which replaces them): each call puts them
+// back in front where another's took their place, the same pipe throughout.
 int install();
 // The last signal received, 0 before any.
 int received();

@@ -1,5 +1,6 @@
 // A damaged backup never reaches the engine: cut, altered or foreign files are refused before the lock
 // flag, a service or a file changes; backups made elsewhere without a digest still restore.
+#include "backup/BackupGate.h"
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
 #include "common/RecordedLaunches.h"
@@ -9,6 +10,7 @@
 #include "platform/BackupDigest.h"
 #include "platform/Errors.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -59,7 +61,116 @@ int firebirdPid() {
     return QString::fromLatin1(p.readAllStandardOutput()).trimmed().split(' ').value(0).toInt();
 }
 
+// A second process that renames other over file at once after the count-th event of mask on file
+// (inotify: 0x10 a close of a reading, 0x1 a read).
+class Renamer {
+public:
+    Renamer(const QString &file, const QString &other, int mask, int count) {
+        const QString script = TestDb::newFolder() + QStringLiteral("renamer.py");
+        TestFiles::write(script, R"(import ctypes, os, struct, sys
+libc = ctypes.CDLL(None, use_errno=True)
+fd = libc.inotify_init()
+libc.inotify_add_watch(fd, sys.argv[1].encode(), int(sys.argv[4]))
+print("ready", flush=True)
+seen = 0
+while seen < int(sys.argv[3]):
+    buf = os.read(fd, 4096)
+    at = 0
+    while at < len(buf):
+        wd, mask, cookie, n = struct.unpack_from("iIII", buf, at)
+        at += 16 + n
+        seen += 1 if mask & int(sys.argv[4]) else 0
+os.rename(sys.argv[2], sys.argv[1])
+print("renamed", flush=True)
+)");
+        m_p.start(QStringLiteral("python3"),
+                  {script, file, other, QString::number(count), QString::number(mask)});
+        m_p.waitForReadyRead(10000);
+        m_ready = m_p.readLine().trimmed() == "ready";
+    }
+    ~Renamer() {
+        m_p.kill();
+        m_p.waitForFinished();
+    }
+    bool ready() const { return m_ready; }
+    bool renamed() {
+        m_p.waitForFinished(10000);
+        return m_p.readAll().trimmed() == "renamed";
+    }
+
+private:
+    QProcess m_p;
+    bool m_ready = false;
+};
+
 } // namespace
+
+// Another company's backup renamed over the checked one right after the last check of its name: the
+// engine restores (and the verification proves) the checked bytes all the same.
+TEST(BackupGate, ABackupRenamedOverTheCheckedOneIsNeverTheOneRestored) {
+    TestModule other(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    other.started();
+    other.dm->IBQuery1.setSql(QStringLiteral("delete from FJ_DOK3"));
+    other.dm->IBQuery1.execute();
+    other.dm->EmployeeTran.commit();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*other.dm, op);
+    const QString foreign = TestDb::newFolder() + QStringLiteral("obca.abk");
+    const QByteArray foreignBytes = TestFiles::read(other.dm->Settings.backupFileName());
+    TestFiles::write(foreign, foreignBytes);
+    other.dm->shutDown();
+
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    BackupOps::backupDatabase(*m.dm, op);
+    const QString before = documents(*m.dm);
+    ASSERT_NE(before.section(' ', 0, 0), QStringLiteral("0"));
+    const QString backup = m.dm->Settings.backupFileName();
+    const QByteArray checked = TestFiles::read(backup);
+    {
+        // Its name is looked at last before the lock flag: the other file comes in just after.
+        Renamer renamer(backup, foreign, 0x10, 1);
+        ASSERT_TRUE(renamer.ready());
+        RecordingOperator restoring;
+        EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, restoring));
+        EXPECT_TRUE(renamer.renamed());
+    }
+    EXPECT_NE(TestFiles::read(backup), checked); // the other one is under the name now
+    EXPECT_EQ(documents(*m.dm), before.section(' ', 0, 0) + QStringLiteral(" N"));
+
+    // The verification: the other file comes in while the gate reads; the bytes read are the ones proven.
+    TestFiles::write(backup, checked);
+    TestFiles::write(foreign, foreignBytes);
+    Renamer renamer(backup, foreign, 0x1, 1);
+    ASSERT_TRUE(renamer.ready());
+    RecordingOperator verifying;
+    EXPECT_TRUE(BackupVerification::verify(*m.dm, verifying, backup));
+    EXPECT_TRUE(renamer.renamed());
+    EXPECT_TRUE(verifying.log(Operator::Log::Backup)
+                    .contains(QStringLiteral("FJ_DOK3: %1 wierszy").arg(before.section(' ', 0, 0))))
+        << verifying.log(Operator::Log::Backup).join('\n').toStdString();
+}
+
+// Links planted where the embedded engine's output would go (the old name beside the backup, a work
+// folder's name made in advance): none is followed, the file they point to stays as it was.
+TEST(BackupGate, TheEmbeddedEngineWritesNothingThroughAPlantedLink) {
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    const QString victim = TestDb::newFolder() + QStringLiteral("ofiara");
+    TestFiles::write(victim, "nie do nadpisania");
+    ASSERT_TRUE(QFile::link(victim, m.folder + QStringLiteral("bazaqk.abk.part")));
+    const QString early =
+        m.folder + QStringLiteral(".qk-praca-%1-1/").arg(QCoreApplication::applicationPid());
+    ASSERT_TRUE(QDir().mkpath(early));
+    ASSERT_TRUE(QFile::link(victim, early + QStringLiteral("bazaqk.abk.part")));
+    ASSERT_TRUE(QFile::link(victim, early + QStringLiteral("bazaqk-odtwarzana.adb")));
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    EXPECT_TRUE(BackupGate::inspect(m.dm->Settings.backupFileName()).passes());
+    EXPECT_TRUE(BackupOps::restoreDatabase(*m.dm, op));
+    EXPECT_EQ(TestFiles::read(victim), QByteArray("nie do nadpisania"));
+    EXPECT_TRUE(QFileInfo(early + QStringLiteral("bazaqk.abk.part")).isSymLink()); // another's: left alone
+}
 
 TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine) {
     TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));

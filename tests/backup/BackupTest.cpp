@@ -382,8 +382,8 @@ TEST(Dearchiving, EmptyNameIsRefusedWithAWarning) {
     EXPECT_TRUE(launches.launches.isEmpty());
     BackupOps::startDearchiving(*m.dm, op, QStringLiteral("/arch/22 04.arj"));
     ASSERT_EQ(launches.launches.size(), 1);
-    EXPECT_EQ(launches.launches[0].arguments,
-              QStringList({"e", "-y", "/arch/22 04.arj", "bazaqk.abk", "bazaqk.abk.sha256"})); // one argument
+    EXPECT_EQ(launches.launches[0].arguments, QStringList({"e", "-p", "-y", "/arch/22 04.arj", "bazaqk.abk",
+                                                           "bazaqk.abk.sha256"})); // one argument
 }
 
 TEST(Dearchiving, TheOperatorHearsWhenArjHasEndedAndHow) {

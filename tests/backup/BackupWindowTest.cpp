@@ -117,7 +117,7 @@ TEST(BackupWindow, ChooseArchiveThenExtract) {
     ASSERT_EQ(arj.launches.size(), 1);
     // Only the backup and its digest, into a folder of their own beside the database.
     EXPECT_EQ(arj.launches[0].arguments,
-              QStringList({"e", "-y", "/dane/qk/22040909.arj", "bazaqk.abk", "bazaqk.abk.sha256"}));
+              QStringList({"e", "-p", "-y", "/dane/qk/22040909.arj", "bazaqk.abk", "bazaqk.abk.sha256"}));
     EXPECT_TRUE(
         arj.launches[0].workingDirectory.startsWith(dm.Settings.DatabaseFolder + ".qk-dearchiwizacja-"));
     TMainForm::fileDialogDisplay = nullptr;

@@ -57,6 +57,7 @@ QString handMadeArchive(const QList<QPair<QString, QByteArray>> &members) {
     const QString dir = TestDb::newFolder();
     QStringList args{QStringLiteral("a"), QStringLiteral("reczne")};
     for (const auto &[name, bytes] : members) {
+        QDir().mkpath(QFileInfo(dir + name).path());
         TestFiles::write(dir + name, bytes);
         args << name;
     }
@@ -108,9 +109,13 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst) {
     const QString elsewhere = TestDb::newFolder();
     TestFiles::write(elsewhere + "bazaqk.abk", "innej firmy");
     ASSERT_TRUE(QFile::link(elsewhere, m.folder + ".qk-dearchiwizacja-1"));
-    // An archive that also holds a database: the live one is never touched.
-    const QString archive =
-        handMadeArchive({{"bazaqk.abk", backup}, {"bazaqk.abk.sha256", digest}, {"bazaqk.adb", "obca baza"}});
+    // An archive that also holds a database, and another backup of the same name in a folder (arj's
+    // "e" matches a name at any depth): the live database is never touched, only the top-level backup
+    // taken.
+    const QString archive = handMadeArchive({{"bazaqk.abk", backup},
+                                             {"bazaqk.abk.sha256", digest},
+                                             {"bazaqk.adb", "obca baza"},
+                                             {"podfolder/bazaqk.abk", current}});
     const CliRun r = cli({"dearchive", archive, "--yes"}, ini);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("Rozpakowano bazaqk.abk: " + QString::number(backup.size()) + " bajtów"))
@@ -268,22 +273,26 @@ TEST(BackupChain, EveryFileIsOnDiskBeforeItTakesItsPlace) {
                 return i;
         return qsizetype(-1);
     };
-    auto placed = [&](const QStringList &lines, const QString &from, const QString &to) {
-        const qsizetype rename = find(lines, "rename[a-z0-9]*\\(.*\"" + QRegularExpression::escape(from) +
-                                                 "\".*\"" + QRegularExpression::escape(to) + "\"");
+    // from: in the folder, or (within) in a work folder of the run's own there.
+    auto placed = [&](const QStringList &lines, const QString &from, const QString &to, bool within = false) {
+        const QString source = QRegularExpression::escape(folder) +
+                               (within ? QStringLiteral("\\.qk-praca-[0-9]+-[0-9]+/") : QString()) +
+                               QRegularExpression::escape(from);
+        const qsizetype rename =
+            find(lines, "rename[a-z0-9]*\\(.*\"" + source + "\".*\"" + QRegularExpression::escape(to) + "\"");
         ASSERT_GE(rename, 0) << "no rename of " << from.toStdString();
-        const qsizetype synced =
-            find(lines, "f(data)?sync\\([0-9]+<" + QRegularExpression::escape(from) + ">\\)");
+        const qsizetype synced = find(lines, "f(data)?sync\\([0-9]+<" + source + ">\\)");
         EXPECT_GE(synced, 0) << from.toStdString() << " never synced";
         EXPECT_LT(synced, rename) << from.toStdString() << " synced after its rename";
         EXPECT_GT(find(lines, "fsync\\([0-9]+<" + QRegularExpression::escape(dir) + ">\\)", rename), rename)
             << "the folder not synced after " << to.toStdString();
     };
     const QStringList backup = traced({"backup"});
-    placed(backup, folder + "bazaqk.abk.part", folder + "bazaqk.abk");
-    placed(backup, folder + "bazaqk.abk.sha256.part", folder + "bazaqk.abk.sha256");
+    // The embedded engine writes in a work folder of the run's own.
+    placed(backup, "bazaqk.abk.part", folder + "bazaqk.abk", true);
+    placed(backup, "bazaqk.abk.sha256.part", folder + "bazaqk.abk.sha256");
     const QStringList restore = traced({"restore", "--yes"});
-    placed(restore, folder + "bazaqk-odtwarzana.adb", folder + "bazaqk.adb");
+    placed(restore, "bazaqk-odtwarzana.adb", folder + "bazaqk.adb", true);
 }
 
 TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHeldWhileItLives) {

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -155,6 +156,24 @@ TEST(UnattendedBackup, VerificationEmbedded) {
     verifyBackups(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
 }
 
+// A database folder with too little room for the scratch database: the verification says so before it
+// starts, and does not call the backup bad.
+TEST(UnattendedBackup, AVerificationWithoutRoomSaysSoAndBlamesNoBackup) {
+    const QString small = TestDb::newFolder() + QStringLiteral("maly/");
+    QDir().mkpath(small);
+    ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", small}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
+    TestModule m;
+    m.started();
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    m.dm->shutDown();
+    const CliRun r = cli({"verify-backup", m.folder + "bazaqk.abk"}, settingsFor(small));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("za mało miejsca"))) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("BŁĄD: odtworzenie"))) << r.out.toStdString();
+}
+
 TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives) {
     EXPECT_EQ(BackupOps::archivesToDelete({"26120902.arj", "bazaqk.abk", "26120901.arj", "25010101.ARJ",
                                            "2612090.arj", "261209011.arj", "26120903.arj.bak", "x6120901.arj",
@@ -163,6 +182,22 @@ TEST(UnattendedBackup, KeepDeletesOnlyTheOldestStampedArchives) {
               QStringList({"25010101.ARJ", "26120901.arj"}));
     EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 2), QStringList());
     EXPECT_EQ(BackupOps::archivesToDelete({"26120901.arj", "26120902.arj"}, 5), QStringList());
+    // Only real dates and hours are stamps; the archive just made is kept whatever the others are called,
+    // and one dated after now (a clock that ran ahead) is neither counted nor deleted.
+    const QStringList odd{"99999999.arj", "26121006.arj", "26121006-2.arj", "12345678.arj",
+                          "20241231.arj", "27010100.arj", "26123124.arj",   "26021901.arj"};
+    const QDateTime now(QDate(2026, 12, 10), QTime(6, 30));
+    EXPECT_EQ(BackupOps::archivesToDelete(odd, 1, now, "26121006-2.arj"),
+              QStringList({"26021901.arj", "26121006.arj"}));
+    EXPECT_EQ(BackupOps::archivesToDelete(odd, 2, now, "26121006-2.arj"), QStringList({"26021901.arj"}));
+    EXPECT_EQ(BackupOps::futureArchives(odd, now), QStringList({"27010100.arj"}));
+    // The backups a failed verification kept are held within the same bounds.
+    EXPECT_EQ(BackupOps::failedBackupsToDelete(
+                  {"bazaqk-nieudana-20261210-061500-2.abk", "bazaqk.abk",
+                   "bazaqk-nieudana-20261209-061500.abk", "bazaqk-nieudana-20261210-061500.abk",
+                   "bazaqk-nieudana-20261210-061500.abk.sha256", "bazaqk-nieudana-x.abk"},
+                  2),
+              QStringList({"bazaqk-nieudana-20261209-061500.abk"}));
 
     TestModule m;
     m.started();
@@ -377,6 +412,26 @@ TEST(SerialSignals, ALongCommandLineRunEndsAsAFailure) {
     other.close();
 }
 
+// A signal as soon as the run can take one (its handler is there from the first line of main, before the
+// client library is loaded): the run ends in order, with its summary, never by the default death (143).
+TEST(Cli, ASignalAtTheStartEndsTheRunWithItsSummary) {
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), {"--settings", settingsFor(m.folder), "backup"});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(TestFiles::waitForSignalHandlers(p.processId()));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardOutput())
+                    .contains(QStringLiteral("qkadmin-cli: summary command=backup result=failed exit=1 ")));
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("SIGTERM")));
+}
+
 TEST(Cli, NightlyBackupWithArchiveCopy) {
     TestModule m;
     m.started();
@@ -391,6 +446,9 @@ TEST(Cli, NightlyBackupWithArchiveCopy) {
     const QStringList archives = QDir(m.folder).entryList({"*.arj"}, QDir::Files);
     ASSERT_EQ(archives.size(), 1);
     EXPECT_TRUE(r.out.contains(archives.first()));
+    // arj's temporary archive was in a folder of the run's own, gone with it.
+    EXPECT_EQ(QDir(m.folder).entryList({"ARJTEMP*", ".qk-praca-*"}, QDir::AllEntries | QDir::Hidden),
+              QStringList());
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
 
     // Restore: refused without --yes when nobody can answer, done with it.

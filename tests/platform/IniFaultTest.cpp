@@ -3,10 +3,12 @@
 #include "common/TestDb.h"
 #include "common/TestFiles.h"
 #include "db/Errors.h"
+#include "platform/BackupDigest.h"
 #include "platform/IniFile.h"
 #include "users/PasswordHistory.h"
 
 #include <QDir>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -49,4 +51,53 @@ TEST(IniFaults, UnwritableHistoryLosesNoEntry) {
     }
     EXPECT_EQ(PasswordHistoryResult, '0');
     EXPECT_EQ(TestFiles::read(file), before);
+}
+
+namespace {
+
+// A small file system of its own that is full: every write into it fails with ENOSPC.
+struct FullDisk {
+    QString folder = TestDb::newFolder() + QStringLiteral("pelny/");
+    FullDisk() {
+        QDir().mkpath(folder);
+        mounted = QProcess::execute(QStringLiteral("mount"),
+                                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                     QStringLiteral("size=256k"), QStringLiteral("tmpfs"), folder}) == 0;
+    }
+    // Fills what is left, once the files the test needs are there.
+    void fill() const {
+        QFile filler(folder + QStringLiteral("wypelnienie"));
+        if (filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            while (filler.write(QByteArray(4096, 'x')) > 0) {
+            }
+    }
+    ~FullDisk() {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
+    }
+    bool mounted = false;
+};
+
+} // namespace
+
+// A save on a full disk fails and says so; the file it would replace stays whole, every key of it.
+TEST(IniFaults, AFullDiskLeavesThePreviousFilesWhole) {
+    FullDisk disk;
+    ASSERT_TRUE(disk.mounted) << "this test mounts a tmpfs (it runs as root)";
+    const QString ini = disk.folder + QStringLiteral("setup.ini");
+    IniFile::writeStrings(ini, "Ogolne",
+                          {{"sciezka", "/srv/qk"}, {"serwer", "ksiegowosc"}, {"protokol", "T"}});
+    const QString backup = disk.folder + QStringLiteral("bazaqk.abk");
+    TestFiles::write(backup, QByteArray(2048, 'k'));
+    BackupDigest::write(backup);
+    const QByteArray settings = TestFiles::read(ini), digest = TestFiles::read(backup + ".sha256");
+    disk.fill();
+
+    EXPECT_THROW(IniFile::writeStrings(ini, "Ogolne", {{"cien", QString(200, 'c')}, {"d1", "x"}}), FileError);
+    EXPECT_EQ(TestFiles::read(ini), settings);
+    EXPECT_THROW(BackupDigest::write(backup), FileError);
+    EXPECT_EQ(TestFiles::read(backup + ".sha256"), digest);
+    // Nothing half-written is left beside them.
+    EXPECT_EQ(QDir(disk.folder).entryList(QDir::Files | QDir::Hidden).size(), 4)
+        << QDir(disk.folder).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
 }
