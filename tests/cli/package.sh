@@ -79,7 +79,8 @@ home=$work/root/usr/lib/qkadmin
 for program in qkadmin qkadmin-cli; do
     ! ldd "$home/$program" | grep -q 'not found' || fail "$program: a library is not found"
     for needed in $(readelf -d "$home/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        lib=$(ldd "$home/$program" | awk -v n="$needed" '$1 == n {print $3}')
+        # "NAME => PATH (...)", or for the dynamic loader itself "PATH (...)".
+        lib=$(ldd "$home/$program" | awk -v n="$needed" '$1 == n {print $3} $2 ~ /^\(/ && $1 ~ ("/" n "$") {print $1}')
         [ -n "$lib" ] || fail "$program: $needed is not found"
         package=$(dpkg -S "$(readlink -f "$lib")" 2>/dev/null | head -1 | cut -d: -f1) ||
             package=$(dpkg -S "$lib" 2>/dev/null | head -1 | cut -d: -f1) || true
