@@ -58,6 +58,7 @@ for f in /usr/lib/qkadmin/qkadmin /usr/lib/qkadmin/qkadmin-cli /usr/lib/qkadmin/
          /lib/systemd/system/qkadmin-backup.service /lib/systemd/system/qkadmin-backup.timer \
          /lib/systemd/system/qkadmin-backup@.service /lib/systemd/system/qkadmin-backup@.timer \
          /lib/systemd/system/qkadmin-offsite.service /lib/systemd/system/qkadmin-offsite@.service \
+         /lib/systemd/system/qkadmin-offsite-check.service /lib/systemd/system/qkadmin-offsite-check.timer \
          /etc/qkadmin/credentials /etc/qkadmin/backup.ini /usr/lib/tmpfiles.d/qkadmin.conf \
          /usr/share/qkadmin/prometheus/qkadmin.rules.yml; do
     grep -qxF "$f" "$work/files" || fail "missing $f"
