@@ -3,12 +3,17 @@
 #include "platform/Signals.h"
 
 #include <QJsonDocument>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -18,6 +23,8 @@ namespace {
 // Per thread: the window's idle function and its operator's stop never reach a loop on another thread
 // (the off-site state read in the background).
 thread_local std::function<void()> g_idle; // the ambient idle function (Supervisor::Idle)
+thread_local QElapsedTimer g_idleRan;      // since the ambient function last ran (whileBlocked, ifDue)
+thread_local bool g_inIdle = false;        // ifDue from within it does not call it again
 thread_local bool g_cancel = false;
 thread_local QStringList g_steps; // the steps of the run() loops that run, innermost last
 
@@ -262,6 +269,77 @@ Supervisor::Idle::Idle(std::function<void()> idle) : m_previous(std::exchange(g_
 
 Supervisor::Idle::~Idle() {
     g_idle = std::move(m_previous);
+}
+
+namespace {
+
+void runAmbientIdle() {
+    const bool outer = !g_inIdle;
+    g_inIdle = true;
+    const auto done = qScopeGuard([outer] {
+        if (outer)
+            g_inIdle = false;
+        g_idleRan.start();
+    });
+    g_idle();
+}
+
+} // namespace
+
+void Supervisor::Idle::ifDue() {
+    if (!g_idle || g_inIdle)
+        return;
+    if (g_idleRan.isValid() && g_idleRan.elapsed() < kEveryMs)
+        return;
+    runAmbientIdle();
+}
+
+void Supervisor::Idle::whileBlocked(const std::function<void()> &call) {
+    if (!g_idle) {
+        call();
+        return;
+    }
+    struct State {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        std::exception_ptr thrown;
+    } state;
+    std::thread worker([&state, &call] {
+        std::exception_ptr thrown;
+        try {
+            call();
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        const std::lock_guard lock(state.mutex);
+        state.thrown = thrown;
+        state.done = true;
+        state.ended.notify_one();
+    });
+    std::exception_ptr idleThrew;
+    std::unique_lock lock(state.mutex);
+    while (!state.done) {
+        // The idle function itself may take a while (the window's events, 50 ms at most): it runs
+        // unlocked, and the wait between two of its calls is what is left of the interval.
+        if (state.ended.wait_for(lock, std::chrono::milliseconds(kEveryMs / 2), [&] { return state.done; }))
+            break;
+        if (idleThrew)
+            continue;
+        lock.unlock();
+        try {
+            runAmbientIdle();
+        } catch (...) {
+            idleThrew = std::current_exception();
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    worker.join();
+    if (idleThrew)
+        std::rethrow_exception(idleThrew);
+    if (state.thrown)
+        std::rethrow_exception(state.thrown);
 }
 
 void Supervisor::cancelRunning() {

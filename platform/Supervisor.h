@@ -95,6 +95,17 @@ public:
         Idle(const Idle &) = delete;
         Idle &operator=(const Idle &) = delete;
 
+        // A call that blocks inside a library with nothing to poll (a service query that waits for the
+        // server's next line, a statement waiting on a lock): run on a worker thread while this thread
+        // calls the ambient idle function at least every kEveryMs. With no ambient idle function (the
+        // command line) it runs here. The call's exception goes on from here; so does one from the idle
+        // function, but only once the call has returned: what it works on lives on this thread.
+        static void whileBlocked(const std::function<void()> &call);
+        // Calls the ambient idle function when kEveryMs have passed since it last ran on this thread:
+        // cheap enough for every row of a loop.
+        static void ifDue();
+        static constexpr qint64 kEveryMs = 50;
+
     private:
         std::function<void()> m_previous;
     };

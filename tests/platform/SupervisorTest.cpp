@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -114,4 +117,73 @@ TEST(Supervisor, ASignalToTheProgramReachesTheChildAsItsPoliteSignal) {
                                                                                                        : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SupervisorIdle, ACallBlockedInTheKernelRunsOnAWorkerWhileThisThreadIdles) {
+    // The call blocks in a read that another thread satisfies after 600 ms.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+        ::usleep(600 * 1000);
+        ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    });
+    const std::thread::id here = std::this_thread::get_id();
+    std::thread::id callThread;
+    QElapsedTimer clock, sinceIdle;
+    qint64 longestGap = 0;
+    int calls = 0;
+    {
+        const Supervisor::Idle idle([&] {
+            EXPECT_EQ(std::this_thread::get_id(), here);
+            if (sinceIdle.isValid())
+                longestGap = std::max(longestGap, sinceIdle.elapsed());
+            sinceIdle.start();
+            ++calls;
+        });
+        clock.start();
+        Supervisor::Idle::whileBlocked([&] {
+            callThread = std::this_thread::get_id();
+            char c = 0;
+            EXPECT_EQ(::read(fds[0], &c, 1), 1);
+        });
+    }
+    writer.join();
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_GE(clock.elapsed(), 550);
+    EXPECT_NE(callThread, here);
+    EXPECT_GE(calls, 8);
+    EXPECT_LE(longestGap, 100);
+
+    // Without an idle function (the command line) the call runs on the caller's thread.
+    Supervisor::Idle::whileBlocked([&] { callThread = std::this_thread::get_id(); });
+    EXPECT_EQ(callThread, here);
+}
+
+TEST(SupervisorIdle, ErrorsComeBackAfterTheCallHasEnded) {
+    const Supervisor::Idle idle([] {});
+    EXPECT_THROW(Supervisor::Idle::whileBlocked([] { throw std::runtime_error("engine"); }),
+                 std::runtime_error);
+
+    // An idle function that throws: the call still runs to its end before the error goes on.
+    std::atomic<bool> callEnded = false;
+    {
+        const Supervisor::Idle failing([] { throw std::logic_error("idle"); });
+        EXPECT_THROW(Supervisor::Idle::whileBlocked([&] {
+                         ::usleep(300 * 1000);
+                         callEnded = true;
+                     }),
+                     std::logic_error);
+    }
+    EXPECT_TRUE(callEnded);
+
+    // A loop over rows gives the idle function its turn when it is due, not on every row.
+    int calls = 0;
+    const Supervisor::Idle counting([&] { ++calls; });
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 400)
+        Supervisor::Idle::ifDue();
+    EXPECT_GE(calls, 6);
+    EXPECT_LE(calls, 9);
 }
