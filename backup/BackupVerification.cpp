@@ -158,7 +158,7 @@ bool Verification::read(Database &db, Transaction &tr) {
             if (!tables.contains(table))
                 continue;
             q.setSql(QStringLiteral("select count(*) from ") + table);
-            q.open();
+            q.open(Query::Duration::MayRunLong); // a whole month's table
             line(QStringLiteral("%1: %2 wierszy").arg(table).arg(q.field(0).asString()));
             q.close();
         }

@@ -3,6 +3,7 @@
 #include "core/Operator.h"
 #include "db/Database.h"
 #include "db/Service.h"
+#include "platform/Supervisor.h"
 
 #include <QThread>
 
@@ -23,6 +24,7 @@ inline void detachWhenEnded(Service &service) {
             } catch (...) {
             }
             QThread::msleep(10);
+            Supervisor::Idle::ifDue();
         }
         if (service.protocol == Service::Protocol::Local)
             QThread::msleep(200);

@@ -5,6 +5,7 @@
 #include "db/SqlValue.h"
 #include "db/Transaction.h"
 #include "platform/AnsiCodec.h"
+#include "platform/Supervisor.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -356,7 +357,7 @@ void Query::execInput(std::vector<QByteArray> &storage, Sqlda &in) {
     }
 }
 
-void Query::runStatement() {
+void Query::runStatement(Duration duration) {
     if (fullText().trimmed().isEmpty())
         throw LayerError(Msg::EmptySql);
     Transaction *tr = activeTransaction();
@@ -365,14 +366,20 @@ void Query::runStatement() {
     Sqlda in;
     execInput(storage, in);
     ISC_STATUS_ARRAY status;
-    m_db->client().dsql_execute(status, tr->handle(), &m_stmt, SQLDA_VERSION1, in.get());
+    isc_tr_handle *trHandle = tr->handle();
+    auto run = [&] { m_db->client().dsql_execute(status, trHandle, &m_stmt, SQLDA_VERSION1, in.get()); };
+    if (duration == Duration::MayRunLong)
+        Supervisor::Idle::whileBlocked(run);
+    else
+        run();
     m_db->check(status);
+    Supervisor::Idle::ifDue();
 }
 
-void Query::execute() {
+void Query::execute(Duration duration) {
     if (m_open)
         throw LayerError(Msg::DatasetOpen);
-    runStatement();
+    runStatement(duration);
     if (m_out && m_out->sqld > 0) {
         // A select run through execute leaves a cursor behind; nobody reads it.
         ISC_STATUS_ARRAY ignored;
@@ -380,10 +387,10 @@ void Query::execute() {
     }
 }
 
-void Query::open() {
+void Query::open(Duration duration) {
     if (m_open)
         return;
-    runStatement();
+    runStatement(duration);
     m_open = true;
     m_cursorOpen = m_out && m_out->sqld > 0;
     m_allFetched = !m_cursorOpen;
@@ -404,6 +411,7 @@ bool Query::fetchRow() {
         return false;
     }
     m_db->check(status);
+    Supervisor::Idle::ifDue();
     if (!forwardOnly)
         m_rows.append(m_rowBuffer.constData());
     return true;

@@ -75,10 +75,17 @@ public:
     void addLine(const QString &line);
     void setSql(const QString &text);
 
-    void open();
+    // How long a statement may keep the server busy. One that may run long (a DELETE of a year's rows,
+    // an INSERT ... SELECT over an exchange file, a sort before the first row, a wait on another
+    // connection's lock) waits on a worker thread while the calling thread's ambient idle function (the
+    // window's events) keeps turning; the connection is not used by anything else meanwhile. A short one
+    // runs here, and a loop of them (a row each) gives the idle function its turn when it is due.
+    enum class Duration { Short, MayRunLong };
+
+    void open(Duration duration = Duration::Short);
     void close();
     bool isOpen() const { return m_open; }
-    void execute();
+    void execute(Duration duration = Duration::Short);
 
     void first();
     void next();
@@ -139,7 +146,7 @@ private:
     Transaction *activeTransaction();
     void prepare();
     // Prepares when the text changed, binds the parameters and executes; the engine's error as an exception.
-    void runStatement();
+    void runStatement(Duration duration);
     Sqlda describe(bool bind);
     void execInput(std::vector<QByteArray> &storage, Sqlda &in);
     bool fetchRow();

@@ -2,6 +2,7 @@
 
 #include "db/Errors.h"
 #include "platform/ClientText.h"
+#include "platform/Supervisor.h"
 
 #include <QThread>
 
@@ -87,8 +88,15 @@ const QByteArray &Service::query(const QByteArray &items) {
         throw LayerError(Msg::ServiceNotAttached);
     m_buffer.fill('\0');
     ISC_STATUS_ARRAY status;
-    m_client->service_query(status, &m_handle, nullptr, 0, nullptr, static_cast<unsigned short>(items.size()),
-                            items.constData(), static_cast<unsigned short>(m_buffer.size()), m_buffer.data());
+    // The server answers a line query only when the action prints a line or ends, which may be minutes
+    // (a validation prints nothing; a backup is silent over a big table), and its own timeout counts
+    // whole seconds: the query waits on a worker thread while this one keeps the window's events
+    // turning. The service handle is this object's alone and only that thread uses it meanwhile.
+    Supervisor::Idle::whileBlocked([&] {
+        m_client->service_query(status, &m_handle, nullptr, 0, nullptr,
+                                static_cast<unsigned short>(items.size()), items.constData(),
+                                static_cast<unsigned short>(m_buffer.size()), m_buffer.data());
+    });
     m_client->check(status);
     return m_buffer;
 }
@@ -111,6 +119,8 @@ bool Service::isRunning() {
 }
 
 void Service::waitWhileRunning(int sleepMs) {
-    while (isRunning())
+    while (isRunning()) {
         QThread::msleep(static_cast<unsigned long>(sleepMs));
+        Supervisor::Idle::ifDue();
+    }
 }

@@ -3,6 +3,7 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
+#include "platform/Supervisor.h"
 
 Transaction::Transaction(Database *db) {
     setDatabase(db);
@@ -68,10 +69,14 @@ void Transaction::end(bool commit) {
     // A result read in this transaction is never usable after it ends.
     closeStatements();
     ISC_STATUS_ARRAY status;
-    if (commit)
-        m_db->client().commit_transaction(status, &m_handle);
-    else
-        m_db->client().rollback_transaction(status, &m_handle);
+    // The end may take long: a commit builds the indexes its statements created, a rollback undoes a
+    // year's deletions. The window's events keep turning meanwhile.
+    Supervisor::Idle::whileBlocked([&] {
+        if (commit)
+            m_db->client().commit_transaction(status, &m_handle);
+        else
+            m_db->client().rollback_transaction(status, &m_handle);
+    });
     m_db->check(status); // a failed commit leaves the transaction active
     m_handle = 0;
 }

@@ -26,9 +26,10 @@ namespace {
 
 const QString kCr = QStringLiteral("\r");
 
+// A select over a whole table, sorted before its first row comes.
 void openOn(Query &q, const QString &sql) {
     q.setSql(sql);
-    q.open();
+    q.open(Query::Duration::MayRunLong);
 }
 
 // For a scope, the query reads its rows forward only, each into one buffer that the next fetch refills:
@@ -205,9 +206,9 @@ void runImport(TMainDm &dm, Operator &op, int m, bool clearMonth) {
         op.setStage(Operator::Activity::Import, QString::fromUtf8(text));
         op.processEvents();
     };
-    auto exec = [&](Query &q, const QString &sql) {
+    auto exec = [&](Query &q, const QString &sql) { // a statement over a whole month
         q.setSql(sql);
-        q.execute();
+        q.execute(Query::Duration::MayRunLong);
     };
 
     stage("wczytanie do IMPORT_D");

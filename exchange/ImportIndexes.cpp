@@ -78,7 +78,7 @@ void prepare(Database &db, Operator &op, int month) {
                 continue;
             q.setSql(QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
                          .arg(n.name, n.table, n.columns.join(QStringLiteral(", "))));
-            q.execute();
+            q.execute(Query::Duration::MayRunLong);
             created << n.name + QStringLiteral(" na ") + describe(n);
         }
         for (const Need &n : monthNeeds(month))

@@ -12,10 +12,12 @@ namespace YearEndOps {
 
 namespace {
 
-// The statement step: close the query, clear its text, add one statement, execute it.
+// The statement step: close the query, clear its text, add one statement, execute it. Each may run
+// long: a DELETE of a year's rows, the shadow's copy of the whole database, a wait on a row another
+// program holds.
 void statementStep(Query &q, const QString &sql) {
     q.setSql(sql);
-    q.execute();
+    q.execute(Query::Duration::MayRunLong);
 }
 
 QStringList budgetPlanStatements() {

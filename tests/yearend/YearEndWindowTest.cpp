@@ -1,0 +1,78 @@
+// The window during a year-end step the server holds up: a deletion waiting on a row another program of
+// the office has locked keeps the window live, and what the operator clicks meanwhile never runs.
+#include "common/WindowHarness.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/Transaction.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveAndRefusesClicks) {
+    const QString folder = TestDb::createDatabase();
+    Window win(folder, QStringLiteral("T"), Window::Shown::Yes);
+    const QString rows = "select (select count(*) from FJ_FLOP) || '/' || (select count(*) from KOMUN_R) "
+                         "from RDB$DATABASE";
+    const QString before = win.module.value(rows);
+    ASSERT_NE(before, QStringLiteral("0/0"));
+    ASSERT_NE(win.module.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
+
+    // Another connection changes a turnover row and keeps its transaction open for 3 s: the deletion of
+    // the turnovers waits for it, inside the server's execute.
+    Database other;
+    TestDb::connect(other, folder);
+    Transaction holding(&other);
+    Query hold(QStringLiteral("Holder"), &other, &holding);
+    hold.setSql(QStringLiteral("update FJ_OBR set OBR_WN = OBR_WN rows 1"));
+    hold.execute();
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        holding.rollback();
+    });
+
+    auto *turnovers = win.form.findChild<QCheckBox *>(QStringLiteral("CheckBox11"));
+    ASSERT_NE(turnovers, nullptr);
+    turnovers->setChecked(true);
+    QElapsedTimer clock, sinceTurn;
+    qint64 longestPause = 0;
+    bool clicked = false;
+    QTimer turns;
+    turns.setInterval(10);
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        longestPause = std::max(longestPause, sinceTurn.elapsed());
+        sinceTurn.start();
+        if (!clicked && clock.elapsed() > 1000) {
+            clicked = true;
+            QTest::mouseClick(win.form.Button4, Qt::LeftButton); // "Zeruj Połączenia"
+        }
+    });
+    clock.start();
+    sinceTurn.start();
+    turns.start();
+    win.form.Button2Click();
+    turns.stop();
+    const qint64 took = clock.elapsed();
+    longestPause = std::max(longestPause, sinceTurn.elapsed());
+    release.join();
+    QTest::qWait(200);
+    other.close();
+
+    EXPECT_GE(took, 2500); // it did wait for the lock
+    EXPECT_TRUE(clicked);
+    EXPECT_LE(longestPause, 250);
+    EXPECT_TRUE(win.boxes.texts().isEmpty()) << win.boxes.texts().join('\n').toStdString();
+    EXPECT_EQ(win.form.findChild<QLabel *>(QStringLiteral("Label13"))->text(), QStringLiteral("OK ..."));
+    // The activation after the operation committed the deletion; the click ran neither during it nor after.
+    EXPECT_EQ(win.module.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
+    EXPECT_EQ(win.module.value(rows), before);
+    EXPECT_TRUE(win.form.PageControl1->isEnabled());
+}
