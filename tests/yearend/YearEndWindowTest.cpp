@@ -39,9 +39,7 @@ TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveAndRefusesClicks) {
         holding.rollback();
     });
 
-    auto *turnovers = win.form.findChild<QCheckBox *>(QStringLiteral("CheckBox11"));
-    ASSERT_NE(turnovers, nullptr);
-    turnovers->setChecked(true);
+    win.form.CheckBox11->setChecked(true); // the turnovers
     QElapsedTimer clock, sinceTurn;
     qint64 longestPause = 0;
     bool clicked = false;
@@ -70,7 +68,7 @@ TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveAndRefusesClicks) {
     EXPECT_TRUE(clicked);
     EXPECT_LE(longestPause, 250);
     EXPECT_TRUE(win.boxes.texts().isEmpty()) << win.boxes.texts().join('\n').toStdString();
-    EXPECT_EQ(win.form.findChild<QLabel *>(QStringLiteral("Label13"))->text(), QStringLiteral("OK ..."));
+    EXPECT_EQ(win.form.Label13->text(), QStringLiteral("OK ..."));
     // The activation after the operation committed the deletion; the click ran neither during it nor after.
     EXPECT_EQ(win.module.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
     EXPECT_EQ(win.module.value(rows), before);
