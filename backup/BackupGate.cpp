@@ -1,6 +1,7 @@
 #include "backup/BackupGate.h"
 
 #include "platform/Errors.h"
+#include "platform/Supervisor.h"
 #include "platform/WorkFolder.h"
 
 #include <QFile>
@@ -80,6 +81,7 @@ Inspection inspectOpen(QFile &f, const QString &backupFile) {
             return -1;
         }
         sha.add(buf, n);
+        Supervisor::Idle::ifDue(); // a year's backup takes seconds to read: the window keeps its turns
         return n;
     });
     if (failed) {
@@ -198,6 +200,7 @@ QString Checked::handOver(const WorkFolder &work) const {
             break;
         sha.add(buf.data(), n);
         at += n;
+        Supervisor::Idle::ifDue();
     }
     ::close(out);
     if (err)

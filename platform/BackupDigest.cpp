@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Paths.h"
+#include "platform/Supervisor.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -107,6 +108,7 @@ QByteArray ofFile(const QString &file) {
         if (n == 0)
             break;
         sha.add(buf.data(), n);
+        Supervisor::Idle::ifDue();
     }
     return sha.hex();
 }

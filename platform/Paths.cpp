@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include "platform/Errors.h"
+#include "platform/Supervisor.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -100,8 +101,12 @@ void Paths::syncFile(const QString &file) {
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         throw syncError(file, errno);
-    const int rc = ::fsync(fd);
-    const int err = errno;
+    // A restored year's database is not on the disk yet: its sync may take seconds.
+    int rc = 0, err = 0;
+    Supervisor::Idle::whileBlocked([&] {
+        rc = ::fsync(fd);
+        err = errno;
+    });
     ::close(fd);
     if (rc != 0)
         throw syncError(file, err);
