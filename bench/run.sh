@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQK_BUILD_BENCH=ON -DQK_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target qkbench_exchange qkadmin qkadmin-cli qksampledb
+cmake --build build-bench -j2 --target qkbench_exchange qkbench_window_pause qkadmin qkadmin-cli qksampledb
 started=0
 if ! (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; then
     bash scripts/firebird-up.sh
@@ -14,3 +14,5 @@ trap '[ "$started" -eq 1 ] && bash scripts/firebird-down.sh; true' EXIT
 build-bench/bench/qkbench_exchange "$@"
 # The off-site copy and the fetch beside plain restic on the same files.
 bash bench/offsite.sh build-bench
+# The window's event loop during an off-site copy.
+bash bench/window.sh build-bench
