@@ -142,7 +142,7 @@ void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag) {
     dm.EmployeeTran.guarded([&] {
         Query &q = dm.IBQuery8;
         q.setSql(QStringLiteral("update FJ_BAZA set Bila = '%1' where LP =1").arg(flag));
-        q.execute();
+        q.execute(Query::Duration::MayRunLong); // the accounting program updates this row too: it may wait
         q.close();
     });
     op.showLockFlag(flag == QLatin1Char('T'));
@@ -205,7 +205,8 @@ void resetConnections(TMainDm &dm, Operator &op) {
     q3.clearSql();
     for (const char *l : {"update FJ_BAZA", "set", "  ILE = 0", "where", " LP =1"})
         q3.addLine(QString::fromLatin1(l));
-    q3.execute();
+    // The rows the accounting program's sessions keep: a statement may wait for one that is still attached.
+    q3.execute(Query::Duration::MayRunLong);
     dm.IBQuery2.close();
     dm.IBQuery2.open();
     dm.EmployeeDb.setDatabaseName(name);
@@ -215,7 +216,7 @@ void resetConnections(TMainDm &dm, Operator &op) {
                             "SET GENERATOR NUM_OPER TO 0", "DELETE FROM KOMUN_R"}) {
         dm.EmployeeDb.setDatabaseName(name);
         q3.setSql(QString::fromLatin1(sql));
-        q3.execute();
+        q3.execute(Query::Duration::MayRunLong);
     }
     const QString ile = dm.IBQuery2.fieldByName(QStringLiteral("ile")).asString();
     op.showConnectionCount(ile);

@@ -17,7 +17,7 @@ template <typename F> void withSavepoint(Query &q, const QString &name, F &&f) {
         try {
             if (tr && tr->active()) {
                 q.setSql(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
-                q.execute();
+                q.execute(Query::Duration::MayRunLong); // undoes what f did: a month's rows, maybe
                 q.setSql(QStringLiteral("RELEASE SAVEPOINT ") + name + QStringLiteral(" ONLY"));
                 q.execute();
                 q.close();
