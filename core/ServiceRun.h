@@ -24,7 +24,10 @@ inline void detachWhenEnded(Service &service) {
             } catch (...) {
             }
             QThread::msleep(10);
-            Supervisor::Idle::ifDue();
+            try {
+                Supervisor::Idle::ifDue(); // called from destructors: nothing may leave here
+            } catch (...) {
+            }
         }
         if (service.protocol == Service::Protocol::Local)
             QThread::msleep(200);
