@@ -152,8 +152,8 @@ TEST(SupervisorIdle, ACallBlockedInTheKernelRunsOnAWorkerWhileThisThreadIdles) {
     ::close(fds[1]);
     EXPECT_GE(clock.elapsed(), 550);
     EXPECT_NE(callThread, here);
-    EXPECT_GE(calls, 8);
-    EXPECT_LE(longestGap, 100);
+    EXPECT_GE(calls, 6);
+    EXPECT_LE(longestGap, 150);
 
     // Without an idle function (the command line) the call runs on the caller's thread.
     Supervisor::Idle::whileBlocked([&] { callThread = std::this_thread::get_id(); });
@@ -179,11 +179,17 @@ TEST(SupervisorIdle, ErrorsComeBackAfterTheCallHasEnded) {
 
     // A loop over rows gives the idle function its turn when it is due, not on every row.
     int calls = 0;
-    const Supervisor::Idle counting([&] { ++calls; });
-    QElapsedTimer clock;
+    qint64 shortestGap = Supervisor::Idle::kEveryMs;
+    QElapsedTimer clock, sinceCall;
+    const Supervisor::Idle counting([&] {
+        if (sinceCall.isValid())
+            shortestGap = std::min(shortestGap, sinceCall.elapsed());
+        sinceCall.start();
+        ++calls;
+    });
     clock.start();
     while (clock.elapsed() < 400)
         Supervisor::Idle::ifDue();
-    EXPECT_GE(calls, 6);
-    EXPECT_LE(calls, 9);
+    EXPECT_GE(calls, 3);
+    EXPECT_GE(shortestGap, Supervisor::Idle::kEveryMs);
 }
