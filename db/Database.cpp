@@ -156,6 +156,14 @@ void Database::close() {
     m_handle = 0;
 }
 
+void Database::cancelOperation() {
+    if (!connected() || !m_client->cancel_operation)
+        return;
+    ISC_STATUS_ARRAY status;
+    m_client->cancel_operation(status, &m_handle, fb_cancel_raise);
+    // A statement that ended meanwhile has nothing to stop: its own result stands.
+}
+
 bool Database::isConnectionLost(long code) {
     switch (code) {
     case isc_network_error:

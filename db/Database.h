@@ -39,6 +39,10 @@ public:
     bool connected() const { return m_handle != 0; }
 
     isc_db_handle *handle() { return &m_handle; }
+    // Asks the server to stop the statement that runs on this connection, from another thread than the
+    // one waiting for it: that statement then fails with the engine's own error ("operation was
+    // cancelled") and its changes are undone. Nothing when not connected or the library lacks the call.
+    void cancelOperation();
     FbClient &client() { return *m_client; }
 
     // The parameter block the connection sends; a plain function of the lines.

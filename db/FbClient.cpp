@@ -68,6 +68,7 @@ std::unique_ptr<FbClient> FbClient::load(const QString &libraryName) {
     bind(c->service_query, "isc_service_query");
     bind(c->dsql_execute_immediate, "isc_dsql_execute_immediate", false);
     bind(c->shutdown, "fb_shutdown", false);
+    bind(c->cancel_operation, "fb_cancel_operation", false);
     if (!complete)
         throw LibraryMissingError(missing); // the destructor closes the handle
     return c;

@@ -49,7 +49,8 @@ public:
     decltype(&::isc_service_query) service_query = nullptr;
     // Used only by the sample-database tool to create databases; may be absent.
     decltype(&::isc_dsql_execute_immediate) dsql_execute_immediate = nullptr;
-    decltype(&::fb_shutdown) shutdown = nullptr; // may be absent
+    decltype(&::fb_shutdown) shutdown = nullptr;                 // may be absent
+    decltype(&::fb_cancel_operation) cancel_operation = nullptr; // may be absent
 
     // Ends a process that SIGINT or SIGTERM is ending. The library then shuts itself down in a thread
     // of its own and does not wait for it at exit, where the two raced (a crash in fb_shutdown, now and

@@ -369,7 +369,8 @@ void Query::runStatement(Duration duration) {
     isc_tr_handle *trHandle = tr->handle();
     auto run = [&] { m_db->client().dsql_execute(status, trHandle, &m_stmt, SQLDA_VERSION1, in.get()); };
     if (duration == Duration::MayRunLong)
-        Supervisor::Idle::whileBlocked(run);
+        Supervisor::Idle::whileBlocked(run, {QStringLiteral("wykonywanie polecenia w bazie danych"),
+                                             [this] { m_db->cancelOperation(); }});
     else
         run();
     m_db->check(status);

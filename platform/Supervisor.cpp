@@ -295,10 +295,22 @@ void Supervisor::Idle::ifDue() {
 }
 
 void Supervisor::Idle::whileBlocked(const std::function<void()> &call) {
+    whileBlocked(call, Stop{});
+}
+
+void Supervisor::Idle::whileBlocked(const std::function<void()> &call, const Stop &stop) {
     if (!g_idle) {
         call();
         return;
     }
+    const bool stoppable = !stop.step.isEmpty() && stop.cancel;
+    if (stoppable)
+        g_steps.append(stop.step);
+    const auto stepDone = qScopeGuard([stoppable] {
+        if (stoppable)
+            g_steps.removeLast();
+    });
+    bool cancelAsked = false;
     struct State {
         std::mutex mutex;
         std::condition_variable ended;
@@ -333,6 +345,17 @@ void Supervisor::Idle::whileBlocked(const std::function<void()> &call) {
             idleThrew = std::current_exception();
         }
         lock.lock();
+        // The operator's stop (Esc in the idle call), unless the call has ended meanwhile.
+        if (stoppable && g_cancel && !cancelAsked && !state.done && !idleThrew) {
+            cancelAsked = true;
+            lock.unlock();
+            try {
+                stop.cancel();
+            } catch (...) {
+                idleThrew = std::current_exception();
+            }
+            lock.lock();
+        }
     }
     lock.unlock();
     worker.join();

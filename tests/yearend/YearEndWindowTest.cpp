@@ -1,5 +1,6 @@
 // The window during a year-end step the server holds up: a deletion waiting on a row another program of
-// the office has locked keeps the window live, and what the operator clicks meanwhile never runs.
+// the office has locked keeps the window live, what the operator clicks meanwhile never runs, and Esc
+// stops it.
 #include "common/WindowHarness.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -8,6 +9,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -17,7 +19,7 @@
 
 #include <thread>
 
-TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveAndRefusesClicks) {
+TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveRefusesClicksAndStopsOnEsc) {
     const QString folder = TestDb::createDatabase();
     Window win(folder, QStringLiteral("T"), Window::Shown::Yes);
     const QString rows = "select (select count(*) from FJ_FLOP) || '/' || (select count(*) from KOMUN_R) "
@@ -32,15 +34,46 @@ TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveAndRefusesClicks) {
     TestDb::connect(other, folder);
     Transaction holding(&other);
     Query hold(QStringLiteral("Holder"), &other, &holding);
-    hold.setSql(QStringLiteral("update FJ_OBR set OBR_WN = OBR_WN rows 1"));
-    hold.execute();
-    std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        holding.rollback();
-    });
-
+    auto holdFor3s = [&] {
+        hold.setSql(QStringLiteral("update FJ_OBR set OBR_WN = OBR_WN rows 1"));
+        hold.execute();
+        return std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            holding.rollback();
+        });
+    };
     win.form.CheckBox11->setChecked(true); // the turnovers
-    QElapsedTimer clock, sinceTurn;
+    const QString turnovers = win.module.value("select count(*) from FJ_OBR");
+
+    // Esc while it waits asks, and on yes the server stops the statement: nothing deleted.
+    std::thread release = holdFor3s();
+    QElapsedTimer clock;
+    QTimer esc;
+    esc.setSingleShot(true);
+    esc.setInterval(1000);
+    QObject::connect(&esc, &QTimer::timeout, [&] { QTest::keyClick(&win.form, Qt::Key_Escape); });
+    clock.start();
+    esc.start();
+    win.form.Button2Click();
+    const qint64 stoppedAfter = clock.elapsed();
+    release.join();
+    const QStringList texts = win.boxes.texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join('\n').toStdString();
+    EXPECT_EQ(texts[0],
+              QStringLiteral("Przerwać wykonywanie polecenia w bazie danych?\nPrzerwany krok nie zmieni "
+                             "żadnego pliku na tym komputerze."));
+    EXPECT_TRUE(texts[1].contains("cancelled")) << texts[1].toStdString();
+    EXPECT_GE(stoppedAfter, 900);
+    EXPECT_LT(stoppedAfter, 2500); // stopped by the operator, not by the other's end
+    EXPECT_TRUE(win.form.BuMemo->toPlainText().contains(
+        "Przerwano na polecenie operatora: wykonywanie polecenia w bazie danych."));
+    EXPECT_EQ(win.module.value("select count(*) from FJ_OBR"), turnovers);
+
+    // Left to wait, it ends when the other does; the window turns meanwhile and a click on "Zeruj
+    // Połączenia" is refused, neither run during the deletion nor after it.
+    win.boxes.boxes.clear();
+    release = holdFor3s();
+    QElapsedTimer sinceTurn;
     qint64 longestPause = 0;
     bool clicked = false;
     QTimer turns;
@@ -69,7 +102,10 @@ TEST(YearEndWindow, ADeletionWaitingOnALockKeepsTheWindowLiveAndRefusesClicks) {
     EXPECT_LE(longestPause, 250);
     EXPECT_TRUE(win.boxes.texts().isEmpty()) << win.boxes.texts().join('\n').toStdString();
     EXPECT_EQ(win.form.Label13->text(), QStringLiteral("OK ..."));
-    // The activation after the operation committed the deletion; the click ran neither during it nor after.
+    // The deletion is done (committed here, as the window's next activation does); the click ran neither
+    // during it nor after.
+    if (win.module.dm->EmployeeTran.active())
+        win.module.dm->EmployeeTran.commit();
     EXPECT_EQ(win.module.value("select count(*) from FJ_OBR"), QStringLiteral("0"));
     EXPECT_EQ(win.module.value(rows), before);
     EXPECT_TRUE(win.form.PageControl1->isEnabled());
