@@ -26,6 +26,8 @@ thread_local std::function<void()> g_idle; // the ambient idle function (Supervi
 thread_local QElapsedTimer g_idleRan;      // since the ambient function last ran (whileBlocked, ifDue)
 thread_local bool g_inIdle = false;        // ifDue from within it does not call it again
 thread_local bool g_cancel = false;
+thread_local quint64 g_cancelRequests =
+    0;                            // how often the operator asked: a blocked call heeds only later ones
 thread_local QStringList g_steps; // the steps of the run() loops that run, innermost last
 
 // The idle function is called every turn, but not more often than this while output pours in.
@@ -310,6 +312,9 @@ void Supervisor::Idle::whileBlocked(const std::function<void()> &call, const Sto
         if (stoppable)
             g_steps.removeLast();
     });
+    // A stop asked before this call (of an off-site step earlier in the operation) is not this call's:
+    // the clean-up after a stopped step must still run its statements.
+    const quint64 requestsBefore = g_cancelRequests;
     bool cancelAsked = false;
     struct State {
         std::mutex mutex;
@@ -346,7 +351,7 @@ void Supervisor::Idle::whileBlocked(const std::function<void()> &call, const Sto
         }
         lock.lock();
         // The operator's stop (Esc in the idle call), unless the call has ended meanwhile.
-        if (stoppable && g_cancel && !cancelAsked && !state.done && !idleThrew) {
+        if (stoppable && g_cancelRequests != requestsBefore && !cancelAsked && !state.done && !idleThrew) {
             cancelAsked = true;
             lock.unlock();
             try {
@@ -367,6 +372,7 @@ void Supervisor::Idle::whileBlocked(const std::function<void()> &call, const Sto
 
 void Supervisor::cancelRunning() {
     g_cancel = true;
+    ++g_cancelRequests;
 }
 
 void Supervisor::clearCancel() {

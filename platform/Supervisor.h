@@ -101,8 +101,8 @@ public:
         // command line) it runs here. The call's exception goes on from here; so does one from the idle
         // function, but only once the call has returned: what it works on lives on this thread.
         static void whileBlocked(const std::function<void()> &call);
-        // With a step, the operator may stop it as a child with that step (cancelRunning): cancel is then
-        // asked once, on this thread, while the call still blocks, and the call is expected to fail soon.
+        // With a step, the operator may stop it as a child with that step: a cancelRunning() while it blocks
+        // (not one before it) has cancel asked once, on this thread, and the call is expected to fail soon.
         struct Stop {
             QString step{};
             std::function<void()> cancel{};

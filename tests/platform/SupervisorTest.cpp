@@ -193,3 +193,42 @@ TEST(SupervisorIdle, ErrorsComeBackAfterTheCallHasEnded) {
     EXPECT_GE(calls, 3);
     EXPECT_GE(shortestGap, Supervisor::Idle::kEveryMs);
 }
+
+TEST(SupervisorIdle, TheOperatorsStopWhileTheCallBlocksCancelsItOnceAnEarlierOneNot) {
+    int cancels = 0, idleCalls = 0;
+    QString stepSeen;
+    std::atomic<bool> cancelled = false;
+    const Supervisor::Idle idle([&] {
+        stepSeen = Supervisor::stoppableStep();
+        if (++idleCalls == 3)
+            Supervisor::cancelRunning(); // Esc, answered yes
+    });
+    const Supervisor::Idle::Stop stop{QStringLiteral("wykonywanie polecenia"), [&] {
+                                          ++cancels;
+                                          cancelled = true;
+                                      }};
+    QElapsedTimer clock;
+    clock.start();
+    Supervisor::Idle::whileBlocked(
+        [&] {
+            while (!cancelled && clock.elapsed() < 3000)
+                ::usleep(1000);
+        },
+        stop);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(stepSeen, QStringLiteral("wykonywanie polecenia"));
+    EXPECT_EQ(Supervisor::stoppableStep(), QString());
+
+    // The clean-up after the stopped step runs to its end: the stop was asked before it.
+    bool ended = false;
+    Supervisor::Idle::whileBlocked(
+        [&] {
+            ::usleep(300 * 1000);
+            ended = true;
+        },
+        stop);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(cancels, 1);
+    Supervisor::clearCancel();
+}
