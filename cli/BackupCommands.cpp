@@ -10,6 +10,7 @@
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
 #include "platform/Errors.h"
+#include "platform/Signals.h"
 
 #include <QFileInfo>
 
@@ -108,6 +109,14 @@ private:
             if (const QString note = written.publish(); !note.isEmpty())
                 op.appendLine(Operator::Log::Backup, note);
             return true;
+        }
+        if (Signals::received() != 0) { // stopped, not failed: nothing is known of the new backup, which goes
+            op.error(
+                QStringLiteral("Sprawdzenie kopii przerwane: poprzednia kopia %1 pozostaje bez zmian, nowa "
+                               "(niesprawdzona) usunięta%2.")
+                    .arg(d.Settings.backupFileName(),
+                         m_archive ? QStringLiteral("; kopii archiwalnej nie utworzono") : QString()));
+            return false;
         }
         const QString aside = written.setAside();
         op.error(QStringLiteral("Kopia nie przeszła sprawdzenia: poprzednia kopia %1 pozostaje bez zmian, "

@@ -221,6 +221,12 @@ TEST(ArchiveWhileVerified, ASignalDuringBothStopsBothAndKeepsThePreviousBackup) 
     EXPECT_TRUE(summaryOf(r).contains(QStringLiteral(" result=failed exit=1 ")))
         << summaryOf(r).toStdString();
     EXPECT_EQ(TestFiles::read(folder + "bazaqk.abk"), previous);
+    // The verification was stopped, not failed: the new backup is not called a bad one.
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Sprawdzenie kopii przerwane: poprzednia kopia ") + folder +
+                               "bazaqk.abk pozostaje bez zmian, nowa (niesprawdzona) usunięta; kopii "
+                               "archiwalnej nie utworzono."))
+        << r.err.toStdString();
+    EXPECT_EQ(QDir(folder).entryList({"bazaqk-nieudana-*"}, QDir::Files), QStringList());
     EXPECT_EQ(archives(folder), QStringList());
     EXPECT_EQ(leftovers(folder), QStringList());
 }
