@@ -89,13 +89,16 @@ QString NewArchive::place(Operator &op) {
     const QString made = m_work->file(Archiver::archiveFileName(m_name));
     if (rc != 0 || !QFileInfo(made).isFile())
         throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się (arj: %1)").arg(rc));
-    const QString folder = m_dm.Settings.DatabaseFolder;
-    // Under the lock no other run makes an archive here; a name someone made by hand meanwhile is passed
-    // over.
-    QString name = m_name;
-    while (!Paths::placeNew(made, folder + Archiver::archiveFileName(name)))
-        name = Archiver::newArchiveName(folder, m_stamp);
-    op.message(Operator::Box::Information,
-               QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + Archiver::archiveFileName(name));
-    return folder + Archiver::archiveFileName(name);
+    // Under the lock no other run makes an archive here; a name that appeared meanwhile (made by hand, a
+    // link) is passed over, never replaced.
+    const QString first = m_dm.Settings.DatabaseFolder + Archiver::archiveFileName(m_name);
+    QString placed = first;
+    for (int n = 2; !Paths::placeNew(made, placed); ++n) {
+        if (n > 1000)
+            throw FileError(QStringLiteral("Unable to find a free name for %1").arg(first));
+        placed = Paths::numbered(m_dm.Settings.DatabaseFolder + Archiver::archiveFileName(m_stamp), n);
+    }
+    const QString name = QFileInfo(placed).fileName();
+    op.message(Operator::Box::Information, QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + name);
+    return placed;
 }

@@ -14,3 +14,5 @@ trap '[ "$started" -eq 1 ] && bash scripts/firebird-down.sh; true' EXIT
 build-bench/bench/qkbench_exchange "$@"
 # The off-site copy and the fetch beside plain restic on the same files.
 bash bench/offsite.sh build-bench
+# The nightly chain with its archive copy made during the verification, against its steps run alone.
+bash bench/chain.sh build-bench

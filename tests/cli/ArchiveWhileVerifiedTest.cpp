@@ -105,8 +105,12 @@ TEST(ArchiveWhileVerified, ArjStartsBeforeTheVerificationEndsAndFilesTheVerified
         SCOPED_TRACE(protocol.toStdString());
         const QString folder = protocol == "L" ? TestDb::createEmbeddedDatabase() : TestDb::createDatabase();
         const QString ini = settingsFor(folder, protocol);
-        // What the command line had said when arj started.
-        const StandInArj arj(QStringLiteral("cp \"$D/out\" \"$D/at-start\""));
+        // What the command line had said when arj started; and a link planted under the dated name the
+        // archive is meant to take (arj's second argument), which it passes over.
+        const StandInArj arj(
+            QStringLiteral(
+                "cp \"$D/out\" \"$D/at-start\"\nln -s /nonexistent \"%1$2.arj\"\necho \"$2\" >\"$D/name\"")
+                .arg(folder));
         ChainRun run;
         run.start(ini, arj);
         const CliRun r = run.finish();
@@ -118,8 +122,12 @@ TEST(ArchiveWhileVerified, ArjStartsBeforeTheVerificationEndsAndFilesTheVerified
         EXPECT_FALSE(atStart.contains(QStringLiteral("Baza próbna usunięta"))) << atStart.toStdString();
         EXPECT_TRUE(r.out.contains(QStringLiteral("Baza próbna usunięta")));
 
+        const QString planted =
+            folder + QString::fromUtf8(TestFiles::read(arj.dir() + "name").trimmed()) + ".arj";
+        EXPECT_TRUE(QFileInfo(planted).isSymLink());
         const QStringList made = archives(folder);
         ASSERT_EQ(made.size(), 1);
+        EXPECT_EQ(folder + made[0], planted.chopped(4) + "-2.arj");
         EXPECT_TRUE(r.out.contains(QStringLiteral("Powstał dodatkowy plik kopii o nazwie ") + made[0]));
         // The archive holds the backup and the digest that were verified and put in place.
         const QString inside = extracted(folder + made[0]);
@@ -129,6 +137,7 @@ TEST(ArchiveWhileVerified, ArjStartsBeforeTheVerificationEndsAndFilesTheVerified
                   TestFiles::read(folder + "bazaqk.abk.sha256"));
         EXPECT_EQ(BackupGate::inspect(inside + "bazaqk.abk").digest, BackupGate::DigestState::Matches);
         EXPECT_EQ(leftovers(folder), QStringList());
+        QFile::remove(planted);
     }
 }
 
