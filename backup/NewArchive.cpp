@@ -3,7 +3,6 @@
 #include "backup/BackupVerification.h"
 #include "core/MainD.h"
 #include "core/Operator.h"
-#include "db/Errors.h"
 #include "platform/Archiver.h"
 #include "platform/BackupDigest.h"
 #include "platform/Clock.h"

@@ -239,3 +239,35 @@ TEST(ArchiveWhileVerified, ASignalDuringBothStopsBothAndKeepsThePreviousBackup) 
     EXPECT_EQ(archives(folder), QStringList());
     EXPECT_EQ(leftovers(folder), QStringList());
 }
+
+// Where the new backup cannot be linked (a server's file, as an operator: here every link() fails by
+// injection), arj files a copy, which the verification proves against the digest.
+TEST(ArchiveWhileVerified, ABackupThatCannotBeLinkedIsCopiedAndStillTheVerifiedOne) {
+    TestModule m;
+    m.started();
+    m.dm->shutDown();
+    const QString log = TestDb::newFolder() + "strace.log";
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (env.contains(
+            QStringLiteral("ASAN_OPTIONS"))) // a sanitized build's leak check cannot run under ptrace
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + ":detect_leaks=0");
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("strace"), {"-f", "-qq", "-e", "trace=link", "-e", "inject=link:error=EPERM", "-o",
+                                       log, QString::fromLocal8Bit(qgetenv("QK_CLI")), "--settings",
+                                       settingsFor(m.folder), "backup", "--verify", "--archive"});
+    ASSERT_TRUE(p.waitForFinished(300000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    ASSERT_EQ(p.exitCode(), 0) << out.toStdString() << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(TestFiles::read(log).contains("bazaqk.abk\") = -1 EPERM"))
+        << TestFiles::read(log).toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Suma kontrolna SHA-256 (bazaqk.abk.sha256): zgodna")));
+    const QStringList made = archives(m.folder);
+    ASSERT_EQ(made.size(), 1);
+    const QString inside = extracted(m.folder + made[0]);
+    EXPECT_EQ(TestFiles::read(inside + "bazaqk.abk"), TestFiles::read(m.folder + "bazaqk.abk"));
+    EXPECT_EQ(TestFiles::read(inside + "bazaqk.abk.sha256"), TestFiles::read(m.folder + "bazaqk.abk.sha256"));
+    EXPECT_EQ(leftovers(m.folder), QStringList());
+}
