@@ -2,12 +2,12 @@
 # One company's nightly chain, backup --verify --archive (the archive copy made while the backup is
 # verified), against the sum of its own steps run alone in the same run: backup, verify-backup, and arj
 # filing the same backup and digest. On the embedded engine and through the local server (it must run):
-#   bench/chain.sh BUILD_DIR [DOCUMENTS] [ROUNDS]   (documents of each month; default 16000, a database of
+#   bench/chain.sh BUILD_DIR [DOCUMENTS] [ROUNDS]   (documents of each month; default 20500, a database of
 #                                                    about 136 MB; medians of ROUNDS, default 3)
 # Prints figures; asserts nothing.
 set -euo pipefail
 build=$1
-documents=${2:-16000}
+documents=${2:-20500}
 rounds=${3:-3}
 cli="$build/qkadmin-cli"
 work=$(mktemp -d /tmp/qkbench-chain-XXXXXX)
