@@ -11,11 +11,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 
@@ -270,4 +272,33 @@ TEST(ArchiveWhileVerified, ABackupThatCannotBeLinkedIsCopiedAndStillTheVerifiedO
     EXPECT_EQ(TestFiles::read(inside + "bazaqk.abk"), TestFiles::read(m.folder + "bazaqk.abk"));
     EXPECT_EQ(TestFiles::read(inside + "bazaqk.abk.sha256"), TestFiles::read(m.folder + "bazaqk.abk.sha256"));
     EXPECT_EQ(leftovers(m.folder), QStringList());
+}
+
+// With room for the scratch database but not for the archive beside it, arj starts only once the
+// verification has ended (and says so); the chain still ends with both.
+TEST(ArchiveWhileVerified, WithoutRoomForBothArjWaitsForTheVerification) {
+    const QString made = TestDb::createEmbeddedDatabase();
+    ASSERT_EQ(cli({"backup"}, settingsFor(made, QStringLiteral("L"))).exitCode, 0);
+    const qint64 database = QFileInfo(made + "bazaqk.adb").size(),
+                 backup = QFileInfo(made + "bazaqk.abk").size();
+    const qint64 verification = std::max(database, 2 * backup);
+    // Once the new backup is written: the verification's room and half the archive's (the few small
+    // files beside them take less than that).
+    const qint64 size = database + backup + verification + backup / 2;
+    const QString folder = TestDb::newFolder() + "maly/";
+    QDir().mkpath(folder);
+    ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1k").arg(size / 1024),
+                                          "tmpfs", folder}),
+              0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", folder}); });
+    ASSERT_TRUE(QFile::copy(made + "bazaqk.adb", folder + "bazaqk.adb"));
+    const StandInArj arj(QStringLiteral("cp \"$D/out\" \"$D/at-start\""));
+    ChainRun run;
+    run.start(settingsFor(folder, QStringLiteral("L")), arj);
+    const CliRun r = run.finish();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("kopia archiwalna powstanie po sprawdzeniu kopii.")));
+    EXPECT_TRUE(TestFiles::read(arj.dir() + "at-start").contains("Baza próbna usunięta"));
+    EXPECT_EQ(archives(folder).size(), 1);
+    EXPECT_EQ(leftovers(folder), QStringList());
 }
