@@ -31,9 +31,11 @@ public:
     const char *name() const override { return "backup"; }
     const char *summary() const override { return "back up the database to bazaqk.abk under the lock flag"; }
     void addOptions(QCommandLineParser &p) const override {
-        p.addOption({QStringLiteral("verify"),
-                     QStringLiteral("restore the new backup into a scratch database and check it "
-                                    "before it replaces the previous one (and before any archive copy)")});
+        p.addOption(
+            {QStringLiteral("verify"),
+             QStringLiteral("restore the new backup into a scratch database and check it "
+                            "before it replaces the previous one (an archive copy is made meanwhile and kept "
+                            "only when it passes)")});
         p.addOption({QStringLiteral("archive"),
                      QStringLiteral("also file the backup into a new dated archive copy")});
         p.addOption({QStringLiteral("keep"),
