@@ -49,6 +49,10 @@ private:
 
 } // namespace
 
+qint64 roomNeeded(const TMainDm &dm, qint64 backupBytes) {
+    return std::max(QFileInfo(dm.Settings.fullDatabaseName()).size(), 2 * backupBytes);
+}
+
 QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid) {
     return databaseFolder + QStringLiteral("qkverify-%1-%2.adb").arg(stamp).arg(pid);
 }
@@ -193,8 +197,7 @@ bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOp
 
     // Room for the scratch database first: a verification that runs out of it proves nothing about the
     // backup, and must not say the backup is bad.
-    const qint64 needed =
-        std::max(QFileInfo(dm.Settings.fullDatabaseName()).size(), 2 * inspection.walk.fileSize);
+    const qint64 needed = roomNeeded(dm, inspection.walk.fileSize);
     const qint64 room = QStorageInfo(dm.Settings.DatabaseFolder).bytesAvailable();
     if (room >= 0 && room < needed)
         throw QkError(

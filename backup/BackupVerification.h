@@ -15,6 +15,9 @@ namespace BackupVerification {
 // held: the folder lock of the sequence this verification is part of.
 bool verify(TMainDm &dm, Operator &op, const QString &backupFile, const BackupOps::Lock &held = {});
 
+// The room a verification of a backup of backupBytes needs in the database folder for its scratch database.
+qint64 roomNeeded(const TMainDm &dm, qint64 backupBytes);
+
 // The scratch database's name for a verification started at stamp by process pid.
 QString scratchName(const QString &databaseFolder, const QString &stamp, qint64 pid);
 

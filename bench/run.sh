@@ -16,3 +16,5 @@ build-bench/bench/qkbench_exchange "$@"
 bash bench/offsite.sh build-bench
 # The window's event loop during an off-site copy.
 bash bench/window.sh build-bench
+# The nightly chain with its archive copy made during the verification, against its steps run alone.
+bash bench/chain.sh build-bench

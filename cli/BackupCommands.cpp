@@ -5,11 +5,16 @@
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
 #include "backup/FirstRestore.h"
+#include "backup/NewArchive.h"
 #include "cli/OffsiteCommand.h"
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
+#include "platform/Errors.h"
+#include "platform/Signals.h"
 
 #include <QFileInfo>
+
+#include <memory>
 
 namespace Cli {
 
@@ -26,9 +31,11 @@ public:
     const char *name() const override { return "backup"; }
     const char *summary() const override { return "back up the database to bazaqk.abk under the lock flag"; }
     void addOptions(QCommandLineParser &p) const override {
-        p.addOption({QStringLiteral("verify"),
-                     QStringLiteral("restore the new backup into a scratch database and check it "
-                                    "before it replaces the previous one (and before any archive copy)")});
+        p.addOption(
+            {QStringLiteral("verify"),
+             QStringLiteral("restore the new backup into a scratch database and check it "
+                            "before it replaces the previous one (an archive copy is made meanwhile and kept "
+                            "only when it passes)")});
         p.addOption({QStringLiteral("archive"),
                      QStringLiteral("also file the backup into a new dated archive copy")});
         p.addOption({QStringLiteral("keep"),
@@ -60,13 +67,32 @@ protected:
         const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
         produced.files << d.Settings.backupFileName();
         BackupOps::NewBackup written = BackupOps::backupDatabase(d, op, {held, !m_verify});
-        if (m_verify && !verified(d, op, written, held)) {
-            if (m_keep > 0) // the kept failures within the same bounds as the archives
-                BackupOps::pruneFailedBackups(d, op, m_keep);
-            return Failure;
+        QString archive;
+        if (m_verify) {
+            written.writeDigest();
+            // The archive copy is made while the backup is verified, and kept only when it passes.
+            std::unique_ptr<NewArchive> alongside;
+            QString unprepared;
+            if (m_archive)
+                try {
+                    alongside = std::make_unique<NewArchive>(d, written.file(), held);
+                    alongside->startIfRoom(op);
+                } catch (const std::exception &e) {
+                    unprepared = QString::fromUtf8(e.what()); // said once the backup is in place
+                }
+            if (!verified(d, op, written, alongside ? alongside->backup() : written.file(), held)) {
+                if (m_keep > 0) // the kept failures within the same bounds as the archives
+                    BackupOps::pruneFailedBackups(d, op, m_keep);
+                return Failure;
+            }
+            if (!unprepared.isEmpty())
+                throw QkError(QStringLiteral("Archiwizacja kopii nie powiodła się: ") + unprepared);
+            if (alongside)
+                archive = alongside->place(op);
+        } else if (m_archive) {
+            archive = BackupOps::archiveBackup(d, op, held);
         }
         if (m_archive) {
-            const QString archive = BackupOps::archiveBackup(d, op, held);
             produced.files << archive;
             if (m_keep > 0)
                 BackupOps::pruneArchives(d, op, m_keep, held, QFileInfo(archive).fileName());
@@ -78,13 +104,21 @@ protected:
 
 private:
     // Verified before it replaces anything: a backup that does not restore never becomes the only one.
-    bool verified(TMainDm &d, TerminalOperator &op, BackupOps::NewBackup &written,
+    // file: the new backup's name the verification reads (the archive copy's link of it, when one is made).
+    bool verified(TMainDm &d, TerminalOperator &op, BackupOps::NewBackup &written, const QString &file,
                   const BackupOps::Lock &held) const {
-        written.writeDigest();
-        if (BackupVerification::verify(d, op, written.file(), held)) {
+        if (BackupVerification::verify(d, op, file, held)) {
             if (const QString note = written.publish(); !note.isEmpty())
                 op.appendLine(Operator::Log::Backup, note);
             return true;
+        }
+        if (Signals::received() != 0) { // stopped, not failed: nothing is known of the new backup, which goes
+            op.error(
+                QStringLiteral("Sprawdzenie kopii przerwane: poprzednia kopia %1 pozostaje bez zmian, nowa "
+                               "(niesprawdzona) usunięta%2.")
+                    .arg(d.Settings.backupFileName(),
+                         m_archive ? QStringLiteral("; kopii archiwalnej nie utworzono") : QString()));
+            return false;
         }
         const QString aside = written.setAside();
         op.error(QStringLiteral("Kopia nie przeszła sprawdzenia: poprzednia kopia %1 pozostaje bez zmian, "

@@ -1,5 +1,6 @@
 #include "platform/Archiver.h"
 #include "platform/Paths.h"
+#include "platform/Signals.h"
 #include "platform/Subprocess.h"
 #include "platform/Supervisor.h"
 
@@ -123,20 +124,47 @@ int Archiver::run(const QStringList &arguments, const QString &workingDirectory)
 }
 
 int Archiver::runLaunch(const Launch &l) {
+    return Running(l).wait();
+}
+
 #ifdef Q_OS_WIN
+Archiver::Running::Running(const Launch &l) : m_launch(l) {}
+
+Archiver::Running::~Running() = default;
+
+bool Archiver::Running::started() const {
+    return true;
+}
+
+int Archiver::Running::wait() { // started here: the archiver is not watched alongside another child
     QProcess p;
-    p.setWorkingDirectory(l.workingDirectory);
+    p.setWorkingDirectory(m_launch.workingDirectory);
     p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(l.program, l.arguments);
+    p.start(m_launch.program, m_launch.arguments);
     if (!p.waitForStarted() || !p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit)
         return -1;
     return p.exitCode();
-#else
-    Supervisor child(options(l), kRule, {}, {});
-    child.run();
-    return exitCode(child);
-#endif
 }
+#else
+Archiver::Running::Running(const Launch &l)
+    : m_child(std::make_unique<Supervisor>(options(l), kRule, Supervisor::Limits{}, Supervisor::Handlers{})) {
+}
+
+Archiver::Running::~Running() {
+    if (m_child->started() && !m_child->ended())
+        m_child->stop(Signals::received() != 0 ? Supervisor::End::Signal : Supervisor::End::Stopped);
+    m_child.reset(); // reaped, SIGKILL past the grace
+}
+
+bool Archiver::Running::started() const {
+    return m_child->started();
+}
+
+int Archiver::Running::wait() {
+    m_child->run();
+    return exitCode(*m_child);
+}
+#endif
 
 bool Archiver::start(const Launch &l, Finished finished) {
 #ifdef Q_OS_WIN

@@ -5,6 +5,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+class Supervisor;
 
 // The outside ARJ archiver.
 namespace Archiver {
@@ -55,6 +58,29 @@ int runLaunch(const Launch &launch);
 // Starts it without waiting; finished is called from the event loop once it has ended. False when it
 // could not be started. The program may end before it: it then goes on alone.
 bool start(const Launch &launch, Finished finished);
+
+// An archiver started now and waited for later, working meanwhile while the caller does something else
+// (the verification of the very backup it files); under the one supervisor as runLaunch's, a signal to
+// this program reaching it from the start. One that goes before it was waited for is stopped by its
+// rule (a signal to this program already passed on is not asked again) and reaped.
+class Running {
+public:
+    explicit Running(const Launch &launch);
+    ~Running();
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+    bool started() const;
+    // Waits for it, the ambient idle function called meanwhile; its exit code, or -1 when it could not be
+    // started or was killed.
+    int wait();
+
+private:
+#ifdef Q_OS_WIN
+    Launch m_launch;
+#else
+    std::unique_ptr<Supervisor> m_child;
+#endif
+};
 
 // Tests observe the launch instead of starting a process; an empty function restores the real start.
 void setLauncher(std::function<bool(const Launch &, Finished)> launcher);
