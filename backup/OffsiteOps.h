@@ -30,10 +30,22 @@ struct Copy {
     qint64 added = 0;        // bytes the copy added to the repository
     qint64 total = 0;        // bytes of the two files
     bool appendOnly = false; // the repository refused to delete: retention is its owner's
+    // Copies were forgotten but their data left for one prune of the repository (repositoryKey) later.
+    bool pruneLeft = false;
 };
 // Sends bazaqk.abk and its digest, tagged with the company, as one snapshot dated as the backup; then
-// forgets and prunes the copies the retention no longer keeps. Progress and the summary go to the backup log.
-Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {});
+// forgets the copies the retention no longer keeps and, with prune, prunes what only they held (prune
+// needs the repository alone: a run of many companies prunes each repository once, at its end).
+// Progress and the summary go to the backup log.
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {}, bool prune = true);
+
+// restic's prune of the company's repository: the data only forgotten copies held goes (stale locks
+// removed first; a live run's lock makes it wait, then fail).
+void prune(TMainDm &dm, Operator &op);
+
+// A name for the repository the settings name, the same for every company that shares it, which says
+// nothing of its location or credentials.
+QString repositoryKey(const Offsite::Settings &s);
 
 // Creates the repository with a second key and says the recovery sheet line by line in the backup log. A key
 // file that does not exist yet is made (random, the owner's alone).
