@@ -14,3 +14,5 @@ trap '[ "$started" -eq 1 ] && bash scripts/firebird-down.sh; true' EXIT
 build-bench/bench/qkbench_exchange "$@"
 # The off-site copy and the fetch beside plain restic on the same files.
 bash bench/offsite.sh build-bench
+# A bureau's night: backup --all over many companies beside the same backups one after another.
+bash bench/many.sh build-bench
