@@ -1,6 +1,7 @@
 // backup --all: the nightly run of a bureau's companies, each in a process of its own.
 #include "admin/HealthMetrics.h"
 #include "cli/BackupAllCommand.h"
+#include "cli/ManyCompanies.h"
 #include "common/CliRun.h"
 #include "common/TestFiles.h"
 #include "platform/FolderLock.h"
@@ -19,26 +20,17 @@
 
 namespace {
 
+using TestCli::childrenOf;
 using TestCli::cli;
 using TestCli::CliRun;
 using TestCli::settingsFor;
+using TestCli::silentCompany;
+using TestCli::SilentServer;
 using TestCli::summaryOf;
 
 // The company's row of the table: name, result, seconds, bytes, snapshot.
 QRegularExpression row(const QString &company, const QString &rest) {
     return QRegularExpression("\n" + company + " +" + rest + "\n");
-}
-
-// The processes whose parent is pid.
-QList<qint64> childrenOf(qint64 pid) {
-    QList<qint64> children;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        const QByteArray stat = TestFiles::read(QStringLiteral("/proc/%1/stat").arg(entry));
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (entry.toLongLong() > 0 && fields.size() > 1 && fields[1].toLongLong() == pid)
-            children << entry.toLongLong();
-    }
-    return children;
 }
 
 // What a company's folder holds: its database, backups, digests, archives, work folders, parts.
@@ -152,6 +144,20 @@ TEST(BackupAll, ASignalStopsEveryCompanyAndLeavesItsPreviousBackup) {
         EXPECT_EQ(TestFiles::read(folders[i] + "bazaqk.abk"), previous[i]) << i;
         EXPECT_EQ(folderFiles(folders[i]), before[i]) << i; // no part, no work folder left
     }
+}
+
+TEST(BackupAll, ACompanyPastItsLimitIsStoppedAndSaidSo) {
+    const SilentServer silent;
+    ASSERT_NE(silent.port, 0);
+    const QString companies = TestDb::newFolder();
+    silentCompany(companies, silent.port);
+    QElapsedTimer t;
+    t.start();
+    const CliRun all = cli({"backup", "--all", companies, "--timeout", "2"});
+    EXPECT_LT(t.elapsed(), 15000); // asked to stop, it stopped: no minute's grace ran out
+    EXPECT_EQ(all.exitCode, 1) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(row("cicha", "przekroczony czas +[0-9.]+ +- +-"))) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains(QStringLiteral("Kopie firm: 0 z 1 wykonane; przekroczony czas: 1.")));
 }
 
 TEST(BackupAll, TheOptionsOfAllGoWithItAndEachCompanyGetsTheChainsOwn) {
