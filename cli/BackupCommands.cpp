@@ -9,6 +9,7 @@
 #include "cli/OffsiteCommand.h"
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
+#include "platform/FolderLock.h"
 
 #include <QFileInfo>
 
@@ -62,6 +63,13 @@ public:
     BackupAll::Chain chain() const { return {m_verify, m_archive, m_offsite, m_keep, m_child}; }
 
 protected:
+    // A company of backup --all whose folder a run still holds (last night's, an operator's restore) is
+    // said busy before anything: on the embedded engine that run also holds the database, and connecting
+    // would only fail with the engine's own words.
+    void beforeConnect(TMainDm &d) override {
+        if (m_child && FolderLock::isHeld(d.Settings.DatabaseFolder))
+            BackupOps::takeFolderLock(d.Settings.DatabaseFolder); // says who holds it (FolderBusy)
+    }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         // One lock from the backup to the last pruned archive: no de-archiving slips in between.
         const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);

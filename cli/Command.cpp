@@ -57,6 +57,7 @@ int OperationCommand::run(const Context &c) {
         dm->databaseTriggers = databaseTriggers();
         c.clientLoaded();
         dm->Configure();
+        beforeConnect(*dm);
         if (needsDatabase(*dm)) {
             dm->OpenFirstConnection();
             if (dm->EmployeeTran.active())
@@ -64,6 +65,8 @@ int OperationCommand::run(const Context &c) {
         }
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
+        if (dynamic_cast<const FolderBusy *>(&e))
+            c.produced.result = QStringLiteral("busy");
         return Failure;
     }
     int rc = Failure;

@@ -1,10 +1,11 @@
 // backup --all: the nightly run of a bureau's companies, each in a process of its own.
 #include "admin/HealthMetrics.h"
+#include "backup/BackupOps.h"
 #include "cli/BackupAllCommand.h"
 #include "cli/ManyCompanies.h"
 #include "common/CliRun.h"
 #include "common/TestFiles.h"
-#include "platform/FolderLock.h"
+#include "common/TestModule.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,14 +44,16 @@ QStringList folderFiles(const QString &folder) {
 TEST(BackupAll, ABrokenCompanyAndABusyOneNeverStopTheOthers) {
     const QString companies = TestDb::newFolder(), metrics = TestDb::newFolder();
     const QString server = TestDb::createDatabase(), embedded = TestDb::createEmbeddedDatabase(),
-                  busy = TestDb::createDatabase(), broken = TestDb::newFolder(); // no database in it
+                  busy = TestDb::createEmbeddedDatabase(), broken = TestDb::newFolder(); // no database in it
     ASSERT_TRUE(QFile::copy(settingsFor(server, "T"), companies + "firma1.ini"));
     ASSERT_TRUE(QFile::copy(settingsFor(embedded, "L"), companies + "firma2.ini"));
     ASSERT_TRUE(QFile::copy(settingsFor(broken, "T"), companies + "zepsuta.ini"));
-    ASSERT_TRUE(QFile::copy(settingsFor(busy, "T"), companies + "zajeta.ini"));
-    // Last night's run of this company is still going: it holds the folder.
-    const auto held = FolderLock::tryTake(busy);
-    ASSERT_TRUE(held);
+    ASSERT_TRUE(QFile::copy(settingsFor(busy, "L"), companies + "zajeta.ini"));
+    // Last night's run of this company is still going: it holds the folder, and its embedded engine the
+    // database.
+    TestModule previous(busy, "L");
+    previous.started();
+    const BackupOps::Lock held = BackupOps::takeFolderLock(busy);
     const QStringList busyBefore = folderFiles(busy);
 
     QElapsedTimer t;
