@@ -357,7 +357,7 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
 // just made (made) is never forgotten, whatever the dates of the others. An append-only repository
 // refuses the deletion: said once, and left to the repository's owner.
 bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op,
-                    const QString &made, bool prune, bool &pruneLeft) {
+                    const QString &made, bool prune, int &forgotten) {
     const QStringList keep = *Offsite::retentionOptions(s.retention);
     if (keep.isEmpty())
         return false;
@@ -400,11 +400,13 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
     }
     if (!r.ok())
         fail(r, s, QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
+    forgotten = int(forget.size());
     if (!prune) {
-        say(op, QStringLiteral("Kopie poza siedzibą, których nie obejmuje zachowaj=%1, usunięto z listy; ich "
-                               "dane usunie jedno porządkowanie repozytorium po wszystkich firmach.")
-                    .arg(s.retention));
-        pruneLeft = true;
+        say(op, QStringLiteral(
+                    "Kopie poza siedzibą, których nie obejmuje zachowaj=%1, usunięto z listy (%2); ich "
+                    "dane usunie porządkowanie repozytorium (offsite prune).")
+                    .arg(s.retention)
+                    .arg(forget.size()));
         return false;
     }
     say(op, QStringLiteral("Usuwanie kopii poza siedzibą, których nie obejmuje zachowaj=%1 ...")
@@ -550,7 +552,7 @@ void removeRemnants(const QString &folder, const QDateTime &since) {
 
 } // namespace
 
-Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held, bool prune) {
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held, bool retention) {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Kopia poza siedzibą nie została wysłana: %1.").arg(problem));
@@ -647,8 +649,34 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held, bool prune) {
     } catch (const FileError &e) {
         say(op, e.message()); // monitoring then reads the repository alone
     }
-    c.appendOnly = applyRetention(repo, s, op, c.snapshot, prune, c.pruneLeft);
+    if (!retention) {
+        c.retentionLeft = !Offsite::retentionOptions(s.retention)->isEmpty();
+        if (c.retentionLeft)
+            say(op, QStringLiteral(
+                        "Stare kopie poza siedzibą (zachowaj=%1) zostaną usunięte po kopiach wszystkich "
+                        "firm.")
+                        .arg(s.retention));
+        return c;
+    }
+    int forgotten = 0;
+    c.appendOnly = applyRetention(repo, s, op, c.snapshot, true, forgotten);
     return c;
+}
+
+int forget(TMainDm &dm, Operator &op, const QString &made) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Nie można usunąć starych kopii poza siedzibą: %1.").arg(problem));
+    if (const QString missing = missingConfig(s); !missing.isEmpty())
+        throw QkError(QStringLiteral("Nie można usunąć starych kopii poza siedzibą: %1").arg(missing));
+    const Restic::Repository repo = repository(s);
+    writable(s);
+    int forgotten = 0;
+    applyRetention(repo, s, op, made, false, forgotten);
+    if (forgotten == 0)
+        say(op, QStringLiteral("Kopie poza siedzibą firmy %1: nic do usunięcia (zachowaj=%2).")
+                    .arg(s.company, s.retention));
+    return forgotten;
 }
 
 void prune(TMainDm &dm, Operator &op) {

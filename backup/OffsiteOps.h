@@ -30,17 +30,22 @@ struct Copy {
     qint64 added = 0;        // bytes the copy added to the repository
     qint64 total = 0;        // bytes of the two files
     bool appendOnly = false; // the repository refused to delete: retention is its owner's
-    // Copies were forgotten but their data left for one prune of the repository (repositoryKey) later.
-    bool pruneLeft = false;
+    // The retention was left to the run of all (forget, then prune, each needs the repository alone).
+    bool retentionLeft = false;
 };
-// Sends bazaqk.abk and its digest, tagged with the company, as one snapshot dated as the backup; then
-// forgets the copies the retention no longer keeps and, with prune, prunes what only they held (prune
-// needs the repository alone: a run of many companies prunes each repository once, at its end).
+// Sends bazaqk.abk and its digest, tagged with the company, as one snapshot dated as the backup; then, with
+// retention, forgets the copies the retention no longer keeps and prunes what only they held. Both need
+// the repository alone (restic's exclusive lock): a run of many companies, whose copies go at once under
+// shared locks, leaves them to its end (forget per company, one prune per repository).
 // Progress and the summary go to the backup log.
-Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {}, bool prune = true);
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {}, bool retention = true);
 
+// The company's retention alone: forgets its copies the retention no longer keeps, never made (the copy
+// just sent, whatever the dates of the others); the number forgotten (0 also for an append-only
+// repository, said). Their data stays until prune.
+int forget(TMainDm &dm, Operator &op, const QString &made = {});
 // restic's prune of the company's repository: the data only forgotten copies held goes (stale locks
-// removed first; a live run's lock makes it wait, then fail).
+// removed first; a live run's lock makes it fail, said).
 void prune(TMainDm &dm, Operator &op);
 
 // A name for the repository the settings name, the same for every company that shares it, which says

@@ -164,7 +164,7 @@ Company readChild(const QString &name, const QString &file, const ChildPool::Fin
         const qint64 bytes = words.value(QStringLiteral("backup_bytes")).toLongLong(&ok);
         c.bytes = ok ? bytes : -1;
         c.snapshot = words.value(QStringLiteral("snapshot"));
-        c.prune = words.value(QStringLiteral("prune"));
+        c.retention = words.value(QStringLiteral("retention"));
         return c;
     }
     c.result = words.value(QStringLiteral("result")) == QLatin1String("busy") ? Result::Busy : Result::Failed;
@@ -191,11 +191,11 @@ QString resultText(Result r) {
     return QStringLiteral("nie wykonana");
 }
 
-int exitStatus(const QList<Company> &companies, bool prunesFailed) {
+int exitStatus(const QList<Company> &companies, bool retentionFailed) {
     const bool allDone = std::all_of(companies.begin(), companies.end(), [](const Company &c) {
         return c.result == Result::Done && !c.metricsFailed;
     });
-    return !companies.isEmpty() && allDone && !prunesFailed ? Cli::Success : Cli::Failure;
+    return !companies.isEmpty() && allDone && !retentionFailed ? Cli::Success : Cli::Failure;
 }
 
 QStringList table(const QList<Company> &companies) {
@@ -247,35 +247,69 @@ void printBlock(const Company &c) {
     std::fflush(stdout);
 }
 
-// One prune per repository the companies' copies share, each by the first company that left it.
-bool pruneRepositories(const QList<Company> &companies, const Request &r, int &stoppedBy) {
-    QStringList files, keys;
-    for (const Company &c : companies)
-        if (!c.prune.isEmpty() && !keys.contains(c.prune)) {
-            keys << c.prune;
-            files << c.file;
+// Each repository the companies' copies went to, its steps one after another (each needs it alone): every
+// company's retention, then one prune when any forgot a copy. Distinct repositories at once. False when a
+// step failed or a signal stopped them.
+bool tidyRepositories(const QList<Company> &companies, const Request &r, int &stoppedBy) {
+    struct Repository {
+        QString key;
+        QList<const Company *> companies;
+        qsizetype step = 0; // the next: a company's forget, then (index == companies.size()) the prune
+        bool forgotten = false;
+    };
+    QList<Repository> repositories;
+    for (const Company &c : companies) {
+        if (c.retention.isEmpty())
+            continue;
+        auto it = std::find_if(repositories.begin(), repositories.end(),
+                               [&](const Repository &x) { return x.key == c.retention; });
+        if (it == repositories.end()) {
+            repositories.append({c.retention, {}});
+            it = repositories.end() - 1;
         }
-    if (files.isEmpty())
-        return true;
+        it->companies << &c;
+    }
     bool failed = false;
     ChildPool pool(
         {r.jobs, qint64(r.timeoutSeconds) * 1000, Supervisor::Rule{SIGTERM, kStopGraceMs, true}, true});
-    pool.run(files.size(), [&](qsizetype i, const ChildPool::Finished *end) -> std::optional<QStringList> {
-        if (!end)
-            return QStringList{QStringLiteral("--settings"), files[i], QStringLiteral("offsite"),
-                               QStringLiteral("prune")};
-        const bool ok = end->started && end->end == Supervisor::End::Exited && end->status == 0;
-        failed = failed || !ok;
-        print(QStringLiteral("== porządkowanie repozytorium kopii poza siedzibą (%1, ustawienia %2): %3")
-                  .arg(keys[i], files[i], ok ? QStringLiteral("wykonane") : QStringLiteral("błąd")));
-        for (const QString &l : linesOf(end->out) + linesOf(end->err))
-            print(l);
-        print(QString());
-        std::fflush(stdout);
-        return std::nullopt;
-    });
+    pool.run(
+        repositories.size(), [&](qsizetype i, const ChildPool::Finished *end) -> std::optional<QStringList> {
+            Repository &x = repositories[i];
+            if (end) {
+                const bool pruned = x.step > x.companies.size();
+                const Company &c = *x.companies[pruned ? 0 : x.step - 1];
+                const bool ok = end->started && end->end == Supervisor::End::Exited && end->status == 0;
+                failed = failed || !ok;
+                bool n = false;
+                x.forgotten =
+                    x.forgotten || summaryOf(end->out).value(QStringLiteral("forgotten")).toInt(&n) > 0;
+                print((pruned
+                           ? QStringLiteral(
+                                 "== porządkowanie repozytorium kopii poza siedzibą %1 (ustawienia %2): %3")
+                           : QStringLiteral("== usuwanie starych kopii poza siedzibą %1: %2: %3"))
+                          .arg(pruned ? x.key : c.name, pruned ? c.file : x.key,
+                               ok ? QStringLiteral("wykonane") : QStringLiteral("błąd")));
+                for (const QString &l : linesOf(end->out) + linesOf(end->err))
+                    print(l);
+                print(QString());
+                std::fflush(stdout);
+                if (!ok) // what comes after a failed step waits for the next night
+                    return std::nullopt;
+            }
+            if (x.step < x.companies.size()) {
+                const Company &c = *x.companies[x.step++];
+                return QStringList{QStringLiteral("--settings"), c.file, QStringLiteral("offsite"),
+                                   QStringLiteral("forget"), c.snapshot};
+            }
+            if (x.step == x.companies.size() && x.forgotten) {
+                ++x.step;
+                return QStringList{QStringLiteral("--settings"), x.companies[0]->file,
+                                   QStringLiteral("offsite"), QStringLiteral("prune")};
+            }
+            return std::nullopt;
+        });
     stoppedBy = pool.stoppedBy();
-    return !failed && !stoppedBy && pool.begun(files.size() - 1);
+    return !failed && !stoppedBy;
 }
 
 } // namespace
@@ -324,9 +358,9 @@ int run(const Request &r, Cli::Produced &produced) {
                            metricsFile(r.metrics, c.name)};
     });
     int stoppedBy = pool.stoppedBy();
-    bool prunesFailed = false;
+    bool retentionFailed = false;
     if (!stoppedBy)
-        prunesFailed = !pruneRepositories(companies, r, stoppedBy);
+        retentionFailed = !tidyRepositories(companies, r, stoppedBy);
     for (const QString &l : table(companies))
         print(l);
     const QString line = summaryLine(companies);
@@ -336,7 +370,7 @@ int run(const Request &r, Cli::Produced &produced) {
     for (const Company &c : companies)
         done += c.result == Result::Done ? 1 : 0;
     produced.extra = QStringLiteral("companies=%1 done=%2").arg(companies.size()).arg(done);
-    return stoppedBy ? Cli::Failure : exitStatus(companies, prunesFailed);
+    return stoppedBy ? Cli::Failure : exitStatus(companies, retentionFailed);
 }
 
 } // namespace BackupAll

@@ -11,10 +11,12 @@
 // qkadmin-cli backup --all: the nightly run of a bureau of many companies. Every company's settings file
 // of the folder (the same ones as health --all) is backed up by the program started again with those
 // settings, at most --jobs at once, each within --timeout; one company's failure never stops or slows the
-// others. Each repository the companies' off-site copies share is pruned once, at the end.
+// others. The companies' off-site copies go at once into a repository they share (restic's shared locks);
+// what needs it alone, each company's retention (forget) and the prune, runs once all copies are made,
+// one repository's steps after one another, one prune per repository.
 namespace BackupAll {
 
-// The hidden option of a company's own run: it leaves the repository's prune to the run of all and says
+// The hidden option of a company's own run: it leaves its off-site retention to the run of all and says
 // the new backup's bytes on its summary line.
 inline const QString kChildOption = QStringLiteral("one-of-all");
 // At most this many companies at once: every child that runs gets the program's signals passed on.
@@ -64,19 +66,19 @@ struct Company {
     double seconds = 0;
     qint64 bytes = -1;    // the new backup's size, when it was made
     QString snapshot{};   // the off-site copy's snapshot, when one was sent
-    QString prune{};      // the repository left for one prune at the end (OffsiteOps::repositoryKey)
+    QString retention{};  // the repository whose retention it left to the end (OffsiteOps::repositoryKey)
     QStringList lines{};  // what it said: its log on standard output, then its errors
     QStringList errors{}; // its standard error alone
     bool metricsFailed = false;
 };
 
-// A company's run as it ended: its summary line read for the result, bytes, snapshot and prune.
+// A company's run as it ended: its summary line read for the result, bytes, snapshot and retention.
 Company readChild(const QString &name, const QString &file, const ChildPool::Finished &end);
 // "wykonana", "błąd", "zajęta", "przekroczony czas", "przerwana", "nie wykonana".
 QString resultText(Result r);
 // 0 when every company was backed up (and its metrics written), else 1 (a failure); also 1 for no
 // company at all: a night that backed up nothing is not a success.
-int exitStatus(const QList<Company> &companies, bool prunesFailed);
+int exitStatus(const QList<Company> &companies, bool retentionFailed);
 // The table: one row per company, in the order of the settings files.
 QStringList table(const QList<Company> &companies);
 // "Kopie firm: 8 z 10 wykonane; błąd: 1; zajęte: 1."

@@ -943,16 +943,22 @@ TEST(OffsiteFolder, TheCompaniesOfOneRunShareARepositoryWhichIsPrunedOnce) {
         return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                       QString::fromUtf8(p.readAllStandardError())};
     };
+    // Each company's copy under restic's shared lock, at once; what needs the repository alone (each
+    // company's forget, the prune) after both, one after another.
+    const QString left =
+        "Stare kopie poza siedzibą (zachowaj=1) zostaną usunięte po kopiach wszystkich firm.";
+    const QRegularExpression forgets(
+        "== usuwanie starych kopii poza siedzibą firma[12]: [0-9a-f]+: wykonane\n");
     const CliRun first = night();
     ASSERT_EQ(first.exitCode, 0) << said(first).toStdString();
-    EXPECT_FALSE(first.out.contains("porządkowanie")) << first.out.toStdString(); // nothing forgotten yet
+    EXPECT_EQ(first.out.count(left), 2) << first.out.toStdString();
+    EXPECT_EQ(first.out.count(forgets), 2) << first.out.toStdString();
+    EXPECT_FALSE(first.out.contains("== porządkowanie")) << first.out.toStdString(); // nothing forgotten yet
     const CliRun second = night();
     ASSERT_EQ(second.exitCode, 0) << said(second).toStdString();
-    // Neither company pruned: each left it to the one prune after both.
-    EXPECT_EQ(second.out.count("ich dane usunie jedno porządkowanie repozytorium po wszystkich firmach"), 2)
-        << second.out.toStdString();
-    EXPECT_EQ(second.out.count("== porządkowanie repozytorium"), 1) << second.out.toStdString();
-    EXPECT_TRUE(second.out.contains(QRegularExpression("== porządkowanie repozytorium [^\n]*: wykonane\n")))
+    EXPECT_EQ(second.out.count(left), 2) << second.out.toStdString();
+    EXPECT_EQ(second.out.count(forgets), 2) << second.out.toStdString();
+    EXPECT_EQ(second.out.count(QRegularExpression("== porządkowanie repozytorium [^\n]*: wykonane\n")), 1)
         << second.out.toStdString();
     for (const char *name : {"firma1", "firma2"}) {
         const QRegularExpressionMatch row =
@@ -970,6 +976,6 @@ TEST(OffsiteFolder, TheCompaniesOfOneRunShareARepositoryWhichIsPrunedOnce) {
     // The forgotten copies' data is gone: restic finds nothing left to prune.
     std::unique_ptr<QProcess> p(restic(repo, key, {"prune", "--dry-run"}));
     ASSERT_TRUE(p->waitForFinished(60000));
-    const QString left = QString::fromUtf8(p->readAllStandardOutput());
-    EXPECT_TRUE(left.contains(QRegularExpression("total prune: +0 blobs"))) << left.toStdString();
+    const QString dry = QString::fromUtf8(p->readAllStandardOutput());
+    EXPECT_TRUE(dry.contains(QRegularExpression("total prune: +0 blobs"))) << dry.toStdString();
 }
