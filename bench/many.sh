@@ -64,10 +64,11 @@ compare() {
     all_peak=$(peak_kb "$pid")
     wait "$pid" || true
     all=$(since "$t")
-    failed=$(cat "$work/$name-failed" 2>/dev/null | wc -l)
+    failed=0
+    [ -f "$work/$name-failed" ] && failed=$(wc -l <"$work/$name-failed")
     printf '  one after another %8.2f s (peak %5d MB)   backup --all --jobs 2 %8.2f s (peak %5d MB)   ratio %s (target 0.6)\n' \
         "$serial" $((serial_peak / 1024)) "$all" $((all_peak / 1024)) "$(ratio "$all" "$serial")"
-    echo "  $(grep '^Kopie firm:' "$work/$name-all.log")  (failed one after another: $failed)"
+    echo "  $(grep '^Kopie firm:' "$work/$name-all.log" || echo 'backup --all said no summary')  (failed one after another: $failed)"
 }
 
 companies small "$small" 20

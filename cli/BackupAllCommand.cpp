@@ -77,7 +77,7 @@ void addOptions(QCommandLineParser &p) {
                  QStringLiteral("N")});
     p.addOption({kTimeout,
                  QStringLiteral("with --all: one company's limit in seconds; past it the company is stopped "
-                                "and said failed (default 3600)"),
+                                "and said past its time, przekroczony czas (default 3600)"),
                  QStringLiteral("SECONDS")});
     p.addOption({kMetrics,
                  QStringLiteral("with --all: write each company's health metrics to FOLDER/qkadmin-NAME.prom "
