@@ -30,7 +30,7 @@ Lock takeFolderLock(const QString &databaseFolder, const Lock &held) {
         return held;
     auto lock = FolderLock::tryTake(databaseFolder);
     if (!lock)
-        throw QkError(
+        throw FolderBusy(
             QStringLiteral("Trwa inna operacja na kopii bazy w katalogu %1 (kopiowanie, odtwarzanie, "
                            "sprawdzanie kopii lub dearchiwizacja).\rNic nie zostało zmienione: spróbuj "
                            "ponownie po jej zakończeniu.")

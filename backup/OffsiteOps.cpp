@@ -13,6 +13,7 @@
 #include "platform/Regional.h"
 #include "platform/TarReader.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -356,7 +357,7 @@ BackupGate::Inspection fetchChecked(const Restic::Repository &repo, const Offsit
 // just made (made) is never forgotten, whatever the dates of the others. An append-only repository
 // refuses the deletion: said once, and left to the repository's owner.
 bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, Operator &op,
-                    const QString &made) {
+                    const QString &made, bool prune, int &forgotten) {
     const QStringList keep = *Offsite::retentionOptions(s.retention);
     if (keep.isEmpty())
         return false;
@@ -399,6 +400,15 @@ bool applyRetention(const Restic::Repository &repo, const Offsite::Settings &s, 
     }
     if (!r.ok())
         fail(r, s, QStringLiteral(" Nowa kopia poza siedzibą jest zapisana; nie usunięto starych kopii."));
+    forgotten = int(forget.size());
+    if (!prune) {
+        say(op, QStringLiteral(
+                    "Kopie poza siedzibą, których nie obejmuje zachowaj=%1, usunięto z listy (%2); ich "
+                    "dane usunie porządkowanie repozytorium (offsite prune).")
+                    .arg(s.retention)
+                    .arg(forget.size()));
+        return false;
+    }
     say(op, QStringLiteral("Usuwanie kopii poza siedzibą, których nie obejmuje zachowaj=%1 ...")
                 .arg(s.retention));
     const Restic::Result p = Restic::run(repo, {QStringLiteral("prune")}, {}, limits(s));
@@ -542,7 +552,7 @@ void removeRemnants(const QString &folder, const QDateTime &since) {
 
 } // namespace
 
-Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held, bool retention) {
     const Offsite::Settings s = settings(dm);
     if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
         throw QkError(QStringLiteral("Kopia poza siedzibą nie została wysłana: %1.").arg(problem));
@@ -639,8 +649,57 @@ Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     } catch (const FileError &e) {
         say(op, e.message()); // monitoring then reads the repository alone
     }
-    c.appendOnly = applyRetention(repo, s, op, c.snapshot);
+    if (!retention) {
+        c.retentionLeft = !Offsite::retentionOptions(s.retention)->isEmpty();
+        if (c.retentionLeft)
+            say(op, QStringLiteral(
+                        "Stare kopie poza siedzibą (zachowaj=%1) zostaną usunięte po kopiach wszystkich "
+                        "firm.")
+                        .arg(s.retention));
+        return c;
+    }
+    int forgotten = 0;
+    c.appendOnly = applyRetention(repo, s, op, c.snapshot, true, forgotten);
     return c;
+}
+
+int forget(TMainDm &dm, Operator &op, const QString &made) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Nie można usunąć starych kopii poza siedzibą: %1.").arg(problem));
+    if (const QString missing = missingConfig(s); !missing.isEmpty())
+        throw QkError(QStringLiteral("Nie można usunąć starych kopii poza siedzibą: %1").arg(missing));
+    const Restic::Repository repo = repository(s);
+    writable(s);
+    int forgotten = 0;
+    applyRetention(repo, s, op, made, false, forgotten);
+    if (forgotten == 0)
+        say(op, QStringLiteral("Kopie poza siedzibą firmy %1: nic do usunięcia (zachowaj=%2).")
+                    .arg(s.company, s.retention));
+    return forgotten;
+}
+
+void prune(TMainDm &dm, Operator &op) {
+    const Offsite::Settings s = settings(dm);
+    if (const QString problem = Offsite::keyFileProblem(s.keyFile); !problem.isEmpty())
+        throw QkError(QStringLiteral("Nie można uporządkować repozytorium: %1.").arg(problem));
+    if (const QString missing = missingConfig(s); !missing.isEmpty())
+        throw QkError(QStringLiteral("Nie można uporządkować repozytorium: %1").arg(missing));
+    const Restic::Repository repo = repository(s);
+    writable(s);
+    unlockStale(repo, s);
+    say(op, QStringLiteral("Porządkowanie repozytorium %1: usuwanie danych kopii usuniętych z listy ...")
+                .arg(Offsite::shownLocation(s.repository)));
+    const Restic::Result p = Restic::run(repo, {QStringLiteral("prune")}, {}, limits(s));
+    if (!p.ok())
+        fail(p, s,
+             QStringLiteral(" Kopie w repozytorium są nienaruszone; dane usuniętych z listy pozostają."));
+    say(op, QStringLiteral("Repozytorium %1 uporządkowane.").arg(Offsite::shownLocation(s.repository)));
+}
+
+QString repositoryKey(const Offsite::Settings &s) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(s.repository.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
 }
 
 namespace {

@@ -30,10 +30,27 @@ struct Copy {
     qint64 added = 0;        // bytes the copy added to the repository
     qint64 total = 0;        // bytes of the two files
     bool appendOnly = false; // the repository refused to delete: retention is its owner's
+    // The retention was left to the run of all (forget, then prune, each needs the repository alone).
+    bool retentionLeft = false;
 };
-// Sends bazaqk.abk and its digest, tagged with the company, as one snapshot dated as the backup; then
-// forgets and prunes the copies the retention no longer keeps. Progress and the summary go to the backup log.
-Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {});
+// Sends bazaqk.abk and its digest, tagged with the company, as one snapshot dated as the backup; then, with
+// retention, forgets the copies the retention no longer keeps and prunes what only they held. Both need
+// the repository alone (restic's exclusive lock): a run of many companies, whose copies go at once under
+// shared locks, leaves them to its end (forget per company, one prune per repository).
+// Progress and the summary go to the backup log.
+Copy copy(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {}, bool retention = true);
+
+// The company's retention alone: forgets its copies the retention no longer keeps, never made (the copy
+// just sent, whatever the dates of the others); the number forgotten (0 also for an append-only
+// repository, said). Their data stays until prune.
+int forget(TMainDm &dm, Operator &op, const QString &made = {});
+// restic's prune of the company's repository: the data only forgotten copies held goes (stale locks
+// removed first; a live run's lock makes it fail, said).
+void prune(TMainDm &dm, Operator &op);
+
+// A name for the repository the settings name, the same for every company that shares it, which says
+// nothing of its location or credentials.
+QString repositoryKey(const Offsite::Settings &s);
 
 // Creates the repository with a second key and says the recovery sheet line by line in the backup log. A key
 // file that does not exist yet is made (random, the owner's alone).

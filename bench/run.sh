@@ -18,3 +18,5 @@ bash bench/offsite.sh build-bench
 bash bench/window.sh build-bench
 # The nightly chain with its archive copy made during the verification, against its steps run alone.
 bash bench/chain.sh build-bench
+# A bureau's night: backup --all over many companies beside the same backups one after another.
+bash bench/many.sh build-bench

@@ -6,10 +6,12 @@
 #include "backup/BackupVerification.h"
 #include "backup/FirstRestore.h"
 #include "backup/NewArchive.h"
+#include "cli/BackupAllCommand.h"
 #include "cli/OffsiteCommand.h"
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
 #include "platform/Errors.h"
+#include "platform/FolderLock.h"
 #include "platform/Signals.h"
 
 #include <QFileInfo>
@@ -46,12 +48,17 @@ public:
                                     "--verify and --archive)")});
     }
     QString check(const QCommandLineParser &p) override {
+        if (const QString error = noArguments(p); !error.isEmpty())
+            return error;
+        return checkChain(p);
+    }
+    // The chain's options alone (backup --all passes them on to each company's run).
+    QString checkChain(const QCommandLineParser &p) {
+        m_child = p.isSet(BackupAll::kChildOption);
         m_verify = p.isSet(QStringLiteral("verify"));
         m_keep = 0;
         m_archive = p.isSet(QStringLiteral("archive"));
         m_offsite = p.isSet(QStringLiteral("offsite"));
-        if (const QString error = noArguments(p); !error.isEmpty())
-            return error;
         if (!p.isSet(QStringLiteral("keep")))
             return {};
         if (!m_archive)
@@ -60,8 +67,16 @@ public:
         m_keep = p.value(QStringLiteral("keep")).toInt(&ok);
         return ok && m_keep >= 1 ? QString() : QStringLiteral("--keep takes a number of archives, 1 or more");
     }
+    BackupAll::Chain chain() const { return {m_verify, m_archive, m_offsite, m_keep, m_child}; }
 
 protected:
+    // A company of backup --all whose folder a run still holds (last night's, an operator's restore) is
+    // said busy before anything: on the embedded engine that run also holds the database, and connecting
+    // would only fail with the engine's own words.
+    void beforeConnect(TMainDm &d) override {
+        if (m_child && FolderLock::isHeld(d.Settings.DatabaseFolder))
+            BackupOps::takeFolderLock(d.Settings.DatabaseFolder); // says who holds it (FolderBusy)
+    }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         // One lock from the backup to the last pruned archive: no de-archiving slips in between.
         const BackupOps::Lock held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
@@ -98,7 +113,7 @@ protected:
                 BackupOps::pruneArchives(d, op, m_keep, held, QFileInfo(archive).fileName());
         }
         if (m_offsite)
-            produced.extra = OffsiteCommand::afterBackup(d, op, held);
+            produced.extra = OffsiteCommand::afterBackup(d, op, held, !m_child);
         return Success;
     }
 
@@ -129,7 +144,47 @@ private:
     }
 
     bool m_verify = false, m_archive = false, m_offsite = false;
+    bool m_child = false; // one company of backup --all
     int m_keep = 0;
+};
+
+// backup: the company of the settings given, or with --all every company of a folder, each in a process
+// of its own running the one above.
+class BackupEntry : public Command {
+public:
+    const char *name() const override { return m_one.name(); }
+    const char *summary() const override {
+        return "back up the database to bazaqk.abk under the lock flag; --all: every company";
+    }
+    void addOptions(QCommandLineParser &p) const override {
+        m_one.addOptions(p);
+        BackupAll::addOptions(p);
+    }
+    QString check(const QCommandLineParser &p) override {
+        m_all = p.isSet(QStringLiteral("all"));
+        if (!m_all)
+            return BackupAll::onlyWithAll(p).isEmpty() ? m_one.check(p) : BackupAll::onlyWithAll(p);
+        if (const QString error = m_one.checkChain(p); !error.isEmpty())
+            return error;
+        return BackupAll::check(p, m_one.chain(), m_request);
+    }
+    int run(const Context &c) override {
+        if (m_all)
+            return BackupAll::run(m_request, c.produced);
+        const int rc = m_one.run(c);
+        // backup --all reads what this company's backup came to from the summary line.
+        if (m_one.chain().child && rc == Success && !c.produced.files.isEmpty())
+            c.produced.extra =
+                (c.produced.extra +
+                 QStringLiteral(" backup_bytes=%1").arg(QFileInfo(c.produced.files.first()).size()))
+                    .trimmed();
+        return rc;
+    }
+
+private:
+    BackupCommand m_one;
+    bool m_all = false;
+    BackupAll::Request m_request;
 };
 
 // A command over one backup file, given or the database folder's; the live database is not needed.
@@ -254,7 +309,7 @@ private:
 } // namespace
 
 void addBackupCommands(std::vector<std::unique_ptr<Command>> &table) {
-    table.push_back(std::make_unique<BackupCommand>());
+    table.push_back(std::make_unique<BackupEntry>());
     table.push_back(std::make_unique<VerifyBackupCommand>());
     table.push_back(std::make_unique<InspectBackupCommand>());
     table.push_back(std::make_unique<RestoreCommand>());

@@ -2,6 +2,7 @@
 
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
+#include "platform/Errors.h"
 #include "platform/Paths.h"
 #include "platform/Signals.h"
 
@@ -56,6 +57,7 @@ int OperationCommand::run(const Context &c) {
         dm->databaseTriggers = databaseTriggers();
         c.clientLoaded();
         dm->Configure();
+        beforeConnect(*dm);
         if (needsDatabase(*dm)) {
             dm->OpenFirstConnection();
             if (dm->EmployeeTran.active())
@@ -63,6 +65,8 @@ int OperationCommand::run(const Context &c) {
         }
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
+        if (dynamic_cast<const FolderBusy *>(&e))
+            c.produced.result = QStringLiteral("busy");
         return Failure;
     }
     int rc = Failure;
@@ -76,6 +80,9 @@ int OperationCommand::run(const Context &c) {
     } catch (const std::exception &e) {
         op.error(QString::fromUtf8(e.what()));
         rc = Failure;
+        // Another run works on the folder: said apart, for whoever runs many (backup --all).
+        if (dynamic_cast<const FolderBusy *>(&e))
+            c.produced.result = QStringLiteral("busy");
         if (!Signals::received() && dm->EmployeeTran.active()) {
             try {
                 dm->EmployeeTran.rollback();

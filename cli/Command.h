@@ -70,6 +70,8 @@ protected:
     // The database's own triggers (on connect, on transaction) run only for a command that changes the books.
     virtual bool databaseTriggers() const { return false; }
     virtual bool assumeYes() const { return false; }
+    // Once the module is configured, before it connects: a QkError here ends the run as operate's would.
+    virtual void beforeConnect(TMainDm &) {}
     virtual int operate(TMainDm &dm, TerminalOperator &op, Produced &produced) = 0;
 };
 

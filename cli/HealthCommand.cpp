@@ -4,10 +4,9 @@
 #include "admin/HealthMetrics.h"
 #include "core/MainD.h"
 #include "db/FbClient.h"
+#include "platform/ChildPool.h"
 #include "platform/Paths.h"
 #include "platform/Signals.h"
-#include "platform/Subprocess.h"
-#include "platform/Supervisor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,7 +17,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -258,66 +256,42 @@ class OfficeChecks {
 public:
     OfficeChecks(const Request &r, QStringList files)
         : m_request(r), m_files(std::move(files)), m_reports(m_files.size()),
-          m_self(Subprocess::selfExecutable()) {}
+          // Asked first (the client library in a check ends its work cleanly on SIGINT or SIGTERM, not on
+          // SIGHUP): the check detaches, and the embedded engine lets go of its tables.
+          m_pool({kConcurrent, qint64(r.timeoutSeconds) * 1000 + kChildGraceMs,
+                  Supervisor::Rule{SIGTERM, kStopGraceMs, true}}) {}
     // Runs them all; a report per settings file, in their order.
     QList<Report> run();
     // The signal that stopped the run, 0 when none did.
-    int stoppedBy() const { return m_stoppedBy; }
+    int stoppedBy() const { return m_pool.stoppedBy(); }
 
 private:
-    struct Running {
-        qsizetype index;
-        QByteArray out;
-        std::unique_ptr<Supervisor> check;
-    };
-    void startMore();
-    void finish(const Running &x);
+    void finish(qsizetype index, const ChildPool::Finished &x);
     QString interrupted() const {
         return QStringLiteral("UNKNOWN baza: sprawdzenie przerwane sygnałem %1")
-            .arg(QLatin1String(Signals::name(m_stoppedBy)));
+            .arg(QLatin1String(Signals::name(stoppedBy())));
     }
 
     const Request &m_request;
     const QStringList m_files;
     QList<Report> m_reports;
-    const QString m_self;
-    std::list<Running> m_running;
-    qsizetype m_next = 0;
-    int m_stoppedBy = 0;
+    ChildPool m_pool;
 };
 
-void OfficeChecks::startMore() {
-    while (!m_stoppedBy && m_next < m_files.size() && qsizetype(m_running.size()) < kConcurrent) {
-        Subprocess::Options o{.program = m_self,
-                              .arguments = childArguments(m_files[m_next], m_request),
-                              .output = Subprocess::Output::Pipe,
-                              .newSession = true};
-        Running &x = m_running.emplace_back(Running{m_next, {}, nullptr});
-        // Asked first (the client library in a check ends its work cleanly on SIGINT or SIGTERM, not on
-        // SIGHUP): the check detaches, and the embedded engine lets go of its tables.
-        x.check = std::make_unique<Supervisor>(
-            o, Supervisor::Rule{SIGTERM, kStopGraceMs, true},
-            Supervisor::Limits{0, qint64(m_request.timeoutSeconds) * 1000 + kChildGraceMs},
-            Supervisor::Handlers{.data = [&x](const char *data, qint64 size) { x.out.append(data, size); }});
-        if (!x.check->started()) {
-            m_reports[m_next] =
-                notJudged(m_files[m_next], QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
-            m_running.pop_back();
-        }
-        ++m_next;
+void OfficeChecks::finish(qsizetype index, const ChildPool::Finished &x) {
+    const QString &file = m_files[index];
+    if (!x.started) {
+        m_reports[index] = notJudged(file, QStringLiteral("UNKNOWN baza: nie można uruchomić sprawdzenia"));
+        return;
     }
-}
-
-void OfficeChecks::finish(const Running &x) {
-    const QString &file = m_files[x.index];
-    if (x.check->end() == Supervisor::End::PastLimit) {
-        m_reports[x.index] = notJudged(
+    if (x.end == Supervisor::End::PastLimit) {
+        m_reports[index] = notJudged(
             file, QStringLiteral("UNKNOWN baza: brak odpowiedzi w ciągu %1 s").arg(m_request.timeoutSeconds));
         return;
     }
-    Report &o = m_reports[x.index];
-    o = readChild(companyName(file), file, x.out, x.check->status());
-    if (m_stoppedBy) {
+    Report &o = m_reports[index];
+    o = readChild(companyName(file), file, x.out, x.status);
+    if (stoppedBy()) {
         if (x.out.trimmed().isEmpty())
             o.lines.clear(); // it had found nothing yet
         o.lines << interrupted();
@@ -327,24 +301,16 @@ void OfficeChecks::finish(const Running &x) {
 }
 
 QList<Report> OfficeChecks::run() {
-    while ((m_next < m_files.size() && !m_stoppedBy) || !m_running.empty()) {
-        startMore();
-        QList<Supervisor *> checks;
-        for (Running &x : m_running)
-            checks << x.check.get();
-        Supervisor::turn(checks);
-        if (!m_stoppedBy)
-            m_stoppedBy = Signals::received();
-        for (auto it = m_running.begin(); it != m_running.end();)
-            if (it->check->ended()) {
-                finish(*it);
-                it = m_running.erase(it);
-            } else {
-                ++it;
-            }
-    }
-    for (qsizetype i = m_next; i < m_files.size(); ++i)
-        m_reports[i] = notJudged(m_files[i], interrupted());
+    m_pool.run(m_files.size(),
+               [this](qsizetype i, const ChildPool::Finished *end) -> std::optional<QStringList> {
+                   if (!end)
+                       return childArguments(m_files[i], m_request);
+                   finish(i, *end);
+                   return std::nullopt;
+               });
+    for (qsizetype i = 0; i < m_files.size(); ++i)
+        if (!m_pool.begun(i))
+            m_reports[i] = notJudged(m_files[i], interrupted());
     return m_reports;
 }
 

@@ -28,21 +28,27 @@ const char *const kUsage =
     "  check [--read-data PERCENT] [--restore]\n"
     "                              check the repository and fetch the newest copy through the digest and "
     "walk;\n"
-    "                              --restore: also restore it into a scratch database and validate it\n";
+    "                              --restore: also restore it into a scratch database and validate it\n"
+    "  forget [ID]                 forget the company's copies zachowaj= no longer keeps (never the copy "
+    "ID)\n"
+    "  prune                       remove the data only forgotten copies hold (the repository alone: "
+    "restic\n"
+    "                              waits for, then refuses, a repository another run holds)\n";
 
 QString summaryOf(const OffsiteOps::Copy &c) {
     return QStringLiteral("added=%1 snapshot=%2").arg(c.added).arg(c.snapshot);
 }
 
-const QStringList kSubcommands{QStringLiteral("init"), QStringLiteral("copy"), QStringLiteral("list"),
-                               QStringLiteral("fetch"), QStringLiteral("check")};
+const QStringList kSubcommands{QStringLiteral("init"),  QStringLiteral("copy"),  QStringLiteral("list"),
+                               QStringLiteral("fetch"), QStringLiteral("check"), QStringLiteral("forget"),
+                               QStringLiteral("prune")};
 
 class Command : public Cli::OperationCommand {
 public:
     const char *name() const override { return "offsite"; }
     const char *summary() const override {
         return "off-site copies on restic: init | copy | list | fetch [ID|latest] [--yes] | check "
-               "[--read-data PERCENT] [--restore]";
+               "[--read-data PERCENT] [--restore] | forget [ID] | prune";
     }
     void addOptions(QCommandLineParser &p) const override {
         p.setApplicationDescription(QString::fromLatin1(kUsage));
@@ -56,10 +62,11 @@ public:
                      QStringLiteral("with check: restore the fetched copy into a scratch database beside the "
                                     "live one and validate it, as verify-backup does")});
         p.addPositionalArgument(QStringLiteral("SUBCOMMAND"),
-                                QStringLiteral("init, copy, list, fetch or check"));
+                                QStringLiteral("init, copy, list, fetch, check, forget or prune"));
         p.addPositionalArgument(
             QStringLiteral("ID"),
-            QStringLiteral("with fetch: the copy's id (or its start), or latest (default)"),
+            QStringLiteral("with fetch: the copy's id (or its start), or latest (default); with forget: the "
+                           "copy that stays whatever the dates"),
             QStringLiteral("[ID|latest]"));
     }
     QString check(const QCommandLineParser &p) override;
@@ -80,13 +87,14 @@ QString Command::check(const QCommandLineParser &p) {
     const QStringList positional = p.positionalArguments();
     m_sub = positional.value(0);
     if (m_sub.isEmpty())
-        return QStringLiteral("name the subcommand: init, copy, list, fetch or check");
+        return QStringLiteral("name the subcommand: init, copy, list, fetch, check, forget or prune");
     if (!kSubcommands.contains(m_sub))
         return QStringLiteral("unknown subcommand %1").arg(m_sub);
     const bool fetch = m_sub == QLatin1String("fetch"), check = m_sub == QLatin1String("check");
-    if (positional.size() > (fetch ? 2 : 1))
+    const bool forget = m_sub == QLatin1String("forget");
+    if (positional.size() > (fetch || forget ? 2 : 1))
         return QStringLiteral("unexpected ") + positional.last();
-    m_which = positional.value(1, QStringLiteral("latest"));
+    m_which = positional.value(1, forget ? QString() : QStringLiteral("latest"));
     m_yes = p.isSet(QStringLiteral("yes"));
     if (m_yes && !fetch)
         return QStringLiteral("--yes goes with fetch");
@@ -123,6 +131,10 @@ int Command::operate(TMainDm &dm, TerminalOperator &op, Cli::Produced &produced)
         }
     } else if (m_sub == QLatin1String("check")) {
         return OffsiteOps::check(dm, op, m_percent, m_restore) ? Cli::Success : Cli::Failure;
+    } else if (m_sub == QLatin1String("forget")) {
+        produced.extra = QStringLiteral("forgotten=%1").arg(OffsiteOps::forget(dm, op, m_which));
+    } else if (m_sub == QLatin1String("prune")) {
+        OffsiteOps::prune(dm, op);
     }
     return Cli::Success;
 }
@@ -133,8 +145,11 @@ std::unique_ptr<Cli::Command> command() {
     return std::make_unique<Command>();
 }
 
-QString afterBackup(TMainDm &dm, TerminalOperator &op, const BackupOps::Lock &held) {
-    return summaryOf(OffsiteOps::copy(dm, op, held));
+QString afterBackup(TMainDm &dm, TerminalOperator &op, const BackupOps::Lock &held, bool retention) {
+    const OffsiteOps::Copy c = OffsiteOps::copy(dm, op, held, retention);
+    if (!c.retentionLeft)
+        return summaryOf(c);
+    return summaryOf(c) + QStringLiteral(" retention=") + OffsiteOps::repositoryKey(OffsiteOps::settings(dm));
 }
 
 } // namespace OffsiteCommand

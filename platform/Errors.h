@@ -23,6 +23,12 @@ public:
     using QkError::QkError;
 };
 
+// Another run holds the folder lock of the database folder: nothing was done, and nothing waits for it.
+class FolderBusy : public QkError {
+public:
+    using QkError::QkError;
+};
+
 namespace Msg {
 inline const char *const NotValidInteger = "''%1'' is not a valid integer value";
 inline const char *const NotValidFloat = "''%1'' is not a valid floating point value";

@@ -4,6 +4,7 @@
 #include "backup/BackupOps.h"
 #include "backup/BackupVerification.h"
 #include "cli/CliInProcess.h"
+#include "cli/ManyCompanies.h"
 #include "common/CliRun.h"
 #include "common/RecordingOperator.h"
 #include "common/TestFiles.h"
@@ -33,9 +34,12 @@
 namespace {
 
 using TestCli::bareCli;
+using TestCli::childrenOf;
 using TestCli::cli;
 using TestCli::CliRun;
 using TestCli::settingsFor;
+using TestCli::silentCompany;
+using TestCli::SilentServer;
 using TestCli::summaryOf;
 
 QStringList scratchFiles(const QString &folder) {
@@ -780,52 +784,6 @@ TEST(UnattendedBackup, TheSequenceHoldsTheFolderBetweenItsSteps) {
     }
     EXPECT_EQ(cli({"verify-backup"}, ini).exitCode, 0);
 }
-
-namespace {
-
-// The processes whose parent is pid.
-QList<qint64> childrenOf(qint64 pid) {
-    QList<qint64> children;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const qint64 candidate = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        const QByteArray stat = TestFiles::read(QStringLiteral("/proc/%1/stat").arg(candidate));
-        // "pid (name) state ppid ...": the name may hold blanks, the fields after it do not.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == pid)
-            children << candidate;
-    }
-    return children;
-}
-
-// A listener on a port of its own on 127.0.0.1 that takes connections into its backlog and never
-// answers, as a server that has stopped answering does.
-struct SilentServer {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    quint16 port = 0;
-    SilentServer() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && ::listen(fd, 16) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0)
-            port = ntohs(a.sin_port);
-    }
-    ~SilentServer() { ::close(fd); }
-};
-
-// A settings file naming a database on a server that takes the connection and never answers.
-QString silentCompany(const QString &folder, quint16 port) {
-    const QString ini = folder + "cicha.ini";
-    IniFile::writeString(ini, "Ogolne", "sciezka", QStringLiteral("127.0.0.1/%1:/srv/qk/cicha").arg(port));
-    IniFile::writeString(ini, "Ogolne", "protokol", "T");
-    return ini;
-}
-
-} // namespace
 
 // A database whose ON CONNECT trigger writes a row into a file outside it (an external table): the
 // program's own connections, its backup and its verification's scratch database run none of its code.

@@ -923,3 +923,59 @@ TEST(OffsiteFolder, ARepositoryMovedAwayMidCopyIsNoCopyAndLeavesNothingBehind) {
     ASSERT_TRUE(sent);
     EXPECT_TRUE(cli({"offsite", "list"}, ini).out.contains(sent->snapshot));
 }
+
+// A bureau's night: the companies' copies go into one repository by one run of all, at once; each
+// company's retention forgets its own copies, and the repository is pruned once, at the end.
+TEST(OffsiteFolder, TheCompaniesOfOneRunShareARepositoryWhichIsPrunedOnce) {
+    const QString repo = TestDb::newFolder() + "repozytorium";
+    const QString key = ownFolder() + "biuro.key";
+    const QString companies = ownFolder();
+    for (const char *name : {"firma1", "firma2"})
+        ASSERT_TRUE(QFile::copy(companySettings(name, TestDb::createDatabase(), repo, key, {"zachowaj=1"}),
+                                companies + name + ".ini"));
+    ASSERT_EQ(cli({"offsite", "init"}, companies + "firma1.ini").exitCode, 0);
+    auto night = [&] {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")),
+                {"backup", "--all", companies, "--verify", "--offsite", "--jobs", "2"});
+        p.waitForFinished(300000);
+        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                      QString::fromUtf8(p.readAllStandardError())};
+    };
+    // Each company's copy under restic's shared lock, at once; what needs the repository alone (each
+    // company's forget, the prune) after both, one after another.
+    const QString left =
+        "Stare kopie poza siedzibą (zachowaj=1) zostaną usunięte po kopiach wszystkich firm.";
+    const QRegularExpression forgets(
+        "== usuwanie starych kopii poza siedzibą firma[12]: [0-9a-f]+: wykonane\n");
+    const CliRun first = night();
+    ASSERT_EQ(first.exitCode, 0) << said(first).toStdString();
+    EXPECT_EQ(first.out.count(left), 2) << first.out.toStdString();
+    EXPECT_EQ(first.out.count(forgets), 2) << first.out.toStdString();
+    EXPECT_FALSE(first.out.contains("== porządkowanie")) << first.out.toStdString(); // nothing forgotten yet
+    const CliRun second = night();
+    ASSERT_EQ(second.exitCode, 0) << said(second).toStdString();
+    EXPECT_EQ(second.out.count(left), 2) << second.out.toStdString();
+    EXPECT_EQ(second.out.count(forgets), 2) << second.out.toStdString();
+    EXPECT_EQ(second.out.count(QRegularExpression("== porządkowanie repozytorium [^\n]*: wykonane\n")), 1)
+        << second.out.toStdString();
+    for (const char *name : {"firma1", "firma2"}) {
+        const QRegularExpressionMatch row =
+            QRegularExpression(QString("\n%1 +wykonana +[0-9.]+ +[0-9]+ +([0-9a-f]{8})\n").arg(name))
+                .match(second.out);
+        ASSERT_TRUE(row.hasMatch()) << second.out.toStdString();
+        // Each company keeps its own one copy, the night's: the other's retention took none of it.
+        const CliRun list = cli({"offsite", "list"}, companies + name + ".ini");
+        const QStringList copies =
+            list.out.split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d "));
+        ASSERT_EQ(copies.size(), 1) << list.out.toStdString();
+        EXPECT_TRUE(copies[0].endsWith("  " + row.captured(1))) << list.out.toStdString();
+    }
+    EXPECT_EQ(lockCount(repo, key), 0);
+    // The forgotten copies' data is gone: restic finds nothing left to prune.
+    std::unique_ptr<QProcess> p(restic(repo, key, {"prune", "--dry-run"}));
+    ASSERT_TRUE(p->waitForFinished(60000));
+    const QString dry = QString::fromUtf8(p->readAllStandardOutput());
+    EXPECT_TRUE(dry.contains(QRegularExpression("total prune: +0 blobs"))) << dry.toStdString();
+}

@@ -59,6 +59,7 @@ for f in /usr/lib/qkadmin/qkadmin /usr/lib/qkadmin/qkadmin-cli /usr/lib/qkadmin/
          /lib/systemd/system/qkadmin-backup@.service /lib/systemd/system/qkadmin-backup@.timer \
          /lib/systemd/system/qkadmin-offsite.service /lib/systemd/system/qkadmin-offsite@.service \
          /lib/systemd/system/qkadmin-offsite-check.service /lib/systemd/system/qkadmin-offsite-check.timer \
+         /lib/systemd/system/qkadmin-backup-all.service /lib/systemd/system/qkadmin-backup-all.timer \
          /etc/qkadmin/credentials /etc/qkadmin/backup.ini /usr/lib/tmpfiles.d/qkadmin.conf \
          /usr/share/qkadmin/prometheus/qkadmin.rules.yml; do
     grep -qxF "$f" "$work/files" || fail "missing $f"
@@ -119,6 +120,16 @@ for unit in "$single" "$template"; do
     grep -q '^ReadWritePaths=.*[= ]/var/lib/qkadmin-metrics\( \|$\)' "$unit" || fail "$(basename "$unit") may not write the metrics folder"
 done
 grep -q '^OnCalendar=' "$units/qkadmin-backup@.timer" || fail "the template timer has no calendar"
+# The bureau's one run over every company of /etc/qkadmin: the same user, credentials and sandbox, each
+# company's metrics written as it finishes into the package's metrics folder.
+all="$units/qkadmin-backup-all.service"
+grep -q '^ExecStart=/usr/bin/qkadmin-cli backup --all /etc/qkadmin --verify --archive --keep 14 --metrics /var/lib/qkadmin-metrics$' "$all" ||
+    fail "the unit of all companies runs something else"
+grep -q '^User=qkbackup$' "$all" || fail "qkadmin-backup-all.service does not run as qkbackup"
+grep -q '^LoadCredential=credentials:/etc/qkadmin/credentials$' "$all" || fail "qkadmin-backup-all.service has no credentials"
+grep -q '^EnvironmentFile=' "$all" && fail "qkadmin-backup-all.service puts the credentials into the environment"
+grep -q '^ReadWritePaths=.*[= ]/var/lib/qkadmin-metrics\( \|$\)' "$all" || fail "qkadmin-backup-all.service may not write the metrics folder"
+grep -q '^OnCalendar=' "$units/qkadmin-backup-all.timer" || fail "the timer of all companies has no calendar"
 # The off-site copy: a unit of its own after a backup that succeeded, which may reach the network, with the
 # key as its credential, its cache in a folder of its own, stopped with SIGINT (restic keeps its lock on SIGTERM).
 offsite="$units/qkadmin-offsite.service"
@@ -139,7 +150,7 @@ for unit in "$offsite" "$offsite_template"; do
 done
 if command -v systemd-analyze >/dev/null; then
     mkdir -p "$work/units"
-    cp "$single" "$offsite" "$work/units/"
+    cp "$single" "$offsite" "$all" "$work/units/"
     cp "$template" "$work/units/qkadmin-backup@firma1.service"
     cp "$offsite_template" "$work/units/qkadmin-offsite@firma1.service"
     for unit in "$work/units/"*.service; do
@@ -160,7 +171,8 @@ for conffile in /etc/qkadmin/credentials /etc/qkadmin/backup.ini; do
 done
 # Removal stops every unit, also the companies' instances, which debhelper does not know by name.
 # (An upgrade stops and restarts nothing: a backup that runs is not cut off.)
-for unit in qkadmin-backup.timer qkadmin-backup.service qkadmin-offsite.service 'qkadmin-backup@*.timer' \
+for unit in qkadmin-backup.timer qkadmin-backup.service qkadmin-backup-all.timer qkadmin-backup-all.service \
+            qkadmin-offsite.service 'qkadmin-backup@*.timer' \
             'qkadmin-backup@*.service' 'qkadmin-offsite@*.service'; do
     grep -F "'$unit'" "$work/control/prerm" | grep -q 'deb-systemd-invoke stop' || fail "prerm does not stop $unit"
 done
