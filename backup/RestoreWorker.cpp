@@ -120,7 +120,10 @@ bool restore(const Job &job) {
                                 .arguments = {QString::fromLatin1(kFlag), job.backupFile, job.target},
                                 .output = Subprocess::Output::Pipe,
                                 .keptDescriptor = job.heldLock,
-                                .newSession = true};
+                                .newSession = true,
+                                // No worker outlives its parent from its first instruction on: it then
+                                // makes that SIGINT, so its engine still aborts cleanly.
+                                .dieWithParent = true};
     QString error;
     int finished = -1;
     Supervisor::Handlers h;

@@ -27,13 +27,16 @@ std::function<bool(const Archiver::Launch &, Archiver::Finished)> &launcher() {
 }
 
 #ifndef Q_OS_WIN
-Subprocess::Options options(const Archiver::Launch &l) {
+// waited: the run waits for it, and it dies with the run (a kill -9 included) rather than go on with
+// no lock held and its archive never synced.
+Subprocess::Options options(const Archiver::Launch &l, bool waited) {
     // Nobody answers the archiver's questions; its progress, drawn with backspaces, is no log's business.
     return {.program = l.program,
             .arguments = l.arguments,
             .workingDirectory = l.workingDirectory,
             .output = Subprocess::Output::Discard,
-            .keptDescriptor = l.heldLock};
+            .keptDescriptor = l.heldLock,
+            .dieWithParent = waited};
 }
 
 // SIGINT: arj ends as on a break from the keyboard.
@@ -132,7 +135,7 @@ int Archiver::runLaunch(const Launch &l) {
         return -1;
     return p.exitCode();
 #else
-    Supervisor child(options(l), kRule, {}, {});
+    Supervisor child(options(l, true), kRule, {}, {});
     child.run();
     return exitCode(child);
 #endif
@@ -146,7 +149,7 @@ bool Archiver::start(const Launch &l, Finished finished) {
     Supervisor::Rule alone = kRule;
     alone.alone = true;
     auto child =
-        std::make_unique<Supervisor>(options(l), alone, Supervisor::Limits{}, Supervisor::Handlers{});
+        std::make_unique<Supervisor>(options(l, false), alone, Supervisor::Limits{}, Supervisor::Handlers{});
     if (!child->started())
         return false;
     QCoreApplication *app = QCoreApplication::instance();
