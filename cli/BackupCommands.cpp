@@ -8,6 +8,7 @@
 #include "cli/OffsiteCommand.h"
 #include "cli/TerminalOperator.h"
 #include "core/MainD.h"
+#include "platform/Signals.h"
 
 #include <QFileInfo>
 
@@ -167,9 +168,15 @@ protected:
     bool needsDatabase(const TMainDm &dm) const override { return !FirstRestore::needed(dm); }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
         produced.files << d.Settings.fullDatabaseName();
-        if (FirstRestore::needed(d) ? FirstRestore::restore(d, op)
-                                    : BackupOps::restoreDatabase(d, op, {{}, true}))
-            return Success;
+        const bool first = FirstRestore::needed(d);
+        if (first ? FirstRestore::restore(d, op) : BackupOps::restoreDatabase(d, op, {{}, true})) {
+            // Returned, not thrown: the restored database is in place whatever a signal stopped after it,
+            // and the restore said what was not finished.
+            if (first || !Signals::received())
+                return Success;
+            produced.result = QStringLiteral("unfinished");
+            return Unfinished;
+        }
         op.error(QStringLiteral("Odtwarzanie ") + kNotConfirmed);
         return Failure;
     }

@@ -16,7 +16,9 @@ class TerminalOperator;
 // what it was given, its run. The table of them is commands(); run() only finds one and hands it over.
 namespace Cli {
 
-enum Exit { Success = 0, Failure = 1, Usage = 2 };
+// Unfinished: the operation's work was done and stays done (a restore's database in place), a signal
+// stopped what was to follow it (the archive copy); the run said what was not finished.
+enum Exit { Success = 0, Failure = 1, Usage = 2, Unfinished = 4 };
 
 // What a run produced, for its summary line.
 struct Produced {
