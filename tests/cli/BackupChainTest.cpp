@@ -145,6 +145,17 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst) {
         EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
         EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.adb"), live);
     }
+    // One under another case or only in a folder: said as what it is.
+    for (const auto &[member, said] :
+         {std::pair(QString("BAZAQK.ABK"), QString("archiwum zawiera BAZAQK.ABK (inna wielkość liter), nie "
+                                                   "bazaqk.abk")),
+          std::pair(QString("stara/bazaqk.abk"),
+                    QString("archiwum zawiera stara/bazaqk.abk w podfolderze, nie bazaqk.abk"))}) {
+        const CliRun refused = cli({"dearchive", handMadeArchive({{member, backup}}), "--yes"}, ini);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(refused.err.contains(said)) << refused.err.toStdString();
+        EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
+    }
     EXPECT_EQ(QDir(m.folder).entryList({".qk-dearchiwizacja-*"}, QDir::Dirs | QDir::Hidden), QStringList());
     EXPECT_EQ(cli({"dearchive"}, ini).exitCode, 2);
 }
