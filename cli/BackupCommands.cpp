@@ -12,6 +12,8 @@
 
 #include <QFileInfo>
 
+#include <utility>
+
 namespace Cli {
 
 namespace {
@@ -166,10 +168,18 @@ protected:
     bool assumeYes() const override { return m_yes; }
     // A folder with no database yet (a new machine after a disaster): nothing to connect to.
     bool needsDatabase(const TMainDm &dm) const override { return !FirstRestore::needed(dm); }
+    // The lock before the connection: a restore started during a backup (whose embedded engine holds the
+    // database) is told of the backup, not refused by the engine.
+    void beforeConnecting(TMainDm &d) override {
+        m_held.reset(); // a run in this process that failed to connect
+        if (QFileInfo(d.Settings.DatabasePath).isDir())
+            m_held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
+    }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
+        const BackupOps::Lock held = std::exchange(m_held, {});
         produced.files << d.Settings.fullDatabaseName();
         const bool first = FirstRestore::needed(d);
-        if (first ? FirstRestore::restore(d, op) : BackupOps::restoreDatabase(d, op, {{}, true})) {
+        if (first ? FirstRestore::restore(d, op, held) : BackupOps::restoreDatabase(d, op, {held, true})) {
             // Returned, not thrown: the restored database is in place whatever a signal stopped after it,
             // and the restore said what was not finished.
             if (first || !Signals::received())
@@ -183,6 +193,7 @@ protected:
 
 private:
     bool m_yes = false;
+    BackupOps::Lock m_held;
 };
 
 class DearchiveCommand : public OperationCommand {

@@ -57,6 +57,7 @@ int OperationCommand::run(const Context &c) {
         dm->databaseTriggers = databaseTriggers();
         c.clientLoaded();
         dm->Configure();
+        beforeConnecting(*dm);
         if (needsDatabase(*dm)) {
             dm->OpenFirstConnection();
             if (dm->EmployeeTran.active())

@@ -71,6 +71,9 @@ protected:
     virtual bool needsDatabase(const TMainDm &) const { return true; }
     // The database's own triggers (on connect, on transaction) run only for a command that changes the books.
     virtual bool databaseTriggers() const { return false; }
+    // Called once the module is configured, before the database is connected to: what the operation must
+    // hold first (the folder's lock), so that a second run meets that, not the engine's refusal.
+    virtual void beforeConnecting(TMainDm &) {}
     virtual bool assumeYes() const { return false; }
     virtual int operate(TMainDm &dm, TerminalOperator &op, Produced &produced) = 0;
 };

@@ -483,3 +483,20 @@ TEST(BackupChain, ASignalAfterTheSwapSaysTheRestoreCompletedAndWhatWasNotFinishe
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
     EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), 1);
 }
+
+// A restore started while a backup runs: the backup's engine holds the database (the embedded engine
+// of another process refuses it) and its run holds the folder; the restore says the latter.
+TEST(BackupChain, ARestoreDuringABackupIsToldOfTheBackupNotRefusedByTheEngine) {
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    BackupOps::backupDatabase(*m.dm, *std::make_unique<RecordingOperator>());
+    const auto busy = FolderLock::tryTake(m.folder); // as the backup's run holds it
+    ASSERT_TRUE(busy);
+    ASSERT_TRUE(m.dm->EmployeeDb.connected()); // as the backup's engine holds the database
+    const CliRun r = cli({"restore", "--yes"}, settingsFor(m.folder, QStringLiteral("L")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Trwa inna operacja na kopii bazy w katalogu " + m.folder))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("engine instance")) << r.err.toStdString();
+    m.dm->shutDown();
+}
