@@ -26,6 +26,7 @@ namespace {
 // restore reached its end. Line breaks inside a text travel as carriage returns (the boxes' break).
 void say(char kind, const QString &text) {
     QByteArray b = text.toUtf8();
+    b.replace("\r\n", "\r"); // the engine's lines are joined so: one break each, not two
     b.replace('\n', '\r');
     std::fputc(kind, stdout);
     std::fwrite(b.constData(), 1, size_t(b.size()), stdout);

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -499,4 +500,23 @@ TEST(BackupChain, ARestoreDuringABackupIsToldOfTheBackupNotRefusedByTheEngine) {
         << r.err.toStdString();
     EXPECT_FALSE(r.err.contains("engine instance")) << r.err.toStdString();
     m.dm->shutDown();
+}
+
+// The engine's error, one line of the status vector per line: a restore into a folder with no room.
+TEST(BackupChain, AnEngineErrorKeepsItsLineBreaks) {
+    const QString folder = TestDb::createEmbeddedDatabase();
+    ASSERT_EQ(cli({"backup"}, settingsFor(folder, QStringLiteral("L"))).exitCode, 0);
+    const QString base = TestDb::newFolder(), small = base + QStringLiteral("maly/");
+    QDir().mkpath(small);
+    ::chmod(QFile::encodeName(base).constData(), 0755); // root's alone, as a privileged run needs
+    ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=2m,mode=0755", "tmpfs", small}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
+    for (const QString name : {"bazaqk.abk", "bazaqk.abk.sha256"})
+        ASSERT_TRUE(QFile::copy(folder + name, small + name));
+    const CliRun r = cli({"restore", "--yes"}, settingsFor(small, QStringLiteral("L")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("\nError while trying to write to file\nNo space left on device\nExiting "
+                               "before completion due to errors"))
+        << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(small + "bazaqk.adb"));
 }
