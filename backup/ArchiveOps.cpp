@@ -211,13 +211,28 @@ QString Dearchive::broughtBack(const BackupGate::Inspection &i) {
     return said;
 }
 
+// Why arj brought no bazaqk.abk out of the archive: what it holds under another case or in a folder is
+// named (arj takes only the top-level name in its exact case), else that it holds none.
+QString missingBackup(const QString &archive) {
+    const QString file =
+        QFileInfo::exists(archive) ? archive : archive + QStringLiteral(".arj"); // as arj finds it
+    for (const QString &member : Archiver::memberNames(file)) {
+        if (member.compare(kBackupName, Qt::CaseInsensitive) == 0)
+            return QStringLiteral(": archiwum zawiera %1 (inna wielkość liter), nie %2")
+                .arg(member, kBackupName);
+        if (member.section(QLatin1Char('/'), -1).compare(kBackupName, Qt::CaseInsensitive) == 0)
+            return QStringLiteral(": archiwum zawiera %1 w podfolderze, nie %2").arg(member, kBackupName);
+    }
+    return QStringLiteral(": archiwum nie zawierało pliku %1").arg(kBackupName);
+}
+
 ArchiveCopy::Said Dearchive::finish(int exitCode) {
     const QString failed = QStringLiteral("Dearchiwizacja pliku %1 nie powiodła się").arg(m_name);
     const QString unchanged = QStringLiteral(".\rObecna kopia %1 pozostaje bez zmian.").arg(kBackupName);
     ArchiveCopy::Said said{Operator::Box::Error, failed + QStringLiteral(" (arj: kod %1)").arg(exitCode)};
     // arj's 1 is its warning that a file named to it was not in the archive.
     if ((exitCode == 0 || exitCode == 1) && !regularFile(m_scratch + kBackupName)) {
-        said.text = failed + QStringLiteral(": archiwum nie zawierało pliku %1").arg(kBackupName) + unchanged;
+        said.text = failed + missingBackup(m_archive) + unchanged;
     } else if (exitCode == 0) {
         const BackupGate::Inspection i = BackupGate::inspect(m_scratch + kBackupName);
         if (const QString problem = i.problem(); !problem.isEmpty())

@@ -138,13 +138,15 @@ void servicePreCheck(TMainDm &dm) {
     p.detach();
 }
 
-void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag) {
+void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag, bool *committed) {
     dm.EmployeeTran.guarded([&] {
         Query &q = dm.IBQuery8;
         q.setSql(QStringLiteral("update FJ_BAZA set Bila = '%1' where LP =1").arg(flag));
         q.execute(Query::Duration::MayRunLong); // the accounting program updates this row too: it may wait
         q.close();
     });
+    if (committed)
+        *committed = true;
     op.showLockFlag(flag == QLatin1Char('T'));
     op.processEvents();
 }

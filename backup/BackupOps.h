@@ -22,7 +22,9 @@ namespace BackupOps {
 // database information; the answer is not used, a failure ends the operation before any change.
 void servicePreCheck(TMainDm &dm);
 // Sets Bila in the control row to 'T' or 'N' and commits at once; rolled back on failure.
-void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag);
+// committed (when given) is set once the flag is committed: the operator's next step may still throw
+// (a signal) after that.
+void lockFlagUpdate(TMainDm &dm, Operator &op, QChar flag, bool *committed = nullptr);
 
 // Backup, restore, verification and de-archiving of one database folder exclude each other. An
 // operation takes the folder's lock for itself, or uses the one held gives it: a sequence of this

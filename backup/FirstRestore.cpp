@@ -23,12 +23,12 @@ bool needed(const TMainDm &dm) {
            QFileInfo(s.DatabasePath).isDir() && !QFileInfo::exists(s.fullDatabaseName());
 }
 
-bool restore(TMainDm &dm, Operator &op) {
+bool restore(TMainDm &dm, Operator &op, const BackupOps::Lock &held) {
     const ConnectionSettings &s = dm.Settings;
     const QString backupFile = s.backupFileName(), live = s.fullDatabaseName();
     if (!QFileInfo(backupFile).isFile())
         throw QkError(QStringLiteral("Brak pliku kopii %1: nie ma z czego odtworzyć bazy.").arg(backupFile));
-    const BackupOps::Lock lock = BackupOps::takeFolderLock(s.DatabaseFolder);
+    const BackupOps::Lock lock = BackupOps::takeFolderLock(s.DatabaseFolder, held);
     const BackupGate::Checked checked = BackupGate::check(backupFile);
     if (!op.confirm(QStringLiteral("W folderze %1 nie ma bazy danych. Odtworzyć ją z kopii %2 z dnia %3?")
                         .arg(s.DatabasePath, QFileInfo(backupFile).fileName(),

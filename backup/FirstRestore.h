@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/BackupOps.h"
+
 class Operator;
 class TMainDm;
 
@@ -12,7 +14,7 @@ namespace FirstRestore {
 bool needed(const TMainDm &dm);
 
 // Asks first; false when the answer was no. The backup passes the gate before anything is written;
-// any failure leaves no database behind.
-bool restore(TMainDm &dm, Operator &op);
+// any failure leaves no database behind. held: the folder's lock when the caller took it already.
+bool restore(TMainDm &dm, Operator &op, const BackupOps::Lock &held = {});
 
 } // namespace FirstRestore

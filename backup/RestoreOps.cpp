@@ -12,6 +12,7 @@
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "platform/Signals.h"
 #include "platform/WorkFolder.h"
 
 #include <QDir>
@@ -21,7 +22,10 @@
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace BackupOps {
 
@@ -52,6 +56,18 @@ void checkRoom(const ConnectionSettings &settings, const QString &live) {
             QStringLiteral("Za mało miejsca w katalogu %1: wolne %2, baza zajmuje %3.\r"
                            "Odtwarzanie buduje nową bazę obok obecnej; nic nie zostało zmienione.")
                 .arg(settings.DatabasePath, Regional::megabytes(room), Regional::megabytes(liveSize)));
+}
+
+// The restored file succeeds the live one: it gets its owner, group and mode (the engine made it as
+// this run's user, 0660), so the operators' group still opens it and a privileged run still finds it
+// no one else's. A run that may not give a file away leaves it as the engine made it.
+void takeOverRights(const QString &restored, const QString &live) {
+    struct stat st {};
+    const QByteArray r = QFile::encodeName(restored);
+    if (::stat(QFile::encodeName(live).constData(), &st) != 0)
+        return;
+    (void)::chown(r.constData(), st.st_uid, st.st_gid);
+    (void)::chmod(r.constData(), st.st_mode & 07777); // after chown, which may clear bits
 }
 
 class Restore {
@@ -147,14 +163,26 @@ void Restore::restoreBeside() {
 }
 
 void Restore::swap() {
+    takeOverRights(m_restoring, m_live);
     m_kept = Paths::swapIn(m_restoring, m_live, keptName(m_dm.Settings.DatabaseFolder, Clock::now()));
     m_op.appendLine(kBuMemo, QStringLiteral("Poprzednia baza zachowana w pliku ") + m_kept);
     m_op.appendLine(kBuMemo, QString());
 }
 
+// From here the restore has completed: the restored database is in place. A signal (the operator seam
+// then throws at its next step) or a failure in what follows never turns that into a failed restore:
+// the lock flag is still put back, the archive copy is not started after a signal, and the run says
+// what was not finished.
 void Restore::finish() {
-    // Open again before the message, so that the activation after it reads the restored database.
-    m_dm.EmployeeDb.open();
+    QStringList notDone;
+    auto step = [&](const QString &what, const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const std::exception &e) {
+            notDone << what + QStringLiteral(" (") +
+                           QString::fromUtf8(e.what()).section(QLatin1Char('\r'), 0, 0) + QLatin1Char(')');
+        }
+    };
     const int format = m_checked->inspection().walk.format;
     const QString upgraded =
         BackupFormat::olderThanThisServer(format)
@@ -164,14 +192,50 @@ void Restore::finish() {
                   "zakładce \"Nowe wersje\".")
                   .arg(BackupFormat::serverOf(format))
             : QString();
+    // Open again before the message, so that the activation after it reads the restored database.
+    if (!Signals::received())
+        step(QStringLiteral("połączenie z odtworzoną bazą"), [&] { m_dm.EmployeeDb.open(); });
     m_op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...") +
                                                  QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") +
                                                  m_kept + upgraded);
-    lockFlagUpdate(m_dm, m_op, QLatin1Char('N'));
-    const ArchiveCopy::Said said = ArchiveCopy::afterRestore(m_dm, m_lock, m_options.waitForArchiver);
-    m_op.message(said.kind,
-                 said.text + QStringLiteral("\r\r") +
-                     QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+    // After a signal the client library is dropping every attachment in a thread of its own: the
+    // connection is left alone then, and the flag stays 'T' (the connection reset puts it back).
+    const QString flagLeft = QStringLiteral(
+        "zdjęcie blokady bazy: flaga blokady została 'T' (zdejmie ją \"Zeruj Połączenia\", qkadmin-cli "
+        "reset-connections)");
+    bool unlocked = false;
+    if (!Signals::received())
+        try {
+            lockFlagUpdate(m_dm, m_op, QLatin1Char('N'), &unlocked);
+        } catch (const std::exception &e) {
+            if (!unlocked && !Signals::received())
+                notDone << flagLeft + QStringLiteral(": ") +
+                               QString::fromUtf8(e.what()).section(QLatin1Char('\r'), 0, 0);
+        }
+    if (!unlocked && Signals::received())
+        notDone << flagLeft;
+    if (!Signals::received()) {
+        const ArchiveCopy::Said said = ArchiveCopy::afterRestore(m_dm, m_lock, m_options.waitForArchiver);
+        if (!Signals::received())
+            m_op.message(said.kind,
+                         said.text + QStringLiteral("\r\r") +
+                             QStringLiteral("Uwaga .... nastąpi teraz automatyczne wyjście z programu ...."));
+        else if (said.kind != Operator::Box::Information) // arj was stopped with the run
+            notDone << QStringLiteral("dodatkowy plik kopii w archiwum: nie powstał (arj przerwany)");
+    } else {
+        notDone << QStringLiteral("dodatkowy plik kopii w archiwum: nie powstał");
+    }
+    if (const int sig = Signals::received())
+        m_op.message(
+            Operator::Box::Warning,
+            QStringLiteral("Odtwarzanie Bazy zakończono: odtworzona baza jest na miejscu, poprzednia "
+                           "zachowana w pliku %1.\rPo sygnale %2 nie dokończono:\r- %3")
+                .arg(m_kept, QLatin1String(Signals::name(sig)),
+                     notDone.isEmpty() ? QStringLiteral("(nic)") : notDone.join(QStringLiteral("\r- "))));
+    else if (!notDone.isEmpty())
+        m_op.message(Operator::Box::Error,
+                     QStringLiteral("Odtwarzanie Bazy zakończono, ale nie dokończono:\r- ") +
+                         notDone.join(QStringLiteral("\r- ")));
     m_op.endProgram();
 }
 

@@ -26,6 +26,7 @@ namespace {
 // restore reached its end. Line breaks inside a text travel as carriage returns (the boxes' break).
 void say(char kind, const QString &text) {
     QByteArray b = text.toUtf8();
+    b.replace("\r\n", "\r"); // the engine's lines are joined so: one break each, not two
     b.replace('\n', '\r');
     std::fputc(kind, stdout);
     std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
@@ -120,7 +121,10 @@ bool restore(const Job &job) {
                                 .arguments = {QString::fromLatin1(kFlag), job.backupFile, job.target},
                                 .output = Subprocess::Output::Pipe,
                                 .keptDescriptor = job.heldLock,
-                                .newSession = true};
+                                .newSession = true,
+                                // No worker outlives its parent from its first instruction on: it then
+                                // makes that SIGINT, so its engine still aborts cleanly.
+                                .dieWithParent = true};
     QString error;
     int finished = -1;
     Supervisor::Handlers h;

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 
 #include <memory>
+#include <utility>
 
 namespace Cli {
 
@@ -73,7 +74,7 @@ protected:
     // A company of backup --all whose folder a run still holds (last night's, an operator's restore) is
     // said busy before anything: on the embedded engine that run also holds the database, and connecting
     // would only fail with the engine's own words.
-    void beforeConnect(TMainDm &d) override {
+    void beforeConnecting(TMainDm &d) override {
         if (m_child && FolderLock::isHeld(d.Settings.DatabaseFolder))
             BackupOps::takeFolderLock(d.Settings.DatabaseFolder); // says who holds it (FolderBusy)
     }
@@ -254,17 +255,32 @@ protected:
     bool assumeYes() const override { return m_yes; }
     // A folder with no database yet (a new machine after a disaster): nothing to connect to.
     bool needsDatabase(const TMainDm &dm) const override { return !FirstRestore::needed(dm); }
+    // The lock before the connection: a restore started during a backup (whose embedded engine holds the
+    // database) is told of the backup, not refused by the engine.
+    void beforeConnecting(TMainDm &d) override {
+        m_held.reset(); // a run in this process that failed to connect
+        if (QFileInfo(d.Settings.DatabasePath).isDir())
+            m_held = BackupOps::takeFolderLock(d.Settings.DatabaseFolder);
+    }
     int operate(TMainDm &d, TerminalOperator &op, Produced &produced) override {
+        const BackupOps::Lock held = std::exchange(m_held, {});
         produced.files << d.Settings.fullDatabaseName();
-        if (FirstRestore::needed(d) ? FirstRestore::restore(d, op)
-                                    : BackupOps::restoreDatabase(d, op, {{}, true}))
-            return Success;
+        const bool first = FirstRestore::needed(d);
+        if (first ? FirstRestore::restore(d, op, held) : BackupOps::restoreDatabase(d, op, {held, true})) {
+            // Returned, not thrown: the restored database is in place whatever a signal stopped after it,
+            // and the restore said what was not finished.
+            if (first || !Signals::received())
+                return Success;
+            produced.result = QStringLiteral("unfinished");
+            return Unfinished;
+        }
         op.error(QStringLiteral("Odtwarzanie ") + kNotConfirmed);
         return Failure;
     }
 
 private:
     bool m_yes = false;
+    BackupOps::Lock m_held;
 };
 
 class DearchiveCommand : public OperationCommand {

@@ -18,7 +18,8 @@ void usage(std::FILE *f) {
         std::fprintf(f, "  %-18s %s\n", c->name(), c->summary());
     std::fputs(
         "\n'qkadmin-cli COMMAND --help' describes one command.\n"
-        "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
+        "Exit status: 0 success, 1 the operation failed, 2 usage error, 4 done but a signal stopped what\n"
+        "was to follow (a restore in place, its archive copy not made).\n"
         "Every run ends with one line 'qkadmin-cli: summary command=... result=... seconds=...' (and the\n"
         "file it produced with its size), for logs and monitoring.\n",
         f);
@@ -57,7 +58,7 @@ int OperationCommand::run(const Context &c) {
         dm->databaseTriggers = databaseTriggers();
         c.clientLoaded();
         dm->Configure();
-        beforeConnect(*dm);
+        beforeConnecting(*dm);
         if (needsDatabase(*dm)) {
             dm->OpenFirstConnection();
             if (dm->EmployeeTran.active())
@@ -95,7 +96,7 @@ int OperationCommand::run(const Context &c) {
     // program ends through the library's own shutdown instead (main), the handles left to it.
     if (Signals::received()) {
         (void)dm.release();
-        return Failure;
+        return rc == Unfinished ? Unfinished : Failure;
     }
     dm->shutDown();
     return rc;

@@ -16,7 +16,9 @@ class TerminalOperator;
 // what it was given, its run. The table of them is commands(); run() only finds one and hands it over.
 namespace Cli {
 
-enum Exit { Success = 0, Failure = 1, Usage = 2 };
+// Unfinished: the operation's work was done and stays done (a restore's database in place), a signal
+// stopped what was to follow it (the archive copy); the run said what was not finished.
+enum Exit { Success = 0, Failure = 1, Usage = 2, Unfinished = 4 };
 
 // What a run produced, for its summary line.
 struct Produced {
@@ -69,9 +71,11 @@ protected:
     virtual bool needsDatabase(const TMainDm &) const { return true; }
     // The database's own triggers (on connect, on transaction) run only for a command that changes the books.
     virtual bool databaseTriggers() const { return false; }
+    // Called once the module is configured, before the database is connected to: what the operation must
+    // hold first (the folder's lock), so that a second run meets that, not the engine's refusal; a QkError
+    // here ends the run as operate's would.
+    virtual void beforeConnecting(TMainDm &) {}
     virtual bool assumeYes() const { return false; }
-    // Once the module is configured, before it connects: a QkError here ends the run as operate's would.
-    virtual void beforeConnect(TMainDm &) {}
     virtual int operate(TMainDm &dm, TerminalOperator &op, Produced &produced) = 0;
 };
 

@@ -455,6 +455,7 @@ int Command::run(const Cli::Context &c) {
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), r.settingsFile);
         dm->databaseTriggers = false; // it only looks
+        dm->onlyLooks = true;
         c.clientLoaded();
     } catch (const std::exception &e) {
         std::fprintf(c.err, "%s\n", e.what());

@@ -74,7 +74,8 @@ int main(int argc, char **argv) {
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qkadmin-cli: %s\n", e.what());
     }
-    if (Signals::received()) {
+    // A run whose work was done before the signal said so, and what was not finished, itself.
+    if (Signals::received() && rc != Cli::Unfinished) {
         sayInterrupted();
         rc = command == QLatin1String("health") ? 3 : Cli::Failure;
     }

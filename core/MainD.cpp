@@ -166,6 +166,8 @@ QString TMainDm::adminPassword() {
 }
 
 void TMainDm::checkDatabaseFile() const {
+    if (!m_embeddedRefusal.isEmpty())
+        throw QkError(m_embeddedRefusal);
     const QString where = QStringLiteral(" (plik %1, sekcja [Ogolne], klucz sciezka)").arg(settingsFile());
     if (Settings.DatabasePath.trimmed().isEmpty())
         throw QkError(
@@ -292,6 +294,33 @@ void TMainDm::Configure() {
     IBQuery2.database()->setDatabaseName(db);
     EmployeeDb.params =
         connectionParams(Settings.ProtocolLetter, db, databaseTriggers && !RootFiles::privilegedRun());
+    m_embeddedRefusal = onlyLooks ? QString() : embeddedRefusal();
+    if (!m_embeddedRefusal.isEmpty()) {
+        EmployeeDb.params = connectionParams(QStringLiteral("T"), db);
+        for (Service *s :
+             std::initializer_list<Service *>{&IBConfigService, &IBBackup, &IBRestore, &IBValidate, &IBStat,
+                                              &IBLog, &IBSecurity, &IBProperties})
+            s->protocol = Service::Protocol::TCP;
+        throw QkError(m_embeddedRefusal);
+    }
+}
+
+QString TMainDm::embeddedRefusal() const {
+    if (!RootFiles::privilegedRun() || Settings.ServiceProtocol != Service::Protocol::Local ||
+        hasServerPrefix(Settings.DatabasePath) || Settings.DatabasePath.trimmed().isEmpty() ||
+        !QFileInfo(Settings.DatabasePath).isDir())
+        return {}; // a missing folder is said by checkDatabaseFile
+    const QString why = RootFiles::othersMayReplace(Settings.fullDatabaseName(), ::geteuid());
+    if (why.isEmpty())
+        return {};
+    const QString me = RootFiles::runningAs();
+    return QStringLiteral(
+               "Bazę danych %1 może zmienić lub podmienić ktoś inny niż %2 (%3). Program uruchomiony jako "
+               "%4 nie otwiera takiej bazy wbudowanym silnikiem (protokół L): jej wyzwalacze działałyby z "
+               "prawami %4. Nic nie zostało wykonane.\rUżyj serwera, tak jak zadania nocne: w pliku "
+               "ustawień %5 wpisz protokol=T, albo uruchom program jako operator.")
+        .arg(Settings.fullDatabaseName(),
+             me == QLatin1String("root") ? me : QStringLiteral("root i %1").arg(me), why, me, settingsFile());
 }
 
 void TMainDm::writeKey(const QString &key, const QString &value) {

@@ -36,7 +36,8 @@ public:
     static QString adminUser();
     static QString adminPassword();
     // Says in Polish what is missing when setup.ini names no database folder, or the folder holds no
-    // database (instead of the engine's message about "/bazaqk.adb"); nothing when it can't tell.
+    // database (instead of the engine's message about "/bazaqk.adb"), or that this run may not open it
+    // (embeddedRefusal); nothing when it can't tell.
     void checkDatabaseFile() const;
 
     // settingsFolder holds setup.ini, jn.ini and paczki (the executable's folder, ending with the
@@ -58,6 +59,16 @@ public:
     // Table triggers run either way. Every other connection the program opens runs none. Read by
     // Configure.
     bool databaseTriggers = true;
+    // A run that only looks at the database (health: reads, no statement that writes, so no table trigger
+    // fires) may open on the embedded engine, as root too, a database others may write.
+    bool onlyLooks = false;
+    // Why a privileged run may not open this database on the embedded engine, in Polish; empty when it
+    // may. A database file, or a folder above it, that anyone but root or the run's own user may write
+    // would have the engine run that database's table triggers inside root's process; the server runs them
+    // as its own user. Configure throws it (unless onlyLooks), and routes the connection and the services
+    // to the server first, so nothing that tries again afterwards reaches the embedded engine;
+    // checkDatabaseFile says it again.
+    QString embeddedRefusal() const;
 
     Database EmployeeDb;
     Transaction EmployeeTran;
@@ -113,4 +124,5 @@ private:
     QString m_settingsFolder;
     QString m_settingsFile;
     QByteArray m_settingsText;
+    QString m_embeddedRefusal;
 };

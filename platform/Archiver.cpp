@@ -28,13 +28,16 @@ std::function<bool(const Archiver::Launch &, Archiver::Finished)> &launcher() {
 }
 
 #ifndef Q_OS_WIN
-Subprocess::Options options(const Archiver::Launch &l) {
+// waited: the run waits for it, and it dies with the run (a kill -9 included) rather than go on with
+// no lock held and its archive never synced.
+Subprocess::Options options(const Archiver::Launch &l, bool waited) {
     // Nobody answers the archiver's questions; its progress, drawn with backspaces, is no log's business.
     return {.program = l.program,
             .arguments = l.arguments,
             .workingDirectory = l.workingDirectory,
             .output = Subprocess::Output::Discard,
-            .keptDescriptor = l.heldLock};
+            .keptDescriptor = l.heldLock,
+            .dieWithParent = waited};
 }
 
 // SIGINT: arj ends as on a break from the keyboard.
@@ -112,6 +115,51 @@ bool Archiver::archiveCopyBefore(const QString &a, const QString &b) {
     return number(a) < number(b);
 }
 
+QStringList Archiver::memberNames(const QString &archiveFile) {
+    QFile f(archiveFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    auto u16 = [](const QByteArray &b, qsizetype at) {
+        return int(quint8(b[at])) | int(quint8(b[at + 1])) << 8;
+    };
+    QStringList names;
+    // Each header: 0x60 0xEA, its size (0 ends the archive), the header, its CRC, extended headers (each
+    // sized, 0 ends them); a file's compressed bytes follow its headers. The first header is the
+    // archive's own.
+    for (bool archiveHeader = true;; archiveHeader = false) {
+        const QByteArray start = f.read(4);
+        if (start.size() != 4 || quint8(start[0]) != 0x60 || quint8(start[1]) != 0xEA)
+            return {};
+        const int size = u16(start, 2);
+        if (size == 0)
+            return names;
+        const QByteArray header = f.read(size + 4); // with its CRC
+        if (size > 2600 || header.size() != size + 4 || quint8(header[0]) > size)
+            return {};
+        for (;;) {
+            const QByteArray ext = f.read(2);
+            if (ext.size() != 2)
+                return {};
+            if (u16(ext, 0) == 0)
+                break;
+            if (!f.seek(f.pos() + u16(ext, 0) + 4))
+                return {};
+        }
+        if (archiveHeader)
+            continue;
+        if (size < 16)
+            return {};
+        const qsizetype nameAt = quint8(header[0]), nameEnd = header.indexOf('\0', nameAt);
+        if (nameEnd < 0 || nameEnd > size)
+            return {};
+        names << QString::fromLocal8Bit(header.mid(nameAt, nameEnd - nameAt))
+                     .replace(QLatin1Char('\\'), QLatin1Char('/'));
+        const qint64 packed = qint64(u16(header, 12)) | qint64(u16(header, 14)) << 16;
+        if (!f.seek(f.pos() + packed))
+            return {};
+    }
+}
+
 bool Archiver::launch(const QStringList &arguments, const QString &workingDirectory, Finished finished,
                       int heldLock) {
     Launch l = command(arguments, workingDirectory);
@@ -147,8 +195,8 @@ int Archiver::Running::wait() { // started here: the archiver is not watched alo
 }
 #else
 Archiver::Running::Running(const Launch &l)
-    : m_child(std::make_unique<Supervisor>(options(l), kRule, Supervisor::Limits{}, Supervisor::Handlers{})) {
-}
+    : m_child(std::make_unique<Supervisor>(options(l, true), kRule, Supervisor::Limits{},
+                                           Supervisor::Handlers{})) {}
 
 Archiver::Running::~Running() {
     if (m_child->started() && !m_child->ended())
@@ -174,7 +222,7 @@ bool Archiver::start(const Launch &l, Finished finished) {
     Supervisor::Rule alone = kRule;
     alone.alone = true;
     auto child =
-        std::make_unique<Supervisor>(options(l), alone, Supervisor::Limits{}, Supervisor::Handlers{});
+        std::make_unique<Supervisor>(options(l, false), alone, Supervisor::Limits{}, Supervisor::Handlers{});
     if (!child->started())
         return false;
     QCoreApplication *app = QCoreApplication::instance();

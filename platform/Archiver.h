@@ -36,6 +36,11 @@ QString newArchiveName(const QString &folder, const QString &stamp);
 // Orders dated archive names by time: by the stamp's date and hour, then by their number within it.
 bool archiveCopyBefore(const QString &a, const QString &b);
 
+// The names an ARJ archive holds, in order, folders joined with '/', read from its headers (arj itself
+// matches names by case on this system: a differently cased name is said as such); empty when the file
+// cannot be read as an ARJ archive.
+QStringList memberNames(const QString &archiveFile);
+
 // Called with the archiver's exit code once it has ended (-1: it was killed).
 using Finished = std::function<void(int exitCode)>;
 

@@ -31,6 +31,10 @@ struct Options {
     // When not empty: only these names of this process's environment reach the child ("AWS_*": every
     // name so starting), the rest (the server's password, the administrator's name) never does.
     QStringList passedOn{};
+    // The child is killed (SIGKILL) when this process ends, a kill -9 included, and never starts when
+    // this process has already gone: nothing it does then (an archive half-written, a restore nobody
+    // waits for) outlives the run that started it.
+    bool dieWithParent = false;
 };
 
 // Standard input from /dev/null, no other descriptor of this process but standard output and error

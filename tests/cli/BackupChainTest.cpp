@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -144,6 +145,17 @@ TEST(BackupChain, DearchivingTakesOnlyTheBackupAndChecksItFirst) {
             << refused.err.toStdString();
         EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
         EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.adb"), live);
+    }
+    // One under another case or only in a folder: said as what it is.
+    for (const auto &[member, said] :
+         {std::pair(QString("BAZAQK.ABK"), QString("archiwum zawiera BAZAQK.ABK (inna wielkość liter), nie "
+                                                   "bazaqk.abk")),
+          std::pair(QString("stara/bazaqk.abk"),
+                    QString("archiwum zawiera stara/bazaqk.abk w podfolderze, nie bazaqk.abk"))}) {
+        const CliRun refused = cli({"dearchive", handMadeArchive({{member, backup}}), "--yes"}, ini);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(refused.err.contains(said)) << refused.err.toStdString();
+        EXPECT_EQ(TestFiles::read(m.folder + "bazaqk.abk"), backup);
     }
     EXPECT_EQ(QDir(m.folder).entryList({".qk-dearchiwizacja-*"}, QDir::Dirs | QDir::Hidden), QStringList());
     EXPECT_EQ(cli({"dearchive"}, ini).exitCode, 2);
@@ -349,4 +361,162 @@ TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHel
             .contains(QStringLiteral(
                 "Odtwarzanie kopii nie zakończyło się w wyznaczonym czasie (1 s) i zostało przerwane.")));
     nothingLeft(slow);
+}
+
+namespace {
+
+// A stand-in arj in a folder of its own: it notes its process id, starts the archive it was asked for
+// (a cut one) and sleeps, as a real arj filing a big backup would.
+struct SlowArj {
+    QString folder = TestDb::newFolder();
+    QString pidFile = folder + "arj.pid";
+    SlowArj() {
+        TestFiles::write(folder + "arj", ("#!/bin/sh\necho $$ > '" + pidFile.toUtf8() + "'.new\nmv '" +
+                                          pidFile.toUtf8() + "'.new '" + pidFile.toUtf8() +
+                                          "'\nprintf '\\140\\352' > \"$3.arj\"\nexec sleep 30\n"));
+        ::chmod(QFile::encodeName(folder + "arj").constData(), 0755);
+    }
+    QString path() const { return folder.chopped(1) + ":" + qEnvironmentVariable("PATH"); }
+    // Its process id once it runs, 0 when it has not started within half a minute.
+    qint64 started() const {
+        QElapsedTimer t;
+        t.start();
+        while (!QFileInfo::exists(pidFile) && t.elapsed() < 30000)
+            QThread::msleep(10);
+        return TestFiles::read(pidFile).trimmed().toLongLong();
+    }
+};
+
+// Whether a process runs (a zombie nobody has reaped yet does not).
+bool running(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray stat = f.readAll();
+    return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
+}
+
+// Whether it has ended within a moment (a signal's delivery and the end it brings).
+bool endsAtOnce(qint64 pid) {
+    QElapsedTimer t;
+    t.start();
+    while (running(pid) && t.elapsed() < 2000)
+        QThread::msleep(10);
+    return !running(pid);
+}
+
+// The command line started with PATH, its output into files (nobody reads a pipe while the test waits).
+struct StartedCli {
+    QProcess p;
+    QString output = TestDb::newFolder();
+    StartedCli(const QStringList &args, const QString &path) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), path);
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.setStandardOutputFile(output + "out");
+        p.setStandardErrorFile(output + "err");
+        p.start(QString::fromLocal8Bit(qgetenv("QK_CLI")), args);
+    }
+    QString out() const { return QString::fromLocal8Bit(TestFiles::read(output + "out")); }
+    QString err() const { return QString::fromLocal8Bit(TestFiles::read(output + "err")); }
+};
+
+} // namespace
+
+TEST(BackupChain, ArjDiesWithAKilledRunAndTheNextRunTakesAFreshName) {
+    const QString folder = TestDb::createDatabase();
+    const QString ini = settingsFor(folder);
+    SlowArj arj;
+    StartedCli killed(QStringList{"--settings", ini, "backup", "--archive"}, arj.path());
+    QProcess &p = killed.p;
+    const qint64 pid = arj.started();
+    ASSERT_GT(pid, 0) << killed.err().toStdString();
+    ASSERT_TRUE(running(pid));
+    ::kill(pid_t(p.processId()), SIGKILL);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_TRUE(endsAtOnce(pid)) << "arj outlived the run that started it";
+    const QStringList cut = QDir(folder).entryList({"*.arj"}, QDir::Files);
+    ASSERT_EQ(cut.size(), 1);
+    EXPECT_FALSE(QDir(folder).entryList({".qk-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+
+    // The next run: the killed one's work folder gone, its cut archive never added to.
+    const CliRun next = cli({"backup", "--archive"}, ini);
+    ASSERT_EQ(next.exitCode, 0) << next.err.toStdString();
+    EXPECT_TRUE(QDir(folder).entryList({".qk-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QStringList archives = QDir(folder).entryList({"*.arj"}, QDir::Files);
+    EXPECT_EQ(TestFiles::read(folder + cut.first()), QByteArray("\x60\xea"));
+    archives.removeAll(cut.first());
+    ASSERT_EQ(archives.size(), 1);
+    run(QStringLiteral("arj"), {"t", archives.first()}, folder);
+}
+
+TEST(BackupChain, ASignalAfterTheSwapSaysTheRestoreCompletedAndWhatWasNotFinished) {
+    TestModule m;
+    m.started();
+    const QString ini = settingsFor(m.folder);
+    ASSERT_EQ(cli({"backup"}, ini).exitCode, 0);
+    const QString backedUp = m.value("select FIRMA from FJ_BAZA where LP = 1");
+    m.exec("update FJ_BAZA set FIRMA = 'Po kopii' where LP = 1");
+    m.dm->shutDown();
+    SlowArj arj;
+    StartedCli restore(QStringList{"--settings", ini, "restore", "--yes"}, arj.path());
+    QProcess &p = restore.p;
+    const qint64 pid = arj.started(); // the restored database is in place before the archive copy
+    ASSERT_GT(pid, 0) << restore.err().toStdString();
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = restore.out(), err = restore.err();
+    EXPECT_EQ(p.exitCode(), 4) << out.toStdString() << err.toStdString();
+    EXPECT_TRUE(out.contains("Odtwarzanie Bazy zakończono: odtworzona baza jest na miejscu, poprzednia "
+                             "zachowana w pliku " +
+                             m.folder + "bazaqk-przed-odtworzeniem-"))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("Po sygnale SIGTERM nie dokończono:\n- dodatkowy plik kopii w archiwum"))
+        << out.toStdString();
+    EXPECT_FALSE(err.contains("przerwano sygnałem")) << err.toStdString();
+    EXPECT_TRUE(summaryOf({0, out, err})
+                    .startsWith("qkadmin-cli: summary command=restore result=unfinished "
+                                "exit=4 "))
+        << out.toStdString();
+    EXPECT_TRUE(endsAtOnce(pid));
+    EXPECT_EQ(m.value("select FIRMA from FJ_BAZA where LP = 1"), backedUp); // restored
+    EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("N"));
+    EXPECT_EQ(BackupOps::keptCopies(m.folder).size(), 1);
+}
+
+// A restore started while a backup runs: the backup's engine holds the database (the embedded engine
+// of another process refuses it) and its run holds the folder; the restore says the latter.
+TEST(BackupChain, ARestoreDuringABackupIsToldOfTheBackupNotRefusedByTheEngine) {
+    TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
+    m.started();
+    BackupOps::backupDatabase(*m.dm, *std::make_unique<RecordingOperator>());
+    const auto busy = FolderLock::tryTake(m.folder); // as the backup's run holds it
+    ASSERT_TRUE(busy);
+    ASSERT_TRUE(m.dm->EmployeeDb.connected()); // as the backup's engine holds the database
+    const CliRun r = cli({"restore", "--yes"}, settingsFor(m.folder, QStringLiteral("L")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Trwa inna operacja na kopii bazy w katalogu " + m.folder))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("engine instance")) << r.err.toStdString();
+    m.dm->shutDown();
+}
+
+// The engine's error, one line of the status vector per line: a restore into a folder with no room.
+TEST(BackupChain, AnEngineErrorKeepsItsLineBreaks) {
+    const QString folder = TestDb::createEmbeddedDatabase();
+    ASSERT_EQ(cli({"backup"}, settingsFor(folder, QStringLiteral("L"))).exitCode, 0);
+    const QString base = TestDb::newFolder(), small = base + QStringLiteral("maly/");
+    QDir().mkpath(small);
+    ::chmod(QFile::encodeName(base).constData(), 0755); // root's alone, as a privileged run needs
+    ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=2m,mode=0755", "tmpfs", small}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
+    for (const QString name : {"bazaqk.abk", "bazaqk.abk.sha256"})
+        ASSERT_TRUE(QFile::copy(folder + name, small + name));
+    const CliRun r = cli({"restore", "--yes"}, settingsFor(small, QStringLiteral("L")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("\nError while trying to write to file\nNo space left on device\nExiting "
+                               "before completion due to errors"))
+        << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(small + "bazaqk.adb"));
 }

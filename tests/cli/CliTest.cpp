@@ -850,6 +850,59 @@ TEST(UntrustedInput, AsRootSettingsAndCredentialsOthersMayChangeAreRefused) {
         << err.toStdString();
 }
 
+// Root on the embedded engine runs the database's table triggers in its own process: a database that
+// anyone else may write or replace is refused before anything runs, by every command that opens it.
+TEST(UntrustedInput, AsRootAnEmbeddedDatabaseOthersMayWriteIsRefused) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a run as root (or as the units' user) refuses it; the suite runs as root";
+    const QString folder = TestDb::createEmbeddedDatabase();
+    const QString planted = folder + "planted.txt", database = folder + "bazaqk.adb";
+    const QString made = isql(folder, "L",
+                              "create table PLANTED external file '" + planted.toUtf8() +
+                                  "' (T char(10)); commit;\n"
+                                  "set term ^; create trigger PLANT for FJ_BAZA after update as begin "
+                                  "insert into PLANTED values ('x'); end^\n"
+                                  "set term ;^ commit;\n");
+    ASSERT_FALSE(made.contains("Statement failed")) << made.toStdString();
+    const QString ini = settingsFor(folder, "L");
+    const QByteArray folderName = QFile::encodeName(folder.chopped(1));
+
+    ASSERT_EQ(::chmod(folderName.constData(), 0777), 0);
+    for (const QStringList &command : {QStringList{"backup"}, QStringList{"restore", "--yes"},
+                                       QStringList{"reset-connections"}, QStringList{"validate"}}) {
+        const CliRun r = cli(command, ini);
+        EXPECT_EQ(r.exitCode, 1) << command.join(' ').toStdString() << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains("Bazę danych " + database +
+                                   " może zmienić lub podmienić ktoś inny niż root "
+                                   "(folder " +
+                                   folder.chopped(1) + ": każdy może w nim podmieniać pliki)"))
+            << command.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("wpisz protokol=T")) << r.err.toStdString();
+        EXPECT_EQ(QFileInfo(planted).size(), 0) << command.join(' ').toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder + "bazaqk.abk"));
+    // health only reads: it still looks, and says nothing of the refusal.
+    const CliRun looked = cli({"health"}, ini);
+    EXPECT_LE(looked.exitCode, 2) << looked.out.toStdString();
+    EXPECT_FALSE(looked.out.contains("Bazę danych")) << looked.out.toStdString();
+
+    // A database file its group may write is as much others' as the folder.
+    ASSERT_EQ(::chmod(folderName.constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(database).constData(), 0664), 0);
+    const CliRun groupWritable = cli({"backup"}, ini);
+    EXPECT_EQ(groupWritable.exitCode, 1);
+    EXPECT_TRUE(groupWritable.err.contains("(plik " + database + ": grupa root może go zmieniać)"))
+        << groupWritable.err.toStdString();
+    EXPECT_EQ(QFileInfo(planted).size(), 0);
+
+    // Root's alone: the backup runs, and its lock-flag update fires the trigger the refusals kept from
+    // running.
+    ASSERT_EQ(::chmod(QFile::encodeName(database).constData(), 0644), 0);
+    const CliRun own = cli({"backup"}, ini);
+    EXPECT_EQ(own.exitCode, 0) << own.out.toStdString() << own.err.toStdString();
+    EXPECT_GT(QFileInfo(planted).size(), 0);
+}
+
 TEST(HealthAll, AServerThatNeverAnswersIsUnknownWithinTheTimeoutGiven) {
     const SilentServer silent;
     ASSERT_NE(silent.port, 0);

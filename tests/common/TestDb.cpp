@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <iberror.h>
@@ -15,6 +16,9 @@
 #include <memory>
 #include <ostream>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +80,13 @@ QString create(const TestDb::Spec &spec, const QString &server) {
     o.packageFolder = folder;
     o.scale = spec.scale;
     SampleDb::create(o);
+    // The embedded engine runs as this process: run as root, the database and its folders must be root's
+    // alone, or the program refuses to open them (their triggers would run with root's rights).
+    if (server.isEmpty() && ::geteuid() == 0) {
+        ::chmod(QFile::encodeName(o.databaseFile).constData(), 0644);
+        for (QString f = folder.chopped(1); f.size() >= base.size() - 1; f = QFileInfo(f).path())
+            ::chmod(QFile::encodeName(f).constData(), 0755);
+    }
     return folder;
 }
 

@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 
 namespace {
@@ -319,6 +321,31 @@ TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks) {
     TMainDm next(settings);
     EXPECT_NO_THROW(next.DataModuleCreate());
     next.shutDown();
+}
+
+TEST(MainWindow, AsRootAnEmbeddedDatabaseOthersMayWriteIsRefusedInOneBox) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a run as root (or as the units' user) refuses it; the suite runs as root";
+    RecordedBoxes boxes;
+    const QString folder = TestDb::createEmbeddedDatabase();
+    ASSERT_EQ(::chmod(QFile::encodeName(folder.chopped(1)).constData(), 0777), 0);
+    const QString settings = TestDb::newFolder();
+    IniFile::writeString(settings + "setup.ini", "Ogolne", "sciezka", folder.chopped(1));
+    IniFile::writeString(settings + "setup.ini", "Ogolne", "protokol", "L");
+    TMainDm dm(settings);
+    const QString said = "Bazę danych " + folder + "bazaqk.adb może zmienić lub podmienić ktoś inny niż root";
+    try {
+        dm.DataModuleCreate();
+        ADD_FAILURE() << "opened";
+    } catch (const QkError &e) {
+        EXPECT_TRUE(e.message().startsWith(said)) << e.message().toStdString();
+    }
+    TMainForm w(dm);
+    w.FormActivate();
+    w.FormActivate(); // every box is followed by an activation: said once
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(said)) << boxes.boxes[0].text.toStdString();
+    EXPECT_FALSE(dm.EmployeeDb.connected());
 }
 
 TEST(MainWindow, CloseSavesTheFourEditsOrStaysOpen) {

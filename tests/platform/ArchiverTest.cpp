@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -54,4 +55,25 @@ TEST(ArchiverStart, TheEndAndItsExitCodeArriveThroughTheEventLoop) {
         QThread::msleep(10);
     }
     EXPECT_EQ(codes, QList<int>({6, 0}));
+}
+
+TEST(ArchiverMembers, TheNamesAnArchiveHoldsReadFromItsHeaders) {
+    const QString dir = TestDb::newFolder();
+    QDir().mkpath(dir + "sub");
+    TestFiles::write(dir + "BAZAQK.ABK", QByteArray(70000, 'x')); // compressed bytes to step over
+    TestFiles::write(dir + "sub/bazaqk.abk", "y");
+    TestFiles::write(dir + "bazaqk.abk.sha256", "z");
+    QProcess arj;
+    arj.setWorkingDirectory(dir);
+    arj.start("arj", {"a", "proba", "BAZAQK.ABK", "sub/bazaqk.abk", "bazaqk.abk.sha256"});
+    ASSERT_TRUE(arj.waitForFinished(60000));
+    ASSERT_EQ(arj.exitCode(), 0);
+    EXPECT_EQ(Archiver::memberNames(dir + "proba.arj"),
+              QStringList({"BAZAQK.ABK", "sub/bazaqk.abk", "bazaqk.abk.sha256"}));
+    // Cut inside the data of its first file, or not an archive at all: nothing.
+    const QByteArray whole = TestFiles::read(dir + "proba.arj");
+    TestFiles::write(dir + "cut.arj", whole.left(whole.size() / 2));
+    EXPECT_EQ(Archiver::memberNames(dir + "cut.arj"), QStringList());
+    EXPECT_EQ(Archiver::memberNames(dir + "BAZAQK.ABK"), QStringList());
+    EXPECT_EQ(Archiver::memberNames(dir + "brak.arj"), QStringList());
 }

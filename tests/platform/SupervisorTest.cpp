@@ -83,20 +83,41 @@ TEST(Supervisor, ASilentChildStillGetsIdleCallsAndIsGivenUpWithoutProgress) {
 TEST(Supervisor, NoDescriptorOfOursInTheChildAndNoneLeftAfterIt) {
     const int held = ::open("/proc/self/exe", O_RDONLY); // as the engine opens its files: no close-on-exec
     ASSERT_GE(held, 3);
+    const int lock = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lock, 3);
     const int before = openDescriptors();
-    QSet<QByteArray> inChild;
-    QByteArray errors;
-    {
-        // ls's own directory descriptor is the 3 it lists
-        Supervisor child(shell("ls /proc/self/fd; echo oops >&2"), {}, {},
-                         {.line = [&](const QByteArray &l) { inChild << l; },
-                          .error = [&](const QByteArray &l) { errors += l; }});
-        EXPECT_EQ(child.run(), 0);
+    // Started by posix_spawn, and by fork and exec for a child that dies with its parent.
+    for (const bool dieWithParent : {false, true}) {
+        QSet<QByteArray> inChild;
+        QByteArray errors;
+        {
+            // ls's own directory descriptor is the 4 it lists; the kept lock is its 3
+            Subprocess::Options o = shell("ls /proc/self/fd; echo oops >&2");
+            o.keptDescriptor = lock;
+            o.dieWithParent = dieWithParent;
+            Supervisor child(o, {}, {},
+                             {.line = [&](const QByteArray &l) { inChild << l; },
+                              .error = [&](const QByteArray &l) { errors += l; }});
+            EXPECT_EQ(child.run(), 0);
+        }
+        EXPECT_EQ(inChild, QSet<QByteArray>({"0", "1", "2", "3", "4"})) << dieWithParent;
+        EXPECT_EQ(errors, QByteArray("oops")) << dieWithParent;
+        EXPECT_EQ(openDescriptors(), before) << dieWithParent;
     }
     ::close(held);
-    EXPECT_EQ(inChild, QSet<QByteArray>({"0", "1", "2", "3"}));
-    EXPECT_EQ(errors, QByteArray("oops"));
-    EXPECT_EQ(openDescriptors(), before - 1);
+    ::close(lock);
+    // Either way a program or working folder that is not there fails at the start, leaving nothing open.
+    for (const bool dieWithParent : {false, true})
+        for (const auto &[program, folder] :
+             {std::pair("/nonexistent/arj", ""), std::pair("sh", "/nonexistent")}) {
+            Subprocess::Options o = shell("exit 0");
+            o.program = QString::fromLatin1(program);
+            o.workingDirectory = QString::fromLatin1(folder);
+            o.dieWithParent = dieWithParent;
+            Supervisor child(o, {}, {}, {});
+            EXPECT_FALSE(child.started()) << program << folder << dieWithParent;
+            EXPECT_EQ(openDescriptors(), before - 2);
+        }
 }
 
 TEST(Supervisor, ASignalToTheProgramReachesTheChildAsItsPoliteSignal) {
