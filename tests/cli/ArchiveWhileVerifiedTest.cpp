@@ -285,11 +285,14 @@ TEST(ArchiveWhileVerified, WithoutRoomForBothArjWaitsForTheVerification) {
     // Once the new backup is written: the verification's room and half the archive's (the few small
     // files beside them take less than that).
     const qint64 size = database + backup + verification + backup / 2;
-    const QString folder = TestDb::newFolder() + "maly/";
+    const QString base = TestDb::newFolder(), folder = base + "maly/";
     QDir().mkpath(folder);
-    ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1k").arg(size / 1024),
-                                          "tmpfs", folder}),
-              0);
+    // An embedded database run by root sits in folders only root may write (the program refuses others).
+    QFile(base).setPermissions(QFile(made).permissions());
+    ASSERT_EQ(
+        QProcess::execute("mount", {"-t", "tmpfs", "-o",
+                                    QStringLiteral("size=%1k,mode=0755").arg(size / 1024), "tmpfs", folder}),
+        0);
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", folder}); });
     ASSERT_TRUE(QFile::copy(made + "bazaqk.adb", folder + "bazaqk.adb"));
     const StandInArj arj(QStringLiteral("cp \"$D/out\" \"$D/at-start\""));
