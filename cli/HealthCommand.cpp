@@ -28,8 +28,9 @@ namespace HealthCommand {
 
 namespace {
 
-// Concurrent companies: enough to hide each one's waits on the server, few enough for two cores.
-constexpr int kConcurrent = 8;
+// Concurrent companies: enough to hide each one's waits on the server and the client library's own at exit
+// (50 ms), few enough for two cores and the signal forwarder's slots.
+constexpr int kConcurrent = 16;
 // A check at its limit on the embedded engine first shuts the engine down, within this: a process ended
 // inside the engine can leave its shared tables locked, which stops every engine and server on the machine.
 constexpr int kEngineStopMs = 2000;
