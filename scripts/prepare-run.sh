@@ -22,6 +22,9 @@ if [ ! -f "$data/bazaqk.adb" ]; then
     "$build/tools/qksampledb" --packages-folder "$exe_dir" "$data" >/dev/null
     echo "sample database: $data/bazaqk.adb"
 fi
+# The engine makes the file writable by its group; run as root, the window opens on the embedded engine
+# only a database no one else may change (its triggers would run with root's rights).
+chmod go-w "$data" "$data/bazaqk.adb"
 if [ ! -f "$exe_dir/setup.ini" ]; then
     printf '[Ogolne]\r\nsciezka=%s\r\nserwer=\r\nprotokol=L\r\ncien=%s\r\n' "$data" "$data" >"$exe_dir/setup.ini"
     chmod 644 "$exe_dir/setup.ini" # the window run as root takes only settings no one else may change
