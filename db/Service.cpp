@@ -106,7 +106,15 @@ QString Service::nextLine() {
         return QString();
     if (m_action == 0)
         throw LayerError(Msg::QueryParamsMissing);
-    const auto line = Spb::parseLine(query(QByteArray(1, char(Spb::InfoLine))));
+    bool notReady = true;
+    std::optional<QString> line;
+    while (notReady) {
+        line = Spb::parseLine(query(QByteArray(1, char(Spb::InfoLine))), &notReady);
+        if (notReady) { // asked again a moment later: the action has printed nothing yet
+            QThread::msleep(10);
+            Supervisor::Idle::ifDue();
+        }
+    }
     if (!line) {
         m_eof = true;
         return QString();

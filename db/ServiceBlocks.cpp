@@ -222,11 +222,19 @@ QByteArray displayUserRequest(const QString &userName) {
 
 // ---------------------------------------------------------------------------------------------
 
-std::optional<QString> parseLine(const QByteArray &reply) {
+std::optional<QString> parseLine(const QByteArray &reply, bool *notReady) {
     ReplyReader r(reply.constData(), int(reply.size()));
     r.expectByte(InfoLine);
     const QByteArray line = r.text16();
+    // Nothing read yet while the action goes on (seen on a busy machine): not the end of its output.
+    const bool waiting = line.isEmpty() && r.peekByte() == InfoDataNotReady;
+    if (waiting)
+        r.byte();
     r.expectByte(InfoEnd);
+    if (notReady)
+        *notReady = waiting;
+    if (waiting)
+        return QString();
     if (line.isEmpty())
         return std::nullopt;
     QString text = ClientText::decode(line);

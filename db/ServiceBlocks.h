@@ -70,6 +70,7 @@ enum : unsigned char {
 
     InfoEnd = isc_info_end,
     InfoTruncated = isc_info_truncated,
+    InfoDataNotReady = isc_info_data_not_ready,
     InfoFlagEnd = isc_info_flag_end,
     InfoSvrDbInfo = isc_info_svc_svr_db_info,
     InfoGetConfig = isc_info_svc_get_config,
@@ -151,8 +152,9 @@ QByteArray modifyUserRequest(const UserFields &u, unsigned changed);
 QByteArray displayUserRequest(const QString &userName);
 
 // Replies. Each throws "Unexpected Output buffer value" on a layout it does not expect.
-// A line: nullopt when the output is exhausted (length 0).
-std::optional<QString> parseLine(const QByteArray &reply);
+// A line: nullopt when the output is exhausted (length 0). A service still running may answer with no
+// line yet (an empty one marked "data not ready"): notReady is then set and the answer is an empty line.
+std::optional<QString> parseLine(const QByteArray &reply, bool *notReady = nullptr);
 bool parseRunning(const QByteArray &reply);
 
 struct ServerDbInfo {

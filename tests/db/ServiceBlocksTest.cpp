@@ -154,6 +154,10 @@ TEST(Replies, Lines) {
               std::optional<QString>(QStringLiteral("gbak:")));
     EXPECT_EQ(Spb::parseLine(bytes({62, 1, 0, 32, 1})), std::optional<QString>(QString()));
     EXPECT_EQ(Spb::parseLine(bytes({62, 0, 0, 1})), std::nullopt);
+    bool notReady = false; // nothing read yet while the service runs: not the end
+    EXPECT_EQ(Spb::parseLine(bytes({62, 0, 0, 4, 1}), &notReady), std::optional<QString>(QString()));
+    EXPECT_TRUE(notReady);
+    expectUnexpected([] { Spb::parseLine(bytes({62, 1, 0, 'a', 4, 1})); }); // a line is never "not ready"
     EXPECT_EQ(Spb::parseLine(bytes({62, 4, 0, 0xC5, 0x82, 0xC4, 0x85, 1})),
               std::optional<QString>(QStringLiteral("łą")));
     expectUnexpected([] { Spb::parseLine(bytes({67, 0, 0, 1})); });
