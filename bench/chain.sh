@@ -23,6 +23,9 @@ for protocol in L T; do
     mkdir -m 1777 "$db"
     if [ "$protocol" = L ]; then
         "$build/tools/qksampledb" --documents "$documents" "$db" >/dev/null
+        # Run as root, the embedded engine opens only a database no one else may change.
+        chmod 0755 "$db"
+        chmod go-w "$db/bazaqk.adb"
     else
         "$build/tools/qksampledb" --server localhost --documents "$documents" "$db" >/dev/null
     fi
