@@ -91,9 +91,9 @@ int OperationCommand::run(const Context &c) {
             }
         }
     }
-    // After SIGTERM or SIGINT the client library is shutting its attachments down in a thread of its
-    // own (that is how a call waiting on the server ended): touching them now races that thread. The
-    // program ends through the library's own shutdown instead (main), the handles left to it.
+    // After SIGTERM or SIGINT the program ends through the library's shutdown (main), which detaches
+    // what is left; a call the server has not answered may still hold the connection, and only the
+    // watch on the signal ends that.
     if (Signals::received()) {
         (void)dm.release();
         return rc == Unfinished ? Unfinished : Failure;

@@ -3,6 +3,7 @@
 #include "core/Operator.h"
 #include "db/Database.h"
 #include "db/Service.h"
+#include "platform/Signals.h"
 #include "platform/Supervisor.h"
 
 #include <QThread>
@@ -14,9 +15,11 @@
 // failure repeats its error, the next says it no longer runs. The embedded engine's worker thread
 // goes on tearing down a little after that, and a detach in the meantime now and then crashed the
 // process (measured: about one run in ten of a restore from a file that is no backup): it is given
-// that moment too.
+// that moment too. A program a signal is ending does not wait for an action still running: it detaches
+// (the server's backup then goes on into the work folder, removed after it), and its end shuts the
+// library down, which aborts what the embedded engine runs.
 inline void detachWhenEnded(Service &service) {
-    if (std::uncaught_exceptions() > 0 && service.active()) {
+    if (std::uncaught_exceptions() > 0 && service.active() && !Signals::received()) {
         for (int i = 0; i < 500; ++i) {
             try {
                 if (!service.isRunning())

@@ -6,7 +6,10 @@
 
 #include <QStringList>
 
+#include <firebird/Interface.h>
+
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -16,8 +19,43 @@ QString FbClient::defaultLibraryName() {
 }
 
 namespace {
+
 std::atomic<FbClient *> g_instance{nullptr};
+
+// The library puts its own SIGINT and SIGTERM handler in place at its first call, in front of the
+// program's: it then shuts the library down in a thread of its own, racing the program's thread that
+// still detaches and frees its handles (a crash inside the library, about one signalled run in 150), and
+// at the program's exit it raced the unloading of the library. Here that first call is made at once (a
+// service attachment with no name, refused before anything is opened or connected) and a program that
+// had handlers of its own gets them back in front; a program that had none (the restore worker, whose
+// engine aborts on SIGINT that way) keeps the library's.
+void putProgramsSignalHandlersBack(void *handle) {
+    const int handled[] = {SIGINT, SIGTERM};
+    struct sigaction before[2]{};
+    for (int i = 0; i < 2; ++i)
+        ::sigaction(handled[i], nullptr, &before[i]);
+    using MasterFn = Firebird::IMaster *(*)();
+    auto master = reinterpret_cast<MasterFn>(dlsym(handle, "fb_get_master_interface"));
+    if (!master)
+        return;
+    Firebird::IMaster *m = master();
+    Firebird::IStatus *st = m->getStatus();
+    Firebird::CheckStatusWrapper status(st);
+    Firebird::IProvider *dispatcher = m->getDispatcher();
+    if (Firebird::IService *s = dispatcher->attachServiceManager(&status, nullptr, 0, nullptr))
+        s->release(); // never: a nameless attachment is refused
+    dispatcher->release();
+    st->dispose();
+    for (int i = 0; i < 2; ++i) {
+        const bool programs = (before[i].sa_flags & SA_SIGINFO)
+                                  ? before[i].sa_sigaction != nullptr
+                                  : before[i].sa_handler != SIG_DFL && before[i].sa_handler != SIG_IGN;
+        if (programs)
+            ::sigaction(handled[i], &before[i], nullptr);
+    }
 }
+
+} // namespace
 
 FbClient &FbClient::instance() {
     // Never unloaded: the library stays until the program ends.
@@ -71,6 +109,7 @@ std::unique_ptr<FbClient> FbClient::load(const QString &libraryName) {
     bind(c->cancel_operation, "fb_cancel_operation", false);
     if (!complete)
         throw LibraryMissingError(missing); // the destructor closes the handle
+    putProgramsSignalHandlersBack(handle);
     return c;
 }
 

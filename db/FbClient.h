@@ -52,10 +52,10 @@ public:
     decltype(&::fb_shutdown) shutdown = nullptr;                 // may be absent
     decltype(&::fb_cancel_operation) cancel_operation = nullptr; // may be absent
 
-    // Ends a process that SIGINT or SIGTERM is ending. The library then shuts itself down in a thread
-    // of its own and does not wait for it at exit, where the two raced (a crash in fb_shutdown, now and
-    // then): this waits for that shutdown (the library runs one at a time) and leaves at once, with
-    // nothing of the library left running. For a process that received such a signal only.
+    // Ends a process that SIGINT or SIGTERM is ending: the library shut down in this thread (what the
+    // program left attached is detached, what the embedded engine still runs is aborted), then the
+    // process leaves at once, without the library's own teardown at exit, which races its threads. For
+    // a process that received such a signal only.
     [[noreturn]] static void endAfterSignal(int status);
     // Cancels whatever the library is running, in any thread, and detaches everything within timeoutMs
     // (fb_shutdown), so that the embedded engine lets go of its shared tables before a process leaves

@@ -10,7 +10,6 @@
 namespace {
 
 const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
-struct sigaction g_previous[3];
 int g_pipe[2] = {-1, -1};
 std::atomic<int> g_received{0};
 // The workers that get the program's signals; a plain array of atomics, as a handler may read it.
@@ -30,19 +29,11 @@ void forwardAll(int received) {
             ::kill(pid_t(pid), passedOn(g_forwardedAs[i].load(), received));
 }
 
-void onSignal(int signal, siginfo_t *info, void *context) {
+// What was there before is not called: the client library's handler would shut the library down in a
+// thread of its own while this program's thread still uses and frees its handles. The program stops at
+// its next step instead, releases what it holds itself, and shuts the library down in its own thread.
+void onSignal(int signal, siginfo_t *, void *) {
     const int savedErrno = errno; // the interrupted code may be about to read it
-    for (int i = 0; i < 3; ++i) {
-        if (kSignals[i] != signal)
-            continue;
-        const struct sigaction &p = g_previous[i];
-        if (p.sa_flags & SA_SIGINFO) {
-            if (p.sa_sigaction)
-                p.sa_sigaction(signal, info, context);
-        } else if (p.sa_handler != SIG_DFL && p.sa_handler != SIG_IGN && p.sa_handler != nullptr) {
-            p.sa_handler(signal);
-        }
-    }
     g_received.store(signal);
     forwardAll(signal);
     const char byte = char(signal);
@@ -66,7 +57,7 @@ int Signals::install() {
         a.sa_sigaction = onSignal;
         a.sa_flags = SA_SIGINFO | SA_RESTART;
         sigemptyset(&a.sa_mask);
-        ::sigaction(kSignals[i], &a, &g_previous[i]);
+        ::sigaction(kSignals[i], &a, nullptr);
     }
     return g_pipe[0];
 }

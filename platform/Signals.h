@@ -3,9 +3,10 @@
 #include <csignal>
 
 // SIGTERM, SIGINT and SIGHUP for a program that ends itself in order. The client library installs
-// handlers of its own for the first two once it is loaded (the embedded engine then aborts a running
-// service) and the process goes on: these are installed after it, call what was there before, and tell
-// the program through a descriptor it can watch.
+// handlers of its own for the first two once it is loaded (they shut the library down in a thread of its
+// own while the program goes on): these are installed after it, in its place, and tell the program
+// through a descriptor it can watch; the program's own end shuts the library down
+// (FbClient::endAfterSignal), which aborts what the embedded engine still runs.
 namespace Signals {
 
 // Installs the handlers; the reading end of a pipe that gets one byte per signal received. Called first
