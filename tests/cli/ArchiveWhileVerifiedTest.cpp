@@ -166,7 +166,8 @@ TEST(ArchiveWhileVerified, AFailedVerificationStopsArjAndLeavesNoNewArchive) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_LT(t.elapsed(), 45000) << "arj was waited for";
     EXPECT_TRUE(r.err.contains(QStringLiteral("; kopii archiwalnej nie utworzono."))) << r.err.toStdString();
-    EXPECT_TRUE(arj.started());
+    // On a loaded machine the verification may fail before the stand-in's shell has run its first line;
+    // stopped then, it never says it started. Either way nothing of it is left.
     EXPECT_FALSE(arj.alive());
     EXPECT_EQ(archives(m.folder), before);
     EXPECT_EQ(TestFiles::read(m.folder + before[0]), previousArchive);
