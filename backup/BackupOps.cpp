@@ -159,18 +159,21 @@ NewBackup backupDatabase(TMainDm &dm, Operator &op, const BackupOptions &options
     op.beginBusy();
     BackupService &backup = dm.IBBackup;
     const QString backupFile = backup.backupFiles.value(0, dm.Settings.backupFileName());
-    std::shared_ptr<WorkFolder> work;
-    if (dm.Settings.ServiceProtocol == Service::Protocol::Local)
-        work = std::make_shared<WorkFolder>(QFileInfo(backupFile).absolutePath() + QLatin1Char('/'),
-                                            WorkFolder::Access::OwnerOnly);
+    // The engine opens its output by name, following links and keeping what is there: it writes only in
+    // a folder made for it, where no one else may put a link (the server's user alone may add to it).
+    const auto work = std::make_shared<WorkFolder>(QFileInfo(backupFile).absolutePath() + QLatin1Char('/'),
+                                                   dm.Settings.ServiceProtocol == Service::Protocol::Local
+                                                       ? WorkFolder::Access::OwnerOnly
+                                                       : WorkFolder::Access::ServerWrites);
     const QString part = partialBackupName(backupFile);
-    NewBackup written(work ? work->file(QFileInfo(part).fileName()) : part, backupFile, work);
+    NewBackup written(work->file(QFileInfo(part).fileName()), backupFile, work);
     {
         // The service writes beside the backup file, which keeps the last good backup until the new
         // one is whole (and, when the caller verifies it, proven).
         const QStringList published = backup.backupFiles;
         const auto configured = qScopeGuard([&] { backup.backupFiles = published; });
-        QFile::remove(part); // a leftover of a run that was killed
+        QFile::remove(part); // left beside the backup by a killed run of an earlier version, with its digest
+        QFile::remove(BackupDigest::fileName(part));
         backup.backupFiles = {written.file()};
         ServiceRun run(backup, op);
         backup.attach();

@@ -9,8 +9,13 @@
 class WorkFolder {
 public:
     // OwnerOnly (0700) for the embedded engine, which runs as this process; ServerEnters (0711) when a
-    // server running as another user must open a file in it by name (it may neither list nor add).
-    enum class Access { OwnerOnly, ServerEnters };
+    // server running as another user must open a file in it by name (it may neither list nor add);
+    // ServerWrites (0700, and an access list entry for the server's user alone) when that server must
+    // create a file in it: no one else may enter, and what the server creates there this process and the
+    // database folder's group may read, as they could the server's files beside the database.
+    enum class Access { OwnerOnly, ServerEnters, ServerWrites };
+    // The user the local server runs as (Debian's package makes it).
+    static constexpr const char *kServerUser = "firebird";
     // Throws FileError when the folder cannot be made.
     WorkFolder(const QString &parentFolder, Access access);
     // Removes what is in it (never through a link) and the folder.

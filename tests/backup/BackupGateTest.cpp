@@ -172,6 +172,24 @@ TEST(BackupGate, TheEmbeddedEngineWritesNothingThroughAPlantedLink) {
     EXPECT_TRUE(QFileInfo(early + QStringLiteral("bazaqk.abk.part")).isSymLink()); // another's: left alone
 }
 
+// The server (another user) writes its backup only in a folder made for it that no one else may enter:
+// a link planted under the old name beside the backup, to a file the server may write, is not followed,
+// and what the server wrote is put in place as before.
+TEST(BackupGate, TheServerWritesNothingThroughAPlantedLink) {
+    TestModule m;
+    m.started();
+    const QString victim = TestDb::newFolder() + QStringLiteral("ofiara");
+    TestFiles::write(victim, "nie do nadpisania");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("firebird"), victim}), 0);
+    ASSERT_TRUE(QFile::link(victim, m.folder + QStringLiteral("bazaqk.abk.part")));
+    RecordingOperator op;
+    BackupOps::backupDatabase(*m.dm, op);
+    EXPECT_TRUE(BackupGate::inspect(m.dm->Settings.backupFileName()).passes());
+    EXPECT_EQ(TestFiles::read(victim), QByteArray("nie do nadpisania"));
+    EXPECT_EQ(QDir(m.folder).entryList({QStringLiteral(".qk-praca-*")}, QDir::AllEntries | QDir::Hidden),
+              QStringList());
+}
+
 TEST(BackupGate, CutsAndChangedBytesNeverReachTheEngine) {
     TestModule m(TestDb::createEmbeddedDatabase(), QStringLiteral("L"));
     m.started();

@@ -122,10 +122,11 @@ TEST(Backup, UnreachableDatabaseChangesNothing) {
 
 TEST(Backup, FailingServiceLeavesTheFlagSet) {
     Module m;
-    m.dm->IBBackup.backupFiles = {m.folder + "brak/bazaqk.abk"};
+    m.dm->IBBackup.databaseName = m.folder + "brak.adb";
     RecordingOperator op;
     EXPECT_THROW(BackupOps::backupDatabase(*m.dm, op), EngineError);
     EXPECT_EQ(m.value("select Bila from FJ_BAZA where LP = 1"), QStringLiteral("T"));
+    EXPECT_FALSE(QFileInfo::exists(m.folder + "bazaqk.abk"));
     EXPECT_EQ(op.lockFlag, true);
     EXPECT_TRUE(op.messages.isEmpty());
     EXPECT_FALSE(op.busy);
