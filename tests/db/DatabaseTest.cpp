@@ -7,8 +7,14 @@
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "platform/AnsiCodec.h"
+#include "platform/Signals.h"
+
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
 
 namespace {
 
@@ -45,6 +51,25 @@ TEST(ClientLibrary, MissingLibraryNamesTheLibrarySought) {
         QStringLiteral("InterBase library libfbclient-not-here.so.9 not found in the path. Please install "
                        "InterBase to use this functionality"));
     EXPECT_EQ(FbClient::defaultLibraryName(), QStringLiteral("libfbclient.so.2"));
+}
+
+// The client library's own SIGTERM handler, put in place at its first call, would shut it down in a
+// thread of its own while the program still uses and frees its handles (a crash, now and then). A
+// program with handlers of its own keeps them in front: the library goes on until the program ends it.
+TEST(ClientLibrary, ASignalLeavesTheLibraryToTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // a process of its own, where the library loads afresh
+    EXPECT_EXIT(
+        {
+            Signals::install();
+            Session s(sharedFolder());
+            s.db.open();
+            std::raise(SIGTERM);
+            QThread::msleep(300); // the library's shutdown would have detached everything by now
+            s.q.setSql(QStringLiteral("select count(*) from FJ_BAZA"));
+            s.q.open();
+            std::_Exit(Signals::received() == SIGTERM && s.q.field(0).asInteger() == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Connection, OpenCloseAndNames) {
