@@ -192,28 +192,23 @@ void Restore::finish() {
                   "zakładce \"Nowe wersje\".")
                   .arg(BackupFormat::serverOf(format))
             : QString();
-    // Open again before the message, so that the activation after it reads the restored database.
-    if (!Signals::received())
-        step(QStringLiteral("połączenie z odtworzoną bazą"), [&] { m_dm.EmployeeDb.open(); });
+    // Open again before the message, so that the activation after it reads the restored database; after
+    // a signal too, as the lock flag is put back on it (the client library works until the program ends).
+    step(QStringLiteral("połączenie z odtworzoną bazą"), [&] { m_dm.EmployeeDb.open(); });
     m_op.message(Operator::Box::Information, QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie ...") +
                                                  QStringLiteral("\r\rPoprzednia baza zachowana w pliku ") +
                                                  m_kept + upgraded);
-    // After a signal the client library is dropping every attachment in a thread of its own: the
-    // connection is left alone then, and the flag stays 'T' (the connection reset puts it back).
-    const QString flagLeft = QStringLiteral(
-        "zdjęcie blokady bazy: flaga blokady została 'T' (zdejmie ją \"Zeruj Połączenia\", qkadmin-cli "
-        "reset-connections)");
+    // The flag is put back after a signal too; it stays 'T' only when that fails (the connection reset
+    // puts it back then).
     bool unlocked = false;
-    if (!Signals::received())
-        try {
-            lockFlagUpdate(m_dm, m_op, QLatin1Char('N'), &unlocked);
-        } catch (const std::exception &e) {
-            if (!unlocked && !Signals::received())
-                notDone << flagLeft + QStringLiteral(": ") +
-                               QString::fromUtf8(e.what()).section(QLatin1Char('\r'), 0, 0);
-        }
-    if (!unlocked && Signals::received())
-        notDone << flagLeft;
+    try {
+        lockFlagUpdate(m_dm, m_op, QLatin1Char('N'), &unlocked);
+    } catch (const std::exception &e) {
+        if (!unlocked)
+            notDone << QStringLiteral("zdjęcie blokady bazy: flaga blokady została 'T' (zdejmie ją \"Zeruj "
+                                      "Połączenia\", qkadmin-cli reset-connections): ") +
+                           QString::fromUtf8(e.what()).section(QLatin1Char('\r'), 0, 0);
+    }
     if (!Signals::received()) {
         const ArchiveCopy::Said said = ArchiveCopy::afterRestore(m_dm, m_lock, m_options.waitForArchiver);
         if (!Signals::received())

@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/FolderLock.h"
 #include "platform/IniFile.h"
+#include "platform/Signals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <sys/stat.h>
@@ -258,6 +261,34 @@ TEST(Restore, BringsBackTheBackedUpDatabaseAndArchivesTheBackup) {
     EXPECT_EQ(r.endCalls, 1);
     EXPECT_EQ(r.events.last(), QStringLiteral("end"));
     EXPECT_TRUE(m.dm->EmployeeDb.connected());
+}
+
+// A signal while the restore's closing message is up (the window then closes it) still puts the lock flag
+// back on the restored database; only the archive copy is left undone, and said so.
+TEST(Restore, ASignalDuringItsClosingMessageStillPutsTheFlagBack) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // the signal stays in a process of its own
+    EXPECT_EXIT(
+        {
+            Signals::install();
+            Module m;
+            RecordingOperator op;
+            BackupOps::backupDatabase(*m.dm, op);
+            RecordedLaunches launches;
+            RecordingOperator r;
+            r.onMessage = [](const RecordingOperator::Message &said) {
+                if (said.text.startsWith(QStringLiteral("Odtwarzanie Bazy zakończono pomyślnie")))
+                    std::raise(SIGTERM);
+            };
+            BackupOps::restoreDatabase(*m.dm, r);
+            const QString last = r.texts().value(r.texts().size() - 1);
+            const bool ok =
+                m.value("select Bila from FJ_BAZA where LP = 1") == QStringLiteral("N") &&
+                launches.launches.isEmpty() &&
+                last.endsWith(QStringLiteral("nie dokończono:\r- dodatkowy plik kopii w archiwum: "
+                                             "nie powstał"));
+            std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Restore, AsksFirstAndANoChangesNothing) {
