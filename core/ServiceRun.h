@@ -20,11 +20,15 @@
 // library down, which aborts what the embedded engine runs.
 inline void detachWhenEnded(Service &service) {
     if (std::uncaught_exceptions() > 0 && service.active() && !Signals::received()) {
-        for (int i = 0; i < 500; ++i) {
+        // Two refusals in a row: the service can no longer be asked (the library was shut down, as the
+        // restore worker's is on SIGINT), and there is nothing left to wait for.
+        for (int i = 0, refused = 0; i < 500 && refused < 2; ++i) {
             try {
                 if (!service.isRunning())
                     break;
+                refused = 0;
             } catch (...) {
+                ++refused;
             }
             QThread::msleep(10);
             try {
