@@ -56,6 +56,9 @@ int main(int argc, char **argv) {
     // The embedded engine's restore runs in this same program, started again as a worker.
     if (const int rc = RestoreWorker::runIfAsked(argc, argv); rc >= 0)
         return rc;
+    // Before anything can change: from here a signal is the program's, never the client library's
+    // (which shut itself down in a thread of its own and left the window running on a dead library).
+    const int signalFd = Signals::install();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qkadmin"));
     QTranslator qtPolish;
@@ -80,6 +83,25 @@ int main(int argc, char **argv) {
     const qsizetype named = args.indexOf(QStringLiteral("--settings"));
     if (named >= 0 && named + 1 < args.size())
         settingsFile = QFileInfo(args[named + 1]).absoluteFilePath();
+    // A logout, kill or Ctrl-C closes the window as its close does; one during start-up closes its box,
+    // and the window as soon as it is there.
+    TMainForm *shown = nullptr;
+    bool pending = false;
+    QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+    signalNotifier.setEnabled(signalFd >= 0);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&shown, &pending, signalFd] {
+        char bytes[16];
+        while (::read(signalFd, bytes, sizeof bytes) > 0) {
+        }
+        if (shown) {
+            shown->closeOnSignal();
+        } else {
+            pending = true;
+            if (QWidget *box = QApplication::activeModalWidget())
+                box->close();
+        }
+    });
+
     std::unique_ptr<TMainDm> dm;
     try {
         dm = std::make_unique<TMainDm>(Paths::settingsFolder(), settingsFile);
@@ -87,6 +109,7 @@ int main(int argc, char **argv) {
         TMainForm::showModal(nullptr, QMessageBox::Critical, e.message());
         return 1;
     }
+    Signals::install(); // in front again of what loading the client library put in place
     try {
         dm->DataModuleCreate();
     } catch (const std::exception &e) {
@@ -114,21 +137,14 @@ int main(int argc, char **argv) {
     int rc = 0;
     {
         TMainForm form(*dm);
-        // A logout, kill or Ctrl-C closes the window as its close does (after the client library,
-        // which catches SIGTERM and SIGINT itself and would keep the process running).
-        const int signalFd = Signals::install();
-        QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
-        signalNotifier.setEnabled(signalFd >= 0);
-        QObject::connect(&signalNotifier, &QSocketNotifier::activated, &form, [&form, signalFd] {
-            char bytes[16];
-            while (::read(signalFd, bytes, sizeof bytes) > 0) {
-            }
-            form.closeOnSignal();
-        });
+        shown = &form;
         if (args.contains(QStringLiteral("--quit-after-paint")))
             form.installEventFilter(&quitOnPaint);
         form.show();
+        if (pending)
+            QTimer::singleShot(0, &form, &TMainForm::closeOnSignal);
         rc = screenshotDir.isEmpty() ? app.exec() : takeScreenshots(form, screenshotDir);
+        shown = nullptr;
     }
     // Every attachment ends before the client library's own exit handler runs.
     dm.reset();

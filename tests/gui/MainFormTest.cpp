@@ -297,6 +297,28 @@ TEST(SerialSignals, TheWindowClosesAsItsCloseDoes) {
     EXPECT_EQ(TestFiles::read(home + "setup.ini"), defaults);
 }
 
+TEST(SerialSignals, OneWhileTheWindowStartsClosesItOnceThere) {
+    // SIGTERM as the embedded engine first opens the database, before the window is shown: the window
+    // closes once it is there, instead of the client library shutting itself down and leaving it running.
+    const QString folder = TestDb::createEmbeddedDatabase();
+    const QString settings = TestDb::newFolder() + "firma1.ini";
+    IniFile::writeString(settings, "Ogolne", "sciezka", folder.left(folder.size() - 1));
+    IniFile::writeString(settings, "Ogolne", "protokol", "L");
+    const QString trace = TestDb::newFolder() + "strace.log";
+    QProcess p;
+    p.start("strace", {"-f", "-o", trace, "-P", folder + "bazaqk.adb", "-e", "trace=openat", "-e",
+                       "inject=openat:signal=SIGTERM:when=1", QString::fromLocal8Bit(qgetenv("QK_GUI")),
+                       "--settings", settings});
+    ASSERT_TRUE(p.waitForStarted());
+    const bool ended = p.waitForFinished(10000);
+    if (!ended)
+        p.kill(), p.waitForFinished();
+    ASSERT_TRUE(TestFiles::read(trace).contains("--- SIGTERM")) << TestFiles::read(trace).toStdString();
+    EXPECT_TRUE(ended) << "still running 10 s after the signal";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(TestFiles::read(settings).contains("\r\ncien=")) << "not closed as its close does";
+}
+
 TEST(MainWindow, AFirstRunSaysWhatToSetAndTheNextStartWorks) {
     RecordedBoxes boxes;
     const QString settings = TestDb::newFolder(); // no setup.ini
