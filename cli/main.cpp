@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
     QString command;
     Cli::Produced produced;
     Cli::Context context{QString(), stdout, stderr, produced};
-    // Installed again in front of the client library's own, which its loading put in place.
+    // The watch starts once the client library is loaded (which leaves these handlers in front of its own).
     context.clientLoaded = [&] { watchSignals(Signals::install(), command, produced); };
     int rc = Cli::Failure;
     try {

@@ -109,7 +109,6 @@ int main(int argc, char **argv) {
         TMainForm::showModal(nullptr, QMessageBox::Critical, e.message());
         return 1;
     }
-    Signals::install(); // in front again of what loading the client library put in place
     try {
         dm->DataModuleCreate();
     } catch (const std::exception &e) {

@@ -10,8 +10,8 @@
 namespace Signals {
 
 // Installs the handlers; the reading end of a pipe that gets one byte per signal received. Called first
-// thing in main and again once the client library is loaded (which replaces them): each call puts them
-// back in front where another's took their place, the same pipe throughout.
+// thing in main (loading the client library puts them back in front of its own, FbClient::load); a later
+// call puts them back where another's took their place and returns the same pipe.
 int install();
 // The last signal received, 0 before any.
 int received();
