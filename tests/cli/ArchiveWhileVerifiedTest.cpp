@@ -25,17 +25,17 @@ using namespace TestCli;
 
 namespace {
 
-// A stand-in arj first in PATH: it records its process id, runs body (a shell text; $D is its folder),
-// then becomes the real arj with the same arguments.
+// A stand-in arj first in PATH: it records its process id (whole once the file is there), runs body (a shell
+// text; $D is its folder), then becomes the real arj with the same arguments.
 class StandInArj {
 public:
     explicit StandInArj(const QString &body) : m_dir(TestDb::newFolder()) {
         const QString real = QStandardPaths::findExecutable(QStringLiteral("arj"));
         EXPECT_FALSE(real.isEmpty()) << "no arj";
-        TestFiles::write(m_dir + "arj",
-                         QStringLiteral("#!/bin/sh\nD=%1\necho $$ >\"$D/pid\"\n%2\nexec %3 \"$@\"\n")
-                             .arg(m_dir.chopped(1), body, real)
-                             .toUtf8());
+        TestFiles::write(m_dir + "arj", QStringLiteral("#!/bin/sh\nD=%1\necho $$ >\"$D/pid.new\"\nmv "
+                                                       "\"$D/pid.new\" \"$D/pid\"\n%2\nexec %3 \"$@\"\n")
+                                            .arg(m_dir.chopped(1), body, real)
+                                            .toUtf8());
         QFile::setPermissions(m_dir + "arj", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     const QString &dir() const { return m_dir; }

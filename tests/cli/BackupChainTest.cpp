@@ -365,15 +365,17 @@ TEST(SerialBackupChain, AnInterruptedRestoreLeavesNoWorkerNoScratchAndTheLockHel
 
 namespace {
 
-// A stand-in arj in a folder of its own: it notes its process id, starts the archive it was asked for
-// (a cut one) and sleeps, as a real arj filing a big backup would.
+// A stand-in arj in a folder of its own: it starts the archive it was asked for (a cut one), notes its
+// process id and sleeps, as a real arj filing a big backup would.
 struct SlowArj {
     QString folder = TestDb::newFolder();
     QString pidFile = folder + "arj.pid";
     SlowArj() {
-        TestFiles::write(folder + "arj", ("#!/bin/sh\necho $$ > '" + pidFile.toUtf8() + "'.new\nmv '" +
-                                          pidFile.toUtf8() + "'.new '" + pidFile.toUtf8() +
-                                          "'\nprintf '\\140\\352' > \"$3.arj\"\nexec sleep 30\n"));
+        // The cut archive is written before the process id is published: a test that kills the run once
+        // arj has started finds it there.
+        TestFiles::write(folder + "arj", ("#!/bin/sh\nprintf '\\140\\352' > \"$3.arj\"\necho $$ > '" +
+                                          pidFile.toUtf8() + "'.new\nmv '" + pidFile.toUtf8() + "'.new '" +
+                                          pidFile.toUtf8() + "'\nexec sleep 30\n"));
         ::chmod(QFile::encodeName(folder + "arj").constData(), 0755);
     }
     QString path() const { return folder.chopped(1) + ":" + qEnvironmentVariable("PATH"); }
