@@ -370,6 +370,23 @@ QProcess *restic(const QString &repository, const QString &key, const QStringLis
     return p;
 }
 
+// The locks written whole in a local repository (restic writes each under a name of its own first).
+int wholeLocks(const QString &repository) {
+    return int(QDir(repository + "/locks")
+                   .entryList(QDir::Files)
+                   .filter(QRegularExpression("^[0-9a-f]{64}$"))
+                   .size());
+}
+
+// Waits (half a minute at most) until a local repository holds one lock more than it held before the
+// process that takes it started: restic opening a repository takes a while on a busy machine.
+void waitForALock(const QString &repository, int before) {
+    QElapsedTimer t;
+    t.start();
+    while (wholeLocks(repository) <= before && t.elapsed() < 30000)
+        QThread::msleep(5);
+}
+
 int lockCount(const QString &repository, const QString &key) {
     std::unique_ptr<QProcess> p(restic(repository, key, {"list", "locks", "--no-lock"}));
     p->waitForFinished(60000);
@@ -493,16 +510,9 @@ TEST(OffsiteFolder, ANightsCopyAddsAFractionAndTheDrillRebuildsTheBooks) {
         ASSERT_TRUE(p->waitForFinished(60000) && p->exitCode() == 0);
     }
     {
+        const int before = wholeLocks(repo);
         std::unique_ptr<QProcess> prune(restic(repo, key, {"prune"}));
-        QElapsedTimer t;
-        t.start();
-        // A lock written whole (restic writes it under a name of its own first).
-        while (QDir(repo + "/locks")
-                   .entryList(QDir::Files)
-                   .filter(QRegularExpression("^[0-9a-f]{64}$"))
-                   .isEmpty() &&
-               t.elapsed() < 30000)
-            QThread::msleep(5);
+        waitForALock(repo, before);
         ::kill(pid_t(prune->processId()), SIGKILL);
         prune->waitForFinished();
         ASSERT_EQ(lockCount(repo, key), 1) << "the killed prune's lock";
@@ -620,15 +630,17 @@ TEST(OffsiteFolder, FaultsAreSaidAndLeaveTheLocalChainAsItWas) {
     untouched();
 
     // A run killed with its lock left behind is no obstacle; a live run's lock is never removed.
+    const int before = wholeLocks(repo);
     std::unique_ptr<QProcess> killed(restic(repo, key, {"backup", "--stdin", "--stdin-filename", "x"}));
-    QThread::msleep(1500);
+    waitForALock(repo, before);
     ::kill(pid_t(killed->processId()), SIGKILL);
     killed->waitForFinished();
     ASSERT_GE(lockCount(repo, key), 1);
     const CliRun afterKill = cli({"offsite", "check"}, ini);
     EXPECT_EQ(afterKill.exitCode, 0) << said(afterKill).toStdString();
+    const int beforeLive = wholeLocks(repo);
     std::unique_ptr<QProcess> live(restic(repo, key, {"backup", "--stdin", "--stdin-filename", "x"}));
-    QThread::msleep(1500);
+    waitForALock(repo, beforeLive);
     const CliRun locked = cli({"offsite", "check"}, ini);
     EXPECT_EQ(locked.exitCode, 1);
     EXPECT_TRUE(said(locked).contains("zablokowane przez operację, która wciąż trwa"))
